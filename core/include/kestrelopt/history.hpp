@@ -1,0 +1,72 @@
+// Run records shared by the engines: stop reasons, the recorded history and the result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "kestrelopt/traits.hpp"
+
+namespace kestrelopt {
+
+enum class StopReason : std::uint8_t {
+    MaxIterations = 0,
+    Target = 1,
+    MaxEvaluations = 2,
+    Stagnation = 3,
+    MaxTime = 4,
+    Callback = 5,
+};
+
+// "max_iterations", "target", "max_evaluations", "stagnation", "max_time", "callback".
+std::string_view stop_reason_text(StopReason reason);
+
+// Whole seconds plus nanoseconds, compared in that order.
+struct Duration {
+    std::uint64_t secs = 0;
+    std::uint32_t nanos = 0;
+};
+
+// Filled only when recording is on; then one entry per iteration run.
+struct History {
+    // Per iteration, per particle: the encoded position at the start of the iteration.
+    std::vector<std::vector<std::vector<double>>> positions;
+    // Per iteration: the global best value after it.
+    std::vector<double> convergence;
+};
+
+template <class T>
+struct PsoResult {
+    std::vector<T> best_position;
+    double best_value = 0.0;
+    History history;
+    std::size_t evaluations = 0;
+    StopReason stop_reason = StopReason::MaxIterations;
+};
+
+// Handed to the per-iteration callback; valid only during the call.
+struct IterationInfo {
+    std::size_t iteration;
+    double best_value;
+    std::span<const double> best_position;  // encoded, not decoded
+    std::size_t evaluations;
+};
+
+struct PsoConfig {
+    std::optional<std::uint64_t> seed;
+    std::size_t n_particles = 30;
+    std::size_t max_iter = 100;
+    std::optional<double> v_max;
+    std::size_t patience = 0;
+    double tol = 0.0;
+    std::optional<std::size_t> max_evals;
+    std::optional<double> target;
+    std::optional<Duration> max_time;
+    bool record_history = true;
+    BoundaryMode boundary = BoundaryMode::Clamp;
+};
+
+}  // namespace kestrelopt

@@ -1,0 +1,123 @@
+// RandomSource: the one deterministic generator of a run. ChaCha with 8 rounds as a
+// counter-mode keystream (64-bit block counter, 64-bit stream number fixed at 0), four
+// blocks per refill; a 64-bit seed is widened to the 32-byte key with PCG32.
+// A draw costs a few nanoseconds amortised and never allocates.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "kestrelopt/failure.hpp"
+
+namespace kestrelopt {
+
+class RandomSource {
+  public:
+    static constexpr std::size_t kWords = 64;
+    using Key = std::array<std::uint8_t, 32>;
+
+    static RandomSource seed_from_u64(std::uint64_t seed);
+    // Key from the kernel (getrandom, falling back to /dev/urandom for good when the
+    // system call is missing or forbidden). Throws InternalFailure on an OS error.
+    static RandomSource from_entropy();
+    static RandomSource from_key(const Key& key);
+
+    std::uint32_t next_u32() {
+        if (index_ >= kWords) {
+            refill();
+            index_ = 0;
+        }
+        return results_[index_++];
+    }
+
+    std::uint64_t next_u64() {
+        if (index_ < kWords - 1) {
+            const std::uint64_t value = join(results_[index_], results_[index_ + 1]);
+            index_ += 2;
+            return value;
+        }
+        if (index_ == kWords - 1) {
+            // The last word of the old buffer is the low half.
+            const std::uint32_t low = results_[kWords - 1];
+            refill();
+            index_ = 1;
+            return join(low, results_[0]);
+        }
+        refill();
+        index_ = 2;
+        return join(results_[0], results_[1]);
+    }
+
+    void fill_bytes(std::span<std::uint8_t> dest);
+    // Identical to fill_bytes; it cannot fail and always returns true.
+    bool try_fill_bytes(std::span<std::uint8_t> dest) {
+        fill_bytes(dest);
+        return true;
+    }
+
+    // Introspection for tests and diagnostics.
+    std::size_t index() const { return index_; }
+    std::uint64_t counter() const { return counter_; }
+
+  private:
+    static std::uint64_t join(std::uint32_t low, std::uint32_t high) {
+        return static_cast<std::uint64_t>(low) | (static_cast<std::uint64_t>(high) << 32);
+    }
+    void refill();
+
+    std::array<std::uint32_t, kWords> results_{};
+    std::size_t index_ = kWords;
+    std::array<std::uint32_t, 8> key_{};
+    std::uint64_t counter_ = 0;
+    std::uint64_t stream_ = 0;
+};
+
+namespace detail {
+// Four consecutive ChaCha8 blocks (counters counter .. counter+3, wrapping) into out[0..64).
+// Every form gives the same words; the vector form is used when the processor has it.
+void chacha8_four_blocks_scalar(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                                std::uint64_t stream, std::uint32_t* out);
+// Returns false when no vector form is compiled in (out is then untouched).
+bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                              std::uint64_t stream, std::uint32_t* out);
+}  // namespace detail
+
+namespace detail {
+// The [0, 1) double made of the 53 high bits of a raw value.
+inline double unit_from_bits(std::uint64_t v) {
+    return static_cast<double>(v >> 11) * 0x1.0p-53;
+}
+// The scale of uniform_in_inclusive: (high - low) / (1 - 2^-52), shrunk one step at a time
+// until scale * (1 - 2^-52) + low no longer exceeds high. Stops on an empty range or when
+// the scale is not finite.
+double inclusive_scale(double low, double high);
+}  // namespace detail
+
+// A double in [0, 1) from the 53 high bits of one next_u64.
+inline double uniform01(RandomSource& gen) {
+    return detail::unit_from_bits(gen.next_u64());
+}
+
+// A double in [low, high]; consumes exactly one next_u64 (also when low == high).
+double uniform_in_inclusive(RandomSource& gen, double low, double high);
+
+// An integer in [0, n) by widening multiplication with rejection; n >= 1.
+inline std::uint64_t index_below(RandomSource& gen, std::uint64_t n) {
+    const std::uint64_t zone = (n << std::countl_zero(n)) - 1;
+    for (;;) {
+        const unsigned __int128 product =
+            static_cast<unsigned __int128>(gen.next_u64()) * static_cast<unsigned __int128>(n);
+        if (static_cast<std::uint64_t>(product) <= zone)
+            return static_cast<std::uint64_t>(product >> 64);
+    }
+}
+
+// True when the top bit of one 32-bit word is set.
+inline bool coin_flip(RandomSource& gen) {
+    return (gen.next_u32() >> 31) != 0;
+}
+
+}  // namespace kestrelopt

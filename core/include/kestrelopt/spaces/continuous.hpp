@@ -1,0 +1,47 @@
+// ContinuousSpace: a box of real variables, one (low, high) pair per dimension with
+// low <= high and neither NaN (checked at construction); low == high fixes a dimension.
+// Decoding is the identity. sample and sample_velocity take one draw per dimension.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "kestrelopt/random.hpp"
+#include "kestrelopt/spaces/boundary.hpp"
+#include "kestrelopt/traits.hpp"
+
+namespace kestrelopt {
+
+class ContinuousSpace {
+  public:
+    using Element = double;
+
+    explicit ContinuousSpace(std::vector<Bound> bounds);
+
+    std::size_t dimensions() const { return bounds_.size(); }
+    const std::vector<Bound>& bounds() const { return bounds_; }
+
+    std::vector<double> sample(RandomSource& gen) const;
+    std::vector<double> sample_velocity(RandomSource& gen) const;
+    std::vector<Bound> span() const { return bounds_; }
+    void decode_into(std::span<const double> position, std::vector<double>& out) const {
+        out.assign(position.begin(), position.end());
+    }
+    void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
+                        RandomSource& gen) const {
+        if (position.size() > bounds_.size()) fail("position is longer than the space");
+        apply_boundary(
+            position, velocity, [this](std::size_t i) { return bounds_[i]; }, mode, gen);
+    }
+    // Not used by the engines for this space; forces every coordinate into its bounds.
+    void clamp(std::span<double> position) const;
+
+  private:
+    std::vector<Bound> bounds_;
+};
+
+// Stops with "invalid bound in dimension {i}: {low} > {high}" unless high >= low for every
+// pair (NaN fails too). Shared by the real-valued spaces.
+void check_real_bounds(const std::vector<Bound>& bounds);
+
+}  // namespace kestrelopt

@@ -1,0 +1,86 @@
+#include "kestrelopt/random.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kestrelopt {
+
+namespace {
+
+std::uint32_t pcg32_output(std::uint64_t state) {
+    const auto xorshifted = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
+    return std::rotr(xorshifted, static_cast<int>(state >> 59));
+}
+
+}  // namespace
+
+RandomSource RandomSource::from_key(const Key& key) {
+    RandomSource gen;
+    for (std::size_t k = 0; k < 8; ++k) {
+        gen.key_[k] = static_cast<std::uint32_t>(key[4 * k]) |
+                      (static_cast<std::uint32_t>(key[4 * k + 1]) << 8) |
+                      (static_cast<std::uint32_t>(key[4 * k + 2]) << 16) |
+                      (static_cast<std::uint32_t>(key[4 * k + 3]) << 24);
+    }
+    return gen;
+}
+
+RandomSource RandomSource::seed_from_u64(std::uint64_t seed) {
+    constexpr std::uint64_t kMultiplier = 6364136223846793005ULL;
+    constexpr std::uint64_t kIncrement = 11634580027462260723ULL;
+    Key key{};
+    std::uint64_t state = seed;
+    for (std::size_t k = 0; k < 8; ++k) {
+        // Advance first, so the seed itself is never output.
+        state = state * kMultiplier + kIncrement;
+        const std::uint32_t word = pcg32_output(state);
+        for (std::size_t b = 0; b < 4; ++b)
+            key[4 * k + b] = static_cast<std::uint8_t>(word >> (8 * b));
+    }
+    return from_key(key);
+}
+
+void RandomSource::refill() {
+    if (!detail::chacha8_four_blocks_simd(key_, counter_, stream_, results_.data()))
+        detail::chacha8_four_blocks_scalar(key_, counter_, stream_, results_.data());
+    counter_ += 4;
+}
+
+void RandomSource::fill_bytes(std::span<std::uint8_t> dest) {
+    std::size_t done = 0;
+    while (done < dest.size()) {
+        if (index_ >= kWords) {
+            refill();
+            index_ = 0;
+        }
+        const std::size_t take = std::min(dest.size() - done, 4 * (kWords - index_));
+        for (std::size_t b = 0; b < take; ++b)
+            dest[done + b] = static_cast<std::uint8_t>(results_[index_ + b / 4] >> (8 * (b % 4)));
+        // A word of which only part was copied is consumed whole.
+        index_ += (take + 3) / 4;
+        done += take;
+    }
+}
+
+double detail::inclusive_scale(double low, double high) {
+    constexpr double kBelowOne = 0.9999999999999998;  // 1 - 2^-52
+    if (!(low <= high)) fail("cannot sample empty range");
+    double scale = (high - low) / kBelowOne;
+    if (!std::isfinite(scale)) fail("Uniform::new_inclusive: range overflow");
+    for (;;) {
+        const double top = scale * kBelowOne;
+        if (!(top + low > high)) return scale;
+        scale = std::bit_cast<double>(std::bit_cast<std::uint64_t>(scale) - 1);
+    }
+}
+
+double uniform_in_inclusive(RandomSource& gen, double low, double high) {
+    const double scale = detail::inclusive_scale(low, high);
+    const std::uint64_t bits = (gen.next_u64() >> 12) | 0x3FF0000000000000ULL;
+    const double unit = std::bit_cast<double>(bits) - 1.0;
+    const double scaled = unit * scale;
+    return scaled + low;
+}
+
+}  // namespace kestrelopt

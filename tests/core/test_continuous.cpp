@@ -1,0 +1,99 @@
+#include "kestrelopt/spaces/continuous.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace kestrelopt {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string construction_message(std::vector<Bound> bounds) {
+    try {
+        ContinuousSpace space(std::move(bounds));
+    } catch (const InternalFailure& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(ContinuousSpaceNew, RejectsReversedAndNaNBoundsWithTheFirstBadDimension) {
+    EXPECT_EQ(construction_message({{0, 1}, {5, 1}}), "invalid bound in dimension 1: 5 > 1");
+    EXPECT_EQ(construction_message({{0.5, -0.25}}), "invalid bound in dimension 0: 0.5 > -0.25");
+    EXPECT_EQ(construction_message({{0, 1}, {0, 1}, {kNaN, 1}}),
+              "invalid bound in dimension 2: NaN > 1");
+    EXPECT_EQ(construction_message({{0, kNaN}, {3, 2}}), "invalid bound in dimension 0: 0 > NaN");
+    EXPECT_EQ(construction_message({{2, 2}, {-kInf, kInf}}), "");
+}
+
+TEST(ContinuousSpaceSample, DrawsOneValuePerDimensionInOrder) {
+    const ContinuousSpace space({{-5.12, 5.12}, {0, 1}, {3, 3}});
+    auto gen = RandomSource::seed_from_u64(0);
+    const auto x = space.sample(gen);
+    ASSERT_EQ(x.size(), 3u);
+    EXPECT_EQ(x[0], 2.1409322539679936);
+    EXPECT_EQ(x[1], 0.46592172228961026);
+    EXPECT_EQ(x[2], 3.0);
+    EXPECT_EQ(gen.index(), 6u);
+}
+
+TEST(ContinuousSpaceSample, VelocityRangeIsPlusMinusTheWidthAndZeroWhenFixed) {
+    const ContinuousSpace space({{1, 3}, {4, 4}});
+    auto gen = RandomSource::seed_from_u64(12);
+    auto reference = RandomSource::seed_from_u64(12);
+    for (int i = 0; i < 100; ++i) {
+        const auto v = space.sample_velocity(gen);
+        EXPECT_EQ(v[0], uniform_in_inclusive(reference, -2, 2));
+        EXPECT_EQ(v[1], 0.0);
+        uniform_in_inclusive(reference, 0, 0);
+    }
+}
+
+TEST(ContinuousSpaceSample, OverflowingRangesStopWithTheDrawMessage) {
+    auto gen = RandomSource::seed_from_u64(0);
+    const ContinuousSpace huge({{-1e308, 1e308}});
+    EXPECT_THROW(
+        {
+            try {
+                huge.sample(gen);
+            } catch (const InternalFailure& e) {
+                EXPECT_STREQ(e.what(), "Uniform::new_inclusive: range overflow");
+                throw;
+            }
+        },
+        InternalFailure);
+    // Twice the width overflows only for the velocity.
+    const ContinuousSpace wide({{0, 1.5e308}});
+    EXPECT_NO_THROW(wide.sample(gen));
+    EXPECT_THROW(wide.sample_velocity(gen), InternalFailure);
+    const ContinuousSpace infinite({{0, kInf}});
+    EXPECT_THROW(infinite.sample(gen), InternalFailure);
+}
+
+TEST(ContinuousSpaceDecode, IsACopyAndSpanIsTheBounds) {
+    const ContinuousSpace space({{0, 1}, {-2, 2}});
+    const std::vector<double> x{0.25, kNaN};
+    const auto decoded = decode(space, std::span<const double>(x));
+    EXPECT_EQ(decoded[0], 0.25);
+    EXPECT_TRUE(std::isnan(decoded[1]));
+    EXPECT_EQ(space.span(), (std::vector<Bound>{{0, 1}, {-2, 2}}));
+}
+
+TEST(ContinuousSpaceEnforceBounds, UsesEachDimensionsOwnBounds) {
+    const ContinuousSpace space({{0, 1}, {10, 20}});
+    std::vector<double> x{1.5, 25};
+    std::vector<double> v{1, 1};
+    auto gen = RandomSource::seed_from_u64(0);
+    space.enforce_bounds(x, v, BoundaryMode::Reflect, gen);
+    EXPECT_EQ(x, (std::vector<double>{0.5, 15}));
+    EXPECT_EQ(v, (std::vector<double>{-1, -1}));
+    std::vector<double> longer{0, 0, 0};
+    EXPECT_THROW(space.enforce_bounds(longer, v, BoundaryMode::Clamp, gen), InternalFailure);
+}
+
+}  // namespace
+}  // namespace kestrelopt

@@ -1,0 +1,277 @@
+#include "kestrelopt/random.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace kestrelopt {
+namespace {
+
+TEST(SeedFromU64, KnownValuesOfSeedZero) {
+    auto gen = RandomSource::seed_from_u64(0);
+    EXPECT_EQ(gen.next_u64(), 13080132717333068652ULL);
+    EXPECT_EQ(gen.next_u64(), 8594738769458413623ULL);
+    EXPECT_EQ(gen.next_u64(), 12896916468484187878ULL);
+}
+
+TEST(SeedFromU64, KnownValueOfSeed42) {
+    auto gen = RandomSource::seed_from_u64(42);
+    EXPECT_EQ(gen.next_u64(), 12578764544318200737ULL);
+}
+
+TEST(SeedFromU64, NextU32GivesLowThenHighHalf) {
+    auto gen = RandomSource::seed_from_u64(0);
+    EXPECT_EQ(gen.next_u32(), 2811902828U);
+    EXPECT_EQ(gen.next_u32(), 3045455719U);
+    EXPECT_EQ(2811902828ULL | (3045455719ULL << 32), 13080132717333068652ULL);
+}
+
+TEST(SeedFromU64, FreshGeneratorStartsExhaustedAndRefillsOnce) {
+    auto gen = RandomSource::seed_from_u64(5);
+    EXPECT_EQ(gen.index(), 64u);
+    EXPECT_EQ(gen.counter(), 0u);
+    gen.next_u64();
+    EXPECT_EQ(gen.index(), 2u);
+    EXPECT_EQ(gen.counter(), 4u);
+}
+
+TEST(SeedFromU64, SameSeedSameSequenceDifferentSeedDifferent) {
+    auto a = RandomSource::seed_from_u64(123);
+    auto b = RandomSource::seed_from_u64(123);
+    auto c = RandomSource::seed_from_u64(124);
+    bool differs = false;
+    for (int i = 0; i < 300; ++i) {
+        const auto va = a.next_u64();
+        EXPECT_EQ(va, b.next_u64());
+        differs |= va != c.next_u64();
+    }
+    EXPECT_TRUE(differs);
+}
+
+TEST(SeedFromU64, SeedZeroYieldsNonZeroKeystream) {
+    // The state is advanced before the first output, so the key is not all zero.
+    auto seeded = RandomSource::seed_from_u64(0);
+    auto zero_key = RandomSource::from_key(RandomSource::Key{});
+    EXPECT_NE(seeded.next_u64(), zero_key.next_u64());
+}
+
+TEST(Keystream, FirstValueIsWordsZeroAndOneOfBlockZero) {
+    std::array<std::uint32_t, 8> key{};
+    RandomSource::Key bytes{};
+    for (std::size_t i = 0; i < 32; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (std::size_t k = 0; k < 8; ++k)
+        key[k] = bytes[4 * k] | (bytes[4 * k + 1] << 8) | (bytes[4 * k + 2] << 16) |
+                 (static_cast<std::uint32_t>(bytes[4 * k + 3]) << 24);
+    std::uint32_t words[64];
+    detail::chacha8_four_blocks_scalar(key, 0, 0, words);
+    auto gen = RandomSource::from_key(bytes);
+    EXPECT_EQ(gen.next_u64(), words[0] | (static_cast<std::uint64_t>(words[1]) << 32));
+}
+
+TEST(Keystream, SimdAndScalarAgreeForManyKeysAndCounters) {
+    auto source = RandomSource::seed_from_u64(99);
+    const std::uint64_t special[] = {0,
+                                     1,
+                                     0xFFFFFFFFULL - 1,
+                                     0xFFFFFFFFULL,
+                                     0x100000000ULL,
+                                     std::numeric_limits<std::uint64_t>::max() - 2,
+                                     std::numeric_limits<std::uint64_t>::max()};
+    for (int trial = 0; trial < 200; ++trial) {
+        std::array<std::uint32_t, 8> key;
+        for (auto& word : key) word = source.next_u32();
+        const std::uint64_t counter = trial < 7 ? special[trial] : source.next_u64();
+        const std::uint64_t stream = trial % 3 == 0 ? 0 : source.next_u64();
+        std::uint32_t scalar[64];
+        std::uint32_t simd[64];
+        detail::chacha8_four_blocks_scalar(key, counter, stream, scalar);
+        if (!detail::chacha8_four_blocks_simd(key, counter, stream, simd))
+            GTEST_SKIP() << "no vector form on this processor";
+        for (int w = 0; w < 64; ++w)
+            ASSERT_EQ(scalar[w], simd[w]) << "trial " << trial << " word " << w;
+    }
+}
+
+TEST(Keystream, CounterWrapsAtTwoToThe64) {
+    std::array<std::uint32_t, 8> key{1, 2, 3, 4, 5, 6, 7, 8};
+    std::uint32_t four[64];
+    std::uint32_t first[64];
+    detail::chacha8_four_blocks_scalar(key, std::numeric_limits<std::uint64_t>::max() - 1, 0, four);
+    detail::chacha8_four_blocks_scalar(key, 0, 0, first);
+    // Blocks 2 and 3 of the wrapped call are blocks 0 and 1 of counter 0.
+    for (int w = 0; w < 32; ++w) EXPECT_EQ(four[32 + w], first[w]);
+}
+
+TEST(NextU64, StraddlesTheRefillWithOneWordLeft) {
+    auto words = RandomSource::seed_from_u64(7);
+    std::vector<std::uint32_t> stream;
+    for (int i = 0; i < 70; ++i) stream.push_back(words.next_u32());
+    auto gen = RandomSource::seed_from_u64(7);
+    for (int i = 0; i < 63; ++i) gen.next_u32();
+    EXPECT_EQ(gen.index(), 63u);
+    EXPECT_EQ(gen.next_u64(), stream[63] | (static_cast<std::uint64_t>(stream[64]) << 32));
+    EXPECT_EQ(gen.index(), 1u);
+    EXPECT_EQ(gen.next_u32(), stream[65]);
+}
+
+TEST(FillBytes, PartialWordIsConsumedWhole) {
+    auto words = RandomSource::seed_from_u64(3);
+    const std::uint32_t w0 = words.next_u32();
+    const std::uint32_t w1 = words.next_u32();
+    const std::uint32_t w2 = words.next_u32();
+    auto gen = RandomSource::seed_from_u64(3);
+    std::array<std::uint8_t, 5> bytes{};
+    gen.fill_bytes(bytes);
+    EXPECT_EQ(bytes[0], w0 & 0xFF);
+    EXPECT_EQ(bytes[1], (w0 >> 8) & 0xFF);
+    EXPECT_EQ(bytes[2], (w0 >> 16) & 0xFF);
+    EXPECT_EQ(bytes[3], w0 >> 24);
+    EXPECT_EQ(bytes[4], w1 & 0xFF);
+    EXPECT_EQ(gen.index(), 2u);
+    EXPECT_EQ(gen.next_u32(), w2);
+}
+
+TEST(FillBytes, EmptyDestinationConsumesNothingAndLongFillsCrossRefills) {
+    auto gen = RandomSource::seed_from_u64(3);
+    EXPECT_TRUE(gen.try_fill_bytes(std::span<std::uint8_t>()));
+    EXPECT_EQ(gen.index(), 64u);
+    EXPECT_EQ(gen.counter(), 0u);
+
+    auto words = RandomSource::seed_from_u64(11);
+    std::vector<std::uint8_t> expected;
+    for (int i = 0; i < 150; ++i) {
+        const std::uint32_t w = words.next_u32();
+        for (int b = 0; b < 4; ++b) expected.push_back(static_cast<std::uint8_t>(w >> (8 * b)));
+    }
+    auto filler = RandomSource::seed_from_u64(11);
+    std::vector<std::uint8_t> got(600);
+    filler.fill_bytes(got);
+    EXPECT_EQ(got, expected);
+}
+
+TEST(Uniform01, KnownValueAndExtremes) {
+    auto gen = RandomSource::seed_from_u64(0);
+    EXPECT_EQ(uniform01(gen), 0.7090754154265618);
+    EXPECT_EQ(detail::unit_from_bits(~0ULL), 1.0 - 0x1.0p-53);
+    EXPECT_EQ(detail::unit_from_bits(0), 0.0);
+    EXPECT_EQ(detail::unit_from_bits((1ULL << 11) - 1), 0.0);
+}
+
+TEST(UniformInInclusive, KnownValues) {
+    auto gen = RandomSource::seed_from_u64(0);
+    EXPECT_EQ(detail::inclusive_scale(-5.12, 5.12), 10.240000000000002);
+    EXPECT_EQ(uniform_in_inclusive(gen, -5.12, 5.12), 2.1409322539679936);
+    EXPECT_EQ(uniform_in_inclusive(gen, 0, 1), 0.46592172228961026);
+}
+
+TEST(UniformInInclusive, EqualEndsReturnLowAndConsumeOneValue) {
+    auto gen = RandomSource::seed_from_u64(1);
+    EXPECT_EQ(uniform_in_inclusive(gen, 3.0, 3.0), 3.0);
+    EXPECT_EQ(gen.index(), 2u);
+}
+
+TEST(UniformInInclusive, ScaleIsTheLargestThatKeepsTheTopInside) {
+    auto gen = RandomSource::seed_from_u64(17);
+    for (int i = 0; i < 2000; ++i) {
+        const double a = uniform_in_inclusive(gen, -1e6, 1e6);
+        const double b = a + uniform01(gen) * std::pow(10.0, static_cast<double>(i % 12) - 6);
+        const double scale = detail::inclusive_scale(a, b);
+        const double below_one = 0.9999999999999998;
+        ASSERT_LE(scale * below_one + a, b);
+        const double up = std::nextafter(scale, INFINITY);
+        if (scale < (b - a) / below_one) {
+            ASSERT_GT(up * below_one + a, b);
+        }
+    }
+}
+
+TEST(UniformInInclusive, FailuresCarryTheirMessages) {
+    auto gen = RandomSource::seed_from_u64(0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double low, high;
+        const char* message;
+    };
+    const Case cases[] = {{5, 1, "cannot sample empty range"},
+                          {nan, 1, "cannot sample empty range"},
+                          {0, nan, "cannot sample empty range"},
+                          {-1e308, 1e308, "Uniform::new_inclusive: range overflow"},
+                          {0, inf, "Uniform::new_inclusive: range overflow"},
+                          {-inf, -inf, "Uniform::new_inclusive: range overflow"}};
+    for (const Case& c : cases) {
+        try {
+            uniform_in_inclusive(gen, c.low, c.high);
+            ADD_FAILURE() << "no failure for " << c.low << ", " << c.high;
+        } catch (const InternalFailure& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+    EXPECT_EQ(gen.index(), 64u);  // nothing consumed by a failing draw
+}
+
+TEST(IndexBelow, OneAlwaysGivesZeroAndRejectsTopBitValues) {
+    auto raw = RandomSource::seed_from_u64(21);
+    std::size_t expected_draws = 0;
+    for (int call = 0; call < 50; ++call)
+        for (;;) {
+            ++expected_draws;
+            if ((raw.next_u64() >> 63) == 0) break;
+        }
+    auto gen = RandomSource::seed_from_u64(21);
+    for (int call = 0; call < 50; ++call) EXPECT_EQ(index_below(gen, 1), 0u);
+    auto counter = RandomSource::seed_from_u64(21);
+    for (std::size_t i = 0; i < expected_draws; ++i) counter.next_u64();
+    EXPECT_EQ(gen.next_u64(), counter.next_u64());
+    EXPECT_GT(expected_draws, 50u);  // some values were rejected
+}
+
+TEST(IndexBelow, MatchesWideningMultiplyWithRejection) {
+    auto gen = RandomSource::seed_from_u64(8);
+    auto raw = RandomSource::seed_from_u64(8);
+    const std::uint64_t ns[] = {2, 3, 7, 10, 1000, (1ULL << 63) + 1, ~0ULL};
+    for (int round = 0; round < 200; ++round) {
+        const std::uint64_t n = ns[round % 7];
+        const std::uint64_t zone = (n << std::countl_zero(n)) - 1;
+        std::uint64_t expected;
+        for (;;) {
+            const unsigned __int128 m = static_cast<unsigned __int128>(raw.next_u64()) * n;
+            if (static_cast<std::uint64_t>(m) <= zone) {
+                expected = static_cast<std::uint64_t>(m >> 64);
+                break;
+            }
+        }
+        const std::uint64_t got = index_below(gen, n);
+        ASSERT_EQ(got, expected);
+        ASSERT_LT(got, n);
+    }
+}
+
+TEST(CoinFlip, ReadsTheTopBitOfOneWordAndShiftsAlignment) {
+    auto words = RandomSource::seed_from_u64(4);
+    auto gen = RandomSource::seed_from_u64(4);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(coin_flip(gen), (words.next_u32() >> 31) == 1);
+    // One more word read: the following next_u64 starts at an odd word.
+    coin_flip(gen);
+    const std::uint32_t skipped = words.next_u32();
+    (void)skipped;
+    const std::uint32_t low = words.next_u32();
+    const std::uint32_t high = words.next_u32();
+    EXPECT_EQ(gen.next_u64(), low | (static_cast<std::uint64_t>(high) << 32));
+}
+
+TEST(FromEntropy, GivesWorkingIndependentGenerators) {
+    auto a = RandomSource::from_entropy();
+    auto b = RandomSource::from_entropy();
+    EXPECT_EQ(a.index(), 64u);
+    bool differs = false;
+    for (int i = 0; i < 4; ++i) differs |= a.next_u64() != b.next_u64();
+    EXPECT_TRUE(differs);
+}
+
+}  // namespace
+}  // namespace kestrelopt
