@@ -1,0 +1,81 @@
+// Archive: the bounded external memory of the multi-objective search. An ordered list of
+// (position, objectives) members, none dominating or equal to another, kept in insertion
+// order (removals only, never re-sorted). insert never prunes, so the list may exceed the
+// capacity until the next prune_and_scores, which cuts it back and scores the members as
+// leaders (higher is better).
+//
+// Cost: insert is one scan of the common objective prefix per member plus at most one
+// equality test per member. Crowding pruning is one crowding computation and one sort;
+// grid pruning recomputes the whole grid once per removed member. Removed members' storage
+// is recycled for later insertions and all working memory is kept, so once the archive has
+// reached its largest size neither operation allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "kestrelopt/mopso/pareto.hpp"
+
+namespace kestrelopt {
+
+struct ArchiveStrategy {
+    enum class Kind : std::uint8_t {
+        // Keep the most isolated members; score = crowding distance.
+        Crowding = 0,
+        // Empty the fullest cell of the adaptive grid first; score = 1 / cell population.
+        Grid = 1,
+    };
+    Kind kind = Kind::Crowding;
+    std::size_t divisions = 0;  // grid divisions per objective (Grid only; 0 behaves as 1)
+
+    static constexpr ArchiveStrategy crowding() { return {Kind::Crowding, 0}; }
+    static constexpr ArchiveStrategy grid(std::size_t divisions) { return {Kind::Grid, divisions}; }
+};
+
+struct ArchiveMember {
+    std::vector<double> position;  // internal position, before decoding
+    std::vector<double> objectives;
+};
+
+class Archive {
+  public:
+    // Stops when capacity is 0.
+    Archive(ArchiveStrategy strategy, std::size_t capacity);
+
+    // Offers a candidate: discarded when a member dominates it; otherwise the members it
+    // dominates go, and it is appended unless a remaining member has equal objectives.
+    void insert(std::span<const double> position, std::span<const double> objectives);
+
+    // Prunes to the capacity, then scores every member, in member order. The reference
+    // stays valid, and its values unchanged, until the next call.
+    const std::vector<double>& prune_and_scores();
+
+    const std::vector<ArchiveMember>& members() const { return members_; }
+    ArchiveStrategy strategy() const { return strategy_; }
+    std::size_t capacity() const { return capacity_; }
+
+  private:
+    void prune_and_crowding();
+    void prune_and_grid();
+    void refresh_views();
+    // Removes the flagged members (the others keep their order), recycling their storage.
+    void remove_flagged();
+
+    ArchiveStrategy strategy_;
+    std::size_t capacity_;
+    std::vector<ArchiveMember> members_;
+    std::vector<ArchiveMember> spare_;
+
+    std::vector<double> scores_;
+    std::vector<unsigned char> flags_;
+    std::vector<ObjectiveView> views_;
+    std::vector<double> distances_;
+    std::vector<std::size_t> order_;
+    std::vector<std::size_t> populations_;
+    CrowdingWork crowding_work_;
+    GridWork grid_work_;
+};
+
+}  // namespace kestrelopt

@@ -1,0 +1,96 @@
+// Pareto utilities of the multi-objective search (every objective is minimised): dominance,
+// the non-dominated filter, crowding distance, the adaptive hypercube grid, the default
+// reference point and the exact hypervolume (WFG: a sum of exclusive volumes over limit
+// sets, recursively). Pure functions: they read their arguments and keep nothing.
+//
+// Ragged point sets. Dominance compares the common prefix of two vectors. crowding_distance,
+// grid_cells and nadir_reference take the number of objectives m from the first vector and
+// read indices 0..m-1 of every vector; a vector shorter than that is never read past its end:
+// each value it lacks counts as NaN, so it is skipped in the grid box and the reference,
+// falls into cell 0, and sorts after every number in the crowding order. NaN is neutral in
+// dominance, never equal to anything, and sorts after every number wherever an order is
+// needed (crowding keys, and largest-first distance orders in the archive).
+//
+// Cost: dominates O(m); non_dominated O(n^2 m); crowding_distance one sort of n indices per
+// objective; grid_cells O(n m); cell_populations O(n m) through hashing; hypervolume
+// exponential in n in the worst case, exact, with per-depth buffers reused throughout the
+// recursion (nothing is allocated inside it once the buffers have grown).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace kestrelopt {
+
+using ObjectiveVector = std::vector<double>;
+using PointSet = std::vector<ObjectiveVector>;
+using ObjectiveView = std::span<const double>;
+// One coordinate per objective, each in 0..divisions-1.
+using GridCell = std::vector<std::size_t>;
+
+// a dominates b: no worse in every compared objective and better in at least one.
+bool dominates(std::span<const double> a, std::span<const double> b);
+
+// Both directions of dominance from one scan of the common prefix.
+struct MutualDominance {
+    bool first_dominates = false;   // dominates(a, b)
+    bool second_dominates = false;  // dominates(b, a)
+};
+MutualDominance mutual_dominance(std::span<const double> a, std::span<const double> b);
+
+// Same length and every value equal by IEEE equality (NaN equals nothing).
+bool same_objectives(std::span<const double> a, std::span<const double> b);
+
+// Copies of the points no other input point dominates, in input order; of several equal
+// points only the first is kept.
+PointSet non_dominated(std::span<const ObjectiveVector> points);
+
+// Per point; boundary points of any objective are +inf, and 1 or 2 points are all +inf.
+std::vector<double> crowding_distance(std::span<const ObjectiveVector> points);
+
+// Cells of the points in their own bounding box; 0 divisions behave as 1.
+std::vector<GridCell> grid_cells(std::span<const ObjectiveVector> points, std::size_t divisions);
+
+// For each cell, how many cells of the list equal it (at least 1).
+std::vector<std::size_t> cell_populations(std::span<const GridCell> cells);
+
+// Worst value per objective plus a tenth of its spread, or plus 1 where the spread is not
+// positive. Empty for an empty set.
+ObjectiveVector nadir_reference(std::span<const ObjectiveVector> points);
+
+// The points after i, each worsened to the region points[i] already dominates. Requires
+// i < points.size().
+PointSet limit_set(std::span<const ObjectiveVector> points, std::size_t i);
+
+// Hypervolume of a set taken as non-dominated and duplicate-free; -0.0 when empty.
+double wfg(std::span<const ObjectiveVector> points, std::span<const double> reference);
+
+// Hypervolume of any set: points with exactly |reference| values, strictly below the
+// reference in every objective, reduced to their non-dominated set. -0.0 when none remain.
+double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference);
+
+// Buffer-reusing forms for callers that recompute the same quantities often (the archive):
+// the points are viewed in place and, once the buffers have grown, nothing is allocated.
+struct CrowdingWork {
+    std::vector<std::size_t> order;
+    std::vector<double> keys;
+};
+void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork& work,
+                            std::vector<double>& distances);
+
+struct GridWork {
+    std::vector<double> lo;
+    std::vector<double> hi;
+    // Row-major cells, `objectives` coordinates per point.
+    std::vector<std::size_t> cells;
+    std::size_t objectives = 0;
+    // Open-addressing table of distinct cells (row index + 1; 0 marks a free slot).
+    std::vector<std::size_t> slots;
+    std::vector<std::size_t> counts;
+};
+// Fills work.cells as grid_cells would and populations as cell_populations would.
+void grid_populations_into(std::span<const ObjectiveView> points, std::size_t divisions,
+                           GridWork& work, std::vector<std::size_t>& populations);
+
+}  // namespace kestrelopt

@@ -1,0 +1,60 @@
+// Crowding distance: per objective, the gap between a point's two neighbours in sorted
+// order, relative to the objective's range; the extremes of every objective are +inf.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "kestrelopt/mopso/pareto.hpp"
+
+namespace kestrelopt {
+
+void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork& work,
+                            std::vector<double>& distances) {
+    const std::size_t n = points.size();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    if (n <= 2) {
+        distances.assign(n, kInf);
+        return;
+    }
+    distances.assign(n, 0.0);
+    const std::size_t m = points.front().size();
+    std::vector<double>& keys = work.keys;
+    std::vector<std::size_t>& order = work.order;
+    keys.resize(n);
+    order.resize(n);
+    for (std::size_t k = 0; k < m; ++k) {
+        for (std::size_t i = 0; i < n; ++i) {
+            keys[i] =
+                k < points[i].size() ? points[i][k] : std::numeric_limits<double>::quiet_NaN();
+            order[i] = i;
+        }
+        // Ascending and stable: equal keys keep index order, which the index tie-break
+        // gives without the temporary buffer of a stable sort. NaN keys go last.
+        std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
+            const double x = keys[a];
+            const double y = keys[b];
+            if (x < y) return true;
+            if (y < x) return false;
+            const bool x_nan = std::isnan(x);
+            const bool y_nan = std::isnan(y);
+            if (x_nan != y_nan) return y_nan;
+            return a < b;
+        });
+        distances[order[0]] = kInf;
+        distances[order[n - 1]] = kInf;
+        const double range = keys[order[n - 1]] - keys[order[0]];
+        if (!(range > 0.0)) continue;
+        for (std::size_t r = 1; r + 1 < n; ++r)
+            distances[order[r]] += (keys[order[r + 1]] - keys[order[r - 1]]) / range;
+    }
+}
+
+std::vector<double> crowding_distance(std::span<const ObjectiveVector> points) {
+    const std::vector<ObjectiveView> views(points.begin(), points.end());
+    CrowdingWork work;
+    std::vector<double> distances;
+    crowding_distance_into(views, work, distances);
+    return distances;
+}
+
+}  // namespace kestrelopt

@@ -1,0 +1,247 @@
+// Exact hypervolume by the WFG recursion: the sum, in index order and from -0.0, of each
+// point's inclusive volume minus the volume of its filtered limit set.
+//
+// The recursion runs on an explicit stack of levels. Level d holds the point set whose
+// volume is summed at depth d, flat (row-major, fixed stride, a length per row), with its
+// loop state; the filtered limit set of its current point is written into level d + 1. Each
+// level's buffers serve every limit set built at that depth, so the recursion allocates only
+// while a level grows to its largest size. The arithmetic is that of the plain recursion,
+// operation for operation, so the result has the same bits.
+//
+// The non-dominated filter only decides which rows survive, in which order. When every row
+// has the same length and no NaN (always so for hypervolume), dominance is transitive and
+// the survivors are found by offering each row to the survivors so far: a row dominated by
+// or equal to a survivor is dropped, and survivors it dominates leave, in order. That gives
+// the set and order of the pairwise filter at a cost proportional to the survivors. Otherwise
+// (wfg of arbitrary sets), every pair is compared as the pairwise filter does.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "kestrelopt/mopso/pareto.hpp"
+
+namespace kestrelopt {
+
+namespace {
+
+class WfgEngine {
+  public:
+    WfgEngine(std::span<const double> reference, std::span<const ObjectiveView> points)
+        : reference_(reference), levels_(points.size() + 1) {
+        stride_ = 0;
+        for (const ObjectiveView p : points) stride_ = std::max(stride_, p.size());
+        transitive_ = true;
+        for (const ObjectiveView p : points) {
+            if (p.size() != stride_) transitive_ = false;
+            for (const double v : p)
+                if (std::isnan(v)) transitive_ = false;
+        }
+        scratch_.resize(stride_);
+    }
+
+    // Level 0 holds the points, reduced to their non-dominated set when filter is set.
+    void load(std::span<const ObjectiveView> points, bool filter) {
+        Level& top = levels_[0];
+        reserve(top, points.size());
+        if (filter && transitive_) {
+            std::size_t kept = 0;
+            for (const ObjectiveView p : points) {
+                std::copy(p.begin(), p.end(), scratch_.begin());
+                offer(top, kept);
+            }
+            top.count = kept;
+            return;
+        }
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            std::copy(points[i].begin(), points[i].end(), top.row(i, stride_));
+            top.lengths[i] = points[i].size();
+        }
+        top.count = filter ? reduce_pairwise(top, points.size()) : points.size();
+    }
+
+    double run() {
+        std::size_t depth = 0;
+        start(levels_[0]);
+        for (;;) {
+            Level& level = levels_[depth];
+            if (level.next == level.count) {
+                const double volume = level.total;
+                if (depth == 0) return volume;
+                --depth;
+                Level& parent = levels_[depth];
+                parent.total += parent.inclusive - volume;
+                ++parent.next;
+                continue;
+            }
+            const std::size_t i = level.next;
+            const double inclusive = inclusive_volume(level.row(i, stride_), level.lengths[i]);
+            Level& child = levels_[depth + 1];
+            build_limit_set(level, i, child);
+            if (child.count <= 1) {
+                // The volume of an empty or one-point set, by the recursion's own operations.
+                double sub = -0.0;
+                if (child.count == 1)
+                    sub += inclusive_volume(child.row(0, stride_), child.lengths[0]) - -0.0;
+                level.total += inclusive - sub;
+                ++level.next;
+                continue;
+            }
+            level.inclusive = inclusive;
+            start(child);
+            ++depth;
+        }
+    }
+
+  private:
+    struct Level {
+        std::vector<double> values;
+        std::vector<std::size_t> lengths;
+        std::size_t count = 0;
+        // Loop state of the sum at this depth.
+        std::size_t next = 0;
+        double total = -0.0;
+        double inclusive = 0.0;
+
+        double* row(std::size_t i, std::size_t stride) { return values.data() + i * stride; }
+    };
+
+    static void start(Level& level) {
+        level.next = 0;
+        level.total = -0.0;
+    }
+
+    void reserve(Level& level, std::size_t rows) {
+        if (level.lengths.size() >= rows) return;
+        level.values.resize(rows * stride_);
+        level.lengths.resize(rows);
+    }
+
+    double inclusive_volume(const double* p, std::size_t length) const {
+        const std::size_t n = std::min(length, reference_.size());
+        double volume = 1.0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double gap = reference_[k] - p[k];
+            volume *= gap > 0.0 ? gap : 0.0;
+        }
+        return volume;
+    }
+
+    static double larger(double a, double b) {
+        return std::isnan(a) ? b : std::isnan(b) ? a : a < b ? b : a;
+    }
+
+    // The filtered limit set of row i of level, written into child.
+    void build_limit_set(Level& level, std::size_t i, Level& child) {
+        const std::size_t rows = level.count - i - 1;
+        reserve(child, rows);
+        const double* p = level.row(i, stride_);
+        if (transitive_) {
+            std::size_t kept = 0;
+            for (std::size_t j = i + 1; j < level.count; ++j) {
+                const double* q = level.row(j, stride_);
+                for (std::size_t k = 0; k < stride_; ++k) scratch_[k] = larger(p[k], q[k]);
+                offer(child, kept);
+            }
+            child.count = kept;
+            return;
+        }
+        const std::size_t p_length = level.lengths[i];
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double* q = level.row(i + 1 + r, stride_);
+            const std::size_t length = std::min(p_length, level.lengths[i + 1 + r]);
+            double* out = child.row(r, stride_);
+            for (std::size_t k = 0; k < length; ++k) out[k] = larger(p[k], q[k]);
+            child.lengths[r] = length;
+        }
+        child.count = reduce_pairwise(child, rows);
+    }
+
+    // Offers the row in scratch_ to the survivors level.row(0 .. kept). Rows of full stride
+    // without NaN only: then "neither is better anywhere" means equal, and a row dominated
+    // by a survivor cannot dominate another survivor, so a drop leaves the survivors intact.
+    void offer(Level& level, std::size_t& kept) {
+        const double* row = scratch_.data();
+        std::size_t write = 0;
+        for (std::size_t c = 0; c < kept; ++c) {
+            double* survivor = level.row(c, stride_);
+            bool survivor_better = false;
+            bool row_better = false;
+            for (std::size_t k = 0; k < stride_; ++k) {
+                if (survivor[k] < row[k]) survivor_better = true;
+                if (row[k] < survivor[k]) row_better = true;
+                if (survivor_better && row_better) break;
+            }
+            if (!row_better) return;         // dominated by or equal to the survivor
+            if (!survivor_better) continue;  // the row dominates the survivor: it leaves
+            if (write != c) std::copy(survivor, survivor + stride_, level.row(write, stride_));
+            ++write;
+        }
+        std::copy(row, row + stride_, level.row(write, stride_));
+        level.lengths[write] = stride_;
+        kept = write + 1;
+    }
+
+    // The pairwise filter, in place on the first rows of level; returns the rows kept.
+    // Dominance is decided against every row before any row moves; of equal rows the first
+    // survives.
+    std::size_t reduce_pairwise(Level& level, std::size_t rows) {
+        dominated_.assign(rows, 0);
+        for (std::size_t a = 0; a < rows; ++a) {
+            const std::span<const double> pa(level.row(a, stride_), level.lengths[a]);
+            for (std::size_t b = a + 1; b < rows; ++b) {
+                if (dominated_[a] && dominated_[b]) continue;
+                const MutualDominance relation =
+                    mutual_dominance(pa, {level.row(b, stride_), level.lengths[b]});
+                if (relation.first_dominates) dominated_[b] = 1;
+                if (relation.second_dominates) dominated_[a] = 1;
+            }
+        }
+        std::size_t kept = 0;
+        for (std::size_t a = 0; a < rows; ++a) {
+            if (dominated_[a]) continue;
+            const std::span<const double> pa(level.row(a, stride_), level.lengths[a]);
+            bool duplicate = false;
+            for (std::size_t c = 0; c < kept && !duplicate; ++c)
+                duplicate = same_objectives({level.row(c, stride_), level.lengths[c]}, pa);
+            if (duplicate) continue;
+            if (kept != a) {
+                std::copy(pa.begin(), pa.end(), level.row(kept, stride_));
+                level.lengths[kept] = pa.size();
+            }
+            ++kept;
+        }
+        return kept;
+    }
+
+    std::span<const double> reference_;
+    std::size_t stride_ = 0;
+    bool transitive_ = true;
+    std::vector<Level> levels_;
+    std::vector<double> scratch_;
+    std::vector<unsigned char> dominated_;
+};
+
+}  // namespace
+
+double wfg(std::span<const ObjectiveVector> points, std::span<const double> reference) {
+    const std::vector<ObjectiveView> views(points.begin(), points.end());
+    WfgEngine engine(reference, views);
+    engine.load(views, false);
+    return engine.run();
+}
+
+double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference) {
+    std::vector<ObjectiveView> inside;
+    for (const ObjectiveVector& p : points) {
+        if (p.size() != reference.size()) continue;
+        bool strictly_below = true;
+        for (std::size_t k = 0; k < p.size() && strictly_below; ++k)
+            strictly_below = reference[k] > p[k];
+        if (strictly_below) inside.emplace_back(p);
+    }
+    WfgEngine engine(reference, inside);
+    engine.load(inside, true);
+    return engine.run();
+}
+
+}  // namespace kestrelopt
