@@ -1,0 +1,19 @@
+// resolve_bounds: the caller's `bounds` (and `dim`) as one (min, max) pair per dimension.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "kestrelopt/traits.hpp"
+
+namespace kestrelopt::native {
+
+// Tries four readings in order (list of 2-tuples, list of lists, one 2-tuple, one 2-list);
+// the first that converts decides. Does not compare min with max. Throws PythonError with
+// a ValueError set.
+std::vector<Bound> resolve_bounds(PyObject* bounds, std::optional<std::uint64_t> dim);
+
+}  // namespace kestrelopt::native

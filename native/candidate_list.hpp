@@ -1,0 +1,67 @@
+// Candidate lists: the Python list handed to the caller's callables for one evaluation.
+#pragma once
+
+#include <Python.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <utility>
+
+#include "py_ref.hpp"
+
+namespace kestrelopt::native {
+
+// Truncation toward zero with saturation; NaN gives 0.
+inline long long truncate_to_i64(double x) {
+    if (x != x) return 0;
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (x >= kTwo63) return std::numeric_limits<long long>::max();
+    if (x <= -kTwo63) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(x);
+}
+
+// Python int (truncated, `integers`) or float for one element, taken as a double first, so
+// integers beyond 2^53 arrive rounded. Null with the error set.
+template <class Element>
+PyObject* candidate_item(Element element, bool integers) {
+    const auto value = static_cast<double>(element);
+    return integers ? PyLong_FromLongLong(truncate_to_i64(value)) : PyFloat_FromDouble(value);
+}
+
+// Stores the items of `values` into `list`, which has exactly that length.
+template <class Element>
+bool fill_candidate_list(PyObject* list, std::span<const Element> values, bool integers) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = candidate_item(values[i], integers);
+        if (item == nullptr) return false;
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals; drops the old item
+    }
+    return true;
+}
+
+// A new candidate list; null with the error set.
+template <class Element>
+PyObject* candidate_list(std::span<const Element> values, bool integers) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list || !fill_candidate_list(list.get(), values, integers)) return nullptr;
+    return list.release();
+}
+
+// The candidate list for one evaluation, reusing `spare` (the list of the previous one)
+// when nothing else holds it and it still has the right length: no one can tell the
+// difference, and it spares the allocation and garbage-collector tracking of a list per
+// evaluation. Null with the error set.
+template <class Element>
+PyRef next_candidate_list(PyRef& spare, std::span<const Element> values, bool integers) {
+    if (spare && Py_REFCNT(spare.get()) == 1 &&
+        PyList_Size(spare.get()) == static_cast<Py_ssize_t>(values.size())) {
+        if (!fill_candidate_list(spare.get(), values, integers)) return PyRef();
+        return std::move(spare);
+    }
+    spare.reset();
+    return PyRef(candidate_list(values, integers));
+}
+
+}  // namespace kestrelopt::native

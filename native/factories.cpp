@@ -1,0 +1,77 @@
+#include "factories.hpp"
+
+#include <Python.h>
+
+#include "kestrelopt/topology/global.hpp"
+#include "kestrelopt/topology/random.hpp"
+#include "kestrelopt/topology/ring.hpp"
+#include "kestrelopt/topology/von_neumann.hpp"
+#include "kestrelopt/velocity/constriction.hpp"
+#include "kestrelopt/velocity/fips.hpp"
+#include "kestrelopt/velocity/inertia.hpp"
+#include "panic.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// Informants of the random topology besides the particle itself.
+constexpr std::size_t kRandomInformants = 3;
+// Coefficients used when c1 + c2 does not exceed 4 (the constriction factor needs phi > 4).
+constexpr double kFallbackCoefficient = 2.05;
+constexpr double kFallbackPhi = 4.1;
+
+[[noreturn]] void unknown(const char* what, const std::string& name, const char* available) {
+    raise(PyExc_ValueError,
+          std::string("unknown ") + what + ": '" + name + "'. Available: " + available);
+}
+
+}  // namespace
+
+BoundaryMode build_boundary(const std::string& name) {
+    if (name == "clamp") return BoundaryMode::Clamp;
+    if (name == "reflect") return BoundaryMode::Reflect;
+    if (name == "wrap") return BoundaryMode::Wrap;
+    if (name == "reinit") return BoundaryMode::Reinit;
+    unknown("bounds_handling", name, "clamp, reflect, wrap, reinit");
+}
+
+std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2) {
+    // Strict, and false for a NaN sum.
+    const bool phi_ok = c1 + c2 > 4.0;
+    if (name == "inertia") return std::make_unique<InertiaVelocity>(w, c1, c2);
+    if (name == "constriction") {
+        if (phi_ok) return std::make_unique<ConstrictionVelocity>(c1, c2);
+        return std::make_unique<ConstrictionVelocity>(kFallbackCoefficient, kFallbackCoefficient);
+    }
+    if (name == "fips") return std::make_unique<FipsVelocity>(phi_ok ? c1 + c2 : kFallbackPhi);
+    unknown("variant", name, "inertia, constriction, fips");
+}
+
+std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t n_particles,
+                                         std::optional<std::uint64_t> seed) {
+    if (name == "global") return std::make_unique<GlobalBest>();
+    if (name == "ring") return std::make_unique<Ring>(Ring::lbest());
+    if (name == "vonneumann" || name == "von_neumann")
+        return std::make_unique<VonNeumann>(VonNeumann::square_for(n_particles));
+    if (name == "random") return std::make_unique<Random>(kRandomInformants, seed.value_or(0));
+    unknown("topology", name, "global, ring, vonneumann, random");
+}
+
+std::vector<VarType> build_var_types(const std::vector<std::string>& names) {
+    std::vector<VarType> types;
+    types.reserve(names.size());
+    for (const std::string& name : names) {
+        if (name == "real" || name == "float" || name == "continuous")
+            types.push_back(VarType::Real);
+        else if (name == "integer" || name == "int")
+            types.push_back(VarType::Integer);
+        else if (name == "binary" || name == "bin")
+            types.push_back(VarType::Binary);
+        else
+            unknown("variable type", name, "real, integer, binary");
+    }
+    return types;
+}
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,28 @@
+// The factories that turn option names into components. Names are matched exactly
+// (whole string, case-sensitive); an unknown name throws PythonError with a ValueError.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kestrelopt/spaces/mixed.hpp"
+#include "kestrelopt/traits.hpp"
+
+namespace kestrelopt::native {
+
+BoundaryMode build_boundary(const std::string& name);
+
+// "constriction" and "fips" fall back to 2.05/2.05 and 4.1 unless c1 + c2 > 4.
+std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2);
+
+// "random" draws from its own generator, seeded with `seed` or with 0 without one.
+std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t n_particles,
+                                         std::optional<std::uint64_t> seed);
+
+// Fails on the first unknown name, in list order.
+std::vector<VarType> build_var_types(const std::vector<std::string>& names);
+
+}  // namespace kestrelopt::native

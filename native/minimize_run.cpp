@@ -1,0 +1,99 @@
+#include "minimize_run.hpp"
+
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "kestrelopt/pso.hpp"
+#include "minimize_adapters.hpp"
+#include "results.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+template <class Element>
+PyPsoResult to_py_result(PsoResult<Element>&& result) {
+    PyPsoResult record;
+    record.best_position.reserve(result.best_position.size());
+    for (const Element& value : result.best_position)
+        record.best_position.push_back(static_cast<double>(value));
+    record.best_value = result.best_value;
+    record.convergence = std::move(result.history.convergence);
+    record.history = std::move(result.history.positions);
+    record.evaluations = result.evaluations;
+    record.stop_reason = std::string(stop_reason_text(result.stop_reason));
+    return record;
+}
+
+// The repair operator once more on the reported best position, so that it is consistent
+// with its value (which was computed on a repaired point).
+void repair_best(PyObject* repair, bool integer_lists, PyPsoResult& record) {
+    PyRef candidate =
+        check(candidate_list(std::span<const double>(record.best_position), integer_lists));
+    PyRef repaired = check(PyObject_CallFunctionObjArgs(repair, candidate.get(), nullptr));
+    std::vector<double> position;
+    if (!to_double_list(repaired.get(), position)) throw PythonError{};
+    record.best_position = std::move(position);
+}
+
+}  // namespace
+
+template <class Space>
+PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topology> topology,
+          const RunRequest& request) {
+    using Element = typename Space::Element;
+    const Pso<Space> engine(request.config, std::move(space), std::move(velocity),
+                            std::move(topology));
+
+    AdapterState state;
+    if (request.native_name) {
+        auto found = benchmarks::native_benchmark(*request.native_name);
+        if (auto* message = std::get_if<std::string>(&found)) raise(PyExc_KeyError, *message);
+        if (request.vectorized)
+            raise(PyExc_ValueError,
+                  "vectorized=True requires a Python objective callable, not a native benchmark");
+        state.native = std::get<benchmarks::Function>(found);
+    } else if (request.vectorized &&
+               (!request.constraints.empty() || request.callback != nullptr ||
+                request.repair != nullptr || !request.equality_constraints.empty())) {
+        raise(PyExc_ValueError,
+              "vectorized=True does not support constraints, equality_constraints, repair or "
+              "callback yet");
+    }
+    state.objective = request.objective;
+    state.constraints = request.constraints;
+    state.equality_constraints = request.equality_constraints;
+    state.repair = request.repair;
+    state.callback = request.callback;
+    state.penalty = request.penalty;
+    state.integer_lists = std::is_same_v<Space, IntegerSpace>;
+
+    PsoResult<Element> result;
+    if (request.vectorized) {
+        result = engine.minimize_batch(BatchAdapter<Element>(state));
+    } else if (request.callback != nullptr) {
+        result = engine.run_sequential(CandidateAdapter<Element>(state), IterationAdapter(state));
+    } else {
+        result = engine.run_sequential(CandidateAdapter<Element>(state));
+    }
+    if (state.pending.full()) {
+        state.pending.restore();
+        throw PythonError{};
+    }
+
+    PyPsoResult record = to_py_result(std::move(result));
+    if (request.repair != nullptr && !request.vectorized)
+        repair_best(request.repair, state.integer_lists, record);
+    return make_result(std::move(record));
+}
+
+template PyRef run(ContinuousSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+template PyRef run(IntegerSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+template PyRef run(MixedSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+
+}  // namespace kestrelopt::native

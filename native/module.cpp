@@ -1,0 +1,93 @@
+// Module initialisation: builds kestrelopt_native and registers its functions and classes,
+// in a fixed order, each under its name and in __all__. The module supports one
+// interpreter: a repeated initialisation there returns the first module object, any other
+// interpreter gets ImportError.
+#include <Python.h>
+
+#include <cstdint>
+
+#include "entry_points.hpp"
+#include "panic.hpp"
+#include "results.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+PyModuleDef g_definition = {
+    PyModuleDef_HEAD_INIT,
+    "kestrelopt_native",
+    "",  // empty docstring
+    0,   // no per-module state
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Set once the first initialisation succeeded; kept for the life of the process.
+PyObject* g_module = nullptr;
+std::int64_t g_interpreter = -1;
+
+struct Registration {
+    const char* name;
+    PyMethodDef* function;  // a module function, or
+    PyObject* (*klass)();   // a class, created on first use
+};
+
+// The order of this table is the order of __all__. minimize_multi, minimize_grey and
+// hypervolume take their places after minimize once they exist.
+const Registration kRegistrations[] = {
+    {"minimize", &minimize_method, nullptr},
+    {"benchmark_info", &benchmark_info_method, nullptr},
+    {"grey_benchmark_info", &grey_benchmark_info_method, nullptr},
+    {"PsoResult", nullptr, pso_result_type},
+    {"ParetoFront", nullptr, pareto_front_type},
+    {"GreyResult", nullptr, grey_result_type},
+};
+
+void register_object(PyObject* module, const Registration& entry, PyRef& all) {
+    PyRef object;
+    if (entry.function != nullptr) {
+        PyRef module_name = check(PyUnicode_FromString("kestrelopt_native"));
+        object = check(PyCFunction_NewEx(entry.function, nullptr, module_name.get()));
+    } else {
+        PyObject* klass = entry.klass();
+        if (klass == nullptr) throw PythonError{};
+        object = PyRef::borrow(klass);
+    }
+    if (!all) {
+        all = check(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw PythonError{};
+    }
+    if (PyObject_SetAttrString(module, entry.name, object.get()) < 0) throw PythonError{};
+    PyRef name = check(PyUnicode_FromString(entry.name));
+    if (PyList_Append(all.get(), name.get()) < 0) throw PythonError{};
+}
+
+PyObject* initialise() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter < 0) throw PythonError{};
+    if (g_module != nullptr) {
+        if (interpreter == g_interpreter) return PyRef::borrow(g_module).release();
+        raise(PyExc_ImportError,
+              "kestrelopt_native supports a single interpreter and is already loaded in "
+              "another one");
+    }
+    PyRef module = check(PyModule_Create(&g_definition));
+    PyRef all;
+    for (const Registration& entry : kRegistrations) register_object(module.get(), entry, all);
+    g_module = module.share().release();
+    g_interpreter = interpreter;
+    return module.release();
+}
+
+}  // namespace
+
+}  // namespace kestrelopt::native
+
+PyMODINIT_FUNC PyInit_kestrelopt_native(void) {
+    return kestrelopt::native::guarded(kestrelopt::native::initialise,
+                                       static_cast<PyObject*>(nullptr));
+}

@@ -1,0 +1,144 @@
+#include "numpy_api.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "binder.hpp"
+#include "kestrelopt/failure.hpp"
+#include "panic.hpp"
+
+namespace kestrelopt::native::numpy {
+
+namespace {
+
+using npy_intp = std::intptr_t;
+
+// Slots of the API table.
+constexpr int kGetNDArrayCVersion = 0;
+constexpr int kArrayType = 2;
+constexpr int kArrayNew = 93;
+constexpr int kSetBaseObject = 282;
+
+using GetVersionFn = unsigned int (*)();
+using ArrayNewFn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const npy_intp*, void*,
+                                 int, int, PyObject*);
+using SetBaseObjectFn = int (*)(PyObject*, PyObject*);
+
+constexpr int kNpyDouble = 12;
+constexpr int kCArrayFlags = 0x0001 | 0x0100 | 0x0400;  // C-contiguous, aligned, writeable
+
+// Leading fields of PyArrayObject and PyArray_Descr (unchanged from NumPy 1.x to 2.x).
+struct ArrayFields {
+    PyObject ob_base;
+    char* data;
+    int nd;
+    npy_intp* dimensions;
+    npy_intp* strides;
+    PyObject* base;
+    PyObject* descr;
+};
+struct DescrFields {
+    PyObject ob_base;
+    PyTypeObject* typeobj;
+    char kind;
+    char type;
+    char byteorder;
+    char former_flags;
+    int type_num;
+};
+
+void** g_api = nullptr;
+PyObject* g_capsule = nullptr;  // keeps the table alive for the life of the process
+
+[[noreturn]] void fail_capsule(const std::string& reason) {
+    fail("Failed to access NumPy array API capsule: " + reason);
+}
+
+// "Type: message" of the pending Python error, which is cleared.
+std::string take_error_text() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef type_ref(type), value_ref(value), traceback_ref(traceback);
+    std::string text = "unknown error";
+    if (type_ref) {
+        PyRef name(PyObject_GetAttrString(type_ref.get(), "__name__"));
+        PyRef message(value_ref ? PyObject_Str(value_ref.get()) : nullptr);
+        PyErr_Clear();
+        text = (name && PyUnicode_Check(name.get()) ? utf8(name.get()) : "Exception") + ": " +
+               (message ? utf8(message.get()) : "");
+    }
+    return text;
+}
+
+PyRef import_multiarray() {
+    PyRef module(PyImport_ImportModule("numpy._core.multiarray"));
+    if (module) return module;
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) fail_capsule(take_error_text());
+    PyErr_Clear();
+    module.reset(PyImport_ImportModule("numpy.core.multiarray"));
+    if (!module) fail_capsule(take_error_text());
+    return module;
+}
+
+void free_buffer(PyObject* capsule) {
+    std::free(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+}
+
+}  // namespace
+
+void load_api() {
+    if (g_api != nullptr) return;
+    PyRef multiarray = import_multiarray();
+    PyRef capsule(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
+    if (!capsule) fail_capsule(take_error_text());
+    if (!PyCapsule_CheckExact(capsule.get())) fail_capsule("_ARRAY_API is not a capsule");
+    auto** api = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+    if (api == nullptr) fail_capsule(take_error_text());
+    // The struct layouts above hold for the C ABI of NumPy 1.x (0x01...) and 2.x (0x02...).
+    const unsigned int abi = reinterpret_cast<GetVersionFn>(api[kGetNDArrayCVersion])();
+    const unsigned int major = abi >> 24;
+    if (major != 1 && major != 2)
+        fail_capsule("unsupported NumPy C ABI version " + std::to_string(abi));
+    g_capsule = capsule.release();
+    g_api = api;
+}
+
+PyRef matrix_over(double* buffer, std::size_t rows, std::size_t cols) {
+    PyRef owner(PyCapsule_New(buffer, "kestrelopt.swarm_matrix", free_buffer));
+    if (!owner) {
+        std::free(buffer);
+        throw PythonError{};
+    }
+    auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
+    const npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+    auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
+    PyRef array = check(
+        array_new(array_type, 2, dims, kNpyDouble, nullptr, buffer, 0, kCArrayFlags, nullptr));
+    // Steals the capsule, also on failure; from now on the array frees the buffer.
+    auto set_base = reinterpret_cast<SetBaseObjectFn>(g_api[kSetBaseObject]);
+    if (set_base(array.get(), owner.release()) < 0) throw PythonError{};
+    return array;
+}
+
+bool read_float64_vector(PyObject* object, std::vector<double>& out) {
+    if (g_api == nullptr) return false;
+    auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
+    if (!PyObject_TypeCheck(object, array_type)) return false;
+    const auto* array = reinterpret_cast<const ArrayFields*>(object);
+    const auto* descr = reinterpret_cast<const DescrFields*>(array->descr);
+    if (array->nd != 1 || descr->type_num != kNpyDouble || descr->byteorder == '>') return false;
+    const npy_intp size = array->dimensions[0];
+    const npy_intp stride = array->strides[0];
+    out.resize(static_cast<std::size_t>(size));
+    const char* item = array->data;
+    for (npy_intp i = 0; i < size; ++i, item += stride)
+        std::memcpy(&out[static_cast<std::size_t>(i)], item, sizeof(double));
+    return true;
+}
+
+}  // namespace kestrelopt::native::numpy

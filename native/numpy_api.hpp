@@ -1,0 +1,29 @@
+// The few pieces of NumPy's C array API that the vectorized mode needs, taken at first use
+// from the API table NumPy publishes as a capsule (numpy._core.multiarray._ARRAY_API under
+// NumPy 2, numpy.core.multiarray._ARRAY_API under NumPy 1). No NumPy header is used: the
+// table slots and the leading fields of the array and dtype structs are declared here,
+// from NumPy's documented layout, which is the same in NumPy 1.x and 2.x.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "py_ref.hpp"
+
+namespace kestrelopt::native::numpy {
+
+// Loads the table (once). An internal failure whose message begins with "Failed to access
+// NumPy array API capsule" when NumPy cannot be imported or its table is unusable.
+void load_api();
+
+// A new writable (rows, cols) float64 array in C order over `buffer`, which must come from
+// std::malloc and of which the array takes ownership (also on failure). Throws PythonError.
+PyRef matrix_over(double* buffer, std::size_t rows, std::size_t cols);
+
+// If `object` is a one-dimensional float64 NumPy array in native byte order, copies its
+// elements (any strides) into `out` and returns true; otherwise returns false.
+bool read_float64_vector(PyObject* object, std::vector<double>& out);
+
+}  // namespace kestrelopt::native::numpy

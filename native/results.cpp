@@ -1,0 +1,306 @@
+#include "results.hpp"
+
+#include <string>
+
+#include "panic.hpp"
+#include "repr_format.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// ---- native values to new Python objects -------------------------------------------
+
+PyRef to_py(double value) {
+    return check(PyFloat_FromDouble(value));
+}
+PyRef to_py(std::uint64_t value) {
+    return check(PyLong_FromUnsignedLongLong(value));
+}
+PyRef to_py(const std::string& value) {
+    return check(PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
+}
+PyRef to_py(const std::pair<double, double>& pair) {
+    PyRef tuple = check(PyTuple_New(2));
+    PyTuple_SetItem(tuple.get(), 0, to_py(pair.first).release());
+    PyTuple_SetItem(tuple.get(), 1, to_py(pair.second).release());
+    return tuple;
+}
+// Lists are rebuilt at every level on every read.
+template <class T>
+PyRef to_py(const std::vector<T>& items) {
+    PyRef list = check(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    for (std::size_t i = 0; i < items.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), to_py(items[i]).release());
+    return list;
+}
+
+// ---- instances -----------------------------------------------------------------------
+
+template <class Record>
+struct Instance {
+    PyObject ob_base;
+    Record* record;
+};
+
+template <class Record>
+const Record& record_of(PyObject* self) {
+    return *reinterpret_cast<Instance<Record>*>(self)->record;
+}
+
+template <class Record, auto Member>
+PyObject* get_field(PyObject* self, void*) {
+    return guarded([&] { return to_py(record_of<Record>(self).*Member).release(); },
+                   static_cast<PyObject*>(nullptr));
+}
+
+template <class Record>
+void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<Instance<Record>*>(self)->record;
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+template <const char* Message>
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, Message);
+    return nullptr;
+}
+
+PyObject* repr_text(const std::string& text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+PyObject* pso_result_repr(PyObject* self) {
+    return guarded(
+        [&] {
+            const auto& r = record_of<PyPsoResult>(self);
+            return repr_text("PsoResult(best_value=" + format_fixed6(r.best_value) +
+                             ", best_position=" + format_list(r.best_position) +
+                             ", iters=" + std::to_string(r.convergence.size()) +
+                             ", stop_reason=" + r.stop_reason + ")");
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* grey_result_repr(PyObject* self) {
+    return guarded(
+        [&] {
+            const auto& r = record_of<PyGreyResult>(self);
+            return repr_text("GreyResult(best_value=" + format_fixed6(r.best_value) +
+                             ", best_position=" + format_pairs(r.best_position) +
+                             ", iters=" + std::to_string(r.convergence.size()) +
+                             ", stop_reason=" + r.stop_reason + ")");
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* pareto_front_repr(PyObject* self) {
+    return guarded(
+        [&] {
+            const auto& r = record_of<PyParetoFront>(self);
+            return repr_text("ParetoFront(size=" + std::to_string(r.positions.size()) + ")");
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+// ---- class definitions ---------------------------------------------------------------
+
+constexpr char kNoPsoResult[] = "No constructor defined for PsoResult";
+constexpr char kNoGreyResult[] = "No constructor defined for GreyResult";
+constexpr char kNoParetoFront[] = "No constructor defined for ParetoFront";
+
+constexpr const char* kPsoResultDoc =
+    "Result of an optimization.\n"
+    "\n"
+    "Attributes:\n"
+    "    best_position (list[float]): best position found, already decoded\n"
+    "        to the space's type (integers if ``integer=True``).\n"
+    "    best_value (float): objective function value at ``best_position``.\n"
+    "    convergence (list[float]): global best value after each iteration (the\n"
+    "        convergence curve, useful for ``viz.plot_convergence``).\n"
+    "    history (list[list[list[float]]]): positions of all particles\n"
+    "        per iteration, indexed ``history[iteration][particle][dimension]``.\n"
+    "        Empty if run with ``record_history=False``. Required for\n"
+    "        ``viz.animate_swarm``.\n"
+    "    evaluations (int): total number of objective evaluations performed.\n"
+    "    stop_reason (str): why the run stopped \u2014 one of ``\"max_iterations\"``,\n"
+    "        ``\"target\"``, ``\"max_evaluations\"``, ``\"stagnation\"``, ``\"max_time\"``,\n"
+    "        ``\"callback\"``.";
+
+constexpr const char* kGreyResultDoc =
+    "Result of a grey optimization returned by `minimize_grey`.\n"
+    "\n"
+    "Attributes:\n"
+    "    best_position (list[tuple[float, float]]): the best grey vector, one\n"
+    "        ``(lower, upper)`` interval per grey variable.\n"
+    "    best_centers (list[float]): center of each grey variable (``(lo+hi)/2``).\n"
+    "    best_spreads (list[float]): half-width of each grey variable\n"
+    "        (``(hi-lo)/2``, always ``>= 0``).\n"
+    "    best_value (float): objective value at ``best_position`` (the\n"
+    "        whitenized scalar the search minimized).\n"
+    "    convergence (list[float]): best value after each iteration.\n"
+    "    evaluations (int): total objective evaluations performed.\n"
+    "    stop_reason (str): why the run stopped (see ``PsoResult``).";
+
+constexpr const char* kParetoFrontDoc =
+    "An approximated Pareto front returned by `minimize_multi`.\n"
+    "\n"
+    "Attributes:\n"
+    "    positions (list[list[float]]): the non-dominated decision vectors.\n"
+    "    objectives (list[list[float]]): their objective values (same order).\n"
+    "    swarm_history (list[list[list[float]]]): swarm positions per iteration,\n"
+    "        indexed ``swarm_history[iteration][particle][dimension]``. Empty if\n"
+    "        run with ``record_history=False``.\n"
+    "    front_history (list[list[list[float]]]): the Pareto-front objective\n"
+    "        snapshots per iteration, indexed\n"
+    "        ``front_history[iteration][member][objective]``. Lets the front's\n"
+    "        evolution be animated. Empty if ``record_history=False``.";
+
+template <class Pointer>
+struct MemberOf;
+template <class R, class T>
+struct MemberOf<T R::*> {
+    using Record = R;
+};
+
+template <auto Member>
+constexpr PyGetSetDef field(const char* name, const char* doc) {
+    using Record = typename MemberOf<decltype(Member)>::Record;
+    return {name, get_field<Record, Member>, nullptr, doc, nullptr};
+}
+
+PyGetSetDef pso_result_fields[] = {
+    field<&PyPsoResult::best_position>("best_position", "Best position found (list of floats)."),
+    field<&PyPsoResult::best_value>("best_value", "Best objective function value."),
+    field<&PyPsoResult::convergence>("convergence", "Convergence curve: best value per iteration."),
+    field<&PyPsoResult::history>("history",
+                                 "Positions per iteration: history[iter][particle][dim]. Empty "
+                                 "if\nrecord_history=False."),
+    field<&PyPsoResult::evaluations>("evaluations",
+                                     "Total number of objective evaluations performed."),
+    field<&PyPsoResult::stop_reason>(
+        "stop_reason", "Why the run stopped (see the class docstring for the values)."),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef grey_result_fields[] = {
+    field<&PyGreyResult::best_position>("best_position",
+                                        "Best grey vector as `(lower, upper)` intervals."),
+    field<&PyGreyResult::best_centers>("best_centers", "Center of each grey variable."),
+    field<&PyGreyResult::best_spreads>("best_spreads",
+                                       "Half-width (spread) of each grey variable."),
+    field<&PyGreyResult::best_value>("best_value", "Best objective value (whitenized scalar)."),
+    field<&PyGreyResult::convergence>("convergence",
+                                      "Convergence curve: best value per iteration."),
+    field<&PyGreyResult::evaluations>("evaluations",
+                                      "Total number of objective evaluations performed."),
+    field<&PyGreyResult::stop_reason>("stop_reason", "Why the run stopped."),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef pareto_front_fields[] = {
+    field<&PyParetoFront::positions>("positions", "Non-dominated decision vectors."),
+    field<&PyParetoFront::objectives>("objectives", "Objective values of each solution."),
+    field<&PyParetoFront::swarm_history>(
+        "swarm_history", "Swarm positions per iteration (empty if record_history=False)."),
+    field<&PyParetoFront::front_history>(
+        "front_history",
+        "Pareto-front objective snapshots per iteration (empty if\nrecord_history=False)."),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ParetoFront's methods (hypervolume) are added here when multi-objective search lands.
+PyMethodDef pareto_front_methods[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+struct ClassSpec {
+    const char* qualified_name;  // "builtins.Name": __module__ is "builtins"
+    const char* doc;
+    int basicsize;
+    PyGetSetDef* fields;
+    PyMethodDef* methods;
+    reprfunc repr;
+    newfunc constructor;
+    destructor dealloc;
+};
+
+PyObject* create_class(const ClassSpec& spec) {
+    PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>(spec.doc)},
+        {Py_tp_getset, spec.fields},
+        {Py_tp_repr, reinterpret_cast<void*>(spec.repr)},
+        {Py_tp_new, reinterpret_cast<void*>(spec.constructor)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)},
+        {spec.methods ? Py_tp_methods : 0, spec.methods},
+        {0, nullptr},
+    };
+    // No Py_TPFLAGS_BASETYPE: the classes cannot be subclassed. No dict or weak-reference
+    // offsets: instances have neither.
+    PyType_Spec type_spec = {spec.qualified_name, spec.basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
+    return PyType_FromSpec(&type_spec);
+}
+
+template <class Record>
+PyRef wrap(PyObject* type, Record&& record) {
+    if (type == nullptr) throw PythonError{};
+    auto* owned = new Record(std::move(record));
+    PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+    if (self == nullptr) {
+        delete owned;
+        throw PythonError{};
+    }
+    reinterpret_cast<Instance<Record>*>(self)->record = owned;
+    return PyRef(self);
+}
+
+PyObject* g_pso_result = nullptr;
+PyObject* g_grey_result = nullptr;
+PyObject* g_pareto_front = nullptr;
+
+}  // namespace
+
+PyObject* pso_result_type() {
+    if (g_pso_result == nullptr)
+        g_pso_result = create_class(
+            {"builtins.PsoResult", kPsoResultDoc, sizeof(Instance<PyPsoResult>), pso_result_fields,
+             nullptr, pso_result_repr, no_constructor<kNoPsoResult>, dealloc<PyPsoResult>});
+    return g_pso_result;
+}
+
+PyObject* grey_result_type() {
+    if (g_grey_result == nullptr)
+        g_grey_result =
+            create_class({"builtins.GreyResult", kGreyResultDoc, sizeof(Instance<PyGreyResult>),
+                          grey_result_fields, nullptr, grey_result_repr,
+                          no_constructor<kNoGreyResult>, dealloc<PyGreyResult>});
+    return g_grey_result;
+}
+
+PyObject* pareto_front_type() {
+    if (g_pareto_front == nullptr)
+        g_pareto_front =
+            create_class({"builtins.ParetoFront", kParetoFrontDoc, sizeof(Instance<PyParetoFront>),
+                          pareto_front_fields, pareto_front_methods, pareto_front_repr,
+                          no_constructor<kNoParetoFront>, dealloc<PyParetoFront>});
+    return g_pareto_front;
+}
+
+PyRef make_result(PyPsoResult record) {
+    return wrap(pso_result_type(), std::move(record));
+}
+PyRef make_result(PyGreyResult record) {
+    return wrap(grey_result_type(), std::move(record));
+}
+PyRef make_result(PyParetoFront record) {
+    return wrap(pareto_front_type(), std::move(record));
+}
+
+const PyParetoFront& pareto_front_record(PyObject* self) {
+    return record_of<PyParetoFront>(self);
+}
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,59 @@
+// The result classes PsoResult, GreyResult and ParetoFront. Each is a heap type created
+// once, on first use, and kept for the life of the process; an instance owns one native
+// record and exposes it through read-only getters that build new Python objects on every
+// read.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "py_ref.hpp"
+
+namespace kestrelopt::native {
+
+using Trace = std::vector<std::vector<std::vector<double>>>;
+
+struct PyPsoResult {
+    std::vector<double> best_position;
+    double best_value = 0.0;
+    std::vector<double> convergence;
+    Trace history;
+    std::uint64_t evaluations = 0;
+    std::string stop_reason;
+};
+
+struct PyGreyResult {
+    std::vector<std::pair<double, double>> best_position;
+    std::vector<double> best_centers;
+    std::vector<double> best_spreads;
+    double best_value = 0.0;
+    std::vector<double> convergence;
+    std::uint64_t evaluations = 0;
+    std::string stop_reason;
+};
+
+struct PyParetoFront {
+    std::vector<std::vector<double>> positions;
+    std::vector<std::vector<double>> objectives;
+    Trace swarm_history;
+    Trace front_history;
+};
+
+// The class objects (borrowed); null with the creation error set if creation failed.
+PyObject* pso_result_type();
+PyObject* grey_result_type();
+PyObject* pareto_front_type();
+
+// A new instance owning `record`; throws PythonError on failure.
+PyRef make_result(PyPsoResult record);
+PyRef make_result(PyGreyResult record);
+PyRef make_result(PyParetoFront record);
+
+// The record of a ParetoFront instance, for its methods.
+const PyParetoFront& pareto_front_record(PyObject* self);
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,273 @@
+"""The ``kestrelopt`` command: run a native benchmark or list the benchmarks.
+
+    kestrelopt run rastrigin --dim 10 --seed 42
+    kestrelopt run rosenbrock --dim 5 --velocity constriction --json
+    kestrelopt run ackley --dim 2 --plot convergence.png
+    kestrelopt list
+
+Exit codes: 0 on success, 1 when the run itself fails (an optional package missing,
+an internal error), 2 for bad arguments or an unknown benchmark, 130 when interrupted.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import sys
+import time
+from typing import Any, Dict, List, Optional, Sequence, Tuple
+
+__all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS"]
+
+# The native catalogue, in its own order. The module can describe a name but cannot
+# enumerate its names, so the list lives here (a test keeps it in step with the module).
+BENCHMARKS: Tuple[str, ...] = (
+    "sphere", "rastrigin", "rosenbrock", "ackley", "griewank", "schwefel",
+    "bent_cigar", "discus", "elliptic", "zakharov", "levy", "expanded_schaffer",
+)
+GREY_BENCHMARKS: Tuple[str, ...] = ("grey_sphere",)
+
+VELOCITIES = ("inertia", "constriction", "fips")
+TOPOLOGIES = ("global", "ring", "vonneumann", "random")
+BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
+
+
+def _positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid integer: '{text}'") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be >= 1, got {value}")
+    return value
+
+
+def _non_negative_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid integer: '{text}'") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be >= 0, got {value}")
+    return value
+
+
+def _finite_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid number: '{text}'") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"must be a finite number, got {text}")
+    return value
+
+
+def _non_negative_float(text: str) -> float:
+    value = _finite_float(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be >= 0, got {text}")
+    return value
+
+
+def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of the ``kestrelopt`` command."""
+    from . import __version__
+
+    parser = argparse.ArgumentParser(
+        prog="kestrelopt",
+        description="Particle swarm optimization of the native benchmark functions.",
+    )
+    parser.add_argument("--version", action="version", version=f"kestrelopt {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+
+    run = commands.add_parser(
+        "run",
+        help="minimize a native benchmark",
+        description="Minimize a native benchmark and print the result.",
+    )
+    run.add_argument("benchmark", metavar="BENCHMARK", help="benchmark name (see 'kestrelopt list')")
+    run.add_argument("--dim", type=_positive_int, required=True, help="number of dimensions")
+    run.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
+    run.add_argument("--bounds", type=_finite_float, nargs=2, metavar=("MIN", "MAX"),
+                     help="search box for every dimension (default: the benchmark's own bound)")
+    run.add_argument("--velocity", choices=VELOCITIES, default="inertia", help="velocity rule")
+    run.add_argument("--topology", choices=TOPOLOGIES, default="global", help="neighbourhood")
+    run.add_argument("--n-particles", type=_positive_int, default=30, help="swarm size")
+    run.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
+    run.add_argument("--bounds-handling", choices=BOUNDS_HANDLING, default="clamp",
+                     help="what happens to particles that leave the box")
+    run.add_argument("--target", type=float, help="stop once the best value is <= TARGET")
+    run.add_argument("--patience", type=_non_negative_int, default=0,
+                     help="stop after this many iterations without improvement (0: off)")
+    run.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
+    run.add_argument("--max-time", type=_non_negative_float, help="time budget in seconds")
+    run.add_argument("--plot", metavar="FILE", help="save the convergence plot to FILE (needs matplotlib)")
+    run.add_argument("--json", action="store_true", help="print the result as JSON")
+    progress = run.add_mutually_exclusive_group()
+    progress.add_argument("--progress", dest="progress", action="store_true", default=None,
+                          help="always show the progress bar")
+    progress.add_argument("--no-progress", dest="progress", action="store_false",
+                          help="never show the progress bar (default: only on a terminal)")
+
+    listing = commands.add_parser(
+        "list",
+        help="list the native benchmarks",
+        description="List the native benchmarks with their recommended bounds and optima.",
+    )
+    listing.add_argument("--json", action="store_true", help="print the list as JSON")
+    # Each command keeps its own parser, so later errors print that command's usage.
+    run.set_defaults(command_parser=run)
+    listing.set_defaults(command_parser=listing)
+    return parser
+
+
+def _json_number(value: float) -> Optional[float]:
+    # JSON has no infinities or NaN; null keeps the output readable by strict parsers.
+    return value if math.isfinite(value) else None
+
+
+def _fail(parser: argparse.ArgumentParser, message: str, code: int) -> int:
+    parser.print_usage(sys.stderr)
+    print(f"{parser.prog}: error: {message}", file=sys.stderr)
+    return code
+
+
+def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
+    import kestrelopt
+
+    from .callbacks import ProgressBar, Recorder, chain
+
+    name = args.benchmark
+    if args.bounds is not None:
+        low, high = args.bounds
+        if not low < high:
+            return _fail(parser, f"--bounds: MIN must be below MAX, got {low:g} >= {high:g}", 2)
+    else:
+        try:
+            half, _ = kestrelopt.benchmark_info(name)
+        except KeyError as error:
+            return _unknown_benchmark(parser, error)
+        low, high = -half, half
+    if args.plot is not None:
+        try:
+            import matplotlib  # noqa: F401  (fail before the run, not after it)
+        except ImportError:
+            print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
+            return 1
+
+    show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
+    bar = ProgressBar(args.max_iter, desc=name) if show_progress else None
+    # The recorder gives the convergence curve without keeping the swarm's history.
+    recorder = Recorder()
+    callback = chain(bar, recorder)
+    start = time.perf_counter()
+    try:
+        with callback:
+            result = kestrelopt.minimize(
+                name, [(low, high)] * args.dim,
+                n_particles=args.n_particles, max_iter=args.max_iter,
+                velocity=args.velocity, topology=args.topology, seed=args.seed,
+                bounds_handling=args.bounds_handling, record_history=False,
+                target=args.target, patience=args.patience, max_evals=args.max_evals,
+                max_time=args.max_time, callback=callback,
+            )
+    except KeyError as error:
+        return _unknown_benchmark(parser, error)
+    elapsed = time.perf_counter() - start
+
+    if args.plot is not None:
+        _save_plot(recorder, name, args.plot)
+    if args.json:
+        report: Dict[str, Any] = {
+            "benchmark": name,
+            "dim": args.dim,
+            "bounds": [low, high],
+            "seed": args.seed,
+            "velocity": args.velocity,
+            "topology": args.topology,
+            "n_particles": args.n_particles,
+            "best_value": _json_number(result.best_value),
+            "best_position": [_json_number(v) for v in result.best_position],
+            "iterations": len(recorder),
+            "evaluations": result.evaluations,
+            "stop_reason": result.stop_reason,
+            "convergence": [_json_number(v) for v in recorder.best_values],
+            "seconds": elapsed,
+        }
+        print(json.dumps(report, allow_nan=False))
+    else:
+        position = ", ".join(f"{v:.6g}" for v in result.best_position)
+        seed = "none" if args.seed is None else str(args.seed)
+        print(f"benchmark     {name} (dim {args.dim}, bounds [{low:g}, {high:g}], seed {seed})")
+        print(f"best value    {result.best_value!r}")
+        print(f"best position [{position}]")
+        print(f"iterations    {len(recorder)}")
+        print(f"evaluations   {result.evaluations}")
+        print(f"stop reason   {result.stop_reason}")
+        print(f"time          {elapsed:.3f} s")
+        if args.plot is not None:
+            print(f"plot          {args.plot}")
+    return 0
+
+
+def _unknown_benchmark(parser: argparse.ArgumentParser, error: KeyError) -> int:
+    message = str(error.args[0]) if error.args else str(error)
+    if "Available" not in message:
+        message += ". Available: " + ", ".join(BENCHMARKS)
+    return _fail(parser, message, 2)
+
+
+def _save_plot(recorder: Any, name: str, path: str) -> None:
+    # A bare Figure needs no GUI backend, so --plot works on a machine without a display.
+    from matplotlib.figure import Figure
+
+    from .viz import plot_convergence
+
+    figure = Figure(figsize=(6.4, 4.0))
+    ax = figure.subplots()
+    plot_convergence(recorder, ax=ax, labels=[name])
+    ax.set_title(f"{name}: best value per iteration")
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+
+
+def _list(args: argparse.Namespace) -> int:
+    import kestrelopt
+
+    rows: List[Dict[str, Any]] = []
+    for name in BENCHMARKS:
+        bound, optimum = kestrelopt.benchmark_info(name)
+        rows.append({"name": name, "kind": "real", "bounds": [-bound, bound], "optimum": optimum})
+    for name in GREY_BENCHMARKS:
+        center_bound, max_spread, optimum = kestrelopt.grey_benchmark_info(name)
+        rows.append({"name": name, "kind": "grey", "bounds": [-center_bound, center_bound],
+                     "max_spread": max_spread, "optimum": optimum})
+    if args.json:
+        print(json.dumps(rows))
+        return 0
+    print(f"{'benchmark':<18} {'bounds':<20} {'optimum':>8}")
+    for row in rows:
+        low, high = row["bounds"]
+        bounds = f"[{low:g}, {high:g}]"
+        extra = f"   (grey, max spread {row['max_spread']:g})" if row["kind"] == "grey" else ""
+        print(f"{row['name']:<18} {bounds:<20} {row['optimum']:>8g}{extra}")
+    return 0
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Entry point of the ``kestrelopt`` command; returns the exit code.
+
+    Args:
+        argv: the arguments without the program name; ``None`` reads ``sys.argv``.
+    """
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        if args.command == "run":
+            return _run(args, args.command_parser)
+        return _list(args)
+    except KeyboardInterrupt:
+        print("kestrelopt: interrupted", file=sys.stderr)
+        return 130

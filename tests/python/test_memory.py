@@ -1,0 +1,154 @@
+"""Repeated failing and succeeding calls neither crash nor leak."""
+
+import gc
+import resource
+import sys
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import kestrelopt as pso
+from conftest import sphere_loop
+
+B = [(-1.0, 1.0)] * 3
+
+
+def objective(x):
+    return sphere_loop(x)
+
+
+def failing_objective(x):
+    # A fresh exception each time: re-raising one instance would chain its tracebacks.
+    raise RuntimeError("stored")
+
+
+def callback(i, v):
+    return None
+
+
+def constraint(x):
+    return x[0]
+
+
+def repair(x):
+    return [min(max(v, -0.5), 0.5) for v in x]
+
+
+def vectorized(X):
+    return (X * X).sum(axis=1)
+
+
+CALLS = [
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, seed=1, callback=callback,
+                         constraints=[constraint], equality_constraints=[constraint], repair=repair),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, integer=True),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, var_types=["int", "real", "bin"]),
+    lambda: pso.minimize("rastrigin", B, n_particles=5, max_iter=4, topology="random", velocity="fips"),
+    lambda: pso.minimize(vectorized, B, n_particles=5, max_iter=4, vectorized=True),
+    lambda: repr(pso.minimize("sphere", B, n_particles=4, max_iter=3)),
+    lambda: pso.minimize("sphere", B, n_particles=4, max_iter=3).history,
+    lambda: pso.benchmark_info("levy"),
+    lambda: pso.grey_benchmark_info("grey_sphere"),
+]
+
+FAILING = [
+    lambda: pso.minimize(failing_objective, B, n_particles=5, max_iter=4),
+    lambda: pso.minimize(failing_objective, B, n_particles=5, max_iter=4, callback=callback),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, repair=lambda x: "ab"),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, constraints=[lambda x: None]),
+    lambda: pso.minimize(lambda X: X[:-1, 0], B, n_particles=5, max_iter=4, vectorized=True),
+    lambda: pso.minimize(lambda X: 3.0, B, n_particles=5, max_iter=4, vectorized=True),
+    lambda: pso.minimize(objective, [(1, 0)]),
+    lambda: pso.minimize(objective, B, max_time=-1.0),
+    lambda: pso.minimize(objective, []),
+    lambda: pso.minimize(objective, "ab"),
+    lambda: pso.minimize(objective, B, velocity="nope"),
+    lambda: pso.minimize(objective, B, var_types=["real", "real", "Real"]),
+    lambda: pso.minimize(objective, B, w="x"),
+    lambda: pso.minimize(objective, B, n_particles=-1),
+    lambda: pso.minimize(objective, B, speed=1),
+    lambda: pso.minimize(objective, B, var_types=["real", 1, "real"]),
+    lambda: pso.minimize("nope", B),
+    lambda: pso.minimize("sphere", B, vectorized=True),
+    lambda: pso.minimize(objective, B, vectorized=True, callback=callback),
+    lambda: pso.minimize(None, B, n_particles=2, max_iter=1),
+    lambda: pso.benchmark_info("nope"),
+    lambda: pso.benchmark_info(3),
+    lambda: pso.PsoResult(),
+]
+
+
+def cycle():
+    for call in CALLS:
+        call()
+    for call in FAILING:
+        try:
+            call()
+        except BaseException:  # noqa: BLE001 - PanicException included
+            pass
+
+
+def test_reference_counts_of_the_callers_objects_are_restored(capsys):
+    watched = [objective, failing_objective, callback, constraint, repair, vectorized, B]
+    cycle()
+    gc.collect()
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(50):
+        cycle()
+    gc.collect()
+    after = [sys.getrefcount(o) for o in watched]
+    capsys.readouterr()
+    assert after == before
+
+
+def test_python_allocations_do_not_grow(capsys):
+    for _ in range(5):
+        cycle()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        start, _ = tracemalloc.get_traced_memory()
+        for _ in range(200):
+            cycle()
+        gc.collect()
+        end, _ = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    capsys.readouterr()
+    assert end - start < 256 * 1024
+
+
+def test_native_memory_does_not_grow(capsys):
+    # Large recorded histories: a leaked run would add megabytes each time.
+    def big():
+        r = pso.minimize("sphere", [(-1.0, 1.0)] * 50, n_particles=50, max_iter=100)
+        r.history
+        try:
+            pso.minimize(failing_objective, [(-1.0, 1.0)] * 50, n_particles=50, max_iter=100)
+        except RuntimeError:
+            pass
+        try:
+            pso.minimize(sphere_loop, [(-1.0, 1.0)] * 49 + [(1, 0)], n_particles=50, max_iter=100)
+        except BaseException:  # noqa: BLE001
+            pass
+
+    for _ in range(3):
+        big()
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss  # KiB on Linux
+    for _ in range(100):
+        big()
+    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    capsys.readouterr()
+    assert after - before < 64 * 1024
+
+
+@pytest.mark.parametrize("value", [None, 1, "x", [None], [[1, 2, 3]], np.zeros((2, 3)), object(), float("nan")])
+def test_odd_inputs_never_crash(value):
+    for name in ("bounds", "objective", "constraints", "var_types", "w", "n_particles", "callback", "repair", "dim"):
+        kwargs = {"objective": objective, "bounds": B, "n_particles": 2, "max_iter": 1, name: value}
+        try:
+            pso.minimize(**kwargs)
+        except BaseException:  # noqa: BLE001 - only a crash would fail this test
+            pass
+    assert pso.minimize(objective, B, n_particles=2, max_iter=1).evaluations == 4
