@@ -5,19 +5,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "count_allocations.hpp"
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/random.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using namespace testing_support;
 
 // Fills an archive; the position of member i is {i} so that the tests can follow it.
 Archive filled(ArchiveStrategy strategy, std::size_t capacity, const PointSet& objectives) {

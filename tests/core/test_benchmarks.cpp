@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <iterator>
 #include <limits>
@@ -17,6 +15,7 @@
 
 #include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"
+#include "support.hpp"
 
 // Counts heap allocations while `g_counting` is set, so the tests can show that evaluating a
 // benchmark never allocates.
@@ -45,11 +44,8 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace kestrelopt::benchmarks {
 namespace {
 
+using namespace testing_support;
 using Vec = std::vector<double>;
-
-std::uint64_t bits(double v) {
-    return std::bit_cast<std::uint64_t>(v);
-}
 
 // Plain transcriptions of the formulas, written independently of the library: explicit
 // index loops, the levy change of variable kept in a scratch vector.

@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
+
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using namespace testing_support;
 
 struct Outcome {
     double x;

@@ -2,44 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/random.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double x) {
-    return std::bit_cast<std::uint64_t>(x);
-}
-
-// The generator must be exactly where a fresh one of the same seed is after `draws`
-// calls of next_u64.
-void expect_advanced_by(const RandomSource& used, std::uint64_t seed, std::size_t draws) {
-    RandomSource fresh = RandomSource::seed_from_u64(seed);
-    for (std::size_t k = 0; k < draws; ++k) fresh.next_u64();
-    EXPECT_EQ(used.index(), fresh.index());
-    EXPECT_EQ(used.counter(), fresh.counter());
-    RandomSource a = used;
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(a.next_u64(), fresh.next_u64());
-}
+using namespace testing_support;
 
 std::string message_of(double c1, double c2) {
-    try {
-        ConstrictionVelocity rule(c1, c2);
-    } catch (const InternalFailure& e) {
-        return e.what();
-    }
-    return "(no failure)";
+    return failure_of([&] { ConstrictionVelocity rule(c1, c2); });
 }
 
 TEST(ConstrictionFactor, ClassicCoefficientsGiveAbout0_72984) {

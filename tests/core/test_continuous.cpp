@@ -3,22 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
+
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using namespace testing_support;
 
 std::string construction_message(std::vector<Bound> bounds) {
-    try {
-        ContinuousSpace space(std::move(bounds));
-    } catch (const InternalFailure& e) {
-        return e.what();
-    }
-    return "";
+    return failure_of([&] { ContinuousSpace space(std::move(bounds)); }, "");
 }
 
 TEST(ContinuousSpaceNew, RejectsReversedAndNaNBoundsWithTheFirstBadDimension) {

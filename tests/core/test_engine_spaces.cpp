@@ -2,7 +2,6 @@
 // and what the objective sees of the decoded positions.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -18,10 +17,12 @@
 #include "kestrelopt/spaces/mixed.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
+using namespace testing_support;
 using enum VarType;
 
 PsoConfig config_with(std::uint64_t seed, BoundaryMode mode = BoundaryMode::Clamp) {
@@ -39,10 +40,6 @@ Pso<S> engine(S space, PsoConfig config) {
     return Pso<S>(config, std::move(space),
                   std::make_unique<InertiaVelocity>(0.7298, 1.49618, 1.49618),
                   std::make_unique<GlobalBest>());
-}
-
-std::uint64_t bits(double x) {
-    return std::bit_cast<std::uint64_t>(x);
 }
 
 void expect_same_history(const History& a, const History& b) {

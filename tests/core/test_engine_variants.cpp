@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,9 +20,12 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
+
+using namespace testing_support;
 
 enum class Rule { Inertia, Constriction, Fips };
 enum class Shape { Global, Ring, VonNeumann, Random };
@@ -95,14 +97,13 @@ PsoResult<double> fresh_run(Rule rule, Shape shape, Mode mode, std::uint64_t see
 
 std::vector<std::uint64_t> bits_of(std::span<const double> xs) {
     std::vector<std::uint64_t> out;
-    for (const double x : xs) out.push_back(std::bit_cast<std::uint64_t>(x));
+    for (const double x : xs) out.push_back(bits(x));
     return out;
 }
 
 void expect_identical(const PsoResult<double>& a, const PsoResult<double>& b) {
     EXPECT_EQ(bits_of(a.best_position), bits_of(b.best_position));
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(a.best_value),
-              std::bit_cast<std::uint64_t>(b.best_value));
+    EXPECT_EQ(bits(a.best_value), bits(b.best_value));
     EXPECT_EQ(a.evaluations, b.evaluations);
     EXPECT_EQ(a.stop_reason, b.stop_reason);
     EXPECT_EQ(bits_of(a.history.convergence), bits_of(b.history.convergence));
@@ -186,9 +187,7 @@ TEST(EngineVariants, RandomTopologyStreamCarriesOverToTheNextRun) {
     // A fresh topology advanced by the first run's calls (one per particle and iteration)
     // reproduces the second run.
     auto advanced = std::make_unique<Random>(3, seed);
-    std::vector<Particle> particles;
-    for (std::size_t j = 0; j < kParticles; ++j)
-        particles.emplace_back(std::vector<double>{0.0}, std::vector<double>{0.0}, 0.0);
+    const auto particles = swarm(kParticles);
     std::vector<std::size_t> scratch;
     for (std::size_t call = 0; call < kParticles * kIterations; ++call)
         advanced->neighbors_into(call % kParticles, particles, scratch);

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
-#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -18,25 +15,12 @@
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/ring.hpp"
 #include "kestrelopt/velocity/constriction.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double x) {
-    return std::bit_cast<std::uint64_t>(x);
-}
-
-void expect_advanced_by(const RandomSource& used, std::uint64_t seed, std::size_t draws) {
-    RandomSource fresh = RandomSource::seed_from_u64(seed);
-    for (std::size_t k = 0; k < draws; ++k) fresh.next_u64();
-    EXPECT_EQ(used.index(), fresh.index());
-    EXPECT_EQ(used.counter(), fresh.counter());
-    RandomSource a = used;
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(a.next_u64(), fresh.next_u64());
-}
+using namespace testing_support;
 
 // Owns the vectors a context borrows, with k informants of n components each.
 struct Borrowed {
@@ -64,12 +48,7 @@ struct Borrowed {
 };
 
 std::string message_of(double phi) {
-    try {
-        FipsVelocity rule(phi);
-    } catch (const InternalFailure& e) {
-        return e.what();
-    }
-    return "(no failure)";
+    return failure_of([&] { FipsVelocity rule(phi); });
 }
 
 TEST(FipsVelocity, SharesTheConstrictionFactor) {

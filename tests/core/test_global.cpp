@@ -2,28 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
+
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<Particle> swarm_with_bests(const std::vector<double>& values) {
-    std::vector<Particle> particles;
-    for (const double value : values)
-        particles.emplace_back(std::vector<double>{0.0}, std::vector<double>{0.0}, value);
-    return particles;
-}
+using namespace testing_support;
 
 TEST(BestAmong, EmptyListGivesTheFallback) {
-    const auto particles = swarm_with_bests({1, 2});
+    const auto particles = swarm(2, {1, 2});
     EXPECT_EQ(best_among(particles, {}, 1), 1u);
 }
 
 TEST(BestAmong, TieKeepsTheIndexListedFirst) {
-    auto particles = swarm_with_bests(std::vector<double>(8, 9.0));
+    auto particles = swarm(8, std::vector<double>(8, 9.0));
     particles[5].best_value = 3.0;
     particles[2].best_value = 1.0;
     particles[7].best_value = 1.0;
@@ -34,19 +28,19 @@ TEST(BestAmong, TieKeepsTheIndexListedFirst) {
 }
 
 TEST(BestAmong, NaNNeverBeatsANumber) {
-    const auto particles = swarm_with_bests({kNaN, 4.0, kNaN});
+    const auto particles = swarm(3, {kNaN, 4.0, kNaN});
     EXPECT_EQ(best_among(particles, std::vector<std::size_t>{0, 1}, 0), 1u);
     EXPECT_EQ(best_among(particles, std::vector<std::size_t>{1, 0}, 0), 1u);
     EXPECT_EQ(best_among(particles, std::vector<std::size_t>{0, 2}, 1), 0u);
 }
 
 TEST(BestAmong, IndexOutsideTheSwarmIsAStop) {
-    const auto particles = swarm_with_bests({1, 2});
+    const auto particles = swarm(2, {1, 2});
     EXPECT_THROW(best_among(particles, std::vector<std::size_t>{0, 2}, 0), InternalFailure);
 }
 
 TEST(GlobalBest, ListsEveryParticleInOrderForEveryI) {
-    const auto particles = swarm_with_bests({5, 1, 1, 3});
+    const auto particles = swarm(4, {5, 1, 1, 3});
     const GlobalBest topology;
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(topology.neighbors(i, particles), (std::vector<std::size_t>{0, 1, 2, 3}));

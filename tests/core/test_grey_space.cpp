@@ -3,47 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
-
-std::string failure_of(const auto& action) {
-    try {
-        action();
-    } catch (const InternalFailure& failure) {
-        return failure.what();
-    }
-    return "(no failure)";
-}
-
-void expect_advanced_by(RandomSource gen, std::uint64_t seed, int draws) {
-    auto fresh = RandomSource::seed_from_u64(seed);
-    for (int k = 0; k < draws; ++k) fresh.next_u64();
-    EXPECT_EQ(gen.index(), fresh.index());
-    EXPECT_EQ(gen.counter(), fresh.counter());
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(gen.next_u64(), fresh.next_u64());
-}
-
-// Equal bits, except that any NaN matches any NaN.
-void expect_same(const std::vector<double>& a, const std::vector<double>& b) {
-    ASSERT_EQ(a.size(), b.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::isnan(a[i]) && std::isnan(b[i])) continue;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(a[i]), std::bit_cast<std::uint64_t>(b[i]))
-            << "index " << i << ": " << a[i] << " vs " << b[i];
-    }
-}
+using namespace testing_support;
 
 // L(c) written out independently, for the cross-checks.
 double reference_limit(double c, double lo, double hi, double ms) {
@@ -135,7 +106,7 @@ TEST_P(GreyProjection, UnboundedCapOverMinusFiveFive) {
     const GreySpace space({{-5, 5}}, {kInf});
     auto x = GetParam().position;
     space.clamp(x);
-    expect_same(x, GetParam().expected);
+    expect_same_bits_any_nan(x, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -152,14 +123,14 @@ TEST(GreyProjection, CappedSpreadPerVariable) {
     const GreySpace space({{0, 10}, {0, 10}, {0, 10}, {0, 10}}, {0.25, 0.25, 0.25, 0.0});
     std::vector<double> x{5, 1, 0.1, 1, 10, 1, 5, 3};
     space.clamp(x);
-    expect_same(x, {5, 0.25, 0.1, 0.1, 10, 0, 5, 0});
+    expect_same_bits_any_nan(x, {5, 0.25, 0.1, 0.1, 10, 0, 5, 0});
 }
 
 TEST(GreyProjection, NaNCenterIsCappedByMaxSpreadOnly) {
     const GreySpace space({{0, 10}}, {0.25});
     std::vector<double> x{kNaN, 3};
     space.clamp(x);
-    expect_same(x, {kNaN, 0.25});
+    expect_same_bits_any_nan(x, {kNaN, 0.25});
 }
 
 TEST(GreyProjection, LongerPositionStops) {
@@ -175,8 +146,8 @@ TEST_P(GreyEnforce, IsTheProjectionWhateverTheMode) {
     std::vector<double> x{6, 1, 5, 3}, v{1, 2, 3, 4};
     auto gen = RandomSource::seed_from_u64(2);
     space.enforce_bounds(x, v, GetParam(), gen);
-    expect_same(x, {5, 0, 5, 0.25});
-    expect_same(v, {1, 2, 3, 4});
+    expect_same_bits_any_nan(x, {5, 0, 5, 0.25});
+    expect_same_bits_any_nan(v, {1, 2, 3, 4});
     expect_advanced_by(gen, 2, 0);
 }
 
@@ -249,8 +220,8 @@ TEST(GreyDraws, FollowTheDrawOrderOfAnIndependentComputation) {
                 const double cap = std::min(0.5 * (hi - lo), caps[i]);
                 ev.push_back(uniform_in_inclusive(ref, -cap, cap));
             }
-            expect_same(x, ex);
-            expect_same(v, ev);
+            expect_same_bits_any_nan(x, ex);
+            expect_same_bits_any_nan(v, ev);
         }
         EXPECT_EQ(gen.next_u64(), ref.next_u64());
     }

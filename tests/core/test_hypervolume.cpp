@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,16 +11,12 @@
 #include "hypervolume_reference.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 #include "kestrelopt/random.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::uint64_t bits(double v) {
-    return std::bit_cast<std::uint64_t>(v);
-}
+using namespace testing_support;
 
 bool is_negative_zero(double v) {
     return v == 0.0 && std::signbit(v);

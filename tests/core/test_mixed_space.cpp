@@ -5,43 +5,18 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace testing_support;
 using enum VarType;
-
-std::string failure_of(const auto& action) {
-    try {
-        action();
-    } catch (const InternalFailure& failure) {
-        return failure.what();
-    }
-    return "(no failure)";
-}
-
-void expect_advanced_by(RandomSource gen, std::uint64_t seed, int draws) {
-    auto fresh = RandomSource::seed_from_u64(seed);
-    for (int k = 0; k < draws; ++k) fresh.next_u64();
-    EXPECT_EQ(gen.index(), fresh.index());
-    EXPECT_EQ(gen.counter(), fresh.counter());
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(gen.next_u64(), fresh.next_u64());
-}
-
-void expect_same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    ASSERT_EQ(a.size(), b.size());
-    for (std::size_t i = 0; i < a.size(); ++i)
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(a[i]), std::bit_cast<std::uint64_t>(b[i]))
-            << "index " << i << ": " << a[i] << " vs " << b[i];
-}
 
 TEST(VarType, IsOneByteInDeclarationOrder) {
     static_assert(sizeof(VarType) == 1);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -11,11 +10,12 @@
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using namespace testing_support;
 
 // Two objectives of a ZDT1-like problem on [0, 1]^n.
 void zdt1(std::span<const double> x, std::vector<double>& out) {

@@ -2,32 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/random.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using namespace testing_support;
+
 constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
-
-std::uint64_t bits(double v) {
-    return std::bit_cast<std::uint64_t>(v);
-}
-
-void expect_same_bits(const std::vector<double>& actual, const std::vector<double>& expected) {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < actual.size(); ++i)
-        EXPECT_EQ(bits(actual[i]), bits(expected[i]))
-            << "index " << i << ": " << actual[i] << " vs " << expected[i];
-}
 
 void expect_same_points(const PointSet& actual, const PointSet& expected) {
     ASSERT_EQ(actual.size(), expected.size());

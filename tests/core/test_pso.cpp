@@ -3,19 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <vector>
 
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using namespace testing_support;
 
 double sphere(std::span<const double> x) {
     double s = -0.0;
@@ -55,19 +54,16 @@ auto batch_of(double (*f)(std::span<const double>)) {
 }
 
 template <class T>
-void expect_same_bits(const PsoResult<T>& a, const PsoResult<T>& b) {
+void expect_same_result(const PsoResult<T>& a, const PsoResult<T>& b) {
     ASSERT_EQ(a.best_position.size(), b.best_position.size());
     for (std::size_t i = 0; i < a.best_position.size(); ++i)
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(a.best_position[i]),
-                  std::bit_cast<std::uint64_t>(b.best_position[i]));
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(a.best_value),
-              std::bit_cast<std::uint64_t>(b.best_value));
+        EXPECT_EQ(bits(a.best_position[i]), bits(b.best_position[i]));
+    EXPECT_EQ(bits(a.best_value), bits(b.best_value));
     EXPECT_EQ(a.evaluations, b.evaluations);
     EXPECT_EQ(a.stop_reason, b.stop_reason);
     ASSERT_EQ(a.history.convergence.size(), b.history.convergence.size());
     for (std::size_t i = 0; i < a.history.convergence.size(); ++i)
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(a.history.convergence[i]),
-                  std::bit_cast<std::uint64_t>(b.history.convergence[i]));
+        EXPECT_EQ(bits(a.history.convergence[i]), bits(b.history.convergence[i]));
     EXPECT_EQ(a.history.positions, b.history.positions);
 }
 
@@ -137,13 +133,13 @@ PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t i
 
 TEST(PsoSequential, MatchesAPlainTranscriptionBitForBit) {
     const auto result = engine(config_with(12, 25, 99), 4, 3.0).run_sequential(sphere);
-    expect_same_bits(result, reference_run(99, 12, 25, 3.0, 4));
+    expect_same_result(result, reference_run(99, 12, 25, 3.0, 4));
 }
 
 TEST(PsoSequential, SameSeedGivesIdenticalBitsInBothModes) {
     const auto pso = engine(config_with(20, 30));
-    expect_same_bits(pso.run_sequential(sphere), pso.run_sequential(sphere));
-    expect_same_bits(pso.minimize_batch(batch_of(sphere)), pso.minimize_batch(batch_of(sphere)));
+    expect_same_result(pso.run_sequential(sphere), pso.run_sequential(sphere));
+    expect_same_result(pso.minimize_batch(batch_of(sphere)), pso.minimize_batch(batch_of(sphere)));
 }
 
 TEST(PsoSequential, ZeroIterationsKeepsTheBestInitialParticle) {
@@ -316,7 +312,7 @@ TEST(PsoModes, BatchModeMovesEveryoneWithThePreviousBests) {
     const auto pso = engine(config_with(1, 10));
     const auto a = pso.run_sequential(sphere);
     const auto b = pso.minimize_batch(batch_of(sphere));
-    expect_same_bits(a, b);
+    expect_same_result(a, b);
 }
 
 TEST(PsoModes, ShortInitialBatchLeavesParticlesAtInfinity) {
@@ -382,9 +378,9 @@ TEST_P(TrackedBest, IncrementalAndScannedNeighbourhoodBestsGiveTheSameBits) {
         PsoConfig config = config_with(17, 40, seed);
         const auto tracked = engine(config, 3, 5.0);
         const auto scanned = engine(config, 3, 5.0, std::make_unique<ScannedGlobal>());
-        expect_same_bits(tracked.run_sequential(GetParam()), scanned.run_sequential(GetParam()));
-        expect_same_bits(tracked.minimize_batch(batch_of(GetParam())),
-                         scanned.minimize_batch(batch_of(GetParam())));
+        expect_same_result(tracked.run_sequential(GetParam()), scanned.run_sequential(GetParam()));
+        expect_same_result(tracked.minimize_batch(batch_of(GetParam())),
+                           scanned.minimize_batch(batch_of(GetParam())));
     }
 }
 

@@ -10,19 +10,12 @@
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/random.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-using List = std::vector<std::size_t>;
-
-std::vector<Particle> swarm(std::size_t n, std::vector<double> values = {}) {
-    std::vector<Particle> particles;
-    for (std::size_t j = 0; j < n; ++j)
-        particles.emplace_back(std::vector<double>{0.0}, std::vector<double>{0.0},
-                               j < values.size() ? values[j] : 0.0);
-    return particles;
-}
+using namespace testing_support;
 
 // The drawing procedure written out against a generator of the same seed.
 List literal_random(RandomSource& gen, std::size_t i, std::size_t n, std::size_t k) {

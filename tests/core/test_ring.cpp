@@ -8,19 +8,12 @@
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-using List = std::vector<std::size_t>;
-
-std::vector<Particle> swarm(std::size_t n, std::vector<double> values = {}) {
-    std::vector<Particle> particles;
-    for (std::size_t j = 0; j < n; ++j)
-        particles.emplace_back(std::vector<double>{static_cast<double>(j)},
-                               std::vector<double>{0.0}, j < values.size() ? values[j] : 0.0);
-    return particles;
-}
+using namespace testing_support;
 
 // The neighbourhood written out literally, offset by offset up to k.
 List literal_ring(std::size_t i, std::size_t n, std::size_t k) {

@@ -8,19 +8,12 @@
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
+#include "support.hpp"
 
 namespace kestrelopt {
 namespace {
 
-using List = std::vector<std::size_t>;
-
-std::vector<Particle> swarm(std::size_t n, std::vector<double> values = {}) {
-    std::vector<Particle> particles;
-    for (std::size_t j = 0; j < n; ++j)
-        particles.emplace_back(std::vector<double>{0.0}, std::vector<double>{0.0},
-                               j < values.size() ? values[j] : 0.0);
-    return particles;
-}
+using namespace testing_support;
 
 // The neighbourhood written out with the modular formulas as they read.
 List literal_grid(std::size_t i, std::size_t n, std::size_t rows, std::size_t cols) {
@@ -36,12 +29,7 @@ List literal_grid(std::size_t i, std::size_t n, std::size_t rows, std::size_t co
 }
 
 std::string message_of(std::size_t rows, std::size_t cols) {
-    try {
-        VonNeumann grid(rows, cols);
-    } catch (const InternalFailure& e) {
-        return e.what();
-    }
-    return "(no failure)";
+    return failure_of([&] { VonNeumann grid(rows, cols); });
 }
 
 struct Example {

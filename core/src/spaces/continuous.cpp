@@ -15,31 +15,37 @@ void check_real_bounds(const std::vector<Bound>& bounds) {
     }
 }
 
-ContinuousSpace::ContinuousSpace(std::vector<Bound> bounds) : bounds_(std::move(bounds)) {
-    check_real_bounds(bounds_);
-}
-
-std::vector<double> ContinuousSpace::sample(RandomSource& gen) const {
-    std::vector<double> out(bounds_.size());
-    for (std::size_t i = 0; i < bounds_.size(); ++i)
-        out[i] = uniform_in_inclusive(gen, bounds_[i].first, bounds_[i].second);
+std::vector<double> sample_in_bounds(const std::vector<Bound>& bounds, RandomSource& gen) {
+    std::vector<double> out(bounds.size());
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        out[i] = uniform_in_inclusive(gen, bounds[i].first, bounds[i].second);
     return out;
 }
 
-std::vector<double> ContinuousSpace::sample_velocity(RandomSource& gen) const {
-    std::vector<double> out(bounds_.size());
-    for (std::size_t i = 0; i < bounds_.size(); ++i) {
-        const double s = bounds_[i].second - bounds_[i].first;
+std::vector<double> sample_velocity_for_bounds(const std::vector<Bound>& bounds,
+                                               RandomSource& gen) {
+    std::vector<double> out(bounds.size());
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+        const double s = bounds[i].second - bounds[i].first;
         out[i] = uniform_in_inclusive(gen, -s, s);
     }
     return out;
 }
 
+ContinuousSpace::ContinuousSpace(std::vector<Bound> bounds) : bounds_(std::move(bounds)) {
+    check_real_bounds(bounds_);
+}
+
+std::vector<double> ContinuousSpace::sample(RandomSource& gen) const {
+    return sample_in_bounds(bounds_, gen);
+}
+
+std::vector<double> ContinuousSpace::sample_velocity(RandomSource& gen) const {
+    return sample_velocity_for_bounds(bounds_, gen);
+}
+
 void ContinuousSpace::clamp(std::span<double> position) const {
-    for (std::size_t i = 0; i < position.size() && i < bounds_.size(); ++i) {
-        if (position[i] < bounds_[i].first) position[i] = bounds_[i].first;
-        if (position[i] > bounds_[i].second) position[i] = bounds_[i].second;
-    }
+    clamp_to_box(position, bounds_.size(), [this](std::size_t i) { return bounds_[i]; });
 }
 
 }  // namespace kestrelopt

@@ -60,17 +60,13 @@ void IntegerSpace::decode_into(std::span<const double> position,
 
 void IntegerSpace::enforce_bounds(std::span<double> position, std::span<double> velocity,
                                   BoundaryMode mode, RandomSource& gen) const {
-    if (position.size() > bounds_.size()) fail("position is longer than the space");
-    apply_boundary(
-        position, velocity, [this](std::size_t i) { return real_bound(i); }, mode, gen);
+    enforce_box_bounds(
+        position, velocity, bounds_.size(), [this](std::size_t i) { return real_bound(i); }, mode,
+        gen);
 }
 
 void IntegerSpace::clamp(std::span<double> position) const {
-    for (std::size_t i = 0; i < position.size() && i < bounds_.size(); ++i) {
-        const auto [low, high] = real_bound(i);
-        if (position[i] < low) position[i] = low;
-        if (position[i] > high) position[i] = high;
-    }
+    clamp_to_box(position, bounds_.size(), [this](std::size_t i) { return real_bound(i); });
 }
 
 }  // namespace kestrelopt

@@ -32,19 +32,11 @@ MixedSpace::MixedSpace(std::vector<Bound> bounds, std::vector<VarType> types)
 }
 
 std::vector<double> MixedSpace::sample(RandomSource& gen) const {
-    std::vector<double> out(bounds_.size());
-    for (std::size_t i = 0; i < bounds_.size(); ++i)
-        out[i] = uniform_in_inclusive(gen, bounds_[i].first, bounds_[i].second);
-    return out;
+    return sample_in_bounds(bounds_, gen);
 }
 
 std::vector<double> MixedSpace::sample_velocity(RandomSource& gen) const {
-    std::vector<double> out(bounds_.size());
-    for (std::size_t i = 0; i < bounds_.size(); ++i) {
-        const double s = bounds_[i].second - bounds_[i].first;
-        out[i] = uniform_in_inclusive(gen, -s, s);
-    }
-    return out;
+    return sample_velocity_for_bounds(bounds_, gen);
 }
 
 void MixedSpace::decode_into(std::span<const double> position, std::vector<double>& out) const {
@@ -76,10 +68,7 @@ void MixedSpace::decode_into(std::span<const double> position, std::vector<doubl
 }
 
 void MixedSpace::clamp(std::span<double> position) const {
-    for (std::size_t i = 0; i < position.size() && i < bounds_.size(); ++i) {
-        if (position[i] < bounds_[i].first) position[i] = bounds_[i].first;
-        if (position[i] > bounds_[i].second) position[i] = bounds_[i].second;
-    }
+    clamp_to_box(position, bounds_.size(), [this](std::size_t i) { return bounds_[i]; });
 }
 
 }  // namespace kestrelopt

@@ -4,8 +4,10 @@
 // a bounded number of fold rounds for Reflect.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <span>
+#include <utility>
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/random.hpp"
@@ -83,6 +85,29 @@ void apply_boundary(std::span<double> position, std::span<double> velocity, Boun
                 velocity[i] = 0.0;
                 break;
         }
+    }
+}
+
+// enforce_bounds of a box space with `dimensions` bounds: stops with "position is longer than
+// the space" when the position has more coordinates, otherwise apply_boundary.
+template <class BoundsOf>
+void enforce_box_bounds(std::span<double> position, std::span<double> velocity,
+                        std::size_t dimensions, BoundsOf&& bounds_of, BoundaryMode mode,
+                        RandomSource& gen) {
+    if (position.size() > dimensions) fail("position is longer than the space");
+    apply_boundary(position, velocity, std::forward<BoundsOf>(bounds_of), mode, gen);
+}
+
+// clamp of a box space with `dimensions` bounds: forces every coordinate that has a bound
+// into it, without draws; a NaN coordinate stays NaN and coordinates past the bounds are
+// left alone.
+template <class BoundsOf>
+void clamp_to_box(std::span<double> position, std::size_t dimensions, BoundsOf&& bounds_of) {
+    const std::size_t n = std::min(position.size(), dimensions);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto [low, high] = bounds_of(i);
+        if (position[i] < low) position[i] = low;
+        if (position[i] > high) position[i] = high;
     }
 }
 

@@ -29,9 +29,9 @@ class ContinuousSpace {
     }
     void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
                         RandomSource& gen) const {
-        if (position.size() > bounds_.size()) fail("position is longer than the space");
-        apply_boundary(
-            position, velocity, [this](std::size_t i) { return bounds_[i]; }, mode, gen);
+        enforce_box_bounds(
+            position, velocity, bounds_.size(), [this](std::size_t i) { return bounds_[i]; }, mode,
+            gen);
     }
     // Not used by the engines for this space; forces every coordinate into its bounds.
     void clamp(std::span<double> position) const;
@@ -40,8 +40,14 @@ class ContinuousSpace {
     std::vector<Bound> bounds_;
 };
 
+// Shared by the real-valued spaces.
+
 // Stops with "invalid bound in dimension {i}: {low} > {high}" unless high >= low for every
-// pair (NaN fails too). Shared by the real-valued spaces.
+// pair (NaN fails too).
 void check_real_bounds(const std::vector<Bound>& bounds);
+// A position: one draw per pair, uniform in [low, high], in order.
+std::vector<double> sample_in_bounds(const std::vector<Bound>& bounds, RandomSource& gen);
+// A velocity: one draw per pair, uniform in [-s, s] with s = high - low, in order.
+std::vector<double> sample_velocity_for_bounds(const std::vector<Bound>& bounds, RandomSource& gen);
 
 }  // namespace kestrelopt

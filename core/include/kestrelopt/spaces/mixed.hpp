@@ -41,9 +41,9 @@ class MixedSpace {
     void decode_into(std::span<const double> position, std::vector<double>& out) const;
     void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
                         RandomSource& gen) const {
-        if (position.size() > bounds_.size()) fail("position is longer than the space");
-        apply_boundary(
-            position, velocity, [this](std::size_t i) { return bounds_[i]; }, mode, gen);
+        enforce_box_bounds(
+            position, velocity, bounds_.size(), [this](std::size_t i) { return bounds_[i]; }, mode,
+            gen);
     }
     // Not used by the engines for this space; forces every coordinate into its bounds.
     void clamp(std::span<double> position) const;
