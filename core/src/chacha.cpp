@@ -133,7 +133,31 @@ bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint
     return true;
 }
 
+#endif
+
+#if defined(__x86_64__)
+
+void chacha8_eight_blocks_avx2(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                               std::uint64_t stream, std::uint32_t* first, std::uint32_t* next);
+
+bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                               std::uint64_t stream, std::uint32_t* first, std::uint32_t* next) {
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (!has_avx2) return false;
+    chacha8_eight_blocks_avx2(key, counter, stream, first, next);
+    return true;
+}
+
 #else
+
+bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>&, std::uint64_t, std::uint64_t,
+                               std::uint32_t*, std::uint32_t*) {
+    return false;
+}
+
+#endif
+
+#if !defined(__SSE2__)
 
 bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>&, std::uint64_t, std::uint64_t,
                               std::uint32_t*) {

@@ -42,8 +42,17 @@ RandomSource RandomSource::seed_from_u64(std::uint64_t seed) {
 }
 
 void RandomSource::refill() {
-    if (!detail::chacha8_four_blocks_simd(key_, counter_, stream_, results_.data()))
+    // Every path yields the four blocks at counter_ .. counter_+3; the eight-block kernel
+    // also keeps the following four for the next refill.
+    if (ahead_ready_) {
+        results_ = ahead_;
+        ahead_ready_ = false;
+    } else if (detail::chacha8_eight_blocks_simd(key_, counter_, stream_, results_.data(),
+                                                 ahead_.data())) {
+        ahead_ready_ = true;
+    } else if (!detail::chacha8_four_blocks_simd(key_, counter_, stream_, results_.data())) {
         detail::chacha8_four_blocks_scalar(key_, counter_, stream_, results_.data());
+    }
     counter_ += 4;
 }
 

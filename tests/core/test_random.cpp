@@ -96,6 +96,46 @@ TEST(Keystream, SimdAndScalarAgreeForManyKeysAndCounters) {
     }
 }
 
+TEST(Keystream, EightBlockKernelEqualsTwoScalarRefills) {
+    auto source = RandomSource::seed_from_u64(77);
+    const std::uint64_t special[] = {0, 0xFFFFFFFFULL - 5, 0xFFFFFFFFULL - 3,
+                                     std::numeric_limits<std::uint64_t>::max() - 5,
+                                     std::numeric_limits<std::uint64_t>::max() - 3};
+    for (int trial = 0; trial < 200; ++trial) {
+        std::array<std::uint32_t, 8> key;
+        for (auto& word : key) word = source.next_u32();
+        const std::uint64_t counter = trial < 5 ? special[trial] : source.next_u64();
+        const std::uint64_t stream = trial % 4 == 0 ? 0 : source.next_u64();
+        std::uint32_t expected[128];
+        detail::chacha8_four_blocks_scalar(key, counter, stream, expected);
+        detail::chacha8_four_blocks_scalar(key, counter + 4, stream, expected + 64);
+        std::uint32_t first[64];
+        std::uint32_t next[64];
+        if (!detail::chacha8_eight_blocks_simd(key, counter, stream, first, next))
+            GTEST_SKIP() << "no 256-bit vector form on this processor";
+        for (int w = 0; w < 64; ++w) {
+            ASSERT_EQ(first[w], expected[w]) << "trial " << trial << " word " << w;
+            ASSERT_EQ(next[w], expected[64 + w]) << "trial " << trial << " word " << w;
+        }
+    }
+}
+
+TEST(Keystream, GeneratorWordsAreTheScalarKeystreamAcrossManyRefills) {
+    RandomSource::Key bytes{};
+    for (std::size_t i = 0; i < 32; ++i) bytes[i] = static_cast<std::uint8_t>(255 - 3 * i);
+    std::array<std::uint32_t, 8> key{};
+    for (std::size_t k = 0; k < 8; ++k)
+        key[k] = bytes[4 * k] | (bytes[4 * k + 1] << 8) | (bytes[4 * k + 2] << 16) |
+                 (static_cast<std::uint32_t>(bytes[4 * k + 3]) << 24);
+    auto gen = RandomSource::from_key(bytes);
+    std::uint32_t words[64];
+    for (std::uint64_t refill = 0; refill < 9; ++refill) {
+        detail::chacha8_four_blocks_scalar(key, 4 * refill, 0, words);
+        for (int w = 0; w < 64; ++w) ASSERT_EQ(gen.next_u32(), words[w]) << refill << ":" << w;
+        EXPECT_EQ(gen.counter(), 4 * (refill + 1));
+    }
+}
+
 TEST(Keystream, CounterWrapsAtTwoToThe64) {
     std::array<std::uint32_t, 8> key{1, 2, 3, 4, 5, 6, 7, 8};
     std::uint32_t four[64];

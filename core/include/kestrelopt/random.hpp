@@ -70,6 +70,9 @@ class RandomSource {
 
     std::array<std::uint32_t, kWords> results_{};
     std::size_t index_ = kWords;
+    // The next refill's words, when the eight-block kernel produced them ahead of time.
+    std::array<std::uint32_t, kWords> ahead_{};
+    bool ahead_ready_ = false;
     std::array<std::uint32_t, 8> key_{};
     std::uint64_t counter_ = 0;
     std::uint64_t stream_ = 0;
@@ -83,6 +86,10 @@ void chacha8_four_blocks_scalar(const std::array<std::uint32_t, 8>& key, std::ui
 // Returns false when no vector form is compiled in (out is then untouched).
 bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                               std::uint64_t stream, std::uint32_t* out);
+// Blocks counter .. counter+3 into first and counter+4 .. counter+7 into next, when the
+// processor has 256-bit vectors; returns false (nothing written) otherwise.
+bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                               std::uint64_t stream, std::uint32_t* first, std::uint32_t* next);
 }  // namespace detail
 
 namespace detail {
