@@ -7,6 +7,8 @@
 from . import kestrelopt_native
 from .kestrelopt_native import *  # noqa: F401,F403  (the names listed in its __all__)
 
+from . import callbacks, parallel, viz  # noqa: E402,F401  (matplotlib and tqdm load lazily)
+
 __version__ = "0.1.0"
 
 __all__ = list(kestrelopt_native.__all__)

@@ -118,6 +118,7 @@ class ProgressBar:
         self._tqdm_class = _find_tqdm(use_tqdm)
         self._bar: Any = None  # the tqdm bar while open
         self._open = False
+        self._finished = False  # closed after a run; only a new run (iteration 0) reopens
         self._done = 0
         self._best: Optional[float] = None
         self._last_draw = float("-inf")
@@ -146,6 +147,10 @@ class ProgressBar:
     def __call__(self, iteration: int, best_value: float) -> None:
         """Advance the bar to ``iteration + 1`` completed iterations; never stops the run."""
         if not self._open:
+            if self._finished and iteration != 0:
+                # A run longer than the bar: keep the numbers, do not draw a second bar.
+                self._done, self._best = int(iteration) + 1, float(best_value)
+                return
             self._start_bar()
         self._done = int(iteration) + 1
         self._best = float(best_value)
@@ -165,6 +170,7 @@ class ProgressBar:
         if not self._open:
             return
         self._open = False
+        self._finished = True
         if self._bar is not None:
             bar, self._bar = self._bar, None
             if self._best is not None:
@@ -189,6 +195,7 @@ class ProgressBar:
 
     def _start_bar(self) -> None:
         self._open = True
+        self._finished = False
         self._done = 0
         self._best = None
         self._last_draw = float("-inf")

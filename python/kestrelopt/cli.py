@@ -53,6 +53,13 @@ def _non_negative_int(text: str) -> int:
     return value
 
 
+def _seed(text: str) -> int:
+    value = _non_negative_int(text)
+    if value >= 2**64:
+        raise argparse.ArgumentTypeError(f"must be below 2**64, got {value}")
+    return value
+
+
 def _finite_float(text: str) -> float:
     try:
         value = float(text)
@@ -89,7 +96,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     run.add_argument("benchmark", metavar="BENCHMARK", help="benchmark name (see 'kestrelopt list')")
     run.add_argument("--dim", type=_positive_int, required=True, help="number of dimensions")
-    run.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
+    run.add_argument("--seed", type=_seed, help="seed for a reproducible run")
     run.add_argument("--bounds", type=_finite_float, nargs=2, metavar=("MIN", "MAX"),
                      help="search box for every dimension (default: the benchmark's own bound)")
     run.add_argument("--velocity", choices=VELOCITIES, default="inertia", help="velocity rule")

@@ -1,0 +1,193 @@
+"""The kestrelopt command line: run, list, JSON output, plots, progress and errors."""
+
+import io
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+import kestrelopt as pso
+from kestrelopt import cli
+
+
+def run_cli(capsys, *argv):
+    """Run the command in this process; returns (exit code, stdout, stderr)."""
+    try:
+        code = cli.main(list(argv))
+    except SystemExit as stop:  # argparse's own exits
+        code = stop.code
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def test_run_prints_the_result(capsys):
+    code, out, err = run_cli(capsys, "run", "rastrigin", "--dim", "4", "--seed", "42",
+                             "--max-iter", "20")
+    expected = pso.minimize("rastrigin", [(-5.12, 5.12)] * 4, seed=42, max_iter=20)
+    assert code == 0 and err == ""  # stderr is no terminal here: no progress bar
+    lines = out.splitlines()
+    assert lines[0] == "benchmark     rastrigin (dim 4, bounds [-5.12, 5.12], seed 42)"
+    assert lines[1] == f"best value    {expected.best_value!r}"
+    assert lines[2] == "best position [" + ", ".join(f"{v:.6g}" for v in expected.best_position) + "]"
+    assert lines[3:6] == ["iterations    20", f"evaluations   {expected.evaluations}",
+                          "stop reason   max_iterations"]
+    assert lines[6].startswith("time          ") and lines[6].endswith(" s")
+
+
+@pytest.mark.parametrize(
+    "options, call",
+    [
+        ([], dict()),
+        (["--velocity", "fips", "--topology", "ring"], dict(velocity="fips", topology="ring")),
+        (["--n-particles", "7", "--bounds-handling", "reflect"],
+         dict(n_particles=7, bounds_handling="reflect")),
+        (["--bounds", "-2", "3"], dict(bounds=[(-2.0, 3.0)] * 3)),
+        (["--target", "50"], dict(target=50.0)),
+        (["--max-evals", "100"], dict(max_evals=100)),
+        (["--patience", "2"], dict(patience=2)),
+    ],
+)
+def test_json_result_equals_the_library_call(capsys, options, call):
+    code, out, _ = run_cli(capsys, "run", "ackley", "--dim", "3", "--seed", "9",
+                           "--max-iter", "15", "--json", *options)
+    assert code == 0
+    report = json.loads(out)
+    kwargs = dict(bounds=[(-32.768, 32.768)] * 3, seed=9, max_iter=15)
+    kwargs.update(call)
+    expected = pso.minimize("ackley", kwargs.pop("bounds"), **kwargs)
+    assert report["best_value"] == expected.best_value
+    assert report["best_position"] == expected.best_position
+    assert report["evaluations"] == expected.evaluations
+    assert report["stop_reason"] == expected.stop_reason
+    assert report["convergence"] == expected.convergence
+    assert report["iterations"] == len(expected.convergence)
+    assert report["benchmark"] == "ackley" and report["dim"] == 3 and report["seed"] == 9
+
+
+def test_json_has_no_bare_infinities(capsys):
+    # A box far away from a benchmark's domain overflows it; the report stays valid JSON.
+    code, out, _ = run_cli(capsys, "run", "elliptic", "--dim", "2", "--seed", "1",
+                           "--max-iter", "2", "--bounds", "1e200", "1e201", "--json")
+    assert code == 0
+    report = json.loads(out, parse_constant=lambda name: pytest.fail(f"bare {name} in JSON"))
+    assert report["best_value"] is None
+
+
+def test_plot_is_saved(capsys, tmp_path):
+    pytest.importorskip("matplotlib")
+    Image = pytest.importorskip("PIL.Image")
+    path = tmp_path / "convergence.png"
+    code, out, _ = run_cli(capsys, "run", "sphere", "--dim", "2", "--seed", "1",
+                           "--max-iter", "30", "--plot", str(path))
+    assert code == 0 and f"plot          {path}" in out
+    with Image.open(path) as image:
+        assert image.format == "PNG" and image.size == (640, 400)
+
+
+class FakeTerminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize(
+    "terminal, flag, shown",
+    [(True, None, True), (False, None, False), (True, "--no-progress", False),
+     (False, "--progress", True)],
+)
+def test_progress_bar_only_on_a_terminal(monkeypatch, capsys, terminal, flag, shown):
+    stream = FakeTerminal() if terminal else io.StringIO()
+    monkeypatch.setattr(sys, "stderr", stream)
+    argv = ["run", "sphere", "--dim", "2", "--seed", "1", "--max-iter", "12", "--json"]
+    code = cli.main(argv + ([flag] if flag else []))
+    assert code == 0
+    assert json.loads(capsys.readouterr().out)["iterations"] == 12  # stdout stays pure JSON
+    assert ("12/12" in stream.getvalue()) is shown
+
+
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        (["run", "sphere"], "the following arguments are required: --dim"),
+        (["run", "--dim", "3"], "the following arguments are required: BENCHMARK"),
+        (["run", "sphere", "--dim", "0"], "argument --dim: must be >= 1"),
+        (["run", "sphere", "--dim", "two"], "argument --dim: invalid integer"),
+        (["run", "sphere", "--dim", "2", "--seed", "-1"], "argument --seed: must be >= 0"),
+        (["run", "sphere", "--dim", "2", "--seed", str(2**64)], "argument --seed: must be below 2**64"),
+        (["run", "sphere", "--dim", "2", "--velocity", "slow"], "argument --velocity: invalid choice"),
+        (["run", "sphere", "--dim", "2", "--topology", "star"], "argument --topology: invalid choice"),
+        (["run", "sphere", "--dim", "2", "--bounds-handling", "bounce"],
+         "argument --bounds-handling: invalid choice"),
+        (["run", "sphere", "--dim", "2", "--n-particles", "0"], "argument --n-particles: must be >= 1"),
+        (["run", "sphere", "--dim", "2", "--bounds", "1"], "argument --bounds: expected 2 arguments"),
+        (["run", "sphere", "--dim", "2", "--bounds", "0", "nan"], "argument --bounds: must be a finite"),
+        (["run", "sphere", "--dim", "2", "--bounds", "3", "1"], "MIN must be below MAX"),
+        (["run", "sphere", "--dim", "2", "--max-time", "-1"], "argument --max-time: must be >= 0"),
+        (["run", "sphere", "--dim", "2", "--json", "--speed", "3"], "unrecognized arguments: --speed"),
+        (["frobnicate"], "invalid choice: 'frobnicate'"),
+        ([], "the following arguments are required: COMMAND"),
+    ],
+)
+def test_bad_arguments_exit_with_usage(capsys, argv, message):
+    code, out, err = run_cli(capsys, *argv)
+    assert code == 2 and out == ""
+    assert err.startswith("usage: kestrelopt")
+    assert message in err
+
+
+@pytest.mark.parametrize("extra", [[], ["--bounds", "-1", "1"]])
+def test_unknown_benchmark_prints_the_module_message(capsys, extra):
+    code, out, err = run_cli(capsys, "run", "Rastrigin", "--dim", "2", *extra)
+    assert code == 2 and out == ""
+    assert "error: unknown native benchmark: 'Rastrigin'" in err
+    assert "Available: sphere, rastrigin," in err
+
+
+def test_list_shows_every_benchmark_with_bounds_and_optimum(capsys):
+    code, out, _ = run_cli(capsys, "list")
+    assert code == 0
+    rows = {line.split()[0]: line for line in out.splitlines()[1:]}
+    assert list(rows) == list(cli.BENCHMARKS) + list(cli.GREY_BENCHMARKS)
+    for name in cli.BENCHMARKS:
+        bound, optimum = pso.benchmark_info(name)
+        assert rows[name].split()[1:4] == [f"[{-bound:g},", f"{bound:g}]", f"{optimum:g}"]
+    assert "max spread 5.12" in rows["grey_sphere"]
+
+
+def test_list_as_json(capsys):
+    code, out, _ = run_cli(capsys, "list", "--json")
+    rows = json.loads(out)
+    assert code == 0
+    assert rows[2] == {"name": "rosenbrock", "kind": "real", "bounds": [-2.048, 2.048], "optimum": 0.0}
+    assert rows[-1]["name"] == "grey_sphere" and rows[-1]["max_spread"] == 5.12
+
+
+def test_benchmark_list_matches_the_module():
+    # The module names its whole catalogue in the message for an unknown name.
+    with pytest.raises(KeyError) as info:
+        pso.minimize("?", bounds=[(0.0, 1.0)])
+    available = str(info.value.args[0]).split("Available: ", 1)[1]
+    assert tuple(available.split(", ")) == cli.BENCHMARKS
+
+
+def test_interrupt_exits_130(monkeypatch, capsys):
+    def interrupted(*args, **kwargs):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(pso, "minimize", interrupted)
+    code, _, err = run_cli(capsys, "run", "sphere", "--dim", "2")
+    assert code == 130 and "interrupted" in err
+
+
+def test_python_dash_m_entry_point():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-m", "kestrelopt", "run", "levy", "--dim", "2",
+                           "--seed", "5", "--max-iter", "10", "--json"],
+                          capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    expected = pso.minimize("levy", [(-10.0, 10.0)] * 2, seed=5, max_iter=10)
+    assert json.loads(done.stdout)["best_value"] == expected.best_value
+    bad = subprocess.run([sys.executable, "-m", "kestrelopt", "run", "levy"],
+                         capture_output=True, text=True, env=env, timeout=120)
+    assert bad.returncode == 2 and "usage: kestrelopt run" in bad.stderr

@@ -1,0 +1,195 @@
+"""kestrelopt.parallel.batched over serial, thread, process and Dask executors."""
+
+import math
+import multiprocessing
+import threading
+import time
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+import kestrelopt as pso
+from conftest import assert_same_result
+from kestrelopt.parallel import BatchedObjective, batched
+
+RUN = dict(bounds=(-5.12, 5.12), dim=3, seed=11, n_particles=8, max_iter=6, vectorized=True)
+
+
+# Module-level objectives, so that worker processes can unpickle them by reference.
+def rastrigin(x):
+    return 10.0 * len(x) + sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
+
+
+class ObjectiveFailed(Exception):
+    """Raised by `fails_on_positive_first`; a type of our own, so nothing else raises it."""
+
+
+def fails_on_positive_first(x):
+    if x[0] > 0:
+        raise ObjectiveFailed(f"x[0] = {x[0]!r} is positive")
+    return rastrigin(x)
+
+
+def slow_for_early_rows(x):
+    time.sleep(0.002 * (6 - x[0]))  # row 0 finishes last
+    return x[0] * 10 + x[1]
+
+
+def returns_none(x):
+    return None
+
+
+@pytest.fixture(scope="module")
+def process_pool():
+    # spawn: the Dask cluster of this module runs threads in this process, and forking a
+    # threaded process can deadlock.
+    with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
+        yield pool
+
+
+@pytest.fixture(scope="module")
+def thread_pool():
+    with ThreadPoolExecutor(2) as pool:
+        yield pool
+
+
+@pytest.fixture(scope="module")
+def dask_client():
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    )
+    client = distributed.Client(cluster)
+    yield client
+    client.close()
+    cluster.close()
+
+
+EXECUTORS = ["thread_pool", "process_pool", "dask_executor", "dask_client"]
+
+
+def get_executor(request, kind):
+    if kind == "dask_executor":
+        return request.getfixturevalue("dask_client").get_executor()
+    return request.getfixturevalue(kind)
+
+
+@pytest.mark.parametrize("kind", EXECUTORS)
+@pytest.mark.parametrize("chunksize", [1, 3])
+def test_seeded_run_is_identical_to_the_serial_one(request, kind, chunksize):
+    serial = pso.minimize(batched(rastrigin), **RUN)
+    executor = get_executor(request, kind)
+    parallel = pso.minimize(batched(rastrigin, executor, chunksize=chunksize), **RUN)
+    assert_same_result(parallel, serial)
+    assert parallel.evaluations == 8 * 7
+
+
+def test_serial_batched_agrees_with_a_numpy_objective():
+    def rows(X):
+        return 10.0 * X.shape[1] + (X * X - 10.0 * np.cos(2.0 * np.pi * X)).sum(axis=1)
+
+    via_rows = pso.minimize(batched(rastrigin), **RUN)
+    vectorized = pso.minimize(rows, **RUN)
+    assert via_rows.history == vectorized.history
+    assert via_rows.best_value == pytest.approx(vectorized.best_value, rel=1e-12)
+
+
+@pytest.mark.parametrize("kind", EXECUTORS)
+def test_rows_come_back_in_order_when_workers_finish_out_of_order(request, kind):
+    executor = get_executor(request, kind)
+    X = np.array([[float(i), 0.5] for i in range(6)])
+    assert batched(slow_for_early_rows, executor)(X) == [0.5, 10.5, 20.5, 30.5, 40.5, 50.5]
+
+
+def initial_swarm():
+    """The rows of the first swarm of a run with RUN's seed."""
+    rows = []
+
+    def spy(X):
+        rows.extend(X.tolist())
+        return [0.0] * len(X)
+
+    pso.minimize(spy, **dict(RUN, max_iter=0))
+    return rows
+
+
+@pytest.mark.parametrize("kind", [None] + EXECUTORS)
+def test_worker_exception_reaches_the_caller(request, kind):
+    executor = None if kind is None else get_executor(request, kind)
+    with pytest.raises(ObjectiveFailed) as info:
+        pso.minimize(batched(fails_on_positive_first, executor), **RUN)
+    # The first failing row in row order, whichever worker failed first.
+    first_positive = next(row[0] for row in initial_swarm() if row[0] > 0)
+    assert str(info.value) == f"x[0] = {first_positive!r} is positive"
+
+
+def test_thread_worker_exception_is_the_same_object(thread_pool):
+    raised = []
+
+    def failing(x):
+        error = ObjectiveFailed("from a thread")
+        raised.append(error)
+        raise error
+
+    with pytest.raises(ObjectiveFailed) as info:
+        pso.minimize(batched(failing, thread_pool), **RUN)
+    assert info.value is raised[0]
+
+
+def test_calls_stop_after_the_first_failure(thread_pool):
+    calls = []
+    lock = threading.Lock()
+
+    def failing(x):
+        with lock:
+            calls.append(x)
+        raise ObjectiveFailed("once")
+
+    with pytest.raises(ObjectiveFailed):
+        pso.minimize(batched(failing, thread_pool), **RUN)
+    # Only the initial swarm was evaluated: the module answers later swarms itself.
+    assert len(calls) <= 8
+
+
+def test_non_numeric_value_fails_clearly():
+    with pytest.raises(TypeError, match="NoneType"):
+        pso.minimize(batched(returns_none), **RUN)
+
+
+def test_accepts_a_list_of_rows():
+    assert batched(rastrigin)([[0.0, 0.0], [1.0, 0.0]]) == [0.0, 1.0]
+
+
+def test_rows_reach_the_objective_as_lists_of_floats():
+    seen = []
+
+    def objective(x):
+        seen.append(x)
+        return 0.0
+
+    batched(objective)(np.array([[1.0, 2.0]]))
+    assert seen == [[1.0, 2.0]] and type(seen[0]) is list and type(seen[0][0]) is float
+
+
+def test_dask_client_is_turned_into_its_executor(dask_client):
+    objective = batched(rastrigin, dask_client)
+    assert isinstance(objective, BatchedObjective)
+    assert objective.executor is not dask_client and hasattr(objective.executor, "map")
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        (dict(objective=3), TypeError, "objective must be callable"),
+        (dict(chunksize=0), ValueError, "chunksize must be an integer >= 1"),
+        (dict(chunksize=1.5), ValueError, "chunksize must be an integer >= 1"),
+        (dict(chunksize=True), ValueError, "chunksize must be an integer >= 1"),
+        (dict(executor=object()), TypeError, "executor must be a concurrent.futures.Executor"),
+    ],
+)
+def test_bad_arguments(kwargs, error, message):
+    options = dict(objective=rastrigin)
+    options.update(kwargs)
+    with pytest.raises(error, match=message):
+        batched(**options)
