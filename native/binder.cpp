@@ -174,9 +174,9 @@ bool convert(const Param& param, PyObject* given, Value& out) {
             out = std::move(value);
             return true;
         }
-        case Kind::FloatListList: {
-            std::vector<std::vector<double>> value;
-            if (!to_double_lists(given, value)) return false;
+        case Kind::FloatRows: {
+            FloatRows value;
+            if (!to_double_rows(given, value)) return false;
             out = std::move(value);
             return true;
         }
@@ -262,6 +262,30 @@ bool to_double_list(PyObject* object, std::vector<double>& out) {
 
 bool to_double_lists(PyObject* object, std::vector<std::vector<double>>& out) {
     return to_list(object, out, to_double_list);
+}
+
+bool to_double_rows(PyObject* object, FloatRows& out) {
+    out.values.clear();
+    out.ends.clear();
+    if (!check_sequence(object)) return false;
+    const std::size_t rows = size_hint(object);
+    out.ends.reserve(rows);
+    return for_each_item(object, [&](PyObject* row) {
+        if (!check_sequence(row)) return false;
+        const bool converted = for_each_item(row, [&](PyObject* item) {
+            double value = 0.0;
+            if (!to_double(item, value)) return false;
+            out.values.push_back(value);
+            return true;
+        });
+        if (!converted) return false;
+        out.ends.push_back(out.values.size());
+        // Rows are usually alike: room for all of them once the first is known.
+        const std::size_t first = out.values.size();
+        if (out.ends.size() == 1 && rows > 1 && first > 0 && first <= out.values.max_size() / rows)
+            out.values.reserve(first * rows);
+        return true;
+    });
 }
 
 Arguments::Arguments(const Signature& signature, PyObject* args, PyObject* kwargs) {
@@ -358,9 +382,9 @@ std::vector<double> Arguments::take_floats(std::size_t i) {
     return std::move(std::get<std::vector<double>>(values_[i]));
 }
 
-std::vector<std::vector<double>> Arguments::take_float_lists(std::size_t i) {
+FloatRows Arguments::take_float_rows(std::size_t i) {
     if (!present(i)) return {};
-    return std::move(std::get<std::vector<std::vector<double>>>(values_[i]));
+    return std::move(std::get<FloatRows>(values_[i]));
 }
 
 }  // namespace kestrelopt::native

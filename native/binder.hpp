@@ -23,15 +23,15 @@
 namespace kestrelopt::native {
 
 enum class Kind : std::uint8_t {
-    Object,         // kept as given
-    Boolean,        // bool or NumPy boolean
-    Count,          // unsigned 64-bit, through the index protocol
-    Float,          // the interpreter's float conversion
-    Text,           // str, read as UTF-8
-    FloatList,      // non-str sequence of floats
-    FloatListList,  // non-str sequence of non-str sequences of floats
-    TextList,       // non-str sequence of str
-    ObjectList,     // non-str sequence of anything
+    Object,      // kept as given
+    Boolean,     // bool or NumPy boolean
+    Count,       // unsigned 64-bit, through the index protocol
+    Float,       // the interpreter's float conversion
+    Text,        // str, read as UTF-8
+    FloatList,   // non-str sequence of floats
+    FloatRows,   // non-str sequence of non-str sequences of floats, stored flat
+    TextList,    // non-str sequence of str
+    ObjectList,  // non-str sequence of anything
 };
 
 struct Param {
@@ -71,10 +71,23 @@ struct Signature {
     std::span<const Param> params;
 };
 
+// Rows of floats, of any lengths, one after the other in one buffer: a list of lists costs
+// two allocations however many rows it has.
+struct FloatRows {
+    std::vector<double> values;
+    std::vector<std::size_t> ends;  // row i is values[ends[i - 1], ends[i]), from 0
+
+    std::size_t size() const { return ends.size(); }
+    std::span<const double> row(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : ends[i - 1];
+        return std::span<const double>(values).subspan(begin, ends[i] - begin);
+    }
+};
+
 // A converted argument; monostate means absent (optional and not given, or None).
-using Value = std::variant<std::monostate, bool, std::uint64_t, double, std::string,
-                           std::vector<double>, std::vector<std::vector<double>>,
-                           std::vector<std::string>, std::vector<PyRef>, PyRef>;
+using Value =
+    std::variant<std::monostate, bool, std::uint64_t, double, std::string, std::vector<double>,
+                 FloatRows, std::vector<std::string>, std::vector<PyRef>, PyRef>;
 
 class Arguments {
   public:
@@ -97,7 +110,7 @@ class Arguments {
     std::vector<PyRef> take_objects(std::size_t i);
     std::vector<std::string> take_texts(std::size_t i);
     std::vector<double> take_floats(std::size_t i);
-    std::vector<std::vector<double>> take_float_lists(std::size_t i);
+    FloatRows take_float_rows(std::size_t i);
 
   private:
     std::vector<Value> values_;
@@ -121,5 +134,7 @@ bool boolean_value(PyObject* object, bool& is_boolean, bool& out);
 // Non-str sequence of floats into `out` (cleared first; capacity is reused).
 bool to_double_list(PyObject* object, std::vector<double>& out);
 bool to_double_lists(PyObject* object, std::vector<std::vector<double>>& out);
+// The same conversion, with the same errors, into rows stored flat (cleared first).
+bool to_double_rows(PyObject* object, FloatRows& out);
 
 }  // namespace kestrelopt::native

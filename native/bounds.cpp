@@ -46,16 +46,13 @@ std::vector<Bound> repeat(Bound pair, std::optional<std::uint64_t> dim) {
     return std::vector<Bound>(*dim, pair);
 }
 
-// Drops the error of a reading that did not convert. An exception that is not an
-// Exception (KeyboardInterrupt, SystemExit) raised by the caller's conversion code is not a
-// failed reading: it goes on, unchanged.
+}  // namespace
+
 void discard_reading_error() {
     if (PyErr_Occurred() == nullptr) return;  // converted, but of the wrong length
     if (!PyErr_ExceptionMatches(PyExc_Exception)) throw PythonError{};
     PyErr_Clear();
 }
-
-}  // namespace
 
 std::vector<Bound> resolve_bounds(PyObject* bounds, std::optional<std::uint64_t> dim) {
     // A reading that does not convert is dropped and the next one is tried.

@@ -16,4 +16,10 @@ namespace kestrelopt::native {
 // a ValueError set.
 std::vector<Bound> resolve_bounds(PyObject* bounds, std::optional<std::uint64_t> dim);
 
+// Drops the error of a reading of a caller's value that did not convert, so that the next
+// reading can be tried. An exception that is not an Exception (KeyboardInterrupt,
+// SystemExit) raised by the caller's conversion code is not a failed reading: it is
+// thrown on as PythonError, unchanged.
+void discard_reading_error();
+
 }  // namespace kestrelopt::native

@@ -6,8 +6,15 @@
 namespace kestrelopt::native {
 
 extern PyMethodDef minimize_method;
+extern PyMethodDef minimize_multi_method;
+extern PyMethodDef minimize_grey_method;
+extern PyMethodDef hypervolume_method;
 extern PyMethodDef benchmark_info_method;
 extern PyMethodDef grey_benchmark_info_method;
+
+// ParetoFront.hypervolume, a method of the result class, and its docstring.
+PyObject* pareto_front_hypervolume(PyObject* self, PyObject* args, PyObject* kwargs);
+extern const char kParetoFrontHypervolumeDoc[];
 
 // Functions taking (self, args, kwargs) stored in the PyCFunction slot of a PyMethodDef.
 using KeywordFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);

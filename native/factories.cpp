@@ -2,6 +2,7 @@
 
 #include <Python.h>
 
+#include "kestrelopt/spaces/rounding.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -72,6 +73,14 @@ std::vector<VarType> build_var_types(const std::vector<std::string>& names) {
             unknown("variable type", name, "real, integer, binary");
     }
     return types;
+}
+
+std::vector<IntegerBound> integer_ranges(const std::vector<Bound>& pairs) {
+    std::vector<IntegerBound> ranges;
+    ranges.reserve(pairs.size());
+    for (const auto& [low, high] : pairs)
+        ranges.emplace_back(round_to_i64(low), round_to_i64(high));
+    return ranges;
 }
 
 }  // namespace kestrelopt::native

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
 #include "kestrelopt/traits.hpp"
 
@@ -24,5 +25,9 @@ std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t 
 
 // Fails on the first unknown name, in list order.
 std::vector<VarType> build_var_types(const std::vector<std::string>& names);
+
+// The ranges of an integer space: each end rounded to the nearest integer, halves away from
+// zero, converted with saturation (NaN gives 0).
+std::vector<IntegerBound> integer_ranges(const std::vector<Bound>& pairs);
 
 }  // namespace kestrelopt::native

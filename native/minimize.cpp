@@ -10,7 +10,6 @@
 #include "duration.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
-#include "kestrelopt/spaces/rounding.hpp"
 #include "minimize_doc.hpp"
 #include "minimize_run.hpp"
 #include "panic.hpp"
@@ -84,14 +83,6 @@ constexpr Param kParams[] = {
 static_assert(std::size(kParams) == kRepair + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
-
-std::vector<IntegerBound> integer_ranges(const std::vector<Bound>& pairs) {
-    std::vector<IntegerBound> ranges;
-    ranges.reserve(pairs.size());
-    for (const auto& [low, high] : pairs)
-        ranges.emplace_back(round_to_i64(low), round_to_i64(high));
-    return ranges;
-}
 
 PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded(

@@ -36,10 +36,12 @@ struct Registration {
     PyObject* (*klass)();   // a class, created on first use
 };
 
-// The order of this table is the order of __all__. minimize_multi, minimize_grey and
-// hypervolume take their places after minimize once they exist.
+// The order of this table is the order of __all__.
 const Registration kRegistrations[] = {
     {"minimize", &minimize_method, nullptr},
+    {"minimize_multi", &minimize_multi_method, nullptr},
+    {"minimize_grey", &minimize_grey_method, nullptr},
+    {"hypervolume", &hypervolume_method, nullptr},
     {"benchmark_info", &benchmark_info_method, nullptr},
     {"grey_benchmark_info", &grey_benchmark_info_method, nullptr},
     {"PsoResult", nullptr, pso_result_type},

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "entry_points.hpp"
 #include "panic.hpp"
 #include "repr_format.hpp"
 
@@ -212,8 +213,9 @@ PyGetSetDef pareto_front_fields[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// ParetoFront's methods (hypervolume) are added here when multi-objective search lands.
 PyMethodDef pareto_front_methods[] = {
+    {"hypervolume", as_method(pareto_front_hypervolume), METH_VARARGS | METH_KEYWORDS,
+     kParetoFrontHypervolumeDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,9 +1,12 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, Optional, Sequence, Tuple, Union, final
+from typing import Any, Callable, List, Optional, Sequence, Tuple, Union, final
 
 __all__ = [
     "minimize",
+    "minimize_multi",
+    "minimize_grey",
+    "hypervolume",
     "benchmark_info",
     "grey_benchmark_info",
     "PsoResult",
@@ -150,6 +153,148 @@ def minimize(
         ...                  bounds=[(-5, 5)] * 3, velocity="fips", topology="ring")
     """
 
+def minimize_multi(
+    objective: Callable[[list], Sequence[float]],
+    bounds: _Bounds,
+    n_particles: int = 100,
+    max_iter: int = 100,
+    archive_size: int = 100,
+    w: float = 0.729,
+    c1: float = 1.49445,
+    c2: float = 1.49445,
+    velocity: str = "inertia",
+    seed: Optional[int] = None,
+    integer: bool = False,
+    binary: bool = False,
+    var_types: Optional[Sequence[str]] = None,
+    mutation_rate: float = 0.1,
+    dim: Optional[int] = None,
+    grid_divisions: Optional[int] = None,
+    v_max: Optional[float] = None,
+    bounds_handling: str = "clamp",
+    record_history: bool = True,
+) -> ParetoFront:
+    """Multi-objective optimization (MOPSO). Returns the Pareto front.
+
+    Args:
+        objective: callable ``f(list) -> list[float]`` returning one value per
+            objective (all minimized).
+        bounds (list[tuple[float, float]]): ``(min, max)`` per dimension.
+        n_particles (int): swarm size. Defaults to 100.
+        max_iter (int): iterations. Defaults to 100.
+        archive_size (int): maximum Pareto-front size. Defaults to 100.
+        w, c1, c2 (float): velocity coefficients.
+        velocity (str): ``"inertia"`` or ``"constriction"`` (single-leader
+            rules; ``"fips"`` is not applicable to MOPSO).
+        seed (int | None): RNG seed.
+        integer (bool), binary (bool), var_types (list[str] | None): same
+            meaning as in ``minimize``.
+        mutation_rate (float): turbulence strength in [0, 1] (default 0.1);
+            improves front spread. ``0`` disables it.
+        grid_divisions (int | None): archive diversity strategy. ``None``
+            (default) keeps the most isolated members by crowding distance;
+            an int ``d`` uses Coello's adaptive hypercube grid with ``d``
+            divisions per objective (pruning drops members from the most crowded
+            cell, leaders are drawn towards sparser cells), which tends to spread
+            the front more evenly.
+        v_max (float | None): optional per-component velocity clamp, as in
+            ``minimize``. Defaults to ``None``.
+        bounds_handling (str): what to do with particles that leave the bounds —
+            ``"clamp"`` (default), ``"reflect"``, ``"wrap"`` or ``"reinit"``, as
+            in ``minimize``.
+        record_history (bool): if ``True`` (the default), records the swarm and
+            the Pareto front per iteration (``swarm_history``/``front_history``)
+            for visualization. Disable to save memory.
+
+    Returns:
+        ParetoFront: with ``positions``, ``objectives`` and, unless disabled,
+        ``swarm_history`` and ``front_history``.
+    """
+
+def minimize_grey(
+    objective: Union[Callable[[List[Tuple[float, float]]], Any], str],
+    bounds: _Bounds,
+    max_spread: Union[None, float, Sequence[float]] = None,
+    representation: str = "interval",
+    n_particles: int = 30,
+    max_iter: int = 100,
+    w: float = 0.729,
+    c1: float = 1.49445,
+    c2: float = 1.49445,
+    velocity: str = "inertia",
+    topology: str = "global",
+    seed: Optional[int] = None,
+    record_history: bool = True,
+    v_max: Optional[float] = None,
+    patience: int = 0,
+    tol: float = 0.0,
+    max_evals: Optional[int] = None,
+    target: Optional[float] = None,
+    max_time: Optional[float] = None,
+    dim: Optional[int] = None,
+) -> GreyResult:
+    """Minimizes a grey objective with PSO. Each variable is a *grey number*
+    ⊗ = ``[lower, upper]`` constrained to lie within its ``bounds``; the swarm
+    searches over its center and spread.
+
+    The objective can be a Python *callable* that receives the candidate as a
+    ``list[tuple[float, float]]`` (one pair per grey variable, in the
+    ``representation`` you choose) and returns a single ``float`` (the
+    whitenized scalar to minimize — e.g. via interval arithmetic and a
+    whitenization rule of your choice), OR the name (str) of a native grey
+    benchmark (``"grey_sphere"``), which runs without the GIL.
+
+    Args:
+        objective: callable ``f(list[tuple[float, float]]) -> float`` to minimize,
+            OR the name (str) of a native grey benchmark: ``"grey_sphere"``.
+        bounds: ``(lower, upper)`` LIMITS each grey number's interval must stay
+            within — either a list of pairs (one per variable) or a single pair
+            with ``dim``. The whole decoded interval is kept inside these limits.
+        max_spread: optional extra cap on the half-width of each grey variable —
+            ``None`` (default, limited only by ``bounds``), a single float
+            (broadcast) or a list of floats (one per variable).
+        representation (str): how each grey number is passed to (and read from)
+            the objective: ``"interval"`` (default) gives ``(lower, upper)``
+            pairs; ``"center_spread"`` gives ``(center, spread)`` pairs. Does not
+            affect native benchmarks. The result always exposes both forms.
+        n_particles, max_iter, w, c1, c2, velocity, topology, seed,
+        record_history, v_max, patience, tol, max_evals, target, max_time,
+        dim: same meaning as in ``minimize``. (Grey bounds are enforced by
+        projection onto the feasible region, so ``bounds_handling`` does not
+        apply.)
+
+    Returns:
+        GreyResult: with ``best_position`` (intervals), ``best_centers``,
+        ``best_spreads``, ``best_value`` and ``convergence``.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> # Find grey numbers whose midpoints minimize a sphere while staying crisp.
+        >>> def f(greys):
+        ...     centers = [(lo + hi) / 2 for (lo, hi) in greys]
+        ...     spreads = [(hi - lo) / 2 for (lo, hi) in greys]
+        ...     return sum(c * c for c in centers) + sum(spreads)
+        >>> r = pso.minimize_grey(f, bounds=(-5, 5), dim=2, seed=42)
+        >>> r.best_value < 1e-2
+        True
+    """
+
+def hypervolume(front: Sequence[Sequence[float]], reference: Sequence[float]) -> float:
+    """Hypervolume of an arbitrary set of objective vectors (minimization).
+
+    A free-standing version of :meth:`ParetoFront.hypervolume` for fronts not
+    produced by ``minimize_multi`` (e.g. a reference front, or one loaded from
+    disk for benchmarking).
+
+    Args:
+        front (list[list[float]]): objective vectors, one per solution.
+        reference (list[float]): the bounding "worst" point, one value per
+            objective; each value must exceed the front in that objective.
+
+    Returns:
+        float: the hypervolume dominated by ``front`` under ``reference``.
+    """
+
 def benchmark_info(name: str) -> Tuple[float, float]:
     """Metadata of a native benchmark: `(bound, optimum_value)`. `bound` is the
     recommended symmetric bound per dimension. Useful for auto-adjusting plot
@@ -271,3 +416,19 @@ class ParetoFront:
     def front_history(self) -> list[list[list[float]]]:
         """Pareto-front objective snapshots per iteration (empty if
         record_history=False)."""
+    def hypervolume(self, reference: Optional[Sequence[float]] = None) -> float:
+        """Hypervolume of this front: the volume of objective space dominated by it
+        and bounded by ``reference`` (minimization — larger is better). The
+        standard single-indicator measure of front quality (convergence + spread).
+
+        Args:
+            reference (list[float] | None): the bounding "worst" point, with one
+                value per objective. Each value must exceed the front in that
+                objective. If ``None``, it is derived from the front's nadir
+                (worst value per objective + 10% of its spread); convenient for a
+                single run but **not** comparable across runs — pass an explicit,
+                shared reference when comparing fronts.
+
+        Returns:
+            float: the hypervolume (``0.0`` for an empty front).
+        """

@@ -209,6 +209,8 @@ TEST_P(HypervolumeBits, SameBitsAsThePlainRecursionOnRandomFronts) {
         const double expected = hv_reference::hypervolume(points, reference);
         ASSERT_EQ(bits(hypervolume(points, reference)), bits(expected))
             << "round " << round << ", " << n << " points";
+        const std::vector<ObjectiveView> views(points.begin(), points.end());
+        ASSERT_EQ(bits(hypervolume(views, reference)), bits(expected)) << "round " << round;
         const PointSet front = non_dominated(points);
         ASSERT_EQ(bits(wfg(front, ObjectiveVector(c.objectives, 2.0))),
                   bits(hv_reference::wfg(front, ObjectiveVector(c.objectives, 2.0))))

@@ -39,6 +39,18 @@ def vectorized(X):
     return (X * X).sum(axis=1)
 
 
+def grey_objective(greys):
+    return sum(lo * lo + hi * hi for lo, hi in greys)
+
+
+def multi_objective(x):
+    return [sphere_loop(x), sum((v - 1.0) ** 2 for v in x)]
+
+
+def ragged_objective(x):
+    return [0.0] * (1 + int(x[0] > 0))
+
+
 CALLS = [
     lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, seed=1, callback=callback,
                          constraints=[constraint], equality_constraints=[constraint], repair=repair),
@@ -50,6 +62,11 @@ CALLS = [
     lambda: pso.minimize("sphere", B, n_particles=4, max_iter=3).history,
     lambda: pso.benchmark_info("levy"),
     lambda: pso.grey_benchmark_info("grey_sphere"),
+    lambda: pso.minimize_grey(grey_objective, B, n_particles=5, max_iter=4, seed=1, max_spread=0.5),
+    lambda: repr(pso.minimize_grey("grey_sphere", B, n_particles=4, max_iter=3)),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, integer=True).swarm_history,
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, grid_divisions=3).hypervolume(),
+    lambda: pso.hypervolume([[1.0, 2.0], [2.0, 1.0]], [3.0, 3.0]),
 ]
 
 FAILING = [
@@ -76,6 +93,16 @@ FAILING = [
     lambda: pso.benchmark_info("nope"),
     lambda: pso.benchmark_info(3),
     lambda: pso.PsoResult(),
+    lambda: pso.minimize_grey(failing_objective, B, n_particles=5, max_iter=4),
+    lambda: pso.minimize_grey(objective, B, max_spread=-1.0),
+    lambda: pso.minimize_grey(objective, B, max_spread="x"),
+    lambda: pso.minimize_grey("nope", B),
+    lambda: pso.minimize_multi(failing_objective, B, n_particles=5, max_iter=4),
+    lambda: pso.minimize_multi(lambda x: "ab", B, n_particles=5, max_iter=4),
+    lambda: pso.minimize_multi(ragged_objective, B, n_particles=5, max_iter=4),
+    lambda: pso.minimize_multi(multi_objective, B, velocity="fips"),
+    lambda: pso.hypervolume("ab", [1.0]),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=2, max_iter=1).hypervolume([1.0]),
 ]
 
 
@@ -90,7 +117,8 @@ def cycle():
 
 
 def test_reference_counts_of_the_callers_objects_are_restored(capsys):
-    watched = [objective, failing_objective, callback, constraint, repair, vectorized, B]
+    watched = [objective, failing_objective, callback, constraint, repair, vectorized, grey_objective,
+               multi_objective, ragged_objective, B]
     cycle()
     gc.collect()
     before = [sys.getrefcount(o) for o in watched]
@@ -131,6 +159,12 @@ def test_native_memory_does_not_grow(capsys):
         try:
             pso.minimize(sphere_loop, [(-1.0, 1.0)] * 49 + [(1, 0)], n_particles=50, max_iter=100)
         except BaseException:  # noqa: BLE001
+            pass
+        front = pso.minimize_multi(multi_objective, [(-1.0, 1.0)] * 20, n_particles=50, max_iter=50)
+        front.swarm_history
+        try:
+            pso.minimize_multi(failing_objective, [(-1.0, 1.0)] * 20, n_particles=50, max_iter=50)
+        except RuntimeError:
             pass
 
     for _ in range(3):

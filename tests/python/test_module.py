@@ -11,7 +11,18 @@ import pytest
 import kestrelopt as pso
 from kestrelopt import kestrelopt_native as native
 
-NAMES = ["minimize", "benchmark_info", "grey_benchmark_info", "PsoResult", "ParetoFront", "GreyResult"]
+NAMES = [
+    "minimize",
+    "minimize_multi",
+    "minimize_grey",
+    "hypervolume",
+    "benchmark_info",
+    "grey_benchmark_info",
+    "PsoResult",
+    "ParetoFront",
+    "GreyResult",
+]
+FUNCTIONS = NAMES[:6]
 
 
 def test_all_lists_the_registrations_in_order():
@@ -37,7 +48,7 @@ def test_package_has_a_version_and_type_information():
     assert (package / "kestrelopt_native.pyi").exists()
 
 
-@pytest.mark.parametrize("name", ["minimize", "benchmark_info", "grey_benchmark_info"])
+@pytest.mark.parametrize("name", FUNCTIONS)
 def test_functions_belong_to_kestrelopt_native(name):
     assert getattr(native, name).__module__ == "kestrelopt_native"
 
@@ -47,6 +58,21 @@ def test_functions_belong_to_kestrelopt_native(name):
     [
         ("benchmark_info", "(name)"),
         ("grey_benchmark_info", "(name)"),
+        ("hypervolume", "(front, reference)"),
+        (
+            "minimize_multi",
+            "(objective, bounds, n_particles=100, max_iter=100, archive_size=100, w=0.729, "
+            "c1=1.49445, c2=1.49445, velocity='inertia', seed=None, integer=False, binary=False, "
+            "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
+            "bounds_handling='clamp', record_history=True)",
+        ),
+        (
+            "minimize_grey",
+            "(objective, bounds, max_spread=None, representation='interval', n_particles=30, "
+            "max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity='inertia', topology='global', "
+            "seed=None, record_history=True, v_max=None, patience=0, tol=0.0, max_evals=None, "
+            "target=None, max_time=None, dim=None)",
+        ),
         (
             "minimize",
             "(objective, bounds, integer=False, n_particles=30, max_iter=100, w=0.729, "
@@ -70,6 +96,30 @@ def test_minimize_text_signature_line_is_verbatim():
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None)'
     )
+
+
+@pytest.mark.parametrize(
+    "function, line",
+    [
+        (
+            "minimize_multi",
+            'minimize_multi(objective, bounds, n_particles=100, max_iter=100, archive_size=100, '
+            'w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", seed=None, integer=False, '
+            'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
+            'v_max=None, bounds_handling="clamp", record_history=True)',
+        ),
+        (
+            "minimize_grey",
+            'minimize_grey(objective, bounds, max_spread=None, representation="interval", '
+            'n_particles=30, max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", '
+            'topology="global", seed=None, record_history=True, v_max=None, patience=0, tol=0.0, '
+            'max_evals=None, target=None, max_time=None, dim=None)',
+        ),
+        ("hypervolume", "hypervolume(front, reference)"),
+    ],
+)
+def test_text_signature_lines_are_verbatim(function, line):
+    assert getattr(native, function).__text_signature__ == line[len(function):]
 
 
 def test_minimize_docstring_opens_and_closes_as_documented():

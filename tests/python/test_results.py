@@ -39,17 +39,19 @@ def test_cannot_be_subclassed(cls):
 
 
 @pytest.mark.parametrize(
-    "cls, attributes",
+    "cls, attributes, methods",
     [
-        (pso.PsoResult, ["best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"]),
+        (pso.PsoResult, ["best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"], []),
         (pso.GreyResult, ["best_position", "best_centers", "best_spreads", "best_value", "convergence",
-                          "evaluations", "stop_reason"]),
-        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history"]),
+                          "evaluations", "stop_reason"], []),
+        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history"], ["hypervolume"]),
     ],
 )
-def test_only_getters_and_repr(cls, attributes):
+def test_only_getters_and_repr(cls, attributes, methods):
     own = {name for name in vars(cls) if not name.startswith("__")}
-    assert own == set(attributes)
+    assert own == set(attributes) | set(methods)
+    for name in methods:
+        assert type(vars(cls)[name]).__name__ == "method_descriptor"
     for name in attributes:
         descriptor = vars(cls)[name]
         assert type(descriptor).__name__ == "getset_descriptor"

@@ -230,9 +230,12 @@ double wfg(std::span<const ObjectiveVector> points, std::span<const double> refe
     return engine.run();
 }
 
-double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference) {
+namespace {
+
+template <class Point>
+double hypervolume_of(std::span<const Point> points, std::span<const double> reference) {
     std::vector<ObjectiveView> inside;
-    for (const ObjectiveVector& p : points) {
+    for (const Point& p : points) {
         if (p.size() != reference.size()) continue;
         bool strictly_below = true;
         for (std::size_t k = 0; k < p.size() && strictly_below; ++k)
@@ -242,6 +245,16 @@ double hypervolume(std::span<const ObjectiveVector> points, std::span<const doub
     WfgEngine engine(reference, inside);
     engine.load(inside, true);
     return engine.run();
+}
+
+}  // namespace
+
+double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference) {
+    return hypervolume_of(points, reference);
+}
+
+double hypervolume(std::span<const ObjectiveView> points, std::span<const double> reference) {
+    return hypervolume_of(points, reference);
 }
 
 }  // namespace kestrelopt

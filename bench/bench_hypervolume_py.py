@@ -1,0 +1,102 @@
+"""hypervolume from Python against the core routine on the same fronts.
+
+ratio = (seconds per call of kestrelopt.hypervolume(front, reference), conversion of the
+arguments included) / (seconds per call of the core's hypervolume in C++, timed by the
+program bench_hypervolume_native on the same fronts, read from a file). Fronts of 50 points
+in 3 objectives; the target is a ratio of at most 1.1. Each figure is the smallest mean over
+several batches. Both sides must give the same bits.
+
+Usage: python bench/bench_hypervolume_py.py [PATH_TO_bench_hypervolume_native]
+(default: build-bench/bench/bench_hypervolume_native, built with
+ cmake -S . -B build-bench -G Ninja -DKESTRELOPT_BUILD_BENCH=ON && cmake --build build-bench).
+"""
+
+import math
+import pathlib
+import random
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+import kestrelopt as pso
+
+POINTS = 50
+OBJECTIVES = 3
+SEEDS = range(5)
+BATCH_SECONDS = 0.2
+BATCHES = 5
+TARGET = 1.1
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def sphere_front(seed):
+    """Points on the unit sphere in the positive orthant: mutually non-dominated."""
+    rng = random.Random(seed)
+    points = []
+    for _ in range(POINTS):
+        p = [0.05 + rng.random() for _ in range(OBJECTIVES)]
+        norm = math.sqrt(sum(v * v for v in p))
+        points.append([v / norm for v in p])
+    return points, [1.1] * OBJECTIVES
+
+
+def seconds_per_call(front, reference):
+    best = None
+    hypervolume = pso.hypervolume
+    for _ in range(BATCHES):
+        calls = 0
+        start = time.perf_counter()
+        while True:
+            hypervolume(front, reference)
+            calls += 1
+            elapsed = time.perf_counter() - start
+            if elapsed >= BATCH_SECONDS:
+                break
+        mean = elapsed / calls
+        best = mean if best is None else min(best, mean)
+    return best
+
+
+def bits(value):
+    return struct.pack(">d", value).hex()
+
+
+def main():
+    program = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else ROOT / "build-bench/bench/bench_hypervolume_native"
+    if not program.exists():
+        sys.exit(f"{program} not found; build the benchmark programs first (see the docstring)")
+    fronts = [sphere_front(seed) for seed in SEEDS]
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as file:
+        file.write(f"{len(fronts)}\n")
+        for points, reference in fronts:
+            file.write(f"{len(points)} {OBJECTIVES}\n")
+            file.write(" ".join(v.hex() for v in reference) + "\n")
+            for p in points:
+                file.write(" ".join(v.hex() for v in p) + "\n")
+        path = file.name
+    try:
+        output = subprocess.run([str(program), path], capture_output=True, text=True, check=True).stdout
+    finally:
+        pathlib.Path(path).unlink()
+    native = {}
+    for line in output.splitlines():
+        index, seconds, result_bits = line.split()
+        native[int(index)] = (float(seconds), result_bits)
+
+    print(f"hypervolume of {POINTS} points in {OBJECTIVES} objectives, smallest mean of {BATCHES} batches")
+    ratios = []
+    for i, (points, reference) in enumerate(fronts):
+        python = seconds_per_call(points, reference)
+        core, core_bits = native[i]
+        same = bits(pso.hypervolume(points, reference)) == core_bits
+        ratio = python / core
+        ratios.append(ratio)
+        print(f"front {i}: Python {python * 1e6:9.2f} us, core {core * 1e6:9.2f} us, ratio {ratio:.3f}, "
+              f"same bits: {same}")
+    print(f"worst ratio {max(ratios):.3f}, mean ratio {sum(ratios) / len(ratios):.3f} (target <= {TARGET})")
+
+
+if __name__ == "__main__":
+    main()

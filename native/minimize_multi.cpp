@@ -1,0 +1,230 @@
+// minimize_multi: binding of its 19 parameters, the checks in their fixed order, the choice
+// of the search space, and a MOPSO run with the objective adapter below, whose result
+// becomes a ParetoFront.
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "binder.hpp"
+#include "bounds.hpp"
+#include "candidate_list.hpp"
+#include "entry_points.hpp"
+#include "factories.hpp"
+#include "kestrelopt/mopso/engine.hpp"
+#include "kestrelopt/spaces/continuous.hpp"
+#include "kestrelopt/spaces/integer.hpp"
+#include "kestrelopt/spaces/mixed.hpp"
+#include "minimize_multi_doc.hpp"
+#include "panic.hpp"
+#include "pending_error.hpp"
+#include "results.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// Parameter positions, in signature order.
+enum P : std::size_t {
+    kObjective,
+    kBounds,
+    kNParticles,
+    kMaxIter,
+    kArchiveSize,
+    kW,
+    kC1,
+    kC2,
+    kVelocity,
+    kSeed,
+    kInteger,
+    kBinary,
+    kVarTypes,
+    kMutationRate,
+    kDim,
+    kGridDivisions,
+    kVMax,
+    kBoundsHandling,
+    kRecordHistory,
+};
+
+constexpr Param kParams[] = {
+    required("objective", Kind::Object),
+    required("bounds", Kind::Object),
+    count("n_particles", 100),
+    count("max_iter", 100),
+    count("archive_size", 100),
+    real("w", 0.729),
+    real("c1", 1.49445),
+    real("c2", 1.49445),
+    text("velocity", "inertia"),
+    optional("seed", Kind::Count),
+    flag("integer", false),
+    flag("binary", false),
+    optional("var_types", Kind::TextList),
+    real("mutation_rate", 0.1),
+    optional("dim", Kind::Count),
+    optional("grid_divisions", Kind::Count),
+    optional("v_max", Kind::Float),
+    text("bounds_handling", "clamp"),
+    flag("record_history", true),
+};
+static_assert(std::size(kParams) == kRecordHistory + 1);
+
+constexpr Signature kSignature{"minimize_multi()", kParams};
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// The adapter between the engine and the caller's objective, for one run. After the first
+// failure it answers vectors of +infinity, as long as the last good result, without
+// calling Python again.
+template <class Element>
+class VectorObjective {
+  public:
+    VectorObjective(PyObject* objective, bool integer_lists, PendingError& failure)
+        : objective_(objective), integer_lists_(integer_lists), failure_(failure) {}
+
+    void operator()(std::span<const Element> x, std::vector<double>& out) {
+        if (failure_.full()) return infinities(out);
+        PyRef candidate = next_candidate_list(spare_, x, integer_lists_);
+        if (!candidate) return failed(out);
+        PyRef answer(PyObject_CallFunctionObjArgs(objective_, candidate.get(), nullptr));
+        spare_ = std::move(candidate);
+        if (!answer || !to_double_list(answer.get(), out)) return failed(out);
+        // The archive measures every vector by the first member's length, so vectors of
+        // another length would be compared on values they do not have.
+        if (converted_ && out.size() != count_) {
+            const std::string message = "objective returned " + values_text(out.size()) +
+                                        ", but earlier evaluations returned " +
+                                        std::to_string(count_);
+            failure_.store(PyExc_ValueError, message.c_str());
+            return infinities(out);
+        }
+        count_ = out.size();
+        converted_ = true;
+    }
+
+  private:
+    static std::string values_text(std::size_t n) {
+        return std::to_string(n) + (n == 1 ? " value" : " values");
+    }
+
+    void infinities(std::vector<double>& out) const { out.assign(count_, kInfinity); }
+
+    void failed(std::vector<double>& out) {
+        failure_.store_current();
+        infinities(out);
+    }
+
+    PyObject* objective_;  // borrowed
+    bool integer_lists_;   // candidate lists of ints (integer space)
+    PendingError& failure_;
+    std::size_t count_ = 1;   // length of the last converted result
+    bool converted_ = false;  // whether any result converted yet
+    PyRef spare_;             // the previous candidate list
+};
+
+template <class Element>
+std::vector<double> as_doubles(std::vector<Element>&& values) {
+    if constexpr (std::is_same_v<Element, double>) {
+        return std::move(values);
+    } else {
+        std::vector<double> out;
+        out.reserve(values.size());
+        for (const Element& v : values) out.push_back(static_cast<double>(v));
+        return out;
+    }
+}
+
+template <class Space>
+PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConfig& config,
+                PyObject* objective) {
+    using Element = typename Space::Element;
+    const Mopso<Space> engine(config, std::move(space), std::move(velocity));
+    PendingError failure;
+    MopsoResult<Element> result = engine.minimize(
+        VectorObjective<Element>(objective, std::is_same_v<Space, IntegerSpace>, failure));
+    if (failure.full()) {
+        failure.restore();
+        throw PythonError{};
+    }
+    PyParetoFront record;
+    record.positions.reserve(result.front.size());
+    record.objectives.reserve(result.front.size());
+    for (MoSolution<Element>& solution : result.front) {
+        record.positions.push_back(as_doubles(std::move(solution.position)));
+        record.objectives.push_back(std::move(solution.objectives));
+    }
+    record.swarm_history = std::move(result.history.swarm_history);
+    record.front_history = std::move(result.history.front_history);
+    return make_result(std::move(record));
+}
+
+PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            Arguments a(kSignature, args, kwargs);
+
+            // The engine never hands informants to the rule, so it needs a single leader.
+            const std::string& velocity_name = a.text(kVelocity);
+            if (velocity_name == "fips")
+                raise(PyExc_ValueError,
+                      "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
+                      "'fips' does not apply");
+            std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
+            MopsoConfig config;
+            config.n_particles = a.count(kNParticles);
+            if (config.n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
+            config.v_max = a.optional_real(kVMax);
+            if (config.v_max && !(std::isfinite(*config.v_max) && *config.v_max >= 0.0))
+                raise(PyExc_ValueError, "v_max must be a finite value >= 0 (or None to disable)");
+            config.archive_size = a.count(kArchiveSize);
+            if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
+            auto velocity = build_velocity(velocity_name, a.real(kW), a.real(kC1), a.real(kC2));
+            config.boundary = build_boundary(a.text(kBoundsHandling));
+
+            config.max_iter = a.count(kMaxIter);
+            if (const auto divisions = a.optional_count(kGridDivisions))
+                config.strategy = ArchiveStrategy::grid(*divisions);
+            else
+                config.strategy = ArchiveStrategy::crowding();
+            config.mutation_rate = a.real(kMutationRate);
+            config.record_history = a.boolean(kRecordHistory);
+            config.seed = a.optional_count(kSeed);
+            PyObject* objective = a.object(kObjective);
+
+            if (a.present(kVarTypes)) {
+                const std::vector<std::string> names = a.take_texts(kVarTypes);
+                if (names.size() != pairs.size())
+                    raise(PyExc_ValueError, "var_types length must match bounds");
+                std::vector<VarType> types = build_var_types(names);
+                return run_mopso(MixedSpace(std::move(pairs), std::move(types)),
+                                 std::move(velocity), config, objective)
+                    .release();
+            }
+            if (a.boolean(kBinary)) {
+                std::vector<IntegerBound> ranges(pairs.size(), IntegerBound{0, 1});
+                return run_mopso(IntegerSpace(std::move(ranges)), std::move(velocity), config,
+                                 objective)
+                    .release();
+            }
+            if (a.boolean(kInteger))
+                return run_mopso(IntegerSpace(integer_ranges(pairs)), std::move(velocity), config,
+                                 objective)
+                    .release();
+            return run_mopso(ContinuousSpace(std::move(pairs)), std::move(velocity), config,
+                             objective)
+                .release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+}  // namespace
+
+PyMethodDef minimize_multi_method = {"minimize_multi", as_method(minimize_multi),
+                                     METH_VARARGS | METH_KEYWORDS, kMinimizeMultiDoc};
+
+}  // namespace kestrelopt::native
