@@ -77,6 +77,7 @@ TEST(MutualDominance, AgreesWithDominatesOnEveryPairOfSmallVectors) {
             const MutualDominance both = mutual_dominance(a, b);
             ASSERT_EQ(both.first_dominates, dominates(a, b));
             ASSERT_EQ(both.second_dominates, dominates(b, a));
+            ASSERT_EQ(both.equal, same_objectives(a, b));
         }
 }
 

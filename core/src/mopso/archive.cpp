@@ -17,6 +17,10 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
     const std::size_t n = members_.size();
     flags_.assign(n, 0);
     bool removes = false;
+    bool duplicate = false;
+    // One scan finds dominating, dominated and equal members. An equal member is never
+    // among the removed ones (it would dominate them too), so the duplicate test over the
+    // survivors can use this scan.
     for (std::size_t i = 0; i < n; ++i) {
         const MutualDominance relation = mutual_dominance(members_[i].objectives, objectives);
         if (relation.first_dominates) return;
@@ -24,10 +28,10 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
             flags_[i] = 1;
             removes = true;
         }
+        duplicate = duplicate || relation.equal;
     }
     if (removes) remove_flagged();
-    for (const ArchiveMember& member : members_)
-        if (same_objectives(member.objectives, objectives)) return;
+    if (duplicate) return;
     if (spare_.empty()) {
         members_.push_back(
             {{position.begin(), position.end()}, {objectives.begin(), objectives.end()}});

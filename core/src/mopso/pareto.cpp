@@ -32,25 +32,6 @@ bool dominates(std::span<const double> a, std::span<const double> b) {
     return better;
 }
 
-MutualDominance mutual_dominance(std::span<const double> a, std::span<const double> b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    bool a_better = false;
-    bool b_better = false;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (a[k] < b[k]) a_better = true;
-        if (b[k] < a[k]) b_better = true;
-        if (a_better && b_better) return {};
-    }
-    return {a_better && !b_better, b_better && !a_better};
-}
-
-bool same_objectives(std::span<const double> a, std::span<const double> b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t k = 0; k < a.size(); ++k)
-        if (!(a[k] == b[k])) return false;
-    return true;
-}
-
 PointSet non_dominated(std::span<const ObjectiveVector> points) {
     PointSet result;
     for (std::size_t i = 0; i < points.size(); ++i) {

@@ -32,15 +32,39 @@ using GridCell = std::vector<std::size_t>;
 // a dominates b: no worse in every compared objective and better in at least one.
 bool dominates(std::span<const double> a, std::span<const double> b);
 
-// Both directions of dominance from one scan of the common prefix.
+// Both directions of dominance, and equality, from one scan of the common prefix.
 struct MutualDominance {
     bool first_dominates = false;   // dominates(a, b)
     bool second_dominates = false;  // dominates(b, a)
+    bool equal = false;             // same_objectives(a, b)
 };
-MutualDominance mutual_dominance(std::span<const double> a, std::span<const double> b);
+
+// Inline: the archive calls it once per member for every offered point.
+inline MutualDominance mutual_dominance(std::span<const double> a, std::span<const double> b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    bool a_better = false;
+    bool b_better = false;
+    bool unordered = false;  // a NaN on either side
+    for (std::size_t k = 0; k < n; ++k) {
+        if (a[k] < b[k])
+            a_better = true;
+        else if (b[k] < a[k])
+            b_better = true;
+        else if (!(a[k] == b[k]))
+            unordered = true;
+        if (a_better && b_better) return {};
+    }
+    return {a_better && !b_better, b_better && !a_better,
+            a.size() == b.size() && !a_better && !b_better && !unordered};
+}
 
 // Same length and every value equal by IEEE equality (NaN equals nothing).
-bool same_objectives(std::span<const double> a, std::span<const double> b);
+inline bool same_objectives(std::span<const double> a, std::span<const double> b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (!(a[k] == b[k])) return false;
+    return true;
+}
 
 // Copies of the points no other input point dominates, in input order; of several equal
 // points only the first is kept.
