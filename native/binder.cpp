@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "fetched_error.hpp"
 #include "panic.hpp"
 #include "sequence.hpp"
 
@@ -69,20 +70,15 @@ bool to_object(PyObject* item, PyRef& out) {
 // cause. Errors of other types stay as they are.
 void wrap_type_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject* raw_type = nullptr;
-    PyObject* raw_value = nullptr;
-    PyObject* raw_traceback = nullptr;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-    PyRef type(raw_type), value(raw_value), traceback(raw_traceback);
-    if (!value) return;  // nothing to wrap; the fetched error is gone with the refs
-    PyRef message(PyObject_Str(value.get()));
+    const FetchedError error = fetch_error(true);
+    if (!error.value) return;  // nothing to wrap; the fetched error is gone with the refs
+    PyRef message(PyObject_Str(error.value.get()));
     if (!message) return;
     PyRef text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
     if (!text) return;
     PyRef wrapped(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
     if (!wrapped) return;
-    if (PyRef cause{PyException_GetCause(value.get())})
+    if (PyRef cause{PyException_GetCause(error.value.get())})
         PyException_SetCause(wrapped.get(), cause.release());
     PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }

@@ -1,8 +1,8 @@
 // minimize_grey: binding of its 20 parameters, the checks in their fixed order, the grey
 // space, and a sequential run on a native grey benchmark or on a Python callable that
 // receives each candidate as a list of pairs.
-#include <cmath>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -10,7 +10,6 @@
 
 #include "binder.hpp"
 #include "bounds.hpp"
-#include "duration.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"
@@ -20,6 +19,7 @@
 #include "panic.hpp"
 #include "pending_error.hpp"
 #include "results.hpp"
+#include "swarm_options.hpp"
 
 namespace kestrelopt::native {
 
@@ -208,37 +208,16 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             const Representation representation = parse_representation(a.text(kRepresentation));
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             std::vector<double> max_spread = resolve_max_spread(a.object(kMaxSpread), pairs.size());
-            const std::uint64_t n_particles = a.count(kNParticles);
-            if (n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
-            const std::optional<double> v_max = a.optional_real(kVMax);
-            if (v_max && !(std::isfinite(*v_max) && *v_max >= 0.0))
-                raise(PyExc_ValueError, "v_max must be a finite value >= 0 (or None to disable)");
-
-            PsoConfig config;
-            if (const auto max_time = a.optional_real(kMaxTime))
-                config.max_time = seconds_to_duration(*max_time);
-            auto velocity = build_velocity(a.text(kVelocity), a.real(kW), a.real(kC1), a.real(kC2));
-            const std::optional<std::uint64_t> seed = a.optional_count(kSeed);
-            auto topology = build_topology(a.text(kTopology), n_particles, seed);
-            GreySpace space(std::move(pairs), std::move(max_spread));
-
-            config.seed = seed;
-            config.n_particles = n_particles;
-            config.max_iter = a.count(kMaxIter);
-            config.v_max = v_max;
-            config.patience = a.count(kPatience);
-            config.tol = a.real(kTol);
-            config.max_evals = a.optional_count(kMaxEvals);
-            config.target = a.optional_real(kTarget);
-            config.record_history = a.boolean(kRecordHistory);
+            PsoConfig config = swarm_config<P>(a);
             config.boundary = BoundaryMode::Clamp;  // the grey space projects instead
+            auto velocity = velocity_rule<P>(a);
+            auto topology = build_topology(a.text(kTopology), config.n_particles, config.seed);
+            GreySpace space(std::move(pairs), std::move(max_spread));
 
             PyObject* objective = a.object(kObjective);
             benchmarks::GreyFunction native = nullptr;
-            if (PyUnicode_Check(objective)) {
-                std::string name;
-                if (!to_text(objective, name)) throw PythonError{};
-                auto found = benchmarks::native_grey_benchmark(name);
+            if (const std::optional<std::string> name = objective_name(objective)) {
+                auto found = benchmarks::native_grey_benchmark(*name);
                 if (auto* message = std::get_if<std::string>(&found))
                     raise(PyExc_KeyError, *message);
                 native = std::get<benchmarks::GreyFunction>(found);

@@ -1,9 +1,9 @@
 // minimize_multi: binding of its 19 parameters, the checks in their fixed order, the choice
 // of the search space, and a MOPSO run with the objective adapter below, whose result
 // becomes a ParetoFront.
-#include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -23,6 +23,7 @@
 #include "panic.hpp"
 #include "pending_error.hpp"
 #include "results.hpp"
+#include "swarm_options.hpp"
 
 namespace kestrelopt::native {
 
@@ -169,21 +170,18 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             Arguments a(kSignature, args, kwargs);
 
             // The engine never hands informants to the rule, so it needs a single leader.
-            const std::string& velocity_name = a.text(kVelocity);
-            if (velocity_name == "fips")
+            if (a.text(kVelocity) == "fips")
                 raise(PyExc_ValueError,
                       "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
                       "'fips' does not apply");
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             MopsoConfig config;
             config.n_particles = a.count(kNParticles);
-            if (config.n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
             config.v_max = a.optional_real(kVMax);
-            if (config.v_max && !(std::isfinite(*config.v_max) && *config.v_max >= 0.0))
-                raise(PyExc_ValueError, "v_max must be a finite value >= 0 (or None to disable)");
+            check_swarm_limits(config.n_particles, config.v_max);
             config.archive_size = a.count(kArchiveSize);
             if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
-            auto velocity = build_velocity(velocity_name, a.real(kW), a.real(kC1), a.real(kC2));
+            auto velocity = velocity_rule<P>(a);
             config.boundary = build_boundary(a.text(kBoundsHandling));
 
             config.max_iter = a.count(kMaxIter);
@@ -196,27 +194,19 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             config.seed = a.optional_count(kSeed);
             PyObject* objective = a.object(kObjective);
 
+            std::optional<std::vector<VarType>> types;
             if (a.present(kVarTypes)) {
                 const std::vector<std::string> names = a.take_texts(kVarTypes);
                 if (names.size() != pairs.size())
                     raise(PyExc_ValueError, "var_types length must match bounds");
-                std::vector<VarType> types = build_var_types(names);
-                return run_mopso(MixedSpace(std::move(pairs), std::move(types)),
-                                 std::move(velocity), config, objective)
-                    .release();
+                types = build_var_types(names);
             }
-            if (a.boolean(kBinary)) {
-                std::vector<IntegerBound> ranges(pairs.size(), IntegerBound{0, 1});
-                return run_mopso(IntegerSpace(std::move(ranges)), std::move(velocity), config,
-                                 objective)
-                    .release();
-            }
-            if (a.boolean(kInteger))
-                return run_mopso(IntegerSpace(integer_ranges(pairs)), std::move(velocity), config,
-                                 objective)
-                    .release();
-            return run_mopso(ContinuousSpace(std::move(pairs)), std::move(velocity), config,
-                             objective)
+            return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
+                              a.boolean(kInteger),
+                              [&](auto space) {
+                                  return run_mopso(std::move(space), std::move(velocity), config,
+                                                   objective);
+                              })
                 .release();
         },
         static_cast<PyObject*>(nullptr));

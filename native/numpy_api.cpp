@@ -6,6 +6,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "fetched_error.hpp"
 #include "kestrelopt/failure.hpp"
 #include "panic.hpp"
 
@@ -58,16 +59,11 @@ PyObject* g_capsule = nullptr;  // keeps the table alive for the life of the pro
 
 // "Type: message" of the pending Python error, which is cleared.
 std::string take_error_text() {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef type_ref(type), value_ref(value), traceback_ref(traceback);
+    const FetchedError error = fetch_error(true);
     std::string text = "unknown error";
-    if (type_ref) {
-        PyRef name(PyObject_GetAttrString(type_ref.get(), "__name__"));
-        PyRef message(value_ref ? PyObject_Str(value_ref.get()) : nullptr);
+    if (error.type) {
+        PyRef name(PyObject_GetAttrString(error.type.get(), "__name__"));
+        PyRef message(error.value ? PyObject_Str(error.value.get()) : nullptr);
         PyErr_Clear();
         text = (name && PyUnicode_Check(name.get()) ? utf8(name.get()) : "Exception") + ": " +
                (message ? utf8(message.get()) : "");

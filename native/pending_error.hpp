@@ -6,26 +6,20 @@
 
 #include <utility>
 
-#include "py_ref.hpp"
+#include "fetched_error.hpp"
 
 namespace kestrelopt::native {
 
 class PendingError {
   public:
-    bool full() const { return static_cast<bool>(type_); }
+    bool full() const { return static_cast<bool>(error_.type); }
 
     // Moves the currently set Python error into the slot. The first one stays: a later
     // error is discarded.
     void store_current() {
-        PyObject* type = nullptr;
-        PyObject* value = nullptr;
-        PyObject* traceback = nullptr;
-        PyErr_Fetch(&type, &value, &traceback);
-        PyRef type_ref(type), value_ref(value), traceback_ref(traceback);
-        if (full() || !type_ref) return;
-        type_ = std::move(type_ref);
-        value_ = std::move(value_ref);
-        traceback_ = std::move(traceback_ref);
+        FetchedError error = fetch_error(false);
+        if (full() || !error.type) return;
+        error_ = std::move(error);
     }
 
     // Sets `type(message)` and stores it.
@@ -36,12 +30,12 @@ class PendingError {
 
     // Sets the stored exception as the current error, exactly as it was raised (same
     // object, same traceback); the slot is empty afterwards.
-    void restore() { PyErr_Restore(type_.release(), value_.release(), traceback_.release()); }
+    void restore() {
+        PyErr_Restore(error_.type.release(), error_.value.release(), error_.traceback.release());
+    }
 
   private:
-    PyRef type_;
-    PyRef value_;
-    PyRef traceback_;
+    FetchedError error_;
 };
 
 }  // namespace kestrelopt::native

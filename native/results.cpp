@@ -74,14 +74,19 @@ PyObject* repr_text(const std::string& text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
+// The repr of both single-objective results; `position` is the best position, formatted.
+template <class Record>
+PyObject* best_repr(const char* name, const Record& r, const std::string& position) {
+    return repr_text(std::string(name) + "(best_value=" + format_fixed6(r.best_value) +
+                     ", best_position=" + position + ", iters=" +
+                     std::to_string(r.convergence.size()) + ", stop_reason=" + r.stop_reason + ")");
+}
+
 PyObject* pso_result_repr(PyObject* self) {
     return guarded(
         [&] {
             const auto& r = record_of<PyPsoResult>(self);
-            return repr_text("PsoResult(best_value=" + format_fixed6(r.best_value) +
-                             ", best_position=" + format_list(r.best_position) +
-                             ", iters=" + std::to_string(r.convergence.size()) +
-                             ", stop_reason=" + r.stop_reason + ")");
+            return best_repr("PsoResult", r, format_list(r.best_position));
         },
         static_cast<PyObject*>(nullptr));
 }
@@ -90,10 +95,7 @@ PyObject* grey_result_repr(PyObject* self) {
     return guarded(
         [&] {
             const auto& r = record_of<PyGreyResult>(self);
-            return repr_text("GreyResult(best_value=" + format_fixed6(r.best_value) +
-                             ", best_position=" + format_pairs(r.best_position) +
-                             ", iters=" + std::to_string(r.convergence.size()) +
-                             ", stop_reason=" + r.stop_reason + ")");
+            return best_repr("GreyResult", r, format_pairs(r.best_position));
         },
         static_cast<PyObject*>(nullptr));
 }
