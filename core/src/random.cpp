@@ -56,6 +56,35 @@ void RandomSource::refill() {
     counter_ += 4;
 }
 
+void RandomSource::fill_uniform01(std::span<double> out) {
+    double* dest = out.data();
+    std::size_t left = out.size();
+    while (left > 0) {
+        if (index_ + 1 >= kWords) {
+            // A value straddling a refill (or starting one) takes the ordinary path.
+            *dest++ = detail::unit_from_bits(next_u64());
+            --left;
+            continue;
+        }
+        const std::size_t take = std::min(left, (kWords - index_) / 2);
+        const std::uint32_t* words = results_.data() + index_;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Two adjacent words, low first, are the 64-bit value in memory order.
+            for (std::size_t j = 0; j < take; ++j) {
+                std::uint64_t bits;
+                std::memcpy(&bits, words + 2 * j, sizeof bits);
+                dest[j] = detail::unit_from_bits_exact_split(bits);
+            }
+        } else {
+            for (std::size_t j = 0; j < take; ++j)
+                dest[j] = detail::unit_from_bits_exact_split(join(words[2 * j], words[2 * j + 1]));
+        }
+        index_ += 2 * take;
+        dest += take;
+        left -= take;
+    }
+}
+
 void RandomSource::fill_bytes(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
     while (done < dest.size()) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "support.hpp"
@@ -176,6 +178,101 @@ TEST(ApplyBoundary, ShortVelocityIsAStopForModesThatWriteIt) {
                  InternalFailure);
     EXPECT_NO_THROW(apply_boundary(position, velocity, bounds, BoundaryMode::Clamp, gen));
     EXPECT_EQ(position, (std::vector<double>{1.0, 1.0}));
+}
+
+// The coordinate-by-coordinate walk, written out plainly: apply_boundary skips it when a
+// scan finds every coordinate inside, which must never change a bit or a draw.
+void plain_walk(std::vector<double>& position, std::vector<double>& velocity,
+                const std::vector<Bound>& bounds, BoundaryMode mode, RandomSource& gen) {
+    for (std::size_t i = 0; i < position.size(); ++i) {
+        const auto [lo, hi] = bounds[i];
+        double& x = position[i];
+        if (lo <= x && x <= hi) continue;
+        const double width = hi - lo;
+        const bool fixed = width <= 0;
+        switch (mode) {
+            case BoundaryMode::Clamp:
+                if (x < lo) x = lo;
+                if (x > hi) x = hi;
+                break;
+            case BoundaryMode::Reflect:
+                if (fixed) {
+                    x = lo;
+                } else {
+                    if (x == x) x = detail::reflect_fold(x, lo, hi);
+                    velocity[i] = -velocity[i];
+                }
+                break;
+            case BoundaryMode::Wrap:
+                if (fixed) {
+                    x = lo;
+                } else {
+                    const double f = std::fmod(x - lo, width);
+                    x = (f < 0 ? width + f : f) + lo;
+                }
+                break;
+            case BoundaryMode::Reinit:
+                x = fixed ? lo : uniform_in_inclusive(gen, lo, hi);
+                velocity[i] = 0.0;
+                break;
+        }
+    }
+}
+
+TEST(ApplyBoundary, EqualsThePlainWalkForEveryLengthModeAndEdgeCase) {
+    const double nan = std::nan("");
+    const double inf = INFINITY;
+    auto pick = RandomSource::seed_from_u64(5);
+    for (const BoundaryMode mode :
+         {BoundaryMode::Clamp, BoundaryMode::Reflect, BoundaryMode::Wrap, BoundaryMode::Reinit}) {
+        for (std::size_t n = 0; n <= 9; ++n) {
+            for (int trial = 0; trial < 400; ++trial) {
+                std::vector<Bound> bounds(n);
+                std::vector<double> position(n);
+                std::vector<double> velocity(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double lo = uniform01(pick) * 4 - 2;
+                    const double hi = index_below(pick, 8) == 0 ? lo : lo + uniform01(pick) * 3;
+                    bounds[i] = {lo, hi};
+                    velocity[i] = uniform01(pick) - 0.5;
+                    // Mostly inside, so that whole positions inside are common; otherwise an
+                    // edge: a bound itself, just past one, far out, infinite or NaN.
+                    const double inside = lo + (hi - lo) * uniform01(pick);
+                    const double choices[] = {inside,
+                                              inside,
+                                              inside,
+                                              inside,
+                                              inside,
+                                              lo,
+                                              hi,
+                                              std::nextafter(lo, -inf),
+                                              std::nextafter(hi, inf),
+                                              hi + 7.5,
+                                              lo - 100.0,
+                                              inf,
+                                              -inf,
+                                              nan};
+                    position[i] = trial % 2 == 0 ? inside : choices[index_below(pick, 14)];
+                }
+                auto expected_position = position;
+                auto expected_velocity = velocity;
+                auto plain_gen = RandomSource::seed_from_u64(trial);
+                plain_walk(expected_position, expected_velocity, bounds, mode, plain_gen);
+                auto gen = RandomSource::seed_from_u64(trial);
+                apply_boundary(
+                    position, velocity, [&](std::size_t i) { return bounds[i]; }, mode, gen);
+                for (std::size_t i = 0; i < n; ++i) {
+                    ASSERT_EQ(std::bit_cast<std::uint64_t>(position[i]),
+                              std::bit_cast<std::uint64_t>(expected_position[i]))
+                        << "n " << n << " trial " << trial << " i " << i;
+                    ASSERT_EQ(std::bit_cast<std::uint64_t>(velocity[i]),
+                              std::bit_cast<std::uint64_t>(expected_velocity[i]));
+                }
+                ASSERT_EQ(gen.index(), plain_gen.index());
+                ASSERT_EQ(gen.counter(), plain_gen.counter());
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -193,6 +193,65 @@ TEST(FillBytes, EmptyDestinationConsumesNothingAndLongFillsCrossRefills) {
     EXPECT_EQ(got, expected);
 }
 
+// The block fill must give exactly the values, and leave exactly the state, of successive
+// uniform01 calls, from every starting index (odd ones straddle a refill) and for lengths
+// that cross several refills.
+TEST(FillUniform01, EqualsSuccessiveUniform01FromEveryIndexAcrossRefills) {
+    for (std::size_t start = 0; start <= RandomSource::kWords; ++start) {
+        for (const std::size_t length : {0, 1, 2, 3, 31, 32, 33, 60, 64, 65, 97, 200}) {
+            auto plain = RandomSource::seed_from_u64(1234 + start);
+            auto block = RandomSource::seed_from_u64(1234 + start);
+            // A fresh generator is exhausted; one word drawn refills it, so the others land
+            // on index start (64 meaning exhausted again).
+            if (start > 0) {
+                for (std::size_t k = 0; k < start; ++k) {
+                    plain.next_u32();
+                    block.next_u32();
+                }
+                ASSERT_EQ(block.index(), start);
+            }
+            std::vector<double> expected(length);
+            for (double& value : expected) value = uniform01(plain);
+            std::vector<double> got(length, -1.0);
+            block.fill_uniform01(got);
+            for (std::size_t k = 0; k < length; ++k)
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]),
+                          std::bit_cast<std::uint64_t>(expected[k]))
+                    << "start " << start << " length " << length << " value " << k;
+            EXPECT_EQ(block.index(), plain.index());
+            EXPECT_EQ(block.counter(), plain.counter());
+            for (int k = 0; k < 70; ++k) ASSERT_EQ(block.next_u32(), plain.next_u32());
+        }
+    }
+}
+
+TEST(FillUniform01, SplitConversionEqualsTheDirectOneBitForBit) {
+    const std::uint64_t edges[] = {0,
+                                   1,
+                                   (1ULL << 11) - 1,
+                                   1ULL << 11,
+                                   (1ULL << 43) - 1,
+                                   1ULL << 43,
+                                   (1ULL << 63) - 1,
+                                   1ULL << 63,
+                                   0xFFFFF80000000000ULL,
+                                   0x00000000FFFFF800ULL,
+                                   ~0ULL};
+    for (const std::uint64_t v : edges)
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(detail::unit_from_bits_exact_split(v)),
+                  std::bit_cast<std::uint64_t>(detail::unit_from_bits(v)))
+            << v;
+    auto gen = RandomSource::seed_from_u64(99);
+    for (int k = 0; k < 100000; ++k) {
+        const std::uint64_t v = gen.next_u64();
+        // Also with the high bits cleared, so small values (few significant bits) are seen.
+        for (const std::uint64_t u : {v, v >> (k % 64)})
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(detail::unit_from_bits_exact_split(u)),
+                      std::bit_cast<std::uint64_t>(detail::unit_from_bits(u)))
+                << u;
+    }
+}
+
 TEST(Uniform01, KnownValueAndExtremes) {
     auto gen = RandomSource::seed_from_u64(0);
     EXPECT_EQ(uniform01(gen), 0.7090754154265618);

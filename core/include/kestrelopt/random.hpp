@@ -51,6 +51,10 @@ class RandomSource {
         return join(results_[0], results_[1]);
     }
 
+    // Exactly what out.size() successive uniform01 calls would give, in order, leaving
+    // the generator in the same state; reads the buffered words in one tight loop.
+    void fill_uniform01(std::span<double> out);
+
     void fill_bytes(std::span<std::uint8_t> dest);
     // Identical to fill_bytes; it cannot fail and always returns true.
     bool try_fill_bytes(std::span<std::uint8_t> dest) {
@@ -101,6 +105,18 @@ inline double unit_from_bits(std::uint64_t v) {
 // until scale * (1 - 2^-52) + low no longer exceeds high. Stops on an empty range or when
 // the scale is not finite.
 double inclusive_scale(double low, double high);
+// unit_from_bits by a form the compiler can vectorize without a 64-bit integer
+// conversion: m = v >> 11 < 2^53 is split into 32-bit halves, each planted in the
+// mantissa of a power of two (2^84 and 2^52) and the offsets taken off. Every step is
+// exact (each intermediate, and the sum m itself, is representable), so the result is
+// the same double.
+inline double unit_from_bits_exact_split(std::uint64_t v) {
+    const std::uint64_t m = v >> 11;
+    const double upper = std::bit_cast<double>(0x4530000000000000ULL | (m >> 32)) -
+                         std::bit_cast<double>(0x4530000000100000ULL);  // 2^84 + 2^52
+    const double lower = std::bit_cast<double>(0x4330000000000000ULL | (m & 0xFFFFFFFFULL));
+    return (upper + lower) * 0x1.0p-53;
+}
 }  // namespace detail
 
 // A double in [0, 1) from the 53 high bits of one next_u64.

@@ -30,8 +30,8 @@ class ContinuousSpace {
     void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
                         RandomSource& gen) const {
         enforce_box_bounds(
-            position, velocity, bounds_.size(), [this](std::size_t i) { return bounds_[i]; }, mode,
-            gen);
+            position, velocity, bounds_.size(),
+            [bounds = bounds_.data()](std::size_t i) { return bounds[i]; }, mode, gen);
     }
     // Not used by the engines for this space; forces every coordinate into its bounds.
     void clamp(std::span<double> position) const;
