@@ -31,6 +31,23 @@ def panic_type():
     raise AssertionError("reversed bounds did not fail")
 
 
+class FailOn:
+    """Raises one prepared exception on call number `n` (1-based), answers `value(x)`
+    otherwise, and counts its calls."""
+
+    def __init__(self, n, error=None, value=lambda x: 1.0):
+        self.n = n
+        self.calls = 0
+        self.error = error if error is not None else RuntimeError("objective failed")
+        self.value = value
+
+    def __call__(self, x):
+        self.calls += 1
+        if self.calls == self.n:
+            raise self.error
+        return self.value(x)
+
+
 def same_bits(a, b):
     """Float equality that tells -0.0 from 0.0 and treats NaN as equal to itself."""
     return math.copysign(1.0, a) == math.copysign(1.0, b) and (a == b or (a != a and b != b))

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
-from conftest import interpreter_float_error, panic_type, same_bits
+from conftest import FailOn, interpreter_float_error, panic_type, same_bits
 
 B2 = [(-5.0, 5.0)] * 2
 SMALL = dict(n_particles=6, max_iter=5, seed=3)
@@ -47,21 +47,6 @@ class Recorder:
     def __call__(self, greys):
         self.seen.append(copy.deepcopy(greys))
         return self.value(greys)
-
-
-class FailOn:
-    """Raises one prepared exception on call number `n` (1-based); counts its calls."""
-
-    def __init__(self, n, error=None):
-        self.n = n
-        self.calls = 0
-        self.error = error if error is not None else RuntimeError("objective failed")
-
-    def __call__(self, greys):
-        self.calls += 1
-        if self.calls == self.n:
-            raise self.error
-        return 1.0
 
 
 # ---- signature, docstring, binding ------------------------------------------------------

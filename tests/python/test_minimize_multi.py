@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
-from conftest import interpreter_float_error, panic_type
+from conftest import FailOn, interpreter_float_error, panic_type
 
 SMALL = dict(n_particles=8, max_iter=6, seed=5)
 RUN_CALLS = 8 * (6 + 1)
@@ -38,21 +38,6 @@ class Recorder:
     def __call__(self, x):
         self.seen.append(list(x))
         return self.f(x)
-
-
-class FailOn:
-    """Raises one prepared exception on call number `n` (1-based); counts its calls."""
-
-    def __init__(self, n, error=None):
-        self.n = n
-        self.calls = 0
-        self.error = error if error is not None else RuntimeError("objective failed")
-
-    def __call__(self, x):
-        self.calls += 1
-        if self.calls == self.n:
-            raise self.error
-        return two_spheres(x)
 
 
 def front_bits(front):
@@ -205,7 +190,7 @@ FIPS = "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fip
     ],
 )
 def test_checks_in_their_order(kwargs, error, message):
-    objective = FailOn(0)
+    objective = FailOn(0, value=two_spheres)
     arguments = dict(objective=objective, bounds=B4, n_particles=4, max_iter=2)
     arguments.update(kwargs)
     with pytest.raises(error) as info:
@@ -367,7 +352,7 @@ def test_objective_is_called_once_per_particle_and_iteration():
 
 @pytest.mark.parametrize("n", [1, 3, 8, 9, RUN_CALLS])
 def test_exception_on_call_n_is_raised_unchanged_after_the_run(n):
-    objective = FailOn(n)
+    objective = FailOn(n, value=two_spheres)
     with pytest.raises(RuntimeError) as info:
         pso.minimize_multi(objective, B4, **SMALL)
     assert info.value is objective.error
@@ -376,7 +361,7 @@ def test_exception_on_call_n_is_raised_unchanged_after_the_run(n):
 
 @pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(2), ArithmeticError("a")])
 def test_any_exception_is_kept_as_the_same_object(error):
-    objective = FailOn(3, error)
+    objective = FailOn(3, error, value=two_spheres)
     with pytest.raises(type(error)) as info:
         pso.minimize_multi(objective, B4, **SMALL)
     assert info.value is error
@@ -563,7 +548,7 @@ def test_reentrant_calls_are_independent():
 
 
 def test_reference_counts_are_restored(capsys):
-    failing = FailOn(2)
+    failing = FailOn(2, value=two_spheres)
     seen = Recorder()
     watched = [failing, seen, B4]
 

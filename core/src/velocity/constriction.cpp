@@ -9,11 +9,6 @@
 
 namespace kestrelopt {
 
-namespace {
-// Dimensions whose random factors are drawn in one go, into a buffer on the stack.
-constexpr std::size_t kVelocityChunk = 64;
-}  // namespace
-
 ConstrictionVelocity::ConstrictionVelocity(double c1, double c2) : c1_(c1), c2_(c2), chi_(0.0) {
     const double phi = c1 + c2;
     // Written as a negated comparison so that a NaN sum is rejected as well.

@@ -4,11 +4,6 @@
 
 namespace kestrelopt {
 
-namespace {
-// Dimensions whose random factors are drawn in one go, into a buffer on the stack.
-constexpr std::size_t kVelocityChunk = 64;
-}  // namespace
-
 void check_context(const VelocityContext& context, std::span<double> out) {
     const std::size_t n = context.position.size();
     if (context.velocity.size() < n || context.personal_best.size() < n ||

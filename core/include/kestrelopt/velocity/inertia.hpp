@@ -28,6 +28,10 @@ class InertiaVelocity final : public Velocity {
     double c2_;
 };
 
+// Dimensions whose random factors the single-leader rules draw in one go, into a buffer
+// on the stack.
+inline constexpr std::size_t kVelocityChunk = 64;
+
 // Stops unless every vector of the context (and out) has at least the position's length.
 void check_context(const VelocityContext& context, std::span<double> out);
 
