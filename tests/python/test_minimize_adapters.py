@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
-from conftest import interpreter_float_error, sphere_loop
+from conftest import assert_same_result, interpreter_float_error, same_bits, sphere_loop
 
 B1 = [(0.0, 1.0)]
 B2 = [(-5.0, 5.0)] * 2
@@ -426,6 +426,57 @@ def test_lists_kept_by_the_objective_are_never_changed_afterwards():
     assert len(kept) == 44 // 3
     assert all(x == copy for x, copy in kept)
     assert len({id(x) for x, _ in kept}) == len(kept)
+
+
+def test_items_kept_by_the_objective_are_never_changed_afterwards():
+    kept = []
+
+    def objective(x):
+        kept.append((x[1], float(repr(x[1]))))  # the float object and its value then
+        return sphere_loop(x)
+
+    pso.minimize(objective, B2, n_particles=4, max_iter=10, seed=3)
+    assert len(kept) == 44
+    assert all(same_bits(item, value) for item, value in kept)
+
+
+@pytest.mark.parametrize("meddle", [
+    lambda x: None,                                   # lists dropped, floats rewritten in place
+    lambda x: x.__setitem__(0, 7),                    # an int where a float was
+    lambda x: x.__setitem__(1, FloatSubclass(2.5)),   # a float subclass
+    lambda x: x.__setitem__(0, "junk"),
+    lambda x: KEPT.append(x[0]),                      # a float someone else holds
+])
+def test_every_evaluation_sees_the_engines_point_whatever_the_previous_one_left(meddle):
+    def run(keep_lists):
+        seen, lists = [], []
+
+        def objective(x):
+            seen.append(tuple(x))
+            assert all(type(v) is float for v in x)
+            value = sphere_loop(x)
+            if keep_lists:
+                lists.append(x)  # forces a fresh list and fresh floats every time
+            else:
+                meddle(x)
+            return value
+
+        result = pso.minimize(objective, B2, n_particles=5, max_iter=8, seed=11)
+        return seen, result
+
+    reference, expected = run(keep_lists=True)
+    seen, result = run(keep_lists=False)
+    KEPT.clear()
+    assert len(seen) == 45
+    assert all(same_bits(a, b) for p, q in zip(seen, reference) for a, b in zip(p, q))
+    assert_same_result(result, expected)
+
+
+class FloatSubclass(float):
+    pass
+
+
+KEPT = []
 
 
 def test_an_objective_that_grows_its_list_gets_a_fresh_one_next_time():
