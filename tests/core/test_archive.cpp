@@ -336,8 +336,11 @@ struct Model {
         if (members.size() <= capacity) return d;
         std::vector<std::size_t> order(members.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(),
-                         [&d](std::size_t a, std::size_t b) { return d[a] > d[b]; });
+        // Largest first, NaN distances after all numbers, ties in index order.
+        std::stable_sort(order.begin(), order.end(), [&d](std::size_t a, std::size_t b) {
+            if (std::isnan(d[a]) || std::isnan(d[b])) return !std::isnan(d[a]) && std::isnan(d[b]);
+            return d[a] > d[b];
+        });
         order.resize(capacity);
         std::sort(order.begin(), order.end());
         std::vector<ArchiveMember> kept;
@@ -347,39 +350,75 @@ struct Model {
     }
 };
 
-class ArchiveModel : public ::testing::TestWithParam<ArchiveStrategy> {};
+struct ModelCase {
+    ArchiveStrategy strategy;
+    // Probability (in 1/64) of a special value (NaN, ±0, ±inf) and of an objective vector
+    // one value shorter or longer than the others.
+    std::uint64_t specials = 0;
+    std::uint64_t ragged = 0;
+};
+
+class ArchiveModel : public ::testing::TestWithParam<ModelCase> {};
+
+std::vector<double> offered_objectives(RandomSource& gen, std::size_t m, const ModelCase& c) {
+    static constexpr std::array<double, 5> kSpecial{kNaN, 0.0, -0.0, kInf, -kInf};
+    std::size_t length = m;
+    if (index_below(gen, 64) < c.ragged) length = index_below(gen, 2) == 0 ? m - 1 : m + 1;
+    // A coarse lattice gives duplicates, ties and equal distances.
+    std::vector<double> objectives(length);
+    for (double& v : objectives)
+        v = index_below(gen, 64) < c.specials ? kSpecial[index_below(gen, kSpecial.size())]
+                                              : static_cast<double>(index_below(gen, 9)) * 0.125;
+    return objectives;
+}
 
 TEST_P(ArchiveModel, MatchesThePlainModelOverManyIterations) {
-    auto gen = RandomSource::seed_from_u64(31 + GetParam().divisions);
+    const ModelCase& c = GetParam();
+    auto gen = RandomSource::seed_from_u64(31 + c.strategy.divisions + 100 * c.specials + c.ragged);
     for (int run = 0; run < 20; ++run) {
         const std::size_t capacity = 1 + index_below(gen, 12);
-        const std::size_t m = 2 + index_below(gen, 2);
-        Archive archive(GetParam(), capacity);
-        Model model{GetParam(), capacity, {}};
+        const std::size_t m = 1 + index_below(gen, 4);
+        Archive archive(c.strategy, capacity);
+        Model model{c.strategy, capacity, {}};
         for (int iteration = 0; iteration < 30; ++iteration) {
-            ASSERT_EQ(archive.prune_and_scores(), model.prune_and_scores());
+            expect_same_bits(archive.prune_and_scores(), model.prune_and_scores());
             for (int offer = 0; offer < 15; ++offer) {
                 std::vector<double> position{
                     static_cast<double>(run * 1000 + iteration * 20 + offer)};
-                // A coarse lattice gives duplicates, ties and equal distances.
-                std::vector<double> c(m);
-                for (double& v : c) v = static_cast<double>(index_below(gen, 9)) * 0.125;
-                archive.insert(position, c);
-                model.insert(position, c);
+                const std::vector<double> objectives = offered_objectives(gen, m, c);
+                archive.insert(position, objectives);
+                model.insert(position, objectives);
             }
             ASSERT_EQ(archive.members().size(), model.members.size());
             for (std::size_t i = 0; i < model.members.size(); ++i) {
                 ASSERT_EQ(archive.members()[i].position, model.members[i].position);
-                ASSERT_EQ(archive.members()[i].objectives, model.members[i].objectives);
+                expect_same_bits(archive.members()[i].objectives, model.members[i].objectives);
             }
+            if (HasFailure()) return;
         }
     }
 }
 
+std::string model_case_name(const ::testing::TestParamInfo<ModelCase>& info) {
+    const ModelCase& c = info.param;
+    std::string name = c.strategy.kind == ArchiveStrategy::Kind::Crowding
+                           ? "Crowding"
+                           : "Grid" + std::to_string(c.strategy.divisions);
+    if (c.specials > 0) name += "Specials";
+    if (c.ragged > 0) name += "Ragged";
+    return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Strategies, ArchiveModel,
-                         ::testing::Values(ArchiveStrategy::crowding(), ArchiveStrategy::grid(0),
-                                           ArchiveStrategy::grid(3), ArchiveStrategy::grid(8)),
-                         strategy_name);
+                         ::testing::Values(ModelCase{ArchiveStrategy::crowding()},
+                                           ModelCase{ArchiveStrategy::grid(0)},
+                                           ModelCase{ArchiveStrategy::grid(3)},
+                                           ModelCase{ArchiveStrategy::grid(8)},
+                                           ModelCase{ArchiveStrategy::crowding(), 6, 0},
+                                           ModelCase{ArchiveStrategy::grid(3), 6, 0},
+                                           ModelCase{ArchiveStrategy::crowding(), 4, 3},
+                                           ModelCase{ArchiveStrategy::grid(4), 4, 3}),
+                         model_case_name);
 
 }  // namespace
 }  // namespace kestrelopt

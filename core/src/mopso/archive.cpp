@@ -14,24 +14,90 @@ Archive::Archive(ArchiveStrategy strategy, std::size_t capacity)
 }
 
 void Archive::insert(std::span<const double> position, std::span<const double> objectives) {
-    const std::size_t n = members_.size();
-    flags_.assign(n, 0);
+    if (!columnar_) rebuild_columns();
+    const bool fits = columnar_ && (members_.empty() || columns_.size() == objectives.size());
     bool removes = false;
     bool duplicate = false;
-    // One scan finds dominating, dominated and equal members. An equal member is never
-    // among the removed ones (it would dominate them too), so the duplicate test over the
-    // survivors can use this scan.
+    const bool kept = fits ? scan_columns(objectives, removes, duplicate)
+                           : scan_members(objectives, removes, duplicate);
+    if (!kept) return;
+    if (removes) remove_flagged();
+    if (!duplicate) append(position, objectives);
+}
+
+// Equal members can never be among the removed ones (they would dominate them too), so the
+// duplicate test over the survivors can use the same scan.
+bool Archive::scan_columns(std::span<const double> objectives, bool& removes, bool& duplicate) {
+    const std::size_t n = members_.size();
+    flags_.assign(n, 0);  // worse than the candidate somewhere, then: dominated by it
+    better_.assign(n, 0);
+    equal_.assign(n, 1);
+    unsigned char* worse = flags_.data();
+    unsigned char* better = better_.data();
+    unsigned char* equal = equal_.data();
+    for (std::size_t k = 0; k < columns_.size(); ++k) {
+        const double c = objectives[k];
+        const double* column = columns_[k].data();
+        for (std::size_t i = 0; i < n; ++i) {
+            better[i] |= static_cast<unsigned char>(column[i] < c);
+            worse[i] |= static_cast<unsigned char>(c < column[i]);
+            equal[i] &= static_cast<unsigned char>(column[i] == c);
+        }
+    }
+    unsigned char dominated = 0;
+    unsigned char any_removed = 0;
+    unsigned char any_equal = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        dominated |= static_cast<unsigned char>(better[i] & (worse[i] ^ 1));
+        worse[i] = static_cast<unsigned char>(worse[i] & (better[i] ^ 1));
+        any_removed |= worse[i];
+        any_equal |= equal[i];
+    }
+    removes = any_removed != 0;
+    duplicate = any_equal != 0;
+    return dominated == 0;
+}
+
+bool Archive::scan_members(std::span<const double> objectives, bool& removes, bool& duplicate) {
+    const std::size_t n = members_.size();
+    flags_.assign(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const MutualDominance relation = mutual_dominance(members_[i].objectives, objectives);
-        if (relation.first_dominates) return;
+        if (relation.first_dominates) return false;
         if (relation.second_dominates) {
             flags_[i] = 1;
             removes = true;
         }
         duplicate = duplicate || relation.equal;
     }
-    if (removes) remove_flagged();
-    if (duplicate) return;
+    return true;
+}
+
+void Archive::rebuild_columns() {
+    if (!members_.empty()) {
+        const std::size_t m = members_.front().objectives.size();
+        for (const ArchiveMember& member : members_)
+            if (member.objectives.size() != m) return;
+        columns_.resize(m);
+        for (std::size_t k = 0; k < m; ++k) {
+            columns_[k].clear();
+            for (const ArchiveMember& member : members_)
+                columns_[k].push_back(member.objectives[k]);
+        }
+    }
+    columnar_ = true;
+}
+
+void Archive::append(std::span<const double> position, std::span<const double> objectives) {
+    if (columnar_ && members_.empty()) {
+        columns_.resize(objectives.size());
+        for (std::vector<double>& column : columns_) column.clear();
+    }
+    if (columnar_ && columns_.size() == objectives.size()) {
+        for (std::size_t k = 0; k < objectives.size(); ++k) columns_[k].push_back(objectives[k]);
+    } else {
+        columnar_ = false;
+    }
     if (spare_.empty()) {
         members_.push_back(
             {{position.begin(), position.end()}, {objectives.begin(), objectives.end()}});
@@ -82,20 +148,37 @@ void Archive::prune_and_crowding() {
 }
 
 void Archive::prune_and_grid() {
+    refresh_views();
+    grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
     while (members_.size() > capacity_) {
-        // The box is that of the current members, so it adapts after every removal.
-        refresh_views();
-        grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
         std::size_t fullest = 0;
         for (std::size_t i = 1; i < populations_.size(); ++i)
             if (populations_[i] >= populations_[fullest]) fullest = i;
-        std::rotate(members_.begin() + static_cast<std::ptrdiff_t>(fullest),
-                    members_.begin() + static_cast<std::ptrdiff_t>(fullest) + 1, members_.end());
-        spare_.push_back(std::move(members_.back()));
-        members_.pop_back();
+        // A member strictly inside the box (or NaN where it is not) leaves the box, and so
+        // every other member's cell, as it was: only its cell mates lose one.
+        const std::size_t m = grid_work_.objectives;
+        bool local = columnar_;
+        for (std::size_t k = 0; local && k < m; ++k) {
+            const double value = members_[fullest].objectives[k];
+            local = !(value == grid_work_.lo[k] || value == grid_work_.hi[k]);
+        }
+        if (local) {
+            std::vector<std::size_t>& cells = grid_work_.cells;
+            const auto row = cells.begin() + static_cast<std::ptrdiff_t>(fullest * m);
+            for (std::size_t i = 0; i < populations_.size(); ++i)
+                if (i != fullest && std::equal(row, row + static_cast<std::ptrdiff_t>(m),
+                                               cells.begin() + static_cast<std::ptrdiff_t>(i * m)))
+                    --populations_[i];
+            populations_.erase(populations_.begin() + static_cast<std::ptrdiff_t>(fullest));
+            cells.erase(row, row + static_cast<std::ptrdiff_t>(m));
+        }
+        remove_member(fullest);
+        if (!local) {
+            // The box may change with the member gone.
+            refresh_views();
+            grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
+        }
     }
-    refresh_views();
-    grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
     scores_.resize(populations_.size());
     for (std::size_t i = 0; i < populations_.size(); ++i)
         scores_[i] = 1.0 / static_cast<double>(populations_[i]);
@@ -106,14 +189,29 @@ void Archive::refresh_views() {
     for (const ArchiveMember& member : members_) views_.emplace_back(member.objectives);
 }
 
+void Archive::remove_member(std::size_t index) {
+    const auto at = static_cast<std::ptrdiff_t>(index);
+    if (columnar_)
+        for (std::vector<double>& column : columns_) column.erase(column.begin() + at);
+    std::rotate(members_.begin() + at, members_.begin() + at + 1, members_.end());
+    spare_.push_back(std::move(members_.back()));
+    members_.pop_back();
+}
+
 void Archive::remove_flagged() {
     const std::size_t n = members_.size();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (flags_[i]) continue;
-        if (kept != i) std::swap(members_[kept], members_[i]);
+        if (kept != i) {
+            std::swap(members_[kept], members_[i]);
+            if (columnar_)
+                for (std::vector<double>& column : columns_) column[kept] = column[i];
+        }
         ++kept;
     }
+    if (columnar_)
+        for (std::vector<double>& column : columns_) column.resize(kept);
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
 }

@@ -5,10 +5,13 @@
 // leaders (higher is better).
 //
 // Cost: insert is one scan of the common objective prefix per member plus at most one
-// equality test per member. Crowding pruning is one crowding computation and one sort;
-// grid pruning recomputes the whole grid once per removed member. Removed members' storage
-// is recycled for later insertions and all working memory is kept, so once the archive has
-// reached its largest size neither operation allocates.
+// equality test per member; while all members have as many objectives as the candidate it
+// runs over contiguous objective columns. Crowding pruning is one crowding computation and
+// one sort. Grid pruning takes the grid once, then per removed member either updates the
+// populations of the removed member's cell (when the member held no extreme of the box, so
+// the box and every other cell stay as they were) or recomputes the whole grid. Removed
+// members' storage is recycled for later insertions and all working memory is kept, so once
+// the archive has reached its largest size neither operation allocates.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +60,15 @@ class Archive {
     std::size_t capacity() const { return capacity_; }
 
   private:
+    // The scan of insert over the objective columns (all members as long as `objectives`)
+    // or member by member: false when a member dominates the candidate; otherwise flags_
+    // marks the members it dominates and `duplicate` tells whether one has equal objectives.
+    bool scan_columns(std::span<const double> objectives, bool& removes, bool& duplicate);
+    bool scan_members(std::span<const double> objectives, bool& removes, bool& duplicate);
+    // Makes the columns mirror the members when all have the same number of objectives.
+    void rebuild_columns();
+    void append(std::span<const double> position, std::span<const double> objectives);
+    void remove_member(std::size_t index);
     void prune_and_crowding();
     void prune_and_grid();
     void refresh_views();
@@ -67,9 +79,15 @@ class Archive {
     std::size_t capacity_;
     std::vector<ArchiveMember> members_;
     std::vector<ArchiveMember> spare_;
+    // columns_[k][i] is objective k of member i, valid while `columnar_`: every member has
+    // exactly columns_.size() objectives.
+    std::vector<std::vector<double>> columns_;
+    bool columnar_ = true;
 
     std::vector<double> scores_;
     std::vector<unsigned char> flags_;
+    std::vector<unsigned char> better_;  // per member: better than the candidate somewhere
+    std::vector<unsigned char> equal_;   // per member: equal to the candidate so far
     std::vector<ObjectiveView> views_;
     std::vector<double> distances_;
     std::vector<std::size_t> order_;
