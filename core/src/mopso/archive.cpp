@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "kestrelopt/failure.hpp"
+#include "kestrelopt/mopso/dominance_scan.hpp"
 
 namespace kestrelopt {
 
@@ -29,33 +30,38 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
 // duplicate test over the survivors can use the same scan.
 bool Archive::scan_columns(std::span<const double> objectives, bool& removes, bool& duplicate) {
     const std::size_t n = members_.size();
-    flags_.assign(n, 0);  // worse than the candidate somewhere, then: dominated by it
-    better_.assign(n, 0);
-    equal_.assign(n, 1);
-    unsigned char* worse = flags_.data();
-    unsigned char* better = better_.data();
-    unsigned char* equal = equal_.data();
-    for (std::size_t k = 0; k < columns_.size(); ++k) {
-        const double c = objectives[k];
-        const double* column = columns_[k].data();
+    flags_.resize(n);
+    DominanceScan totals;
+    if (columns_.size() == 2) {
+        totals = scan_two_objectives(columns_[0].data(), columns_[1].data(), n, objectives[0],
+                                     objectives[1], flags_.data());
+    } else {
+        // flags_ first collects "worse than the candidate somewhere".
+        flags_.assign(n, 0);
+        better_.assign(n, 0);
+        equal_.assign(n, 1);
+        unsigned char* __restrict worse = flags_.data();
+        unsigned char* __restrict better = better_.data();
+        unsigned char* __restrict equal = equal_.data();
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const double c = objectives[k];
+            const double* __restrict column = columns_[k].data();
+            for (std::size_t i = 0; i < n; ++i) {
+                better[i] |= static_cast<unsigned char>(column[i] < c);
+                worse[i] |= static_cast<unsigned char>(c < column[i]);
+                equal[i] &= static_cast<unsigned char>(column[i] == c);
+            }
+        }
         for (std::size_t i = 0; i < n; ++i) {
-            better[i] |= static_cast<unsigned char>(column[i] < c);
-            worse[i] |= static_cast<unsigned char>(c < column[i]);
-            equal[i] &= static_cast<unsigned char>(column[i] == c);
+            totals.dominated = totals.dominated || (better[i] && !worse[i]);
+            worse[i] = static_cast<unsigned char>(worse[i] & (better[i] ^ 1));
+            totals.removes = totals.removes || worse[i];
+            totals.equal = totals.equal || equal[i];
         }
     }
-    unsigned char dominated = 0;
-    unsigned char any_removed = 0;
-    unsigned char any_equal = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        dominated |= static_cast<unsigned char>(better[i] & (worse[i] ^ 1));
-        worse[i] = static_cast<unsigned char>(worse[i] & (better[i] ^ 1));
-        any_removed |= worse[i];
-        any_equal |= equal[i];
-    }
-    removes = any_removed != 0;
-    duplicate = any_equal != 0;
-    return dominated == 0;
+    removes = totals.removes;
+    duplicate = totals.equal;
+    return !totals.dominated;
 }
 
 bool Archive::scan_members(std::span<const double> objectives, bool& removes, bool& duplicate) {

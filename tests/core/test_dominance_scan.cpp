@@ -1,0 +1,70 @@
+#include "kestrelopt/mopso/dominance_scan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "kestrelopt/mopso/pareto.hpp"
+#include "kestrelopt/random.hpp"
+#include "support.hpp"
+
+namespace kestrelopt {
+namespace {
+
+using namespace testing_support;
+
+using Scan = DominanceScan (*)(const double*, const double*, std::size_t, double, double,
+                               unsigned char*);
+
+struct ScanForm {
+    const char* name;
+    Scan scan;
+};
+
+class DominanceScanForms : public ::testing::TestWithParam<ScanForm> {};
+
+// Values from a small set, so that ties, equal points and NaN coordinates are common.
+double value(RandomSource& gen) {
+    static constexpr std::array<double, 9> kValues{0.0,  -0.0, 0.25,  0.5, 1.0,
+                                                   -1.0, kInf, -kInf, kNaN};
+    return kValues[index_below(gen, kValues.size())];
+}
+
+TEST_P(DominanceScanForms, AgreesWithMutualDominanceOnEveryPoint) {
+    auto gen = RandomSource::seed_from_u64(77);
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t n = index_below(gen, 41);  // empty, odd and vector-unaligned sizes
+        std::vector<double> first(n), second(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            first[i] = value(gen);
+            second[i] = value(gen);
+        }
+        const std::array<double, 2> c{value(gen), value(gen)};
+        std::vector<unsigned char> flags(n, 7);
+        const DominanceScan scan =
+            GetParam().scan(first.data(), second.data(), n, c[0], c[1], flags.data());
+        DominanceScan expected;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::array<double, 2> point{first[i], second[i]};
+            const MutualDominance relation = mutual_dominance(point, c);
+            expected.dominated = expected.dominated || relation.first_dominates;
+            expected.removes = expected.removes || relation.second_dominates;
+            expected.equal = expected.equal || relation.equal;
+            ASSERT_EQ(flags[i], relation.second_dominates ? 1 : 0) << "round " << round;
+        }
+        ASSERT_EQ(scan.dominated, expected.dominated) << "round " << round;
+        ASSERT_EQ(scan.removes, expected.removes) << "round " << round;
+        ASSERT_EQ(scan.equal, expected.equal) << "round " << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DominanceScanForms,
+                         ::testing::Values(ScanForm{"Dispatched", scan_two_objectives},
+                                           ScanForm{"Portable",
+                                                    detail::scan_two_objectives_portable}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrelopt
