@@ -181,7 +181,8 @@ TEST(ApplyBoundary, ShortVelocityIsAStopForModesThatWriteIt) {
 }
 
 // The coordinate-by-coordinate walk, written out plainly: apply_boundary skips it when a
-// scan finds every coordinate inside, which must never change a bit or a draw.
+// scan finds every coordinate inside and clamps without branches, which must never change
+// a bit or a draw.
 void plain_walk(std::vector<double>& position, std::vector<double>& velocity,
                 const std::vector<Bound>& bounds, BoundaryMode mode, RandomSource& gen) {
     for (std::size_t i = 0; i < position.size(); ++i) {
@@ -231,7 +232,9 @@ TEST(ApplyBoundary, EqualsThePlainWalkForEveryLengthModeAndEdgeCase) {
                 std::vector<double> position(n);
                 std::vector<double> velocity(n);
                 for (std::size_t i = 0; i < n; ++i) {
-                    const double lo = uniform01(pick) * 4 - 2;
+                    // Zero bounds of either sign meet zero coordinates of either sign.
+                    const std::uint64_t kind = index_below(pick, 8);
+                    const double lo = kind == 0 ? 0.0 : kind == 1 ? -0.0 : uniform01(pick) * 4 - 2;
                     const double hi = index_below(pick, 8) == 0 ? lo : lo + uniform01(pick) * 3;
                     bounds[i] = {lo, hi};
                     velocity[i] = uniform01(pick) - 0.5;
@@ -251,8 +254,10 @@ TEST(ApplyBoundary, EqualsThePlainWalkForEveryLengthModeAndEdgeCase) {
                                               lo - 100.0,
                                               inf,
                                               -inf,
-                                              nan};
-                    position[i] = trial % 2 == 0 ? inside : choices[index_below(pick, 14)];
+                                              nan,
+                                              0.0,
+                                              -0.0};
+                    position[i] = trial % 2 == 0 ? inside : choices[index_below(pick, 16)];
                 }
                 auto expected_position = position;
                 auto expected_velocity = velocity;

@@ -171,10 +171,12 @@ void Archive::prune_and_grid() {
         if (local) {
             std::vector<std::size_t>& cells = grid_work_.cells;
             const auto row = cells.begin() + static_cast<std::ptrdiff_t>(fullest * m);
-            for (std::size_t i = 0; i < populations_.size(); ++i)
-                if (i != fullest && std::equal(row, row + static_cast<std::ptrdiff_t>(m),
-                                               cells.begin() + static_cast<std::ptrdiff_t>(i * m)))
-                    --populations_[i];
+            for (std::size_t i = 0; i < populations_.size(); ++i) {
+                // A plain loop: the rows are a few words, too short for memcmp to pay.
+                bool mate = i != fullest;
+                for (std::size_t k = 0; mate && k < m; ++k) mate = row[k] == cells[i * m + k];
+                if (mate) --populations_[i];
+            }
             populations_.erase(populations_.begin() + static_cast<std::ptrdiff_t>(fullest));
             cells.erase(row, row + static_cast<std::ptrdiff_t>(m));
         }

@@ -82,6 +82,19 @@ void apply_boundary(std::span<double> position, std::span<double> velocity, Boun
     if (velocity.size() < position.size() &&
         (mode == BoundaryMode::Reflect || mode == BoundaryMode::Reinit))
         fail("velocity is shorter than the position");
+    if (mode == BoundaryMode::Clamp) {
+        // The walk's clamp without its branches: inside (bounds included) and NaN
+        // coordinates come out unchanged. Swarms pressing on a bound make the branches
+        // of the walk unpredictable.
+        for (std::size_t i = 0; i < position.size(); ++i) {
+            const auto [lo, hi] = bounds_of(i);
+            double x = position[i];
+            x = x < lo ? lo : x;
+            x = x > hi ? hi : x;
+            position[i] = x;
+        }
+        return;
+    }
 #if defined(__SSE2__)
     if (detail::all_inside(position, bounds_of)) return;
 #endif
