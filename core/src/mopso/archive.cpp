@@ -156,36 +156,50 @@ void Archive::prune_and_crowding() {
 void Archive::prune_and_grid() {
     refresh_views();
     grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
-    while (members_.size() > capacity_) {
+    // Members removed without a new grid are only flagged, and leave together at the end;
+    // meanwhile the populations are read from the cells' counts.
+    const std::vector<std::size_t>& groups = grid_work_.groups;
+    std::vector<std::size_t>& counts = grid_work_.counts;
+    flags_.assign(members_.size(), 0);
+    std::size_t live = members_.size();
+    bool flagged = false;
+    while (live > capacity_) {
         std::size_t fullest = 0;
-        for (std::size_t i = 1; i < populations_.size(); ++i)
-            if (populations_[i] >= populations_[fullest]) fullest = i;
+        std::size_t top = 0;
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            const std::size_t population = flags_[i] ? 0 : counts[groups[i]];
+            if (population >= top) {
+                top = population;
+                fullest = i;
+            }
+        }
         // A member strictly inside the box (or NaN where it is not) leaves the box, and so
-        // every other member's cell, as it was: only its cell mates lose one.
-        const std::size_t m = grid_work_.objectives;
+        // every other member's cell, as it was: only its cell loses one.
         bool local = columnar_;
-        for (std::size_t k = 0; local && k < m; ++k) {
+        for (std::size_t k = 0; local && k < grid_work_.objectives; ++k) {
             const double value = members_[fullest].objectives[k];
             local = !(value == grid_work_.lo[k] || value == grid_work_.hi[k]);
         }
+        flags_[fullest] = 1;
+        --live;
         if (local) {
-            std::vector<std::size_t>& cells = grid_work_.cells;
-            const auto row = cells.begin() + static_cast<std::ptrdiff_t>(fullest * m);
-            for (std::size_t i = 0; i < populations_.size(); ++i) {
-                // A plain loop: the rows are a few words, too short for memcmp to pay.
-                bool mate = i != fullest;
-                for (std::size_t k = 0; mate && k < m; ++k) mate = row[k] == cells[i * m + k];
-                if (mate) --populations_[i];
-            }
-            populations_.erase(populations_.begin() + static_cast<std::ptrdiff_t>(fullest));
-            cells.erase(row, row + static_cast<std::ptrdiff_t>(m));
-        }
-        remove_member(fullest);
-        if (!local) {
+            --counts[groups[fullest]];
+            flagged = true;
+        } else {
             // The box may change with the member gone.
+            remove_flagged();
             refresh_views();
             grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
+            flags_.assign(members_.size(), 0);
+            flagged = false;
         }
+    }
+    if (flagged) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < groups.size(); ++i)
+            if (!flags_[i]) populations_[kept++] = counts[groups[i]];
+        populations_.resize(kept);
+        remove_flagged();
     }
     scores_.resize(populations_.size());
     for (std::size_t i = 0; i < populations_.size(); ++i)
@@ -197,29 +211,24 @@ void Archive::refresh_views() {
     for (const ArchiveMember& member : members_) views_.emplace_back(member.objectives);
 }
 
-void Archive::remove_member(std::size_t index) {
-    const auto at = static_cast<std::ptrdiff_t>(index);
-    if (columnar_)
-        for (std::vector<double>& column : columns_) column.erase(column.begin() + at);
-    std::rotate(members_.begin() + at, members_.begin() + at + 1, members_.end());
-    spare_.push_back(std::move(members_.back()));
-    members_.pop_back();
-}
-
 void Archive::remove_flagged() {
     const std::size_t n = members_.size();
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t first = 0;  // members before the first flagged one stay where they are
+    while (first < n && !flags_[first]) ++first;
+    std::size_t kept = first;
+    for (std::size_t i = first; i < n; ++i) {
         if (flags_[i]) continue;
-        if (kept != i) {
-            std::swap(members_[kept], members_[i]);
-            if (columnar_)
-                for (std::vector<double>& column : columns_) column[kept] = column[i];
-        }
+        std::swap(members_[kept], members_[i]);
         ++kept;
     }
-    if (columnar_)
-        for (std::vector<double>& column : columns_) column.resize(kept);
+    if (columnar_) {
+        for (std::vector<double>& column : columns_) {
+            std::size_t to = first;
+            for (std::size_t i = first; i < n; ++i)
+                if (!flags_[i]) column[to++] = column[i];
+            column.resize(kept);
+        }
+    }
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
 }

@@ -1,5 +1,12 @@
 #include "kestrelopt/mopso/dominance_scan.hpp"
 
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace kestrelopt {
 
 namespace {
@@ -26,10 +33,40 @@ namespace {
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
+// Four points per step: each comparison gives a lane mask, and the four flags come from
+// the removal mask's four bits.
 [[gnu::target("avx2")]] DominanceScan scan_avx2(const double* first, const double* second,
                                                 std::size_t n, double c0, double c1,
                                                 unsigned char* flags) {
-    return scan_body(first, second, n, c0, c1, flags);
+    static constexpr std::uint32_t kSpread[16] = {0x00000000, 0x00000001, 0x00000100, 0x00000101,
+                                                  0x00010000, 0x00010001, 0x00010100, 0x00010101,
+                                                  0x01000000, 0x01000001, 0x01000100, 0x01000101,
+                                                  0x01010000, 0x01010001, 0x01010100, 0x01010101};
+    const __m256d v0 = _mm256_set1_pd(c0);
+    const __m256d v1 = _mm256_set1_pd(c1);
+    __m256d dominated = _mm256_setzero_pd();
+    __m256d removes = _mm256_setzero_pd();
+    __m256d equal = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d a = _mm256_loadu_pd(first + i);
+        const __m256d b = _mm256_loadu_pd(second + i);
+        // Ordered, quiet comparisons: false whenever a NaN is involved, like < and ==.
+        const __m256d better =
+            _mm256_or_pd(_mm256_cmp_pd(a, v0, _CMP_LT_OQ), _mm256_cmp_pd(b, v1, _CMP_LT_OQ));
+        const __m256d worse =
+            _mm256_or_pd(_mm256_cmp_pd(v0, a, _CMP_LT_OQ), _mm256_cmp_pd(v1, b, _CMP_LT_OQ));
+        const __m256d flag = _mm256_andnot_pd(better, worse);
+        dominated = _mm256_or_pd(dominated, _mm256_andnot_pd(worse, better));
+        removes = _mm256_or_pd(removes, flag);
+        equal = _mm256_or_pd(equal, _mm256_and_pd(_mm256_cmp_pd(a, v0, _CMP_EQ_OQ),
+                                                  _mm256_cmp_pd(b, v1, _CMP_EQ_OQ)));
+        std::memcpy(flags + i, &kSpread[_mm256_movemask_pd(flag)], 4);
+    }
+    const DominanceScan tail = scan_body(first + i, second + i, n - i, c0, c1, flags + i);
+    return {tail.dominated || _mm256_movemask_pd(dominated) != 0,
+            tail.removes || _mm256_movemask_pd(removes) != 0,
+            tail.equal || _mm256_movemask_pd(equal) != 0};
 }
 #endif
 

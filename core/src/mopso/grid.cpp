@@ -105,6 +105,7 @@ void grid_populations_into(std::span<const ObjectiveView> points, std::size_t di
     while (size < 2 * n) size <<= 1;
     work.slots.assign(size, 0);
     work.counts.assign(n, 0);
+    work.groups.resize(n);
     populations.resize(n);
     const std::size_t* cells = work.cells.data();
     for (std::size_t i = 0; i < n; ++i) {
@@ -114,19 +115,19 @@ void grid_populations_into(std::span<const ObjectiveView> points, std::size_t di
             const std::size_t held = work.slots[slot];
             if (held == 0) {
                 work.slots[slot] = i + 1;
-                populations[i] = i;  // the first row of a cell names it
+                work.groups[i] = i;  // the first row of a cell names it
                 break;
             }
             const std::size_t* other = cells + (held - 1) * m;
             if (std::equal(row, row + m, other)) {
-                populations[i] = held - 1;
+                work.groups[i] = held - 1;
                 break;
             }
             slot = (slot + 1) & (size - 1);
         }
-        ++work.counts[populations[i]];
+        ++work.counts[work.groups[i]];
     }
-    for (std::size_t i = 0; i < n; ++i) populations[i] = work.counts[populations[i]];
+    for (std::size_t i = 0; i < n; ++i) populations[i] = work.counts[work.groups[i]];
 }
 
 }  // namespace kestrelopt

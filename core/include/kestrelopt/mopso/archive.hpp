@@ -68,7 +68,6 @@ class Archive {
     // Makes the columns mirror the members when all have the same number of objectives.
     void rebuild_columns();
     void append(std::span<const double> position, std::span<const double> objectives);
-    void remove_member(std::size_t index);
     void prune_and_crowding();
     void prune_and_grid();
     void refresh_views();

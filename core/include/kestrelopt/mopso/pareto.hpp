@@ -113,6 +113,9 @@ struct GridWork {
     std::size_t objectives = 0;
     // Open-addressing table of distinct cells (row index + 1; 0 marks a free slot).
     std::vector<std::size_t> slots;
+    // Per point: the index of the first point of its cell, which names the cell; and per
+    // such index, the population of that cell.
+    std::vector<std::size_t> groups;
     std::vector<std::size_t> counts;
 };
 // Fills work.cells as grid_cells would and populations as cell_populations would.
