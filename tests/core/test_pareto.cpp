@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
+#include "kestrelopt/mopso/sort_keys.hpp"
 #include "kestrelopt/random.hpp"
 #include "support.hpp"
 
@@ -181,6 +183,65 @@ TEST(CrowdingDistance, InfiniteValuesFollowPlainArithmetic) {
     EXPECT_EQ(d[1], 0.0);
     EXPECT_TRUE(std::isnan(d[2]));
     EXPECT_EQ(d[3], kInf);
+}
+
+// The distances written out plainly: per objective a stable sort with the ordering rules
+// (ascending, NaN after every number, equal values in index order).
+std::vector<double> plain_crowding(const PointSet& points) {
+    const std::size_t n = points.size();
+    if (n <= 2) return std::vector<double>(n, kInf);
+    std::vector<double> d(n, 0.0);
+    for (std::size_t k = 0; k < points.front().size(); ++k) {
+        auto key = [&](std::size_t i) { return k < points[i].size() ? points[i][k] : kNaN; };
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            if (std::isnan(key(a)) || std::isnan(key(b)))
+                return !std::isnan(key(a)) && std::isnan(key(b));
+            return key(a) < key(b);
+        });
+        d[order[0]] = kInf;
+        d[order[n - 1]] = kInf;
+        const double range = key(order[n - 1]) - key(order[0]);
+        if (!(range > 0.0)) continue;
+        for (std::size_t r = 1; r + 1 < n; ++r)
+            d[order[r]] += (key(order[r + 1]) - key(order[r - 1])) / range;
+    }
+    return d;
+}
+
+TEST(CrowdingDistance, MatchesThePlainStableSortWithSpecialValues) {
+    static constexpr double kValues[] = {0.0, -0.0, 0.5, 1.0, -2.0, 3.25, kInf, -kInf, kNaN};
+    auto gen = RandomSource::seed_from_u64(404);
+    for (int round = 0; round < 500; ++round) {
+        PointSet points(index_below(gen, 12));
+        const std::size_t m = 1 + index_below(gen, 3);
+        for (ObjectiveVector& p : points) {
+            p.resize(index_below(gen, 8) == 0 ? m - 1 : m);
+            for (double& v : p) v = kValues[index_below(gen, std::size(kValues))];
+        }
+        expect_same_bits_any_nan(crowding_distance(points), plain_crowding(points));
+        if (HasFailure()) return;
+    }
+}
+
+TEST(SortKeys, OrderDoublesAsTheComparisonsDo) {
+    static constexpr double kValues[] = {0.0,   -0.0,   5e-324, -5e-324, 1.0,  -1.0,
+                                         1e308, -1e308, kInf,   -kInf,   kNaN, -kNaN};
+    for (const double a : kValues)
+        for (const double b : kValues) {
+            const bool a_nan = std::isnan(a);
+            const bool b_nan = std::isnan(b);
+            const bool ascending = a_nan || b_nan ? !a_nan && b_nan : a < b;
+            const bool descending = a_nan || b_nan ? !a_nan && b_nan : a > b;
+            const bool tie = a_nan || b_nan ? a_nan && b_nan : a == b;
+            EXPECT_EQ(detail::ascending_key(a) < detail::ascending_key(b), ascending)
+                << a << " " << b;
+            EXPECT_EQ(detail::descending_key(a) < detail::descending_key(b), descending)
+                << a << " " << b;
+            EXPECT_EQ(detail::ascending_key(a) == detail::ascending_key(b), tie) << a << " " << b;
+            EXPECT_EQ(detail::descending_key(a) == detail::descending_key(b), tie) << a << " " << b;
+        }
 }
 
 // ---- grid_cells and cell_populations ------------------------------------------------------

@@ -133,21 +133,13 @@ void Archive::prune_and_crowding() {
         return;
     }
     // Largest distance first; equal distances keep index order, so older members win
-    // ties. The index tie-break makes the sort stable without a temporary buffer; NaN
-    // distances go last.
-    order_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) order_[i] = i;
-    const std::vector<double>& d = distances_;
-    std::sort(order_.begin(), order_.end(), [&d](std::size_t a, std::size_t b) {
-        if (d[a] > d[b]) return true;
-        if (d[b] > d[a]) return false;
-        const bool a_nan = std::isnan(d[a]);
-        const bool b_nan = std::isnan(d[b]);
-        if (a_nan != b_nan) return b_nan;
-        return a < b;
-    });
+    // ties (the index in the sort key makes the sort stable without a temporary buffer);
+    // NaN distances go last.
+    sorted_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) sorted_[i] = {detail::descending_key(distances_[i]), i};
+    std::sort(sorted_.begin(), sorted_.end());
     flags_.assign(n, 1);
-    for (std::size_t r = 0; r < capacity_; ++r) flags_[order_[r]] = 0;
+    for (std::size_t r = 0; r < capacity_; ++r) flags_[sorted_[r].index] = 0;
     remove_flagged();
     refresh_views();
     crowding_distance_into(views_, crowding_work_, scores_);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "kestrelopt/mopso/pareto.hpp"
+#include "kestrelopt/mopso/sort_keys.hpp"
 
 namespace kestrelopt {
 
@@ -19,27 +20,21 @@ void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork&
     distances.assign(n, 0.0);
     const std::size_t m = points.front().size();
     std::vector<double>& keys = work.keys;
+    std::vector<detail::KeyedIndex>& sorted = work.sorted;
     std::vector<std::size_t>& order = work.order;
     keys.resize(n);
+    sorted.resize(n);
     order.resize(n);
     for (std::size_t k = 0; k < m; ++k) {
         for (std::size_t i = 0; i < n; ++i) {
             keys[i] =
                 k < points[i].size() ? points[i][k] : std::numeric_limits<double>::quiet_NaN();
-            order[i] = i;
+            sorted[i] = {detail::ascending_key(keys[i]), i};
         }
-        // Ascending and stable: equal keys keep index order, which the index tie-break
-        // gives without the temporary buffer of a stable sort. NaN keys go last.
-        std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
-            const double x = keys[a];
-            const double y = keys[b];
-            if (x < y) return true;
-            if (y < x) return false;
-            const bool x_nan = std::isnan(x);
-            const bool y_nan = std::isnan(y);
-            if (x_nan != y_nan) return y_nan;
-            return a < b;
-        });
+        // Ascending and stable: equal keys keep index order, which the index in the sort
+        // key gives without the temporary buffer of a stable sort. NaN keys go last.
+        std::sort(sorted.begin(), sorted.end());
+        for (std::size_t r = 0; r < n; ++r) order[r] = static_cast<std::size_t>(sorted[r].index);
         distances[order[0]] = kInf;
         distances[order[n - 1]] = kInf;
         const double range = keys[order[n - 1]] - keys[order[0]];

@@ -89,7 +89,7 @@ class Archive {
     std::vector<unsigned char> equal_;   // per member: equal to the candidate so far
     std::vector<ObjectiveView> views_;
     std::vector<double> distances_;
-    std::vector<std::size_t> order_;
+    std::vector<detail::KeyedIndex> sorted_;
     std::vector<std::size_t> populations_;
     CrowdingWork crowding_work_;
     GridWork grid_work_;

@@ -21,6 +21,8 @@
 #include <span>
 #include <vector>
 
+#include "kestrelopt/mopso/sort_keys.hpp"
+
 namespace kestrelopt {
 
 using ObjectiveVector = std::vector<double>;
@@ -101,6 +103,7 @@ double hypervolume(std::span<const ObjectiveView> points, std::span<const double
 struct CrowdingWork {
     std::vector<std::size_t> order;
     std::vector<double> keys;
+    std::vector<detail::KeyedIndex> sorted;
 };
 void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork& work,
                             std::vector<double>& distances);
