@@ -220,6 +220,8 @@ TEST(CrowdingDistance, MatchesThePlainStableSortWithSpecialValues) {
             p.resize(index_below(gen, 8) == 0 ? m - 1 : m);
             for (double& v : p) v = kValues[index_below(gen, std::size(kValues))];
         }
+        // Every other round a front, whose objectives come out sorted in reverse.
+        if (round % 2 == 1) points = non_dominated(points);
         expect_same_bits_any_nan(crowding_distance(points), plain_crowding(points));
         if (HasFailure()) return;
     }

@@ -26,14 +26,20 @@ void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork&
     sorted.resize(n);
     order.resize(n);
     for (std::size_t k = 0; k < m; ++k) {
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < n; ++i)
             keys[i] =
                 k < points[i].size() ? points[i][k] : std::numeric_limits<double>::quiet_NaN();
-            sorted[i] = {detail::ascending_key(keys[i]), i};
-        }
         // Ascending and stable: equal keys keep index order, which the index in the sort
-        // key gives without the temporary buffer of a stable sort. NaN keys go last.
-        std::sort(sorted.begin(), sorted.end());
+        // key gives without the temporary buffer of a stable sort. NaN keys go last. The
+        // order is a strict total one, so any way of reaching it gives the same result:
+        // the previous objective's order reversed is tried first, which already sorts a
+        // two-objective front.
+        for (std::size_t r = 0; r < n; ++r) {
+            const std::size_t i = k == 0 ? r : order[n - 1 - r];
+            sorted[r] = {detail::ascending_key(keys[i]), i};
+        }
+        if (k == 0 || !std::is_sorted(sorted.begin(), sorted.end()))
+            std::sort(sorted.begin(), sorted.end());
         for (std::size_t r = 0; r < n; ++r) order[r] = static_cast<std::size_t>(sorted[r].index);
         distances[order[0]] = kInf;
         distances[order[n - 1]] = kInf;
