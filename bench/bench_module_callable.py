@@ -12,7 +12,7 @@ import kestrelopt as pso
 
 N_PARTICLES = 30
 MAX_ITER = 300
-REPEATS = 9
+REPEATS = 15
 
 
 def objective(x):
@@ -46,21 +46,28 @@ def time_loop(d, evaluations):
 def main():
     print(f"minimize overhead per evaluation, N={N_PARTICLES}, {MAX_ITER} iterations, "
           f"min of {REPEATS} runs")
-    for d in (2, 10, 30):
-        run_times, loop_times, native_times = [], [], []
-        evaluations = 0
-        for _ in range(REPEATS):
-            t, evaluations = time_minimize(d)
+    dims = (2, 10, 30)
+    samples = {d: ([], [], []) for d in dims}
+    evaluations = {}
+    # Repetitions outermost, so that every dimension gets samples spread over the whole
+    # run: a shared machine's speed drifts, and the minimum should be taken in its quiet
+    # moments for all three alike.
+    for _ in range(REPEATS):
+        for d in dims:
+            run_times, loop_times, native_times = samples[d]
+            t, evaluations[d] = time_minimize(d)
             run_times.append(t)
-            loop_times.append(time_loop(d, evaluations))
+            loop_times.append(time_loop(d, evaluations[d]))
             native_times.append(time_native(d)[0])
-        run, loop, native = min(run_times), min(loop_times), min(native_times)
-        overhead_ns = (run - loop) / evaluations * 1e9
+    for d in dims:
+        run, loop, native = (min(times) for times in samples[d])
+        n = evaluations[d]
+        overhead_ns = (run - loop) / n * 1e9
         target_ns = 150 + 15 * d
-        print(f"D={d:2d}: minimize {run / evaluations * 1e9:7.1f} ns/eval, plain loop "
-              f"{loop / evaluations * 1e9:7.1f} ns/eval, overhead {overhead_ns:6.1f} ns "
+        print(f"D={d:2d}: minimize {run / n * 1e9:7.1f} ns/eval, plain loop "
+              f"{loop / n * 1e9:7.1f} ns/eval, overhead {overhead_ns:6.1f} ns "
               f"(target <= {target_ns} ns, ratio {overhead_ns / target_ns:.2f}); of which the "
-              f"engine on its own (native sphere) {native / evaluations * 1e9:6.1f} ns")
+              f"engine on its own (native sphere) {native / n * 1e9:6.1f} ns")
 
 
 if __name__ == "__main__":
