@@ -67,18 +67,7 @@ void RandomSource::fill_uniform01(std::span<double> out) {
             continue;
         }
         const std::size_t take = std::min(left, (kWords - index_) / 2);
-        const std::uint32_t* words = results_.data() + index_;
-        if constexpr (std::endian::native == std::endian::little) {
-            // Two adjacent words, low first, are the 64-bit value in memory order.
-            for (std::size_t j = 0; j < take; ++j) {
-                std::uint64_t bits;
-                std::memcpy(&bits, words + 2 * j, sizeof bits);
-                dest[j] = detail::unit_from_bits_exact_split(bits);
-            }
-        } else {
-            for (std::size_t j = 0; j < take; ++j)
-                dest[j] = detail::unit_from_bits_exact_split(join(words[2 * j], words[2 * j + 1]));
-        }
+        detail::units_from_word_pairs(results_.data() + index_, take, dest);
         index_ += 2 * take;
         dest += take;
         left -= take;
@@ -99,6 +88,45 @@ void RandomSource::fill_bytes(std::span<std::uint8_t> dest) {
         index_ += (take + 3) / 4;
         done += take;
     }
+}
+
+namespace {
+
+[[gnu::always_inline]] inline void units_body(const std::uint32_t* __restrict words,
+                                              std::size_t count, double* __restrict out) {
+    for (std::size_t j = 0; j < count; ++j) {
+        std::uint64_t bits;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Two adjacent words, low first, are the 64-bit value in memory order.
+            std::memcpy(&bits, words + 2 * j, sizeof bits);
+        } else {
+            bits = static_cast<std::uint64_t>(words[2 * j]) |
+                   (static_cast<std::uint64_t>(words[2 * j + 1]) << 32);
+        }
+        out[j] = detail::unit_from_bits_exact_split(bits);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx2")]] void units_avx2(const std::uint32_t* words, std::size_t count,
+                                        double* out) {
+    units_body(words, count, out);
+}
+#endif
+
+}  // namespace
+
+void detail::units_from_word_pairs_portable(const std::uint32_t* words, std::size_t count,
+                                            double* out) {
+    units_body(words, count, out);
+}
+
+void detail::units_from_word_pairs(const std::uint32_t* words, std::size_t count, double* out) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (has_avx2) return units_avx2(words, count, out);
+#endif
+    units_body(words, count, out);
 }
 
 double detail::inclusive_scale(double low, double high) {

@@ -252,6 +252,37 @@ TEST(FillUniform01, SplitConversionEqualsTheDirectOneBitForBit) {
     }
 }
 
+TEST(FillUniform01, BothConversionLoopsEqualTheDirectConversion) {
+    // Random words with edge values mixed in, at every count up to 40 and at both word
+    // alignments, so vector bodies and scalar tails are all reached.
+    auto gen = RandomSource::seed_from_u64(2024);
+    std::vector<std::uint32_t> words(2 * 41);
+    for (int round = 0; round < 300; ++round) {
+        for (std::uint32_t& w : words) {
+            const std::uint64_t pick = index_below(gen, 8);
+            w = pick == 0 ? 0u : pick == 1 ? ~0u : gen.next_u32();
+        }
+        for (const std::size_t offset : {0, 1})
+            for (std::size_t count = 0; count <= 40; ++count) {
+                const std::uint32_t* source = words.data() + offset;
+                std::vector<double> portable(count, -1.0), dispatched(count, -1.0);
+                detail::units_from_word_pairs_portable(source, count, portable.data());
+                detail::units_from_word_pairs(source, count, dispatched.data());
+                for (std::size_t j = 0; j < count; ++j) {
+                    const std::uint64_t bits =
+                        static_cast<std::uint64_t>(source[2 * j]) |
+                        (static_cast<std::uint64_t>(source[2 * j + 1]) << 32);
+                    const std::uint64_t expected =
+                        std::bit_cast<std::uint64_t>(detail::unit_from_bits(bits));
+                    ASSERT_EQ(std::bit_cast<std::uint64_t>(portable[j]), expected)
+                        << count << " " << j;
+                    ASSERT_EQ(std::bit_cast<std::uint64_t>(dispatched[j]), expected)
+                        << count << " " << j;
+                }
+            }
+    }
+}
+
 TEST(Uniform01, KnownValueAndExtremes) {
     auto gen = RandomSource::seed_from_u64(0);
     EXPECT_EQ(uniform01(gen), 0.7090754154265618);

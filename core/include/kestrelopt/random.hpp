@@ -117,6 +117,11 @@ inline double unit_from_bits_exact_split(std::uint64_t v) {
     const double lower = std::bit_cast<double>(0x4330000000000000ULL | (m & 0xFFFFFFFFULL));
     return (upper + lower) * 0x1.0p-53;
 }
+// unit_from_bits of `count` raw values held as word pairs, low word first (the keystream
+// buffer's layout), into out: the portable loop, and the dispatched one, which on x86-64
+// runs the same loop built for AVX2 when the processor has it.
+void units_from_word_pairs(const std::uint32_t* words, std::size_t count, double* out);
+void units_from_word_pairs_portable(const std::uint32_t* words, std::size_t count, double* out);
 }  // namespace detail
 
 // A double in [0, 1) from the 53 high bits of one next_u64.
