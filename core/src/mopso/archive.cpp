@@ -30,9 +30,9 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
 // duplicate test over the survivors can use the same scan.
 bool Archive::scan_columns(std::span<const double> objectives, bool& removes, bool& duplicate) {
     const std::size_t n = members_.size();
-    flags_.resize(n);
     DominanceScan totals;
     if (columns_.size() == 2) {
+        flags_.resize(n);
         totals = scan_two_objectives(columns_[0].data(), columns_[1].data(), n, objectives[0],
                                      objectives[1], flags_.data());
     } else {

@@ -1,6 +1,5 @@
 #include "kestrelopt/velocity/constriction.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 #include "kestrelopt/failure.hpp"
@@ -23,29 +22,11 @@ double ConstrictionVelocity::factor(double phi) {
 
 void ConstrictionVelocity::update_into(const VelocityContext& context, RandomSource& gen,
                                        std::span<double> out) const {
-    check_context(context, out);
-    const double c1 = c1_;
-    const double c2 = c2_;
     const double chi = chi_;
-    const std::size_t n = context.position.size();
-    const double* position = context.position.data();
-    const double* velocity = context.velocity.data();
-    const double* personal = context.personal_best.data();
-    const double* neighbor = context.neighborhood_best.data();
-    double* result = out.data();
-    // Draws first, in the per-dimension order, then a loop the compiler can vectorize.
-    double factors[2 * kVelocityChunk];
-    for (std::size_t start = 0; start < n; start += kVelocityChunk) {
-        const std::size_t m = std::min(kVelocityChunk, n - start);
-        gen.fill_uniform01(std::span<double>(factors, 2 * m));
-        for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t d = start + j;
-            const double x = position[d];
-            const double cognitive = (personal[d] - x) * (factors[2 * j] * c1);
-            const double social = (neighbor[d] - x) * (factors[2 * j + 1] * c2);
-            result[d] = ((cognitive + velocity[d]) + social) * chi;
-        }
-    }
+    single_leader_update(context, gen, out, c1_, c2_,
+                         [chi](double v, double cognitive, double social) {
+                             return ((cognitive + v) + social) * chi;
+                         });
 }
 
 }  // namespace kestrelopt

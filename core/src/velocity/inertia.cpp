@@ -1,7 +1,5 @@
 #include "kestrelopt/velocity/inertia.hpp"
 
-#include <algorithm>
-
 namespace kestrelopt {
 
 void check_context(const VelocityContext& context, std::span<double> out) {
@@ -19,30 +17,10 @@ double InertiaVelocity::weight(std::size_t iteration, std::size_t max_iter) cons
 
 void InertiaVelocity::update_into(const VelocityContext& context, RandomSource& gen,
                                   std::span<double> out) const {
-    check_context(context, out);
     const double w = weight(context.iteration, context.max_iter);
-    const double c1 = c1_;
-    const double c2 = c2_;
-    const std::size_t n = context.position.size();
-    const double* position = context.position.data();
-    const double* velocity = context.velocity.data();
-    const double* personal = context.personal_best.data();
-    const double* neighbor = context.neighborhood_best.data();
-    double* result = out.data();
-    // The factors r1, r2 of a chunk of dimensions are drawn first, in the order the
-    // per-dimension loop would draw them, so the arithmetic below can be vectorized.
-    double factors[2 * kVelocityChunk];
-    for (std::size_t start = 0; start < n; start += kVelocityChunk) {
-        const std::size_t m = std::min(kVelocityChunk, n - start);
-        gen.fill_uniform01(std::span<double>(factors, 2 * m));
-        for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t d = start + j;
-            const double x = position[d];
-            const double cognitive = (personal[d] - x) * (factors[2 * j] * c1);
-            const double social = (neighbor[d] - x) * (factors[2 * j + 1] * c2);
-            result[d] = (w * velocity[d] + cognitive) + social;
-        }
-    }
+    single_leader_update(
+        context, gen, out, c1_, c2_,
+        [w](double v, double cognitive, double social) { return (w * v + cognitive) + social; });
 }
 
 }  // namespace kestrelopt
