@@ -227,6 +227,75 @@ TEST(CrowdingDistance, MatchesThePlainStableSortWithSpecialValues) {
     }
 }
 
+// The first objective's order as plain_crowding sorts it, over the first `count` points.
+std::vector<std::size_t> plain_first_order(const PointSet& points, std::size_t count) {
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    auto key = [&](std::size_t i) { return points[i].empty() ? kNaN : points[i][0]; };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (std::isnan(key(a)) || std::isnan(key(b)))
+            return !std::isnan(key(a)) && std::isnan(key(b));
+        return key(a) < key(b);
+    });
+    return order;
+}
+
+enum class Hint { Prefix, Whole, Reversed, OutOfRange, Repeated, TooLong };
+
+class CrowdingHint : public ::testing::TestWithParam<Hint> {};
+
+// Whatever the hint, the distances are the plain ones and the hint left behind is the
+// first objective's order: a right hint saves sorting, a wrong one only costs time.
+TEST_P(CrowdingHint, GivesThePlainDistancesAndLeavesTheFirstOrder) {
+    static constexpr double kValues[] = {0.0, -0.0, 0.5, 1.0, -2.0, 3.25, kInf, kNaN};
+    auto gen = RandomSource::seed_from_u64(405);
+    CrowdingWork work;
+    std::vector<double> distances;
+    for (int round = 0; round < 300; ++round) {
+        PointSet points(3 + index_below(gen, 20));
+        const std::size_t n = points.size();
+        for (ObjectiveVector& p : points) {
+            p.resize(2);
+            for (double& v : p) v = kValues[index_below(gen, std::size(kValues))];
+        }
+        if (round % 2 == 1 && non_dominated(points).size() > 2) points = non_dominated(points);
+        const std::size_t m = points.size();
+        const std::size_t prefix = index_below(gen, m + 1);
+        switch (GetParam()) {
+            case Hint::Prefix:
+                work.hint = plain_first_order(points, prefix);
+                break;
+            case Hint::Whole:
+                work.hint = plain_first_order(points, m);
+                break;
+            case Hint::Reversed:
+                work.hint = plain_first_order(points, m);
+                std::reverse(work.hint.begin(), work.hint.end());
+                break;
+            case Hint::OutOfRange:
+                work.hint = plain_first_order(points, prefix);
+                work.hint.push_back(m + n);
+                break;
+            case Hint::Repeated:
+                work.hint = plain_first_order(points, prefix);
+                if (!work.hint.empty()) work.hint.push_back(work.hint.back());
+                break;
+            case Hint::TooLong:
+                work.hint.assign(m + 1, 0);
+                break;
+        }
+        const std::vector<ObjectiveView> views(points.begin(), points.end());
+        crowding_distance_into(views, work, distances);
+        expect_same_bits_any_nan(distances, plain_crowding(points));
+        EXPECT_EQ(work.hint, plain_first_order(points, m));
+        if (HasFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hints, CrowdingHint,
+                         ::testing::Values(Hint::Prefix, Hint::Whole, Hint::Reversed,
+                                           Hint::OutOfRange, Hint::Repeated, Hint::TooLong));
+
 TEST(SortKeys, OrderDoublesAsTheComparisonsDo) {
     static constexpr double kValues[] = {0.0,   -0.0,   5e-324, -5e-324, 1.0,  -1.0,
                                          1e308, -1e308, kInf,   -kInf,   kNaN, -kNaN};

@@ -22,7 +22,12 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
     const bool kept = fits ? scan_columns(objectives, removes, duplicate)
                            : scan_members(objectives, removes, duplicate);
     if (!kept) return;
-    if (removes) remove_flagged();
+    if (removes) {
+        // Carrying the crowding order through every insertion would cost more than the
+        // sort it saves; only pruning carries it, from its first computation to its second.
+        crowding_work_.hint.clear();
+        remove_flagged();
+    }
     if (!duplicate) append(position, objectives);
 }
 
@@ -133,11 +138,13 @@ void Archive::prune_and_crowding() {
         return;
     }
     // Largest distance first; equal distances keep index order, so older members win
-    // ties (the index in the sort key makes the sort stable without a temporary buffer);
-    // NaN distances go last.
+    // ties; NaN distances go last. The keys with the index are a strict total order, so
+    // the members to keep are exactly the first `capacity_` of it, whatever their order
+    // among themselves: a selection finds them without sorting.
     sorted_.resize(n);
     for (std::size_t i = 0; i < n; ++i) sorted_[i] = {detail::descending_key(distances_[i]), i};
-    std::sort(sorted_.begin(), sorted_.end());
+    std::nth_element(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(capacity_),
+                     sorted_.end());
     flags_.assign(n, 1);
     for (std::size_t r = 0; r < capacity_; ++r) flags_[sorted_[r].index] = 0;
     remove_flagged();
@@ -223,6 +230,20 @@ void Archive::remove_flagged() {
     }
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
+    // The crowding order of the survivors is the old one without the removed members.
+    std::vector<std::size_t>& hint = crowding_work_.hint;
+    if (!hint.empty()) {
+        renumbered_.resize(n);
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            renumbered_[i] = next;
+            next += flags_[i] ^ 1U;
+        }
+        std::size_t out = 0;
+        for (const std::size_t i : hint)
+            if (i < n && !flags_[i]) hint[out++] = renumbered_[i];
+        hint.resize(out);
+    }
 }
 
 }  // namespace kestrelopt

@@ -7,11 +7,13 @@
 // Cost: insert is one scan of the common objective prefix per member plus at most one
 // equality test per member; while all members have as many objectives as the candidate it
 // runs over contiguous objective columns. Crowding pruning is one crowding computation and
-// one sort. Grid pruning takes the grid once, then per removed member either updates the
-// populations of the removed member's cell (when the member held no extreme of the box, so
-// the box and every other cell stay as they were) or recomputes the whole grid. Removed
-// members' storage is recycled for later insertions and all working memory is kept, so once
-// the archive has reached its largest size neither operation allocates.
+// one selection; the second crowding computation of a pruning starts from the first one's
+// order without the removed members, which only needs checking, not sorting. Grid pruning takes the
+// grid once, then per removed member either updates the populations of the removed member's cell
+// (when the member held no extreme of the box, so the box and every other cell stay as they were)
+// or recomputes the whole grid. Removed members' storage is recycled for later insertions and all
+// working memory is kept, so once the archive has reached its largest size neither operation
+// allocates.
 #pragma once
 
 #include <cstddef>
@@ -91,6 +93,7 @@ class Archive {
     std::vector<double> distances_;
     std::vector<detail::KeyedIndex> sorted_;
     std::vector<std::size_t> populations_;
+    std::vector<std::size_t> renumbered_;  // old index -> index after a removal
     CrowdingWork crowding_work_;
     GridWork grid_work_;
 };

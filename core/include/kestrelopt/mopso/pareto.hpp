@@ -101,9 +101,15 @@ double hypervolume(std::span<const ObjectiveView> points, std::span<const double
 // Buffer-reusing forms for callers that recompute the same quantities often (the archive):
 // the points are viewed in place and, once the buffers have grown, nothing is allocated.
 struct CrowdingWork {
+    // In: the order of points 0..hint.size()-1 in the first objective as a caller believes
+    // it (the previous call's, carried through removals); the points after them are sorted
+    // on their own and merged in. It is checked, so a wrong hint costs a full sort, never a
+    // different result. Out: the first objective's order of this call.
+    std::vector<std::size_t> hint;
     std::vector<std::size_t> order;
     std::vector<double> keys;
     std::vector<detail::KeyedIndex> sorted;
+    std::vector<detail::KeyedIndex> merged;
 };
 void crowding_distance_into(std::span<const ObjectiveView> points, CrowdingWork& work,
                             std::vector<double>& distances);
