@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "fetched_error.hpp"
+#include "object_layout.hpp"
 #include "panic.hpp"
 #include "sequence.hpp"
 
@@ -253,6 +254,17 @@ bool boolean_value(PyObject* object, bool& is_boolean, bool& out) {
 }
 
 bool to_double_list(PyObject* object, std::vector<double>& out) {
+    // An exact list of exact floats, what objectives mostly return, is read in place:
+    // nothing here runs Python code, and each value is what PyFloat_AsDouble gives.
+    if (PyList_CheckExact(object) && list_layout_known() && float_layout_known()) {
+        const Py_ssize_t n = PyList_Size(object);
+        PyObject* const* items = list_items(object);
+        out.clear();
+        Py_ssize_t i = 0;
+        for (; i < n && PyFloat_CheckExact(items[i]); ++i)
+            out.push_back(*float_value_slot(items[i]));
+        if (i == n) return true;
+    }
     return to_list(object, out, to_double);
 }
 

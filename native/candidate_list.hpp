@@ -10,6 +10,7 @@
 #include <span>
 #include <utility>
 
+#include "object_layout.hpp"
 #include "py_ref.hpp"
 
 namespace kestrelopt::native {
@@ -42,38 +43,26 @@ bool fill_candidate_list(PyObject* list, std::span<const Element> values, bool i
     return true;
 }
 
-// The value of a float object: its header, then the double. That layout has held in every
-// CPython release but is not part of the stable ABI, so it is checked once on live floats
-// and floats are only rewritten in place when it holds.
-inline double* float_value_slot(PyObject* number) {
-    return reinterpret_cast<double*>(reinterpret_cast<char*>(number) + sizeof(PyObject));
-}
-
-inline bool float_layout_known() {
-    static const bool known = [] {
-        for (const double probe : {0x1.23456789abcdep-3, -7.5e300}) {
-            PyObject* number = PyFloat_FromDouble(probe);
-            if (number == nullptr) {
-                PyErr_Clear();
-                return false;
-            }
-            double stored = 0.0;
-            std::memcpy(&stored, float_value_slot(number), sizeof stored);
-            Py_DECREF(number);
-            if (std::memcmp(&stored, &probe, sizeof stored) != 0) return false;
-        }
-        return true;
-    }();
-    return known;
-}
-
 // Refills a list of floats from the previous evaluation. A float that only this list holds
 // gets its value rewritten in place: nobody else can see it, and it spares an allocation
 // and a deallocation per coordinate. Any other item is replaced by a new float.
 template <class Element>
 bool refill_float_list(PyObject* list, std::span<const Element> values) {
     if (!float_layout_known()) return fill_candidate_list(list, values, false);
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    std::size_t i = 0;
+    if (list_layout_known()) {
+        // Nothing in this loop can run Python code, so the items stay where they are.
+        PyObject** items = list_items(list);
+        for (; i < values.size(); ++i) {
+            PyObject* item = items[i];
+            if (Py_TYPE(item) != &PyFloat_Type || Py_REFCNT(item) != 1) break;
+            const auto value = static_cast<double>(values[i]);
+            std::memcpy(float_value_slot(item), &value, sizeof value);
+        }
+    }
+    // Dropping an item the objective put in may run its code, so from the first such item
+    // on every item is fetched (and bounds-checked) anew.
+    for (; i < values.size(); ++i) {
         const auto value = static_cast<double>(values[i]);
         PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));  // borrowed
         if (item == nullptr) return false;

@@ -374,9 +374,22 @@ def test_objective_none_is_not_refused_up_front():
     assert "'NoneType' object is not callable" in str(info.value)
 
 
+class FloatSubclass(float):
+    def __float__(self):  # never consulted: a float's own value is read
+        return -1.0
+
+
 @pytest.mark.parametrize(
     "convert",
-    [tuple, np.array, lambda v: np.repeat(v, 2)[::2], lambda v: [np.float64(x) for x in v]],
+    [
+        tuple,
+        np.array,
+        lambda v: np.repeat(v, 2)[::2],
+        lambda v: [np.float64(x) for x in v],
+        # Exact floats first, then an item that is not one: read from the start again.
+        lambda v: list(v[:-1]) + [np.float64(v[-1])],
+        lambda v: list(v[:-1]) + [FloatSubclass(v[-1])],
+    ],
 )
 def test_tuples_and_arrays_work_like_lists(convert):
     as_list = pso.minimize_multi(two_spheres, B4, **SMALL)
