@@ -34,6 +34,7 @@ double value(RandomSource& gen) {
 
 TEST_P(DominanceScanForms, AgreesWithMutualDominanceOnEveryPoint) {
     auto gen = RandomSource::seed_from_u64(77);
+    int dominated_rounds = 0;
     for (int round = 0; round < 2000; ++round) {
         const std::size_t n = index_below(gen, 41);  // empty, odd and vector-unaligned sizes
         std::vector<double> first(n), second(n);
@@ -46,18 +47,28 @@ TEST_P(DominanceScanForms, AgreesWithMutualDominanceOnEveryPoint) {
         const DominanceScan scan =
             GetParam().scan(first.data(), second.data(), n, c[0], c[1], flags.data());
         DominanceScan expected;
+        std::vector<unsigned char> expected_flags(n);
         for (std::size_t i = 0; i < n; ++i) {
             const std::array<double, 2> point{first[i], second[i]};
             const MutualDominance relation = mutual_dominance(point, c);
             expected.dominated = expected.dominated || relation.first_dominates;
             expected.removes = expected.removes || relation.second_dominates;
             expected.equal = expected.equal || relation.equal;
-            ASSERT_EQ(flags[i], relation.second_dominates ? 1 : 0) << "round " << round;
+            expected_flags[i] = relation.second_dominates ? 1 : 0;
         }
         ASSERT_EQ(scan.dominated, expected.dominated) << "round " << round;
+        // A dominated candidate stops the scan and reports nothing else.
+        if (expected.dominated) expected = {true, false, false};
         ASSERT_EQ(scan.removes, expected.removes) << "round " << round;
         ASSERT_EQ(scan.equal, expected.equal) << "round " << round;
+        if (!expected.dominated) {
+            ASSERT_EQ(flags, expected_flags) << "round " << round;
+        }
+        dominated_rounds += expected.dominated ? 1 : 0;
     }
+    // Both outcomes are exercised often.
+    EXPECT_GT(dominated_rounds, 200);
+    EXPECT_LT(dominated_rounds, 1800);
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, DominanceScanForms,

@@ -11,11 +11,14 @@ namespace kestrelopt {
 
 namespace {
 
+// What a scan reports once a point dominating the candidate turns up: nothing else matters
+// then, so it stops there.
+constexpr DominanceScan kDominated{true, false, false};
+
 [[gnu::always_inline]] inline DominanceScan scan_body(const double* __restrict first,
                                                       const double* __restrict second,
                                                       std::size_t n, double c0, double c1,
                                                       unsigned char* __restrict flags) {
-    unsigned char dominated = 0;
     unsigned char removes = 0;
     unsigned char equal = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -23,13 +26,13 @@ namespace {
         const double b = second[i];
         const auto better = static_cast<unsigned char>((a < c0) | (b < c1));
         const auto worse = static_cast<unsigned char>((c0 < a) | (c1 < b));
-        dominated |= static_cast<unsigned char>(better & (worse ^ 1));
+        if (better & (worse ^ 1)) return kDominated;
         const auto flag = static_cast<unsigned char>(worse & (better ^ 1));
         flags[i] = flag;
         removes |= flag;
         equal |= static_cast<unsigned char>((a == c0) & (b == c1));
     }
-    return {dominated != 0, removes != 0, equal != 0};
+    return {false, removes != 0, equal != 0};
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -44,7 +47,6 @@ namespace {
                                                   0x01010000, 0x01010001, 0x01010100, 0x01010101};
     const __m256d v0 = _mm256_set1_pd(c0);
     const __m256d v1 = _mm256_set1_pd(c1);
-    __m256d dominated = _mm256_setzero_pd();
     __m256d removes = _mm256_setzero_pd();
     __m256d equal = _mm256_setzero_pd();
     std::size_t i = 0;
@@ -56,16 +58,17 @@ namespace {
             _mm256_or_pd(_mm256_cmp_pd(a, v0, _CMP_LT_OQ), _mm256_cmp_pd(b, v1, _CMP_LT_OQ));
         const __m256d worse =
             _mm256_or_pd(_mm256_cmp_pd(v0, a, _CMP_LT_OQ), _mm256_cmp_pd(v1, b, _CMP_LT_OQ));
+        const __m256d dominating = _mm256_andnot_pd(worse, better);
+        if (!_mm256_testz_pd(dominating, dominating)) return kDominated;
         const __m256d flag = _mm256_andnot_pd(better, worse);
-        dominated = _mm256_or_pd(dominated, _mm256_andnot_pd(worse, better));
         removes = _mm256_or_pd(removes, flag);
         equal = _mm256_or_pd(equal, _mm256_and_pd(_mm256_cmp_pd(a, v0, _CMP_EQ_OQ),
                                                   _mm256_cmp_pd(b, v1, _CMP_EQ_OQ)));
         std::memcpy(flags + i, &kSpread[_mm256_movemask_pd(flag)], 4);
     }
     const DominanceScan tail = scan_body(first + i, second + i, n - i, c0, c1, flags + i);
-    return {tail.dominated || _mm256_movemask_pd(dominated) != 0,
-            tail.removes || _mm256_movemask_pd(removes) != 0,
+    if (tail.dominated) return kDominated;
+    return {false, tail.removes || _mm256_movemask_pd(removes) != 0,
             tail.equal || _mm256_movemask_pd(equal) != 0};
 }
 #endif
