@@ -4,7 +4,7 @@
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
-#include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/single_leader.hpp"
 
 namespace kestrelopt {
 
@@ -22,11 +22,7 @@ double ConstrictionVelocity::factor(double phi) {
 
 void ConstrictionVelocity::update_into(const VelocityContext& context, RandomSource& gen,
                                        std::span<double> out) const {
-    const double chi = chi_;
-    single_leader_update(context, gen, out, c1_, c2_,
-                         [chi](double v, double cognitive, double social) {
-                             return ((cognitive + v) + social) * chi;
-                         });
+    single_leader_update(context, gen, out, c1_, c2_, LeaderRule::Constriction, chi_);
 }
 
 }  // namespace kestrelopt

@@ -2,13 +2,6 @@
 
 namespace kestrelopt {
 
-void check_context(const VelocityContext& context, std::span<double> out) {
-    const std::size_t n = context.position.size();
-    if (context.velocity.size() < n || context.personal_best.size() < n ||
-        context.neighborhood_best.size() < n || out.size() < n)
-        fail("velocity context vectors are shorter than the position");
-}
-
 double InertiaVelocity::weight(std::size_t iteration, std::size_t max_iter) const {
     if (!w_end_ || max_iter <= 1) return w_;
     const double fraction = static_cast<double>(iteration) / static_cast<double>(max_iter - 1);
@@ -18,9 +11,7 @@ double InertiaVelocity::weight(std::size_t iteration, std::size_t max_iter) cons
 void InertiaVelocity::update_into(const VelocityContext& context, RandomSource& gen,
                                   std::span<double> out) const {
     const double w = weight(context.iteration, context.max_iter);
-    single_leader_update(
-        context, gen, out, c1_, c2_,
-        [w](double v, double cognitive, double social) { return (w * v + cognitive) + social; });
+    single_leader_update(context, gen, out, c1_, c2_, LeaderRule::Inertia, w);
 }
 
 }  // namespace kestrelopt
