@@ -85,21 +85,44 @@ PyObject* candidate_list(std::span<const Element> values, bool integers) {
     return list.release();
 }
 
-// The candidate list for one evaluation, reusing `spare` (the list of the previous one)
-// when nothing else holds it and it still has the right length: no one can tell the
-// difference, and it spares the allocation and garbage-collector tracking of a list per
-// evaluation. Null with the error set.
-template <class Element>
-PyRef next_candidate_list(PyRef& spare, std::span<const Element> values, bool integers) {
-    if (spare && Py_REFCNT(spare.get()) == 1 &&
-        PyList_Size(spare.get()) == static_cast<Py_ssize_t>(values.size())) {
-        const bool filled = integers ? fill_candidate_list(spare.get(), values, true)
-                                     : refill_float_list(spare.get(), values);
-        if (!filled) return PyRef();
-        return std::move(spare);
+// The argument tuple of the calls of one evaluation, (candidate list,), kept from one
+// evaluation to the next. Calling through a ready tuple spares building the argument
+// vector on every call. While nothing else holds the tuple and its list, the list is
+// refilled in place: no one can tell the difference, and it spares the allocation and
+// garbage-collector tracking of a list per evaluation. Otherwise a new list (and, if
+// needed, a new tuple) is made.
+class CandidateArgs {
+  public:
+    // Puts the candidate made of `values` in place; false with the error set.
+    template <class Element>
+    bool prepare(std::span<const Element> values, bool integers) {
+        if (args_ && Py_REFCNT(args_.get()) == 1) {
+            PyObject* list = PyTuple_GetItem(args_.get(), 0);  // borrowed
+            if (list == nullptr) return false;
+            if (Py_REFCNT(list) == 1 && PyList_Size(list) == static_cast<Py_ssize_t>(values.size()))
+                return integers ? fill_candidate_list(list, values, true)
+                                : refill_float_list(list, values);
+            PyObject* fresh = candidate_list(values, integers);
+            if (fresh == nullptr) return false;
+            // Steals `fresh`; drops the old list.
+            return PyTuple_SetItem(args_.get(), 0, fresh) == 0;
+        }
+        PyRef fresh(candidate_list(values, integers));
+        if (!fresh) {
+            args_.reset();
+            return false;
+        }
+        args_.reset(PyTuple_Pack(1, fresh.get()));
+        return static_cast<bool>(args_);
     }
-    spare.reset();
-    return PyRef(candidate_list(values, integers));
-}
+
+    // callable(candidate): a new reference, or null with the error set.
+    PyObject* call(PyObject* callable) const {
+        return PyObject_Call(callable, args_.get(), nullptr);
+    }
+
+  private:
+    PyRef args_;
+};
 
 }  // namespace kestrelopt::native

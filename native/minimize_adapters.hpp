@@ -47,16 +47,14 @@ class CandidateAdapter {
     double operator()(std::span<const Element> x) {
         if (state_.pending.full()) return kInfinity;
         if (state_.native != nullptr) return native(x);
-        if (state_.repair == nullptr)
-            return evaluate(next_candidate_list(spare_, x, state_.integer_lists));
+        if (state_.repair == nullptr) return evaluate(x);
         PyRef original(candidate_list(x, state_.integer_lists));
         if (!original) return failed();
         PyRef repaired(PyObject_CallFunctionObjArgs(state_.repair, original.get(), nullptr));
         original.reset();
         if (!repaired || !to_double_list(repaired.get(), point_)) return failed();
         repaired.reset();
-        return evaluate(
-            next_candidate_list(spare_, std::span<const double>(point_), state_.integer_lists));
+        return evaluate(std::span<const double>(point_));
     }
 
   private:
@@ -74,41 +72,35 @@ class CandidateAdapter {
         return kInfinity;
     }
 
-    // The objective and the constraints on one candidate list (null: its creation failed),
-    // which is then kept as the spare for the next evaluation.
-    double evaluate(PyRef candidate) {
-        if (!candidate) return failed();
-        const double value = penalized_value(candidate);
-        spare_ = std::move(candidate);
-        return value;
-    }
-
-    double penalized_value(const PyRef& candidate) {
+    // The objective and the constraints on the candidate list of one point.
+    template <class Value>
+    double evaluate(std::span<const Value> point) {
+        if (!args_.prepare(point, state_.integer_lists)) return failed();
         double value = 0.0;
-        if (!call_for_double(state_.objective, candidate, value)) return failed();
+        if (!call_for_double(state_.objective, value)) return failed();
         double penalty_sum = 0.0;
         for (const PyRef& g : state_.constraints) {
             double c = 0.0;
-            if (!call_for_double(g.get(), candidate, c)) return failed();
+            if (!call_for_double(g.get(), c)) return failed();
             const double excess = c > 0.0 ? c : 0.0;  // NaN counts as 0
             penalty_sum = penalty_sum + excess * excess;
         }
         for (const PyRef& h : state_.equality_constraints) {
             double c = 0.0;
-            if (!call_for_double(h.get(), candidate, c)) return failed();
+            if (!call_for_double(h.get(), c)) return failed();
             penalty_sum = penalty_sum + c * c;
         }
         return value + penalty_sum * state_.penalty;
     }
 
-    static bool call_for_double(PyObject* callable, const PyRef& argument, double& out) {
-        PyRef result(PyObject_CallFunctionObjArgs(callable, argument.get(), nullptr));
+    bool call_for_double(PyObject* callable, double& out) const {
+        PyRef result(args_.call(callable));
         return result && to_double(result.get(), out);
     }
 
     AdapterState& state_;
     std::vector<double> point_;  // reused: repaired point, or integers as doubles
-    PyRef spare_;                // the previous candidate list
+    CandidateArgs args_;
 };
 
 // The per-iteration callback; true continues the run.

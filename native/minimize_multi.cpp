@@ -90,10 +90,8 @@ class VectorObjective {
 
     void operator()(std::span<const Element> x, std::vector<double>& out) {
         if (failure_.full()) return infinities(out);
-        PyRef candidate = next_candidate_list(spare_, x, integer_lists_);
-        if (!candidate) return failed(out);
-        PyRef answer(PyObject_CallFunctionObjArgs(objective_, candidate.get(), nullptr));
-        spare_ = std::move(candidate);
+        if (!args_.prepare(x, integer_lists_)) return failed(out);
+        PyRef answer(args_.call(objective_));
         if (!answer || !to_double_list(answer.get(), out)) return failed(out);
         // The archive measures every vector by the first member's length, so vectors of
         // another length would be compared on values they do not have.
@@ -125,7 +123,7 @@ class VectorObjective {
     PendingError& failure_;
     std::size_t count_ = 1;   // length of the last converted result
     bool converted_ = false;  // whether any result converted yet
-    PyRef spare_;             // the previous candidate list
+    CandidateArgs args_;
 };
 
 template <class Element>
