@@ -214,20 +214,31 @@ void Archive::remove_flagged() {
     const std::size_t n = members_.size();
     std::size_t first = 0;  // members before the first flagged one stay where they are
     while (first < n && !flags_[first]) ++first;
+    // Survivors move down run by run: a pruning or an insertion removes few members, so
+    // the runs are long and the columns move by block copies.
     std::size_t kept = first;
-    for (std::size_t i = first; i < n; ++i) {
-        if (flags_[i]) continue;
-        std::swap(members_[kept], members_[i]);
-        ++kept;
-    }
-    if (columnar_) {
-        for (std::vector<double>& column : columns_) {
-            std::size_t to = first;
-            for (std::size_t i = first; i < n; ++i)
-                if (!flags_[i]) column[to++] = column[i];
-            column.resize(kept);
+    std::size_t i = first;
+    while (i < n) {
+        if (flags_[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < n && !flags_[end]) ++end;
+        if (columnar_) {
+            for (std::vector<double>& column : columns_)
+                std::copy(column.begin() + static_cast<std::ptrdiff_t>(i),
+                          column.begin() + static_cast<std::ptrdiff_t>(end),
+                          column.begin() + static_cast<std::ptrdiff_t>(kept));
+        }
+        // Swapping the vectors' buffers, not whole members, spares the moves' bookkeeping.
+        for (; i < end; ++i, ++kept) {
+            members_[kept].position.swap(members_[i].position);
+            members_[kept].objectives.swap(members_[i].objectives);
         }
     }
+    if (columnar_)
+        for (std::vector<double>& column : columns_) column.resize(kept);
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
     // The crowding order of the survivors is the old one without the removed members.
