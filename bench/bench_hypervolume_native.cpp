@@ -3,7 +3,8 @@
 // form strtod reads, hexadecimal included): the number of fronts, then per front its point
 // count n, its objective count m, the m values of the reference and the n x m values of the
 // points. Output, one line per front: its index, seconds per call (the smallest mean over
-// several batches of at least kBatchSeconds each) and the bits of the result.
+// BATCHES batches of at least kBatchSeconds each; 5 unless given after the file) and the
+// bits of the result.
 #include <bit>
 #include <chrono>
 #include <cstdint>
@@ -18,7 +19,7 @@
 namespace {
 
 constexpr double kBatchSeconds = 0.2;
-constexpr int kBatches = 5;
+constexpr int kDefaultBatches = 5;
 
 volatile double sink = 0.0;
 
@@ -58,10 +59,10 @@ bool read_fronts(const char* path, std::vector<Front>& fronts) {
     return true;
 }
 
-double seconds_per_call(const Front& front) {
+double seconds_per_call(const Front& front, int batches) {
     using Clock = std::chrono::steady_clock;
     double best = 0.0;
-    for (int batch = 0; batch < kBatches; ++batch) {
+    for (int batch = 0; batch < batches; ++batch) {
         std::size_t calls = 0;
         const auto start = Clock::now();
         double elapsed = 0.0;
@@ -79,8 +80,9 @@ double seconds_per_call(const Front& front) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FRONTS_FILE\n", argv[0]);
+    const int batches = argc == 3 ? std::atoi(argv[2]) : kDefaultBatches;
+    if ((argc != 2 && argc != 3) || batches < 1) {
+        std::fprintf(stderr, "usage: %s FRONTS_FILE [BATCHES]\n", argv[0]);
         return 2;
     }
     std::vector<Front> fronts;
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
     }
     for (std::size_t i = 0; i < fronts.size(); ++i) {
         const double value = kestrelopt::hypervolume(fronts[i].points, fronts[i].reference);
-        std::printf("%zu %.9e %016llx\n", i, seconds_per_call(fronts[i]),
+        std::printf("%zu %.9e %016llx\n", i, seconds_per_call(fronts[i], batches),
                     static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(value)));
     }
     return 0;
