@@ -160,16 +160,21 @@ void Archive::prune_and_grid() {
     const std::vector<std::size_t>& groups = grid_work_.groups;
     std::vector<std::size_t>& counts = grid_work_.counts;
     flags_.assign(members_.size(), 0);
+    index_cells();
     std::size_t live = members_.size();
     bool flagged = false;
     while (live > capacity_) {
+        // The member to go is the last one, in member order, of the largest population:
+        // the last live member of one of the fullest cells, the one latest in order.
         std::size_t fullest = 0;
         std::size_t top = 0;
-        for (std::size_t i = 0; i < groups.size(); ++i) {
-            const std::size_t population = flags_[i] ? 0 : counts[groups[i]];
-            if (population >= top) {
+        for (const std::size_t cell : cells_) {
+            const std::size_t last = cell_last_[cell];
+            if (last == kNoMember) continue;
+            const std::size_t population = counts[cell];
+            if (population > top || (population == top && last > fullest)) {
                 top = population;
-                fullest = i;
+                fullest = last;
             }
         }
         // A member strictly inside the box (or NaN where it is not) leaves the box, and so
@@ -182,7 +187,9 @@ void Archive::prune_and_grid() {
         flags_[fullest] = 1;
         --live;
         if (local) {
-            --counts[groups[fullest]];
+            const std::size_t cell = groups[fullest];
+            --counts[cell];
+            cell_last_[cell] = cell_previous_[fullest];
             flagged = true;
         } else {
             // The box may change with the member gone.
@@ -190,6 +197,7 @@ void Archive::prune_and_grid() {
             refresh_views();
             grid_populations_into(views_, strategy_.divisions, grid_work_, populations_);
             flags_.assign(members_.size(), 0);
+            index_cells();
             flagged = false;
         }
     }
@@ -203,6 +211,20 @@ void Archive::prune_and_grid() {
     scores_.resize(populations_.size());
     for (std::size_t i = 0; i < populations_.size(); ++i)
         scores_[i] = 1.0 / static_cast<double>(populations_[i]);
+}
+
+void Archive::index_cells() {
+    const std::vector<std::size_t>& groups = grid_work_.groups;
+    const std::size_t n = groups.size();
+    cells_.clear();
+    cell_last_.assign(n, kNoMember);
+    cell_previous_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t cell = groups[i];
+        if (cell_last_[cell] == kNoMember) cells_.push_back(cell);
+        cell_previous_[i] = cell_last_[cell];
+        cell_last_[cell] = i;
+    }
 }
 
 void Archive::refresh_views() {

@@ -6,14 +6,16 @@
 //
 // Cost: insert is one scan of the common objective prefix per member plus at most one
 // equality test per member; while all members have as many objectives as the candidate it
-// runs over contiguous objective columns. Crowding pruning is one crowding computation and
-// one selection; the second crowding computation of a pruning starts from the first one's
-// order without the removed members, which only needs checking, not sorting. Grid pruning takes the
-// grid once, then per removed member either updates the populations of the removed member's cell
-// (when the member held no extreme of the box, so the box and every other cell stay as they were)
-// or recomputes the whole grid. Removed members' storage is recycled for later insertions and all
-// working memory is kept, so once the archive has reached its largest size neither operation
-// allocates.
+// runs over contiguous objective columns, and with two objectives it stops at the first
+// member that dominates the candidate. Crowding pruning is one crowding computation and one
+// selection; the second crowding computation of a pruning starts from the first one's
+// order without the removed members, which only needs checking, not sorting. Grid pruning
+// takes the grid once, then per removed member either updates the population of the
+// removed member's cell (when the member held no extreme of the box, so the box and every
+// other cell stay as they were) or recomputes the whole grid; the member to remove is found
+// by a scan over the cells, not the members. Removed members' storage is recycled for later
+// insertions and all working memory is kept, so once the archive has reached its largest
+// size neither operation allocates.
 #pragma once
 
 #include <cstddef>
@@ -73,6 +75,8 @@ class Archive {
     void prune_and_crowding();
     void prune_and_grid();
     void refresh_views();
+    // Lists the grid's cells and chains each cell's members, from grid_work_.groups.
+    void index_cells();
     // Removes the flagged members (the others keep their order), recycling their storage.
     void remove_flagged();
 
@@ -94,6 +98,12 @@ class Archive {
     std::vector<detail::KeyedIndex> sorted_;
     std::vector<std::size_t> populations_;
     std::vector<std::size_t> renumbered_;  // old index -> index after a removal
+    // Grid pruning: the cells (each named by its first member), each cell's last live
+    // member, and per member the previous member of its cell (kNoMember: none).
+    static constexpr std::size_t kNoMember = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> cells_;
+    std::vector<std::size_t> cell_last_;
+    std::vector<std::size_t> cell_previous_;
     CrowdingWork crowding_work_;
     GridWork grid_work_;
 };
