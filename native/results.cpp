@@ -28,12 +28,27 @@ PyRef to_py(const std::pair<double, double>& pair) {
     return tuple;
 }
 // Lists are rebuilt at every level on every read.
+PyRef to_py(std::span<const double> values);
+PyRef to_py(const Rows& rows);
 template <class T>
-PyRef to_py(const std::vector<T>& items) {
+PyRef to_py(const std::vector<T>& items);
+
+template <class Items>
+PyRef list_of(const Items& items) {
     PyRef list = check(PyList_New(static_cast<Py_ssize_t>(items.size())));
     for (std::size_t i = 0; i < items.size(); ++i)
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), to_py(items[i]).release());
     return list;
+}
+PyRef to_py(std::span<const double> values) {
+    return list_of(values);
+}
+PyRef to_py(const Rows& rows) {
+    return list_of(rows);
+}
+template <class T>
+PyRef to_py(const std::vector<T>& items) {
+    return list_of(items);
 }
 
 // ---- instances -----------------------------------------------------------------------

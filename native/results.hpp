@@ -11,11 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "kestrelopt/history.hpp"
 #include "py_ref.hpp"
 
 namespace kestrelopt::native {
 
-using Trace = std::vector<std::vector<std::vector<double>>>;
+using Trace = std::vector<Rows>;
 
 struct PyPsoResult {
     std::vector<double> best_position;

@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "kestrelopt/failure.hpp"
+#include "kestrelopt/history.hpp"
 #include "kestrelopt/particle.hpp"
 #include "kestrelopt/random.hpp"
 
@@ -27,6 +29,18 @@ using List = std::vector<std::size_t>;
 
 inline std::uint64_t bits(double x) {
     return std::bit_cast<std::uint64_t>(x);
+}
+
+// One recorded row as a vector, to compare with an expected one.
+inline std::vector<double> as_vector(std::span<const double> row) {
+    return {row.begin(), row.end()};
+}
+
+// Recorded rows from the vectors a transcription of an engine builds.
+inline Rows rows_of(const std::vector<std::vector<double>>& vectors) {
+    Rows rows;
+    for (const std::vector<double>& row : vectors) rows.push_back(row);
+    return rows;
 }
 
 // The message of the InternalFailure that action() stops with, or `none` if it returns.

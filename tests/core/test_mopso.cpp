@@ -81,8 +81,8 @@ MopsoResult<double> reference_run(const MopsoConfig& c, const std::vector<Bound>
             leaders.push_back(m.position);
             front.push_back(m.objectives);
         }
-        result.history.swarm_history.push_back(x);
-        result.history.front_history.push_back(front);
+        result.history.swarm_history.push_back(rows_of(x));
+        result.history.front_history.push_back(rows_of(front));
         const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c.max_iter);
         for (std::size_t i = 0; i < c.n_particles; ++i) {
             const auto a = index_below(gen, leaders.size());
@@ -198,7 +198,7 @@ TEST(Mopso, SeededRunsRepeatExactlyAndHistoriesHaveMaxIterEntries) {
     auto gen = RandomSource::seed_from_u64(3);
     const ContinuousSpace space(unit_box(4));
     for (std::size_t i = 0; i < 15; ++i) {
-        EXPECT_EQ(a.history.swarm_history[0][i], space.sample(gen));
+        EXPECT_EQ(as_vector(a.history.swarm_history[0][i]), space.sample(gen));
         space.sample_velocity(gen);
     }
     for (const auto& member : a.front) EXPECT_EQ(member.objectives.size(), 2u);
@@ -224,7 +224,7 @@ TEST(Mopso, SingleArchiveMemberLeadsEveryone) {
         });
     ASSERT_EQ(result.front.size(), 1u);
     for (const auto& front : result.history.front_history) EXPECT_EQ(front.size(), 1u);
-    EXPECT_EQ(result.front[0].position, result.history.swarm_history[0][0]);
+    EXPECT_EQ(result.front[0].position, as_vector(result.history.swarm_history[0][0]));
 }
 
 TEST(Mopso, NaNObjectivesAndRaggedVectorsAreHandledWithoutFailing) {

@@ -97,7 +97,7 @@ PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t i
     for (std::size_t t = 0; t < iters; ++t) {
         std::vector<std::vector<double>> snapshot;
         for (const P& p : swarm) snapshot.push_back(p.x);
-        result.history.positions.push_back(snapshot);
+        result.history.positions.push_back(rows_of(snapshot));
         result.evaluations += n;
         for (std::size_t i = 0; i < n; ++i) {
             std::size_t b = 0;
@@ -168,7 +168,7 @@ TEST(PsoSequential, HistoryHasOneEntryPerIterationStartingWithTheInitialSwarm) {
     auto gen = RandomSource::seed_from_u64(7);
     const ContinuousSpace space(std::vector<Bound>(3, {-5.0, 5.0}));
     for (std::size_t p = 0; p < 6; ++p) {
-        EXPECT_EQ(result.history.positions[0][p], space.sample(gen));
+        EXPECT_EQ(as_vector(result.history.positions[0][p]), space.sample(gen));
         space.sample_velocity(gen);
     }
     for (std::size_t t = 1; t < 9; ++t)

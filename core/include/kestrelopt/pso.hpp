@@ -128,8 +128,9 @@ struct Pso<S>::Run {
 
     void record_positions() {
         if (!engine.config_.record_history) return;
-        std::vector<std::vector<double>> snapshot;
-        snapshot.reserve(particles.size());
+        Rows snapshot;
+        snapshot.reserve(particles.size(),
+                         particles.empty() ? 0 : particles.size() * particles[0].position.size());
         for (const Particle& p : particles) snapshot.push_back(p.position);
         history.positions.push_back(std::move(snapshot));
     }

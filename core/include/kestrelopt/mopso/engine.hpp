@@ -18,6 +18,7 @@
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
+#include "kestrelopt/history.hpp"
 #include "kestrelopt/mopso/archive.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 #include "kestrelopt/random.hpp"
@@ -45,9 +46,9 @@ struct MoSolution {
 
 struct MopsoHistory {
     // Per iteration, per particle: the internal position at the start of the iteration.
-    std::vector<std::vector<std::vector<double>>> swarm_history;
+    std::vector<Rows> swarm_history;
     // Per iteration: the archive members' objectives at the start of the iteration, after pruning.
-    std::vector<std::vector<std::vector<double>>> front_history;
+    std::vector<Rows> front_history;
 };
 
 template <class T>
@@ -133,9 +134,12 @@ auto Mopso<S>::minimize(Objective&& objective) const -> Result {
         for (std::size_t m = 0; m < count; ++m)
             leaders[m].assign(members[m].position.begin(), members[m].position.end());
         if (c.record_history) {
-            history.swarm_history.push_back(x);
-            std::vector<std::vector<double>> front;
-            front.reserve(count);
+            Rows swarm;
+            swarm.reserve(n, n * dims);
+            for (const std::vector<double>& position : x) swarm.push_back(position);
+            history.swarm_history.push_back(std::move(swarm));
+            Rows front;
+            front.reserve(count, count == 0 ? 0 : count * members[0].objectives.size());
             for (const ArchiveMember& member : members) front.push_back(member.objectives);
             history.front_history.push_back(std::move(front));
         }
