@@ -41,23 +41,23 @@ struct MutualDominance {
     bool equal = false;             // same_objectives(a, b)
 };
 
-// Inline: the archive calls it once per member for every offered point.
+// Inline: the engine calls it for every new point and its personal best. Without branches:
+// which side wins is as good as random in a search, so branches would be mispredicted.
 inline MutualDominance mutual_dominance(std::span<const double> a, std::span<const double> b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     bool a_better = false;
     bool b_better = false;
     bool unordered = false;  // a NaN on either side
     for (std::size_t k = 0; k < n; ++k) {
-        if (a[k] < b[k])
-            a_better = true;
-        else if (b[k] < a[k])
-            b_better = true;
-        else if (!(a[k] == b[k]))
-            unordered = true;
-        if (a_better && b_better) return {};
+        const bool less = a[k] < b[k];
+        const bool greater = b[k] < a[k];
+        a_better |= less;
+        b_better |= greater;
+        unordered |= !less & !greater & !(a[k] == b[k]);
     }
-    return {a_better && !b_better, b_better && !a_better,
-            a.size() == b.size() && !a_better && !b_better && !unordered};
+    const bool same_length = a.size() == b.size();
+    return {static_cast<bool>(a_better & !b_better), static_cast<bool>(b_better & !a_better),
+            static_cast<bool>(same_length & !a_better & !b_better & !unordered)};
 }
 
 // Same length and every value equal by IEEE equality (NaN equals nothing).
