@@ -16,11 +16,16 @@ Archive::Archive(ArchiveStrategy strategy, std::size_t capacity)
 
 void Archive::insert(std::span<const double> position, std::span<const double> objectives) {
     if (!columnar_) rebuild_columns();
-    const bool fits = columnar_ && (members_.empty() || columns_.size() == objectives.size());
     bool removes = false;
     bool duplicate = false;
-    const bool kept = fits ? scan_columns(objectives, removes, duplicate)
-                           : scan_members(objectives, removes, duplicate);
+    bool kept = false;
+    if (ordered_usable(objectives)) {
+        kept = scan_ordered(objectives, removes, duplicate);
+    } else {
+        const bool fits = columnar_ && (members_.empty() || columns_.size() == objectives.size());
+        kept = fits ? scan_columns(objectives, removes, duplicate)
+                    : scan_members(objectives, removes, duplicate);
+    }
     if (!kept) return;
     if (removes) {
         // Carrying the crowding order through every insertion would cost more than the
@@ -28,7 +33,10 @@ void Archive::insert(std::span<const double> position, std::span<const double> o
         crowding_work_.hint.clear();
         remove_flagged();
     }
-    if (!duplicate) append(position, objectives);
+    if (!duplicate) {
+        append(position, objectives);
+        order_appended();
+    }
 }
 
 // Equal members can never be among the removed ones (they would dominate them too), so the
@@ -130,6 +138,9 @@ const std::vector<double>& Archive::prune_and_scores() {
 }
 
 void Archive::prune_and_crowding() {
+    // Ordered by the first objective, the members come already sorted for the crowding.
+    if (ordered_ && by_first_.size() == members_.size())
+        crowding_work_.hint.assign(by_first_.begin(), by_first_.end());
     refresh_views();
     crowding_distance_into(views_, crowding_work_, distances_);
     const std::size_t n = members_.size();
@@ -263,20 +274,16 @@ void Archive::remove_flagged() {
         for (std::vector<double>& column : columns_) column.resize(kept);
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
-    // The crowding order of the survivors is the old one without the removed members.
-    std::vector<std::size_t>& hint = crowding_work_.hint;
-    if (!hint.empty()) {
-        renumbered_.resize(n);
-        std::size_t next = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            renumbered_[i] = next;
-            next += flags_[i] ^ 1U;
-        }
-        std::size_t out = 0;
-        for (const std::size_t i : hint)
-            if (i < n && !flags_[i]) hint[out++] = renumbered_[i];
-        hint.resize(out);
+    // The orders of the survivors are the old ones without the removed members. An
+    // insertion mostly removes one member, which takes a cheaper renumbering.
+    if (ordered_) {
+        if (n - kept == 1)
+            drop_from_order(first);
+        else
+            renumber(by_first_, n);
     }
+    retry_order_ = !ordered_;
+    if (!crowding_work_.hint.empty()) renumber(crowding_work_.hint, n);
 }
 
 }  // namespace kestrelopt

@@ -7,7 +7,9 @@
 // Cost: insert is one scan of the common objective prefix per member plus at most one
 // equality test per member; while all members have as many objectives as the candidate it
 // runs over contiguous objective columns, and with two objectives it stops at the first
-// member that dominates the candidate. Crowding pruning is one crowding computation and one
+// member that dominates the candidate. With two objectives and no NaN the members are also
+// kept ordered by the first objective, and insert is a binary search plus a walk over the
+// members it removes. Crowding pruning is one crowding computation and one
 // selection; the second crowding computation of a pruning starts from the first one's
 // order without the removed members, which only needs checking, not sorting. Grid pruning
 // takes the grid once, then per removed member either updates the population of the
@@ -75,6 +77,17 @@ class Archive {
     void prune_and_crowding();
     void prune_and_grid();
     void refresh_views();
+    // The order by the first objective (archive_order.cpp): whether an insertion of
+    // `objectives` can use it (retrying to build it when it may have become possible),
+    // the insertion test by it, its upkeep after an append, and the renumbering of a list
+    // of member indices after remove_flagged, dropping the removed ones.
+    bool ordered_usable(std::span<const double> objectives);
+    bool scan_ordered(std::span<const double> objectives, bool& removes, bool& duplicate);
+    void try_order();
+    void order_appended();
+    void renumber(std::vector<std::size_t>& indices, std::size_t n);
+    // The same for the order alone when only member `removed` went.
+    void drop_from_order(std::size_t removed);
     // Lists the grid's cells and chains each cell's members, from grid_work_.groups.
     void index_cells();
     // Removes the flagged members (the others keep their order), recycling their storage.
@@ -88,6 +101,11 @@ class Archive {
     // exactly columns_.size() objectives.
     std::vector<std::vector<double>> columns_;
     bool columnar_ = true;
+    // Two objectives and no NaN: member indices by ascending first objective, valid while
+    // `ordered_`; `retry_order_` asks to try building it again after removals.
+    std::vector<std::size_t> by_first_;
+    bool ordered_ = true;
+    bool retry_order_ = false;
 
     std::vector<double> scores_;
     std::vector<unsigned char> flags_;
