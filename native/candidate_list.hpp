@@ -46,6 +46,13 @@ bool fill_candidate_list(PyObject* list, std::span<const Element> values, bool i
 // Refills a list of floats from the previous evaluation. A float that only this list holds
 // gets its value rewritten in place: nobody else can see it, and it spares an allocation
 // and a deallocation per coordinate. Any other item is replaced by a new float.
+// Rewrites `item` to `value` when it is a float only the list holds; false otherwise.
+inline bool rewrite_own_float(PyObject* item, double value) {
+    if (Py_TYPE(item) != &PyFloat_Type || Py_REFCNT(item) != 1) return false;
+    std::memcpy(float_value_slot(item), &value, sizeof value);
+    return true;
+}
+
 template <class Element>
 bool refill_float_list(PyObject* list, std::span<const Element> values) {
     if (!float_layout_known()) return fill_candidate_list(list, values, false);
@@ -53,12 +60,8 @@ bool refill_float_list(PyObject* list, std::span<const Element> values) {
     if (list_layout_known()) {
         // Nothing in this loop can run Python code, so the items stay where they are.
         PyObject** items = list_items(list);
-        for (; i < values.size(); ++i) {
-            PyObject* item = items[i];
-            if (Py_TYPE(item) != &PyFloat_Type || Py_REFCNT(item) != 1) break;
-            const auto value = static_cast<double>(values[i]);
-            std::memcpy(float_value_slot(item), &value, sizeof value);
-        }
+        while (i < values.size() && rewrite_own_float(items[i], static_cast<double>(values[i])))
+            ++i;
     }
     // Dropping an item the objective put in may run its code, so from the first such item
     // on every item is fetched (and bounds-checked) anew.
@@ -66,10 +69,7 @@ bool refill_float_list(PyObject* list, std::span<const Element> values) {
         const auto value = static_cast<double>(values[i]);
         PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));  // borrowed
         if (item == nullptr) return false;
-        if (Py_TYPE(item) == &PyFloat_Type && Py_REFCNT(item) == 1) {
-            std::memcpy(float_value_slot(item), &value, sizeof value);
-            continue;
-        }
+        if (rewrite_own_float(item, value)) continue;
         PyObject* fresh = PyFloat_FromDouble(value);
         if (fresh == nullptr) return false;
         PyList_SetItem(list, static_cast<Py_ssize_t>(i), fresh);  // steals; drops the old item

@@ -274,16 +274,10 @@ void Archive::remove_flagged() {
         for (std::vector<double>& column : columns_) column.resize(kept);
     for (std::size_t i = kept; i < n; ++i) spare_.push_back(std::move(members_[i]));
     members_.resize(kept);
-    // The orders of the survivors are the old ones without the removed members. An
-    // insertion mostly removes one member, which takes a cheaper renumbering.
-    if (ordered_) {
-        if (n - kept == 1)
-            drop_from_order(first);
-        else
-            renumber(by_first_, n);
-    }
+    // The orders of the survivors are the old ones without the removed members.
+    if (ordered_) renumber(by_first_, n, kept, first);
     retry_order_ = !ordered_;
-    if (!crowding_work_.hint.empty()) renumber(crowding_work_.hint, n);
+    if (!crowding_work_.hint.empty()) renumber(crowding_work_.hint, n, kept, first);
 }
 
 }  // namespace kestrelopt

@@ -99,13 +99,15 @@ void Archive::order_appended() {
     by_first_.insert(at, index);
 }
 
-void Archive::drop_from_order(std::size_t removed) {
-    const auto at = std::find(by_first_.begin(), by_first_.end(), removed);
-    if (at != by_first_.end()) by_first_.erase(at);
-    for (std::size_t& i : by_first_) i -= static_cast<std::size_t>(i > removed);
-}
-
-void Archive::renumber(std::vector<std::size_t>& indices, std::size_t n) {
+void Archive::renumber(std::vector<std::size_t>& indices, std::size_t n, std::size_t kept,
+                       std::size_t first_removed) {
+    if (n - kept == 1) {
+        // One member went, as after most insertions: drop it and close the gap.
+        const auto at = std::find(indices.begin(), indices.end(), first_removed);
+        if (at != indices.end()) indices.erase(at);
+        for (std::size_t& i : indices) i -= static_cast<std::size_t>(i > first_removed);
+        return;
+    }
     // flags_ marks the removed members among the n there were.
     renumbered_.resize(n);
     std::size_t next = 0;

@@ -80,14 +80,14 @@ class Archive {
     // The order by the first objective (archive_order.cpp): whether an insertion of
     // `objectives` can use it (retrying to build it when it may have become possible),
     // the insertion test by it, its upkeep after an append, and the renumbering of a list
-    // of member indices after remove_flagged, dropping the removed ones.
+    // of member indices after remove_flagged kept `kept` of n members (the first removed
+    // one being `first_removed`), dropping the removed ones.
     bool ordered_usable(std::span<const double> objectives);
     bool scan_ordered(std::span<const double> objectives, bool& removes, bool& duplicate);
     void try_order();
     void order_appended();
-    void renumber(std::vector<std::size_t>& indices, std::size_t n);
-    // The same for the order alone when only member `removed` went.
-    void drop_from_order(std::size_t removed);
+    void renumber(std::vector<std::size_t>& indices, std::size_t n, std::size_t kept,
+                  std::size_t first_removed);
     // Lists the grid's cells and chains each cell's members, from grid_work_.groups.
     void index_cells();
     // Removes the flagged members (the others keep their order), recycling their storage.
