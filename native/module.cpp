@@ -49,6 +49,27 @@ const Registration kRegistrations[] = {
     {"GreyResult", nullptr, grey_result_type},
 };
 
+// Module __getattr__: `kestrelopt_native.PanicException` hands out the class, created at
+// this first use if no failure created it yet, so that callers can name it in an `except`.
+// It is not in __all__, which lists the module's nine public names.
+PyObject* module_getattr(PyObject*, PyObject* name) {
+    return guarded(
+        [&]() -> PyObject* {
+            if (PyUnicode_Check(name) &&
+                PyUnicode_CompareWithASCIIString(name, "PanicException") == 0) {
+                PyObject* type = panic_exception_type();
+                if (type == nullptr) throw PythonError{};
+                return PyRef::borrow(type).release();
+            }
+            PyErr_Format(PyExc_AttributeError, "module 'kestrelopt_native' has no attribute %R",
+                         name);
+            throw PythonError{};
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyMethodDef g_getattr = {"__getattr__", module_getattr, METH_O, nullptr};
+
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;
     if (entry.function != nullptr) {
@@ -80,6 +101,8 @@ PyObject* initialise() {
     PyRef module = check(PyModule_Create(&g_definition));
     PyRef all;
     for (const Registration& entry : kRegistrations) register_object(module.get(), entry, all);
+    PyRef getattr = check(PyCFunction_NewEx(&g_getattr, nullptr, nullptr));
+    if (PyObject_SetAttrString(module.get(), "__getattr__", getattr.get()) < 0) throw PythonError{};
     g_module = module.share().release();
     g_interpreter = interpreter;
     return module.release();

@@ -12,3 +12,11 @@ from . import callbacks, parallel, viz  # noqa: E402,F401  (matplotlib and tqdm 
 __version__ = "0.1.0"
 
 __all__ = list(kestrelopt_native.__all__)
+
+
+def __getattr__(name):
+    # PanicException is created by the native module at its first use, so it is looked up
+    # there on demand rather than copied at import.
+    if name == "PanicException":
+        return kestrelopt_native.PanicException
+    raise AttributeError(f"module 'kestrelopt' has no attribute {name!r}")

@@ -308,6 +308,12 @@ def grey_benchmark_info(name: str) -> Tuple[float, float, float]:
     Useful for building ``bounds``/``max_spread`` without hardcoding them.
     """
 
+class PanicException(BaseException):
+    """Raised when a consistency check inside the optimization core fails.
+
+    It derives from BaseException, so a plain ``except Exception:`` does not catch it.
+    The module stays usable afterwards."""
+
 @final
 class PsoResult:
     """Result of an optimization.

@@ -1,5 +1,8 @@
 """Internal failures of the core reach Python as PanicException and leave the module usable."""
 
+import subprocess
+import sys
+
 import pytest
 
 import kestrelopt as pso
@@ -13,6 +16,37 @@ def test_panic_exception_class():
     assert PanicException.__bases__ == (BaseException,)
     assert not issubclass(PanicException, Exception)
     assert panic_type() is PanicException  # created once
+
+
+def test_the_class_is_reachable_by_name_from_module_and_package():
+    from kestrelopt import kestrelopt_native as native
+
+    assert native.PanicException is PanicException
+    assert pso.PanicException is PanicException
+    assert "PanicException" not in native.__all__ and "PanicException" not in pso.__all__
+    assert PanicException.__doc__.startswith("Raised when a consistency check inside the")
+
+
+@pytest.mark.parametrize("module", ["kestrelopt", "kestrelopt.kestrelopt_native"])
+def test_unknown_attributes_still_raise_attribute_error(module):
+    import importlib
+
+    with pytest.raises(AttributeError, match=r"module '[a-z_]+' has no attribute 'PanicExceptio'"):
+        getattr(importlib.import_module(module), "PanicExceptio")
+    assert not hasattr(importlib.import_module(module), "panicexception")
+
+
+def test_naming_the_class_before_any_failure_gives_the_class_later_raised():
+    code = (
+        "import kestrelopt as pso\n"
+        "P = pso.PanicException\n"
+        "try:\n"
+        "    pso.minimize('sphere', [(1.0, 0.0)])\n"
+        "except P as e:\n"
+        "    print(type(e) is P, P.__bases__ == (BaseException,), e.args)\n"
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert result.stdout == "True True ('invalid bound in dimension 0: 1 > 0',)\n", result.stderr
 
 
 @pytest.mark.parametrize(
