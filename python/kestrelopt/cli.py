@@ -3,10 +3,12 @@
     kestrelopt run rastrigin --dim 10 --seed 42
     kestrelopt run rosenbrock --dim 5 --velocity constriction --json
     kestrelopt run ackley --dim 2 --plot convergence.png
+    kestrelopt run grey_sphere --dim 3 --max-spread 0.5
     kestrelopt list
 
-Exit codes: 0 on success, 1 when the run itself fails (an optional package missing,
-an internal error), 2 for bad arguments or an unknown benchmark, 130 when interrupted.
+Exit codes: 0 on success, 1 when the run itself fails (an optional package missing, an
+internal error, a plot that cannot be saved, output to a pipe closed by its reader), 2 for
+bad arguments or an unknown benchmark, 130 when interrupted.
 """
 
 from __future__ import annotations
@@ -14,6 +16,8 @@ from __future__ import annotations
 import argparse
 import json
 import math
+import os
+import re
 import sys
 import time
 from typing import Any, Dict, List, Optional, Sequence, Tuple
@@ -77,6 +81,18 @@ def _non_negative_float(text: str) -> float:
     return value
 
 
+def _seconds(text: str) -> float:
+    value = _non_negative_float(text)
+    if value >= 2.0**64:
+        raise argparse.ArgumentTypeError(f"must be below 2**64 seconds, got {text}")
+    return value
+
+
+# argparse takes "-1e3" for an option because its own pattern for negative numbers knows no
+# exponent; no option of this command looks like a number, so every number may be negative.
+_NEGATIVE_NUMBER = re.compile(r"^-(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$")
+
+
 def build_parser() -> argparse.ArgumentParser:
     """The argument parser of the ``kestrelopt`` command."""
     from . import __version__
@@ -94,6 +110,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="minimize a native benchmark",
         description="Minimize a native benchmark and print the result.",
     )
+    run._negative_number_matcher = _NEGATIVE_NUMBER  # type: ignore[attr-defined]
     run.add_argument("benchmark", metavar="BENCHMARK", help="benchmark name (see 'kestrelopt list')")
     run.add_argument("--dim", type=_positive_int, required=True, help="number of dimensions")
     run.add_argument("--seed", type=_seed, help="seed for a reproducible run")
@@ -103,18 +120,22 @@ def build_parser() -> argparse.ArgumentParser:
     run.add_argument("--topology", choices=TOPOLOGIES, default="global", help="neighbourhood")
     run.add_argument("--n-particles", type=_positive_int, default=30, help="swarm size")
     run.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
-    run.add_argument("--bounds-handling", choices=BOUNDS_HANDLING, default="clamp",
-                     help="what happens to particles that leave the box")
-    run.add_argument("--target", type=float, help="stop once the best value is <= TARGET")
+    run.add_argument("--bounds-handling", choices=BOUNDS_HANDLING,
+                     help="what happens to particles that leave the box (default: clamp; "
+                          "not for grey benchmarks)")
+    run.add_argument("--max-spread", type=_non_negative_float,
+                     help="largest spread of a grey variable (grey benchmarks only; "
+                          "default: the benchmark's own)")
+    run.add_argument("--target", type=_finite_float, help="stop once the best value is <= TARGET")
     run.add_argument("--patience", type=_non_negative_int, default=0,
                      help="stop after this many iterations without improvement (0: off)")
     run.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
-    run.add_argument("--max-time", type=_non_negative_float, help="time budget in seconds")
+    run.add_argument("--max-time", type=_seconds, help="time budget in seconds")
     run.add_argument("--plot", metavar="FILE", help="save the convergence plot to FILE (needs matplotlib)")
     run.add_argument("--json", action="store_true", help="print the result as JSON")
     progress = run.add_mutually_exclusive_group()
     progress.add_argument("--progress", dest="progress", action="store_true", default=None,
-                          help="always show the progress bar")
+                          help="always show the progress bar (not for grey benchmarks)")
     progress.add_argument("--no-progress", dest="progress", action="store_false",
                           help="never show the progress bar (default: only on a terminal)")
 
@@ -144,16 +165,23 @@ def _fail(parser: argparse.ArgumentParser, message: str, code: int) -> int:
 def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     import kestrelopt
 
-    from .callbacks import ProgressBar, Recorder, chain
-
     name = args.benchmark
+    grey = name in GREY_BENCHMARKS
+    if grey:
+        refused = (("--bounds-handling", args.bounds_handling), ("--progress", args.progress))
+        for option, given in refused:
+            if given is not None and given is not False:
+                return _fail(parser, f"{option} does not apply to the grey benchmark {name}", 2)
+    elif args.max_spread is not None:
+        return _fail(parser, f"--max-spread applies only to grey benchmarks, not to {name}", 2)
     if args.bounds is not None:
         low, high = args.bounds
         if not low < high:
             return _fail(parser, f"--bounds: MIN must be below MAX, got {low:g} >= {high:g}", 2)
     else:
         try:
-            half, _ = kestrelopt.benchmark_info(name)
+            info = kestrelopt.grey_benchmark_info if grey else kestrelopt.benchmark_info
+            half = info(name)[0]
         except KeyError as error:
             return _unknown_benchmark(parser, error)
         low, high = -half, half
@@ -164,28 +192,21 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
             return 1
 
-    show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
-    bar = ProgressBar(args.max_iter, desc=name) if show_progress else None
-    # The recorder gives the convergence curve without keeping the swarm's history.
-    recorder = Recorder()
-    callback = chain(bar, recorder)
     start = time.perf_counter()
     try:
-        with callback:
-            result = kestrelopt.minimize(
-                name, [(low, high)] * args.dim,
-                n_particles=args.n_particles, max_iter=args.max_iter,
-                velocity=args.velocity, topology=args.topology, seed=args.seed,
-                bounds_handling=args.bounds_handling, record_history=False,
-                target=args.target, patience=args.patience, max_evals=args.max_evals,
-                max_time=args.max_time, callback=callback,
-            )
+        result, curve = (_run_grey if grey else _run_real)(kestrelopt, args, [(low, high)] * args.dim)
     except KeyError as error:
         return _unknown_benchmark(parser, error)
     elapsed = time.perf_counter() - start
 
-    if args.plot is not None:
-        _save_plot(recorder, name, args.plot)
+    # The result is printed before the plot is saved, so a plot that cannot be written
+    # does not take the result with it.
+    if grey:
+        position: List[Any] = [[_json_number(a), _json_number(b)] for a, b in result.best_position]
+        shown = ", ".join(f"[{a:.6g}, {b:.6g}]" for a, b in result.best_position)
+    else:
+        position = [_json_number(v) for v in result.best_position]
+        shown = ", ".join(f"{v:.6g}" for v in result.best_position)
     if args.json:
         report: Dict[str, Any] = {
             "benchmark": name,
@@ -196,27 +217,73 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             "topology": args.topology,
             "n_particles": args.n_particles,
             "best_value": _json_number(result.best_value),
-            "best_position": [_json_number(v) for v in result.best_position],
-            "iterations": len(recorder),
+            "best_position": position,
+            "iterations": len(curve),
             "evaluations": result.evaluations,
             "stop_reason": result.stop_reason,
-            "convergence": [_json_number(v) for v in recorder.best_values],
+            "convergence": [_json_number(v) for v in curve],
             "seconds": elapsed,
         }
         print(json.dumps(report, allow_nan=False))
     else:
-        position = ", ".join(f"{v:.6g}" for v in result.best_position)
         seed = "none" if args.seed is None else str(args.seed)
         print(f"benchmark     {name} (dim {args.dim}, bounds [{low:g}, {high:g}], seed {seed})")
         print(f"best value    {result.best_value!r}")
-        print(f"best position [{position}]")
-        print(f"iterations    {len(recorder)}")
+        print(f"best position [{shown}]")
+        print(f"iterations    {len(curve)}")
         print(f"evaluations   {result.evaluations}")
         print(f"stop reason   {result.stop_reason}")
         print(f"time          {elapsed:.3f} s")
-        if args.plot is not None:
-            print(f"plot          {args.plot}")
+    if args.plot is None:
+        return 0
+    sys.stdout.flush()
+    try:
+        _save_plot(curve, name, args.plot)
+    except (OSError, ValueError) as error:
+        print(f"kestrelopt: cannot save the plot to {args.plot}: {error}", file=sys.stderr)
+        return 1
+    if not args.json:
+        print(f"plot          {args.plot}")
     return 0
+
+
+def _run_real(
+    kestrelopt: Any, args: argparse.Namespace, bounds: List[Tuple[float, float]]
+) -> Tuple[Any, List[float]]:
+    from .callbacks import ProgressBar, Recorder, chain
+
+    show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
+    bar = ProgressBar(args.max_iter, desc=args.benchmark) if show_progress else None
+    # The recorder gives the convergence curve without keeping the swarm's history.
+    recorder = Recorder()
+    callback = chain(bar, recorder)
+    with callback:
+        result = kestrelopt.minimize(
+            args.benchmark, bounds,
+            n_particles=args.n_particles, max_iter=args.max_iter,
+            velocity=args.velocity, topology=args.topology, seed=args.seed,
+            bounds_handling=args.bounds_handling or "clamp", record_history=False,
+            target=args.target, patience=args.patience, max_evals=args.max_evals,
+            max_time=args.max_time, callback=callback,
+        )
+    return result, list(recorder.best_values)
+
+
+def _run_grey(
+    kestrelopt: Any, args: argparse.Namespace, bounds: List[Tuple[float, float]]
+) -> Tuple[Any, List[float]]:
+    # minimize_grey takes no callback: its own convergence curve is the record.
+    max_spread = args.max_spread
+    if max_spread is None:
+        max_spread = kestrelopt.grey_benchmark_info(args.benchmark)[1]
+    result = kestrelopt.minimize_grey(
+        args.benchmark, bounds, max_spread=max_spread,
+        n_particles=args.n_particles, max_iter=args.max_iter,
+        velocity=args.velocity, topology=args.topology, seed=args.seed,
+        target=args.target, patience=args.patience, max_evals=args.max_evals,
+        max_time=args.max_time,
+    )
+    return result, list(result.convergence)
 
 
 def _unknown_benchmark(parser: argparse.ArgumentParser, error: KeyError) -> int:
@@ -226,7 +293,7 @@ def _unknown_benchmark(parser: argparse.ArgumentParser, error: KeyError) -> int:
     return _fail(parser, message, 2)
 
 
-def _save_plot(recorder: Any, name: str, path: str) -> None:
+def _save_plot(curve: List[float], name: str, path: str) -> None:
     # A bare Figure needs no GUI backend, so --plot works on a machine without a display.
     from matplotlib.figure import Figure
 
@@ -234,7 +301,7 @@ def _save_plot(recorder: Any, name: str, path: str) -> None:
 
     figure = Figure(figsize=(6.4, 4.0))
     ax = figure.subplots()
-    plot_convergence(recorder, ax=ax, labels=[name])
+    plot_convergence(curve, ax=ax, labels=[name])
     ax.set_title(f"{name}: best value per iteration")
     figure.tight_layout()
     figure.savefig(path, dpi=100)
@@ -269,6 +336,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     Args:
         argv: the arguments without the program name; ``None`` reads ``sys.argv``.
     """
+    import kestrelopt
+
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
@@ -278,3 +347,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except KeyboardInterrupt:
         print("kestrelopt: interrupted", file=sys.stderr)
         return 130
+    except kestrelopt.PanicException as error:
+        print(f"kestrelopt: internal error: {error}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader went away (as in `kestrelopt list | head -3`): send what is left of the
+        # output nowhere, so that the interpreter's final flush does not fail once more.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return 1

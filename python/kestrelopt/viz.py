@@ -57,8 +57,8 @@ def _curve(item: Any, index: int) -> Tuple[List[float], List[float]]:
         xs = [float(i) for i in range(len(ys))]
     if not ys:
         raise ValueError(
-            f"convergence curve {index} is empty: run with record_history=True "
-            "(or record it with callbacks.Recorder)"
+            f"convergence curve {index} is empty: it needs at least one iteration run with "
+            "record_history=True (or record it with callbacks.Recorder)"
         )
     return xs, ys
 
@@ -69,7 +69,13 @@ def _as_curve_list(results: Any) -> List[Any]:
         return [results]
     if getattr(results, "ndim", None) == 1:  # a 1-D NumPy array of values
         return [results]
-    items = list(results)
+    try:
+        items = list(results)
+    except TypeError:
+        raise TypeError(
+            f"cannot plot {type(results).__name__} as a convergence curve: pass a PsoResult, "
+            "a GreyResult, a Recorder or a list of values"
+        ) from None
     if items and all(_is_number(v) for v in items):
         return [items]
     if not items:
@@ -174,7 +180,8 @@ def _history_array(result: Any) -> Any:
         )
     if not history or not history[0]:
         raise ValueError(
-            "the result has no history to animate: run it with record_history=True"
+            "the result has no history to animate: it needs at least one iteration run "
+            "with record_history=True"
         )
     return np.asarray(history, dtype=float)
 
@@ -356,6 +363,12 @@ def _front_points(front: Any) -> List[List[float]]:
     points = [[float(v) for v in p] for p in raw]
     if not points:
         raise ValueError("the front is empty: nothing to plot")
+    for i, p in enumerate(points):
+        if len(p) != len(points[0]):
+            raise ValueError(
+                f"every objective vector of the front needs {len(points[0])} values "
+                f"(as the first one has), vector {i} has {len(p)}"
+            )
     return points
 
 
@@ -415,7 +428,8 @@ def plot_front(
         snapshots = list(getattr(front, "front_history", None) or [])
         if not snapshots:
             raise ValueError(
-                "the front has no front_history: run minimize_multi with record_history=True"
+                "the front has no front_history: it needs at least one iteration of "
+                "minimize_multi run with record_history=True"
             )
     plt = _pyplot()
     if ax is None:

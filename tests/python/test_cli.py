@@ -44,6 +44,8 @@ def test_run_prints_the_result(capsys):
         (["--n-particles", "7", "--bounds-handling", "reflect"],
          dict(n_particles=7, bounds_handling="reflect")),
         (["--bounds", "-2", "3"], dict(bounds=[(-2.0, 3.0)] * 3)),
+        (["--bounds", "-1e1", "2.5E1"], dict(bounds=[(-10.0, 25.0)] * 3)),
+        (["--bounds", "-.5", "-1e-1"], dict(bounds=[(-0.5, -0.1)] * 3)),
         (["--target", "50"], dict(target=50.0)),
         (["--max-evals", "100"], dict(max_evals=100)),
         (["--patience", "2"], dict(patience=2)),
@@ -124,6 +126,13 @@ def test_progress_bar_only_on_a_terminal(monkeypatch, capsys, terminal, flag, sh
         (["run", "sphere", "--dim", "2", "--bounds", "0", "nan"], "argument --bounds: must be a finite"),
         (["run", "sphere", "--dim", "2", "--bounds", "3", "1"], "MIN must be below MAX"),
         (["run", "sphere", "--dim", "2", "--max-time", "-1"], "argument --max-time: must be >= 0"),
+        (["run", "sphere", "--dim", "2", "--max-time", "1e20"], "argument --max-time: must be below 2**64 seconds"),
+        (["run", "sphere", "--dim", "2", "--target", "nan"], "argument --target: must be a finite"),
+        (["run", "sphere", "--dim", "2", "--max-spread", "1"], "--max-spread applies only to grey benchmarks"),
+        (["run", "grey_sphere", "--dim", "2", "--bounds-handling", "clamp"],
+         "--bounds-handling does not apply to the grey benchmark grey_sphere"),
+        (["run", "grey_sphere", "--dim", "2", "--progress"],
+         "--progress does not apply to the grey benchmark grey_sphere"),
         (["run", "sphere", "--dim", "2", "--json", "--speed", "3"], "unrecognized arguments: --speed"),
         (["frobnicate"], "invalid choice: 'frobnicate'"),
         ([], "the following arguments are required: COMMAND"),
@@ -191,3 +200,72 @@ def test_python_dash_m_entry_point():
     bad = subprocess.run([sys.executable, "-m", "kestrelopt", "run", "levy"],
                          capture_output=True, text=True, env=env, timeout=120)
     assert bad.returncode == 2 and "usage: kestrelopt run" in bad.stderr
+
+
+@pytest.mark.parametrize("options", [[], ["--max-spread", "0.25", "--bounds", "-1", "2", "--topology", "ring"]])
+def test_grey_benchmark_runs_through_minimize_grey(capsys, options):
+    code, out, err = run_cli(capsys, "run", "grey_sphere", "--dim", "3", "--seed", "4",
+                             "--max-iter", "12", "--json", *options)
+    assert code == 0 and err == ""
+    report = json.loads(out)
+    center_bound, max_spread, _ = pso.grey_benchmark_info("grey_sphere")
+    kwargs = dict(bounds=[(-center_bound, center_bound)] * 3, max_spread=max_spread)
+    if options:
+        kwargs = dict(bounds=[(-1.0, 2.0)] * 3, max_spread=0.25, topology="ring")
+    expected = pso.minimize_grey("grey_sphere", seed=4, max_iter=12, **kwargs)
+    assert report["best_value"] == expected.best_value
+    assert report["best_position"] == [list(pair) for pair in expected.best_position]
+    assert report["convergence"] == expected.convergence and report["iterations"] == 12
+    assert report["bounds"] == list(kwargs["bounds"][0])
+
+
+def test_grey_benchmark_text_shows_intervals(capsys):
+    code, out, _ = run_cli(capsys, "run", "grey_sphere", "--dim", "2", "--seed", "1", "--max-iter", "5")
+    expected = pso.minimize_grey("grey_sphere", [(-5.12, 5.12)] * 2, max_spread=5.12, seed=1, max_iter=5)
+    assert code == 0
+    shown = ", ".join(f"[{a:.6g}, {b:.6g}]" for a, b in expected.best_position)
+    assert out.splitlines()[2] == f"best position [{shown}]"
+
+
+@pytest.mark.parametrize("path", ["missing-directory/plot.png", "plot.bogus"])
+def test_plot_that_cannot_be_saved_keeps_the_printed_result(capsys, tmp_path, path):
+    pytest.importorskip("matplotlib")
+    code, out, err = run_cli(capsys, "run", "sphere", "--dim", "2", "--seed", "1",
+                             "--max-iter", "5", "--plot", str(tmp_path / path))
+    expected = pso.minimize("sphere", [(-5.12, 5.12)] * 2, seed=1, max_iter=5)
+    assert code == 1
+    assert f"best value    {expected.best_value!r}" in out and "plot " not in out
+    assert err.startswith(f"kestrelopt: cannot save the plot to {tmp_path / path}: ")
+
+
+def test_internal_failure_exits_1_without_traceback(capsys):
+    code, out, err = run_cli(capsys, "run", "sphere", "--dim", "2", "--bounds", "-1e308", "1e308")
+    assert code == 1 and out == ""
+    assert err.splitlines()[-1] == "kestrelopt: internal error: Uniform::new_inclusive: range overflow"
+
+
+class BrokenStdout(io.StringIO):
+    """A standard output whose reader has gone away."""
+
+    def __init__(self, fd):
+        super().__init__()
+        self.fd = fd
+
+    def write(self, text):
+        raise BrokenPipeError(32, "Broken pipe")
+
+    def fileno(self):
+        return self.fd
+
+
+def test_closed_pipe_ends_quietly_and_sends_the_rest_nowhere(monkeypatch, capsys):
+    read_end, write_end = os.pipe()
+    try:
+        monkeypatch.setattr(sys, "stdout", BrokenStdout(write_end))
+        assert cli.main(["list"]) == 1
+        os.write(write_end, b"late output")  # now /dev/null, not the pipe
+    finally:
+        os.close(write_end)
+    with os.fdopen(read_end, "rb") as pipe:
+        assert pipe.read() == b""
+    assert capsys.readouterr().err == ""

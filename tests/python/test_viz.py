@@ -107,6 +107,7 @@ def test_real_convergence_spanning_decades_is_logarithmic():
         ([[1.0], []], None, ValueError, "convergence curve 1 is empty"),
         ([[1.0], [2.0]], ["only one"], ValueError, "got 1 labels for 2"),
         ([object()], None, TypeError, "cannot plot object"),
+        (object(), None, TypeError, "cannot plot object as a convergence curve"),
     ],
 )
 def test_convergence_errors(results, labels, error, message):
@@ -114,9 +115,10 @@ def test_convergence_errors(results, labels, error, message):
         viz.plot_convergence(results, labels=labels)
 
 
-def test_run_without_history_is_refused():
-    run = pso.minimize("sphere", **dict(RUN, record_history=False))
-    with pytest.raises(ValueError, match="record_history=True"):
+@pytest.mark.parametrize("options", [dict(record_history=False), dict(max_iter=0)])
+def test_run_without_history_is_refused(options):
+    run = pso.minimize("sphere", **dict(RUN, **options))
+    with pytest.raises(ValueError, match="at least one iteration run with record_history=True"):
         viz.plot_convergence(run)
 
 
@@ -303,6 +305,8 @@ def test_long_front_history_is_thinned_but_keeps_the_last_snapshot():
         (FRONT_2D, dict(objectives=(0, 2)), "out of range"),
         (FRONT_2D, dict(objectives=(0, 1, 2, 3)), "2 or 3 objectives"),
         (FRONT_2D, dict(history=True), "no front_history"),
+        ([[0.0, 1.0], [1.0, 0.0, 2.0]], {}, "needs 2 values .* vector 1 has 3"),
+        ([[0.0, 1.0, 2.0], [1.0]], {}, "needs 3 values .* vector 1 has 1"),
     ],
 )
 def test_front_errors(front, kwargs, message):
