@@ -5,7 +5,9 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string>
 
+#include "binder.hpp"
 #include "entry_points.hpp"
 #include "panic.hpp"
 #include "results.hpp"
@@ -68,7 +70,33 @@ PyObject* module_getattr(PyObject*, PyObject* name) {
         static_cast<PyObject*>(nullptr));
 }
 
-PyMethodDef g_getattr = {"__getattr__", module_getattr, METH_O, nullptr};
+// Pickling support for the result classes, used by the package through copyreg.
+PyObject* module_result_state(PyObject*, PyObject* result) {
+    return guarded([&] { return result_state(result).release(); }, static_cast<PyObject*>(nullptr));
+}
+
+PyObject* module_restore_result(PyObject*, PyObject* args) {
+    return guarded(
+        [&] {
+            PyObject* name = nullptr;
+            PyObject* fields = nullptr;
+            if (!PyArg_UnpackTuple(args, "_restore_result", 2, 2, &name, &fields))
+                throw PythonError{};
+            std::string text;
+            if (!to_text(name, text)) throw PythonError{};
+            return restore_result(text, fields).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+// Module attributes outside __all__.
+PyMethodDef g_hidden[] = {
+    {"__getattr__", module_getattr, METH_O, nullptr},
+    {"_result_state", module_result_state, METH_O,
+     "The class name and field values of a result, for pickling."},
+    {"_restore_result", module_restore_result, METH_VARARGS,
+     "A result rebuilt from the class name and field values given by _result_state."},
+};
 
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;
@@ -101,8 +129,11 @@ PyObject* initialise() {
     PyRef module = check(PyModule_Create(&g_definition));
     PyRef all;
     for (const Registration& entry : kRegistrations) register_object(module.get(), entry, all);
-    PyRef getattr = check(PyCFunction_NewEx(&g_getattr, nullptr, nullptr));
-    if (PyObject_SetAttrString(module.get(), "__getattr__", getattr.get()) < 0) throw PythonError{};
+    for (PyMethodDef& hidden : g_hidden) {
+        PyRef function = check(PyCFunction_NewEx(&hidden, nullptr, nullptr));
+        if (PyObject_SetAttrString(module.get(), hidden.ml_name, function.get()) < 0)
+            throw PythonError{};
+    }
     g_module = module.share().release();
     g_interpreter = interpreter;
     return module.release();

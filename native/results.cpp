@@ -5,6 +5,7 @@
 #include "entry_points.hpp"
 #include "panic.hpp"
 #include "repr_format.hpp"
+#include "result_readers.hpp"
 
 namespace kestrelopt::native {
 
@@ -184,10 +185,25 @@ struct MemberOf<T R::*> {
     using Record = R;
 };
 
+// How a field is read back from the value its getter gave, when a result is unpickled.
+// Each getter carries its reader as closure, so the field tables alone list the state.
+struct FieldReader {
+    void (*read)(PyObject* value, void* record);
+};
+
+template <class Record, auto Member>
+void read_member(PyObject* value, void* record) {
+    read_field(value, static_cast<Record*>(record)->*Member);
+}
+
+template <class Record, auto Member>
+constexpr FieldReader kFieldReader{read_member<Record, Member>};
+
 template <auto Member>
 constexpr PyGetSetDef field(const char* name, const char* doc) {
     using Record = typename MemberOf<decltype(Member)>::Record;
-    return {name, get_field<Record, Member>, nullptr, doc, nullptr};
+    return {name, get_field<Record, Member>, nullptr, doc,
+            const_cast<FieldReader*>(&kFieldReader<Record, Member>)};
 }
 
 PyGetSetDef pso_result_fields[] = {
@@ -280,6 +296,51 @@ PyObject* g_pso_result = nullptr;
 PyObject* g_grey_result = nullptr;
 PyObject* g_pareto_front = nullptr;
 
+std::size_t field_count(const PyGetSetDef* fields) {
+    std::size_t n = 0;
+    while (fields[n].name != nullptr) ++n;
+    return n;
+}
+
+PyRef state_of(PyObject* self, const char* name, const PyGetSetDef* fields) {
+    const std::size_t n = field_count(fields);
+    PyRef values = check(PyTuple_New(static_cast<Py_ssize_t>(n)));
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* value = check(fields[i].get(self, fields[i].closure)).release();
+        PyTuple_SetItem(values.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    PyRef text = check(PyUnicode_FromString(name));
+    PyRef state = check(PyTuple_New(2));
+    PyTuple_SetItem(state.get(), 0, text.release());
+    PyTuple_SetItem(state.get(), 1, values.release());
+    return state;
+}
+
+// What the methods rely on beyond the field types.
+void check_restored(const PyPsoResult&) {}
+void check_restored(const PyGreyResult&) {}
+void check_restored(const PyParetoFront& front) {
+    if (front.positions.size() != front.objectives.size())
+        raise(PyExc_ValueError, "a ParetoFront needs one objective vector per position");
+    for (const std::vector<double>& objectives : front.objectives)
+        if (objectives.size() != front.objectives.front().size())
+            raise(PyExc_ValueError, "a ParetoFront needs objective vectors of one length");
+}
+
+template <class Record>
+PyRef restore(PyObject* type, const char* name, const PyGetSetDef* fields, PyObject* values) {
+    const std::size_t n = field_count(fields);
+    if (!PyTuple_Check(values) || PyTuple_Size(values) != static_cast<Py_ssize_t>(n))
+        raise(PyExc_TypeError,
+              std::string(name) + " is restored from a tuple of " + std::to_string(n) + " fields");
+    Record record;
+    for (std::size_t i = 0; i < n; ++i)
+        static_cast<const FieldReader*>(fields[i].closure)
+            ->read(PyTuple_GetItem(values, static_cast<Py_ssize_t>(i)), &record);
+    check_restored(record);
+    return wrap(type, std::move(record));
+}
+
 }  // namespace
 
 PyObject* pso_result_type() {
@@ -320,6 +381,26 @@ PyRef make_result(PyParetoFront record) {
 
 const PyParetoFront& pareto_front_record(PyObject* self) {
     return record_of<PyParetoFront>(self);
+}
+
+PyRef result_state(PyObject* result) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(result));
+    if (type == g_pso_result) return state_of(result, "PsoResult", pso_result_fields);
+    if (type == g_grey_result) return state_of(result, "GreyResult", grey_result_fields);
+    if (type == g_pareto_front) return state_of(result, "ParetoFront", pareto_front_fields);
+    raise(PyExc_TypeError,
+          "expected a PsoResult, GreyResult or ParetoFront, got " + type_name(result));
+}
+
+PyRef restore_result(const std::string& name, PyObject* fields) {
+    if (name == "PsoResult")
+        return restore<PyPsoResult>(pso_result_type(), "PsoResult", pso_result_fields, fields);
+    if (name == "GreyResult")
+        return restore<PyGreyResult>(grey_result_type(), "GreyResult", grey_result_fields, fields);
+    if (name == "ParetoFront")
+        return restore<PyParetoFront>(pareto_front_type(), "ParetoFront", pareto_front_fields,
+                                      fields);
+    raise(PyExc_ValueError, "no result class named '" + name + "'");
 }
 
 }  // namespace kestrelopt::native

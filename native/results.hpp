@@ -54,6 +54,11 @@ PyRef make_result(PyPsoResult record);
 PyRef make_result(PyGreyResult record);
 PyRef make_result(PyParetoFront record);
 
+// Pickling: the class name and a tuple of the field values, in the order of the class's
+// attributes; and a new instance from them (TypeError or ValueError when they do not fit).
+PyRef result_state(PyObject* result);
+PyRef restore_result(const std::string& name, PyObject* fields);
+
 // The record of a ParetoFront instance, for its methods.
 const PyParetoFront& pareto_front_record(PyObject* self);
 

@@ -4,6 +4,8 @@
 ``PsoResult`` objects. See ``help(kestrelopt.minimize)`` for every option.
 """
 
+import copyreg
+
 from . import kestrelopt_native
 from .kestrelopt_native import *  # noqa: F401,F403  (the names listed in its __all__)
 
@@ -12,6 +14,21 @@ from . import callbacks, parallel, viz  # noqa: E402,F401  (matplotlib and tqdm 
 __version__ = "0.1.0"
 
 __all__ = list(kestrelopt_native.__all__)
+
+
+def _restore_result(name, fields):
+    """Rebuild a pickled ``PsoResult``, ``GreyResult`` or ``ParetoFront``."""
+    return kestrelopt_native._restore_result(name, fields)
+
+
+def _reduce_result(result):
+    return _restore_result, kestrelopt_native._result_state(result)
+
+
+# Results pickle (and deep-copy) by value, so runs in worker processes can return them.
+for _result_class in (PsoResult, GreyResult, ParetoFront):  # noqa: F405
+    copyreg.pickle(_result_class, _reduce_result)
+del _result_class
 
 
 def __getattr__(name):

@@ -1,6 +1,7 @@
 """Repeated failing and succeeding calls neither crash nor leak."""
 
 import gc
+import pickle
 import resource
 import sys
 import tracemalloc
@@ -67,6 +68,8 @@ CALLS = [
     lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, integer=True).swarm_history,
     lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, grid_divisions=3).hypervolume(),
     lambda: pso.hypervolume([[1.0, 2.0], [2.0, 1.0]], [3.0, 3.0]),
+    lambda: pickle.loads(pickle.dumps(pso.minimize("sphere", B, n_particles=4, max_iter=3))),
+    lambda: pickle.loads(pickle.dumps(pso.minimize_multi(multi_objective, B, n_particles=4, max_iter=2))),
 ]
 
 FAILING = [
@@ -103,6 +106,9 @@ FAILING = [
     lambda: pso.minimize_multi(multi_objective, B, velocity="fips"),
     lambda: pso.hypervolume("ab", [1.0]),
     lambda: pso.minimize_multi(multi_objective, B, n_particles=2, max_iter=1).hypervolume([1.0]),
+    lambda: pso.kestrelopt_native._restore_result("PsoResult", ([1.0], 2.0, [], [[[1.0], "ab"]], 1, "x")),
+    lambda: pso.kestrelopt_native._restore_result("ParetoFront", ([[0.0]], [[1.0]], [[[0.0]], 3], [])),
+    lambda: pso.kestrelopt_native._result_state(B),
 ]
 
 
