@@ -224,7 +224,7 @@ def _axis_box(
 
 
 def _objective_grid(
-    objective: _Objective,
+    objective: Union[str, Callable[[List[float]], Any]],
     box: List[Tuple[float, float]],
     dims: Tuple[int, int],
     base: Sequence[float],
@@ -318,7 +318,8 @@ def animate_swarm(
         return (scatter,)
 
     draw_frame(0)
-    animation = FuncAnimation(fig, draw_frame, frames=n_iterations, interval=interval, blit=False)
+    # Kept on the animation for save_animation and for callers redrawing a frame.
+    animation: Any = FuncAnimation(fig, draw_frame, frames=n_iterations, interval=interval, blit=False)
     animation.draw_frame = draw_frame
     animation.scatter = scatter
     animation.frame_interval = interval
@@ -343,13 +344,14 @@ def save_animation(animation: Any, path: Union[str, pathlib.Path], fps: Optional
     if fps is None:
         interval = getattr(animation, "frame_interval", 100) or 100
         fps = 1000.0 / interval
+    pace: Any = fps  # both writers take a float pace, although their annotations say int
     suffix = path.suffix.lower()
     if suffix == ".gif":
-        writer: Any = mpl_animation.PillowWriter(fps=fps)
+        writer: Any = mpl_animation.PillowWriter(fps=pace)
     elif suffix == ".mp4":
         if not mpl_animation.writers.is_available("ffmpeg"):
             raise RuntimeError("saving MP4 needs ffmpeg on PATH; save a .gif instead")
-        writer = mpl_animation.FFMpegWriter(fps=fps)
+        writer = mpl_animation.FFMpegWriter(fps=pace)
     else:
         raise ValueError(f"cannot save an animation as '{path.suffix}': use .gif or .mp4")
     animation.save(str(path), writer=writer)
