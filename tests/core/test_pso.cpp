@@ -67,10 +67,12 @@ void expect_same_result(const PsoResult<T>& a, const PsoResult<T>& b) {
     EXPECT_EQ(a.history.positions, b.history.positions);
 }
 
-// A plain transcription of the asynchronous run (global topology, inertia rule, clamp),
-// written independently of the engine, to check it bit for bit.
+// A plain transcription of the run (global topology, inertia rule, clamp), written
+// independently of the engine, to check it bit for bit. Asynchronous: each particle is
+// evaluated and updates the bests right after its move; batch: all particles move with the
+// previous iteration's bests, then all are evaluated and update the bests in order.
 PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t iters, double half,
-                                std::size_t dims) {
+                                std::size_t dims, bool batch = false) {
     auto gen = RandomSource::seed_from_u64(seed);
     struct P {
         std::vector<double> x, v, best;
@@ -94,6 +96,17 @@ PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t i
     double gvalue = swarm[g].value;
     PsoResult<double> result;
     result.evaluations = n;
+    const auto evaluate = [&](P& p) {
+        const double value = sphere(p.x);
+        if (value < p.value) {
+            p.value = value;
+            p.best = p.x;
+            if (value < gvalue) {
+                gvalue = value;
+                gbest = p.x;
+            }
+        }
+    };
     for (std::size_t t = 0; t < iters; ++t) {
         std::vector<std::vector<double>> snapshot;
         for (const P& p : swarm) snapshot.push_back(p.x);
@@ -114,16 +127,10 @@ PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t i
             for (std::size_t d = 0; d < dims; ++d)
                 p.x[d] = std::min(half, std::max(-half, nv[d] + p.x[d]));
             p.v = nv;
-            const double value = sphere(p.x);
-            if (value < p.value) {
-                p.value = value;
-                p.best = p.x;
-                if (value < gvalue) {
-                    gvalue = value;
-                    gbest = p.x;
-                }
-            }
+            if (!batch) evaluate(p);
         }
+        if (batch)
+            for (P& p : swarm) evaluate(p);
         result.history.convergence.push_back(gvalue);
     }
     result.best_position = gbest;
@@ -305,6 +312,15 @@ TEST(PsoModes, SequentialAndBatchStartFromTheSameSwarm) {
     const auto b = pso.minimize_batch(batch_of(sphere));
     EXPECT_EQ(a.history.positions[0], b.history.positions[0]);
     EXPECT_EQ(b.evaluations, 32u);
+}
+
+TEST(PsoModes, BatchModeMatchesAPlainTranscriptionBitForBit) {
+    for (const std::size_t n : {2, 5, 12}) {
+        const auto result = engine(config_with(n, 20, 31), 4, 3.0).minimize_batch(batch_of(sphere));
+        expect_same_result(result, reference_run(31, n, 20, 3.0, 4, true));
+        // and the two modes really differ once there is more than one particle
+        EXPECT_NE(result.history.positions, reference_run(31, n, 20, 3.0, 4).history.positions);
+    }
 }
 
 TEST(PsoModes, BatchModeMovesEveryoneWithThePreviousBests) {

@@ -44,6 +44,14 @@ def test_readings(bounds, dim, expected):
     assert len(point) == len(expected)
     for value, (low, high) in zip(point, expected):
         assert low <= value <= high
+    # A seeded swarm of 200 covers each open range nearly whole: a box read narrower fails.
+    seen = []
+    pso.minimize(lambda x: seen.append(list(x)) or 0.0, bounds, dim=dim, n_particles=200,
+                 max_iter=0, seed=1)
+    for k, (low, high) in enumerate(expected):
+        values = [p[k] for p in seen]
+        assert low <= min(values) and max(values) <= high
+        assert max(values) - min(values) >= 0.95 * (high - low)
 
 
 @pytest.mark.parametrize(

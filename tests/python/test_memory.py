@@ -173,22 +173,49 @@ def test_native_memory_does_not_grow(capsys):
         except RuntimeError:
             pass
 
+    def resident_kib():
+        # The current resident size (not the peak, which earlier tests may have raised).
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[1]) * resource.getpagesize() // 1024
+
     for _ in range(3):
         big()
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss  # KiB on Linux
+    gc.collect()
+    before = resident_kib()
     for _ in range(100):
         big()
-    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    gc.collect()
+    after = resident_kib()
     capsys.readouterr()
     assert after - before < 64 * 1024
 
 
-@pytest.mark.parametrize("value", [None, 1, "x", [None], [[1, 2, 3]], np.zeros((2, 3)), object(), float("nan")])
-def test_odd_inputs_never_crash(value):
-    for name in ("bounds", "objective", "constraints", "var_types", "w", "n_particles", "callback", "repair", "dim"):
+ODD_VALUES = [None, 1, "x", [None], [[1, 2, 3]], np.zeros((2, 3)), object(), float("nan")]
+T, V, K = TypeError, ValueError, KeyError
+
+
+# What each argument does with each odd value, in the order of ODD_VALUES (None: accepted).
+@pytest.mark.parametrize(
+    "name, outcomes",
+    [
+        ("bounds", [V, V, V, V, V, V, V, V]),
+        ("objective", [T, T, K, T, T, T, T, T]),
+        ("constraints", [None, T, T, T, T, T, T, T]),
+        ("var_types", [None, T, T, T, T, T, T, T]),
+        ("w", [T, None, T, T, T, T, T, None]),
+        ("n_particles", [T, None, T, T, T, T, T, T]),
+        ("callback", [None, T, T, T, T, T, T, T]),
+        ("repair", [None, T, T, T, T, T, T, T]),
+        ("dim", [None, V, T, T, T, T, T, T]),
+    ],
+)
+def test_odd_inputs_fail_cleanly_with_their_error(name, outcomes):
+    for value, outcome in zip(ODD_VALUES, outcomes):
         kwargs = {"objective": objective, "bounds": B, "n_particles": 2, "max_iter": 1, name: value}
-        try:
-            pso.minimize(**kwargs)
-        except BaseException:  # noqa: BLE001 - only a crash would fail this test
-            pass
+        if outcome is None:
+            particles = value if name == "n_particles" else 2
+            assert pso.minimize(**kwargs).evaluations == particles * 2
+        else:
+            with pytest.raises(outcome):
+                pso.minimize(**kwargs)
     assert pso.minimize(objective, B, n_particles=2, max_iter=1).evaluations == 4

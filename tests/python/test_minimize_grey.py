@@ -596,8 +596,12 @@ def test_reentrant_calls_are_independent():
             inner_results.append(pso.minimize_grey("grey_sphere", B2, **SMALL))
         return center_spread_sphere(greys)
 
-    pso.minimize_grey(objective, B2, representation="center_spread", **SMALL)
-    assert_same_grey_result(inner_results[0], inner_results[1])
+    outer = pso.minimize_grey(objective, B2, representation="center_spread", **SMALL)
+    # each nested run is the run made alone, and the outer run is unaffected by them
+    for inner in inner_results:
+        assert_same_grey_result(inner, pso.minimize_grey("grey_sphere", B2, **SMALL))
+    alone = pso.minimize_grey(center_spread_sphere, B2, representation="center_spread", **SMALL)
+    assert_same_grey_result(outer, alone)
 
 
 def test_reference_counts_are_restored(capsys):
