@@ -2,7 +2,7 @@
 # Installs what the tests need, builds, and runs every test: the core suite (ctest), the
 # core suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the Python
 # suite (pytest) against the installed package, with the vectorized tests repeated under
-# NumPy 1.
+# NumPy 1 and the whole Python suite repeated under CPython 3.9 and 3.13 where present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -32,12 +32,33 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 if [ -f pyproject.toml ] && [ -d tests/python ]; then
   echo "== Python tests"
-  "$python" -m pip install -q --disable-pip-version-check ".[test]"
+  # One wheel (stable ABI: CPython 3.9 and later) serves every interpreter below. It is
+  # force-installed without dependencies after them, so an installed copy of the same
+  # version never stands in for it.
+  pip_q=(-m pip install -q --disable-pip-version-check)
+  rm -rf "$root/build/wheel"
+  "$python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$root/build/wheel" .
+  wheel=$(ls "$root"/build/wheel/kestrelopt-*.whl)
+  "$python" "${pip_q[@]}" "$wheel[test]"
+  "$python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
   (cd "$root/tests/python" && "$python" -m pytest -q "$root/tests/python")
 
   echo "== vectorized tests under NumPy 1"
   venv="$root/build/venv-numpy1"
   [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-  "$venv/bin/python" -m pip install -q --disable-pip-version-check "numpy<2" pytest .
+  "$venv/bin/python" "${pip_q[@]}" "numpy<2" pytest
+  "$venv/bin/python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
   (cd "$root/tests/python" && "$venv/bin/python" -m pytest -q "$root/tests/python/test_minimize_vectorized.py")
+
+  # The oldest and newest interpreters the wheel is for, where the machine has them; the
+  # tests that need matplotlib, Dask or mypy skip there.
+  for other in python3.9 python3.13; do
+    "$other" -c "import venv" >/dev/null 2>&1 || continue
+    echo "== Python tests under $other"
+    venv="$root/build/venv-$other"
+    [ -x "$venv/bin/python" ] || "$other" -m venv "$venv"
+    "$venv/bin/python" "${pip_q[@]}" numpy pytest
+    "$venv/bin/python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
+    (cd "$root/tests/python" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python")
+  done
 fi
