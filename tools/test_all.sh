@@ -9,6 +9,18 @@ root=$(pwd)
 python=${PYTHON:-python3}
 jobs=${JOBS:-2}
 
+# An interpreter for CPython $1 (such as 3.9): on PATH, or installed by pyenv but not
+# selected; nothing when there is none.
+find_python() {
+  local candidate
+  for candidate in "python$1" "$(pyenv root 2>/dev/null)"/versions/"$1".*/bin/"python$1"; do
+    if "$candidate" -c "import venv" >/dev/null 2>&1; then
+      echo "$candidate"
+      return
+    fi
+  done
+}
+
 missing=()
 command -v g++ >/dev/null || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
@@ -52,10 +64,11 @@ if [ -f pyproject.toml ] && [ -d tests/python ]; then
 
   # The oldest and newest interpreters the wheel is for, where the machine has them; the
   # tests that need matplotlib, Dask or mypy skip there.
-  for other in python3.9 python3.13; do
-    "$other" -c "import venv" >/dev/null 2>&1 || continue
-    echo "== Python tests under $other"
-    venv="$root/build/venv-$other"
+  for version in 3.9 3.13; do
+    other=$(find_python "$version")
+    [ -n "$other" ] || continue
+    echo "== Python tests under CPython $version ($other)"
+    venv="$root/build/venv-$version"
     [ -x "$venv/bin/python" ] || "$other" -m venv "$venv"
     "$venv/bin/python" "${pip_q[@]}" numpy pytest
     "$venv/bin/python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
