@@ -24,9 +24,10 @@ find_python() {
 missing=()
 command -v g++ >/dev/null || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+command -v ffmpeg >/dev/null || missing+=(ffmpeg)  # for the MP4 animation test
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 "$python" -m pip install -q --disable-pip-version-check cmake ninja scikit-build-core pytest numpy
 
