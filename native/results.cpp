@@ -341,6 +341,20 @@ PyRef restore(PyObject* type, const char* name, const PyGetSetDef* fields, PyObj
     return wrap(type, std::move(record));
 }
 
+// The pickled classes: name, class, fields, and how a record is rebuilt.
+struct Pickled {
+    const char* name;
+    PyObject* (*type)();
+    const PyGetSetDef* fields;
+    PyRef (*restore)(PyObject* type, const char* name, const PyGetSetDef* fields, PyObject* values);
+};
+
+const Pickled kPickled[] = {
+    {"PsoResult", pso_result_type, pso_result_fields, restore<PyPsoResult>},
+    {"GreyResult", grey_result_type, grey_result_fields, restore<PyGreyResult>},
+    {"ParetoFront", pareto_front_type, pareto_front_fields, restore<PyParetoFront>},
+};
+
 }  // namespace
 
 PyObject* pso_result_type() {
@@ -384,22 +398,17 @@ const PyParetoFront& pareto_front_record(PyObject* self) {
 }
 
 PyRef result_state(PyObject* result) {
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(result));
-    if (type == g_pso_result) return state_of(result, "PsoResult", pso_result_fields);
-    if (type == g_grey_result) return state_of(result, "GreyResult", grey_result_fields);
-    if (type == g_pareto_front) return state_of(result, "ParetoFront", pareto_front_fields);
+    for (const Pickled& entry : kPickled)
+        if (reinterpret_cast<PyObject*>(Py_TYPE(result)) == entry.type())
+            return state_of(result, entry.name, entry.fields);
     raise(PyExc_TypeError,
           "expected a PsoResult, GreyResult or ParetoFront, got " + type_name(result));
 }
 
 PyRef restore_result(const std::string& name, PyObject* fields) {
-    if (name == "PsoResult")
-        return restore<PyPsoResult>(pso_result_type(), "PsoResult", pso_result_fields, fields);
-    if (name == "GreyResult")
-        return restore<PyGreyResult>(grey_result_type(), "GreyResult", grey_result_fields, fields);
-    if (name == "ParetoFront")
-        return restore<PyParetoFront>(pareto_front_type(), "ParetoFront", pareto_front_fields,
-                                      fields);
+    for (const Pickled& entry : kPickled)
+        if (name == entry.name)
+            return entry.restore(entry.type(), entry.name, entry.fields, fields);
     raise(PyExc_ValueError, "no result class named '" + name + "'");
 }
 

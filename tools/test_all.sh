@@ -48,25 +48,37 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
+# Installs the packages "${@:3}", then the wheel $2, into the environment of interpreter
+# $1. The wheel goes last, forced and without dependencies, so that an installed copy of
+# the same version never stands in for it.
+install_with_wheel() {
+  local interpreter=$1 package=$2
+  shift 2
+  "$interpreter" -m pip install -q --disable-pip-version-check "$@"
+  "$interpreter" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$package"
+}
+
+# Runs pytest with interpreter $1 on the test paths that follow, from the tests' folder.
+run_pytest() {
+  local interpreter=$1
+  shift
+  (cd "$root/tests/python" && "$interpreter" -m pytest -q -p no:cacheprovider "$@")
+}
+
 if [ -f pyproject.toml ] && [ -d tests/python ]; then
   echo "== Python tests"
-  # One wheel (stable ABI: CPython 3.9 and later) serves every interpreter below. It is
-  # force-installed without dependencies after them, so an installed copy of the same
-  # version never stands in for it.
-  pip_q=(-m pip install -q --disable-pip-version-check)
+  # One wheel (stable ABI: CPython 3.9 and later) serves every interpreter below.
   rm -rf "$root/build/wheel"
   "$python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$root/build/wheel" .
   wheel=$(ls "$root"/build/wheel/kestrelopt-*.whl)
-  "$python" "${pip_q[@]}" "$wheel[test]"
-  "$python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
-  (cd "$root/tests/python" && "$python" -m pytest -q "$root/tests/python")
+  install_with_wheel "$python" "$wheel" "$wheel[test]"
+  run_pytest "$python" "$root/tests/python"
 
   echo "== vectorized tests under NumPy 1"
   venv="$root/build/venv-numpy1"
   [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-  "$venv/bin/python" "${pip_q[@]}" "numpy<2" pytest
-  "$venv/bin/python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
-  (cd "$root/tests/python" && "$venv/bin/python" -m pytest -q "$root/tests/python/test_minimize_vectorized.py")
+  install_with_wheel "$venv/bin/python" "$wheel" "numpy<2" pytest
+  run_pytest "$venv/bin/python" "$root/tests/python/test_minimize_vectorized.py"
 
   # The oldest and newest interpreters the wheel is for, where the machine has them; the
   # tests that need matplotlib, Dask or mypy skip there.
@@ -76,8 +88,7 @@ if [ -f pyproject.toml ] && [ -d tests/python ]; then
     echo "== Python tests under CPython $version ($other)"
     venv="$root/build/venv-$version"
     [ -x "$venv/bin/python" ] || "$other" -m venv "$venv"
-    "$venv/bin/python" "${pip_q[@]}" numpy pytest
-    "$venv/bin/python" "${pip_q[@]}" --force-reinstall --no-deps "$wheel"
-    (cd "$root/tests/python" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python")
+    install_with_wheel "$venv/bin/python" "$wheel" numpy pytest
+    run_pytest "$venv/bin/python" "$root/tests/python"
   done
 fi

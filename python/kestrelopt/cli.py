@@ -247,6 +247,15 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     return 0
 
 
+def _search_options(args: argparse.Namespace) -> Dict[str, Any]:
+    """The options minimize and minimize_grey share, from the command line."""
+    return dict(
+        n_particles=args.n_particles, max_iter=args.max_iter, velocity=args.velocity,
+        topology=args.topology, seed=args.seed, target=args.target, patience=args.patience,
+        max_evals=args.max_evals, max_time=args.max_time,
+    )
+
+
 def _run_real(
     kestrelopt: Any, args: argparse.Namespace, bounds: List[Tuple[float, float]]
 ) -> Tuple[Any, List[float]]:
@@ -259,12 +268,8 @@ def _run_real(
     callback = chain(bar, recorder)
     with callback:
         result = kestrelopt.minimize(
-            args.benchmark, bounds,
-            n_particles=args.n_particles, max_iter=args.max_iter,
-            velocity=args.velocity, topology=args.topology, seed=args.seed,
-            bounds_handling=args.bounds_handling or "clamp", record_history=False,
-            target=args.target, patience=args.patience, max_evals=args.max_evals,
-            max_time=args.max_time, callback=callback,
+            args.benchmark, bounds, bounds_handling=args.bounds_handling or "clamp",
+            record_history=False, callback=callback, **_search_options(args),
         )
     return result, list(recorder.best_values)
 
@@ -277,11 +282,7 @@ def _run_grey(
     if max_spread is None:
         max_spread = kestrelopt.grey_benchmark_info(args.benchmark)[1]
     result = kestrelopt.minimize_grey(
-        args.benchmark, bounds, max_spread=max_spread,
-        n_particles=args.n_particles, max_iter=args.max_iter,
-        velocity=args.velocity, topology=args.topology, seed=args.seed,
-        target=args.target, patience=args.patience, max_evals=args.max_evals,
-        max_time=args.max_time,
+        args.benchmark, bounds, max_spread=max_spread, **_search_options(args)
     )
     return result, list(result.convergence)
 

@@ -38,6 +38,13 @@ def _is_number(value: Any) -> bool:
 # ---------------------------------------------------------------- convergence
 
 
+def _not_a_curve(item: Any) -> TypeError:
+    return TypeError(
+        f"cannot plot {type(item).__name__} as a convergence curve: pass a PsoResult, "
+        "a GreyResult, a Recorder or a list of values"
+    )
+
+
 def _curve(item: Any, index: int) -> Tuple[List[float], List[float]]:
     """The (x, y) data of one convergence curve."""
     if hasattr(item, "convergence"):
@@ -50,10 +57,7 @@ def _curve(item: Any, index: int) -> Tuple[List[float], List[float]]:
         try:
             ys = [float(v) for v in item]
         except TypeError:
-            raise TypeError(
-                f"cannot plot {type(item).__name__} as a convergence curve: pass a PsoResult, "
-                "a GreyResult, a Recorder or a list of values"
-            ) from None
+            raise _not_a_curve(item) from None
         xs = [float(i) for i in range(len(ys))]
     if not ys:
         raise ValueError(
@@ -72,10 +76,7 @@ def _as_curve_list(results: Any) -> List[Any]:
     try:
         items = list(results)
     except TypeError:
-        raise TypeError(
-            f"cannot plot {type(results).__name__} as a convergence curve: pass a PsoResult, "
-            "a GreyResult, a Recorder or a list of values"
-        ) from None
+        raise _not_a_curve(results) from None
     if items and all(_is_number(v) for v in items):
         return [items]
     if not items:
