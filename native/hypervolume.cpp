@@ -1,5 +1,6 @@
 // hypervolume(front, reference) and ParetoFront.hypervolume(reference=None): the exact
 // hypervolume of the core on objective vectors from Python or on a front of minimize_multi.
+#include <span>
 #include <string>
 #include <vector>
 
@@ -7,7 +8,9 @@
 #include "entry_points.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 #include "panic.hpp"
+#include "pending_error.hpp"
 #include "results.hpp"
+#include "run_watch.hpp"
 
 namespace kestrelopt::native {
 
@@ -22,6 +25,24 @@ constexpr Signature kFunction{"hypervolume()", kFunctionParams};
 constexpr Param kMethodParams[] = {optional("reference", Kind::FloatList)};
 constexpr Signature kMethod{"ParetoFront.hypervolume()", kMethodParams};
 
+// The computation runs without the interpreter lock and hears signals (Ctrl-C) as it goes;
+// `points` are views of native buffers only.
+double watched_hypervolume(std::span<const ObjectiveView> points,
+                           std::span<const double> reference) {
+    PendingError interrupted;
+    RunWatch watch(interrupted);
+    watch.release();
+    try {
+        const double volume = hypervolume(points, reference, &watch);
+        watch.hold();
+        return volume;
+    } catch (const StopRun&) {
+        watch.hold();
+        interrupted.restore();
+        throw PythonError{};
+    }
+}
+
 // No length checks: vectors that do not match the reference contribute nothing, and an
 // empty result is -0.0.
 PyObject* py_hypervolume(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -33,7 +54,7 @@ PyObject* py_hypervolume(PyObject*, PyObject* args, PyObject* kwargs) {
             std::vector<ObjectiveView> points;
             points.reserve(front.size());
             for (std::size_t i = 0; i < front.size(); ++i) points.push_back(front.row(i));
-            return check(PyFloat_FromDouble(hypervolume(points, reference))).release();
+            return check(PyFloat_FromDouble(watched_hypervolume(points, reference))).release();
         },
         static_cast<PyObject*>(nullptr));
 }
@@ -60,7 +81,8 @@ PyObject* pareto_front_hypervolume(PyObject* self, PyObject* args, PyObject* kwa
             } else {
                 reference = nadir_reference(objectives);
             }
-            return check(PyFloat_FromDouble(hypervolume(objectives, reference))).release();
+            const std::vector<ObjectiveView> points(objectives.begin(), objectives.end());
+            return check(PyFloat_FromDouble(watched_hypervolume(points, reference))).release();
         },
         static_cast<PyObject*>(nullptr));
 }

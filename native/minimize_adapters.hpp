@@ -1,6 +1,7 @@
 // The adapters between the engine and the caller's Python callables for minimize. They
-// keep the engine free of Python: every failure is parked in the call's PendingError, and
-// from then on they answer +infinity (or stop) without calling Python again.
+// keep the engine free of Python: the first failure is parked in the call's PendingError
+// and ends the run (StopRun), so Python is never called again. Every adapter also ticks
+// the call's RunWatch, which hears signals.
 #pragma once
 
 #include <Python.h>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <new>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -20,10 +22,18 @@
 #include "panic.hpp"
 #include "pending_error.hpp"
 #include "py_ref.hpp"
+#include "run_watch.hpp"
 
 namespace kestrelopt::native {
 
-inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Sets the ValueError of a repair whose point has `got` values instead of `expected`.
+inline void set_repair_length_error(std::size_t got, std::size_t expected) {
+    const std::string message = "repair returned " + std::to_string(got) +
+                                (got == 1 ? " value" : " values") + " for a point of " +
+                                std::to_string(expected) +
+                                (expected == 1 ? " dimension" : " dimensions");
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+}
 
 // What the adapters of one call share.
 struct AdapterState {
@@ -36,6 +46,7 @@ struct AdapterState {
     double penalty = 0.0;
     bool integer_lists = false;  // candidate lists of ints (integer space)
     PendingError pending;
+    RunWatch watch{pending};  // after pending, which it refers to
 };
 
 // One evaluation of one particle.
@@ -45,15 +56,22 @@ class CandidateAdapter {
     explicit CandidateAdapter(AdapterState& state) : state_(state) {}
 
     double operator()(std::span<const Element> x) {
-        if (state_.pending.full()) return kInfinity;
-        if (state_.native != nullptr) return native(x);
+        if (state_.native != nullptr) {
+            state_.watch.tick(x.size() + 1);
+            return native(x);
+        }
+        state_.watch.tick(kPythonCallWork + x.size());
         if (state_.repair == nullptr) return evaluate(x);
         PyRef original(candidate_list(x, state_.integer_lists));
-        if (!original) return failed();
+        if (!original) failed();
         PyRef repaired(PyObject_CallFunctionObjArgs(state_.repair, original.get(), nullptr));
         original.reset();
-        if (!repaired || !to_double_list(repaired.get(), point_)) return failed();
+        if (!repaired || !to_double_list(repaired.get(), point_)) failed();
         repaired.reset();
+        if (point_.size() != x.size()) {
+            set_repair_length_error(point_.size(), x.size());
+            failed();
+        }
         return evaluate(std::span<const double>(point_));
     }
 
@@ -67,27 +85,24 @@ class CandidateAdapter {
         }
     }
 
-    double failed() {
-        state_.pending.store_current();
-        return kInfinity;
-    }
+    [[noreturn]] void failed() { state_.watch.stop(); }
 
     // The objective and the constraints on the candidate list of one point.
     template <class Value>
     double evaluate(std::span<const Value> point) {
-        if (!args_.prepare(point, state_.integer_lists)) return failed();
+        if (!args_.prepare(point, state_.integer_lists)) failed();
         double value = 0.0;
-        if (!call_for_double(state_.objective, value)) return failed();
+        if (!call_for_double(state_.objective, value)) failed();
         double penalty_sum = 0.0;
         for (const PyRef& g : state_.constraints) {
             double c = 0.0;
-            if (!call_for_double(g.get(), c)) return failed();
+            if (!call_for_double(g.get(), c)) failed();
             const double excess = c > 0.0 ? c : 0.0;  // NaN counts as 0
             penalty_sum = penalty_sum + excess * excess;
         }
         for (const PyRef& h : state_.equality_constraints) {
             double c = 0.0;
-            if (!call_for_double(h.get(), c)) return failed();
+            if (!call_for_double(h.get(), c)) failed();
             penalty_sum = penalty_sum + c * c;
         }
         return value + penalty_sum * state_.penalty;
@@ -109,25 +124,20 @@ class IterationAdapter {
     explicit IterationAdapter(AdapterState& state) : state_(state) {}
 
     bool operator()(const IterationInfo& info) {
-        if (state_.pending.full()) return false;
+        const LockHeld held(state_.watch);  // a native run released it
         PyRef iteration(PyLong_FromSize_t(info.iteration));
         PyRef best(iteration ? PyFloat_FromDouble(info.best_value) : nullptr);
         PyRef answer(best ? PyObject_CallFunctionObjArgs(state_.callback, iteration.get(),
                                                          best.get(), nullptr)
                           : nullptr);
-        if (!answer) return stop();
+        if (!answer) state_.watch.stop();
         bool is_boolean = false;
         bool truth = true;
-        if (!boolean_value(answer.get(), is_boolean, truth)) return stop();
+        if (!boolean_value(answer.get(), is_boolean, truth)) state_.watch.stop();
         return !is_boolean || truth;
     }
 
   private:
-    bool stop() {
-        state_.pending.store_current();
-        return false;
-    }
-
     AdapterState& state_;
 };
 
@@ -139,21 +149,21 @@ class BatchAdapter {
 
     void operator()(std::span<const std::vector<Element>> positions, std::vector<double>& values) {
         const std::size_t rows = positions.size();
-        if (state_.pending.full()) return values.assign(rows, kInfinity);
+        // Each call is worth a look at the clock: it costs far more than reading it.
+        state_.watch.tick(std::numeric_limits<std::size_t>::max());
         numpy::load_api();
         const std::size_t cols = rows > 0 ? positions[0].size() : 0;
         PyRef matrix = swarm_matrix(positions, rows, cols);
-        if (!matrix) return fail(values, rows);
+        if (!matrix) state_.watch.stop();
         PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
         matrix.reset();
-        if (!result) return fail(values, rows);
+        if (!result) state_.watch.stop();
         if (!numpy::read_float64_vector(result.get(), values) &&
             !to_double_list(result.get(), values))
-            return fail(values, rows);
+            state_.watch.stop();
         if (values.size() != rows) {
-            state_.pending.store(PyExc_ValueError,
-                                 "vectorized objective must return one value per row");
-            values.assign(rows, kInfinity);
+            PyErr_SetString(PyExc_ValueError, "vectorized objective must return one value per row");
+            state_.watch.stop();
         }
     }
 
@@ -174,11 +184,6 @@ class BatchAdapter {
         } catch (const PythonError&) {
             return PyRef();
         }
-    }
-
-    void fail(std::vector<double>& values, std::size_t rows) {
-        state_.pending.store_current();
-        values.assign(rows, kInfinity);
     }
 
     AdapterState& state_;

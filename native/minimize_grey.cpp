@@ -19,6 +19,7 @@
 #include "panic.hpp"
 #include "pending_error.hpp"
 #include "results.hpp"
+#include "run_watch.hpp"
 #include "swarm_options.hpp"
 
 namespace kestrelopt::native {
@@ -125,30 +126,26 @@ PyObject* float_pair(double a, double b) {
 class GreyObjective {
   public:
     GreyObjective(benchmarks::GreyFunction native, PyObject* callable,
-                  Representation representation, PendingError& failure)
-        : native_(native),
-          callable_(callable),
-          representation_(representation),
-          failure_(failure) {}
+                  Representation representation, RunWatch& watch)
+        : native_(native), callable_(callable), representation_(representation), watch_(watch) {}
 
+    // The first failure ends the run (the watch parks it), so Python is not called again.
     double operator()(std::span<const Grey> greys) {
-        if (native_ != nullptr) return native_(greys);
-        if (failure_.full()) return kInfinity;
+        if (native_ != nullptr) {
+            watch_.tick(2 * greys.size() + 1);
+            return native_(greys);
+        }
+        watch_.tick(kPythonCallWork + greys.size());
         PyRef candidate = next_list(greys);
-        if (!candidate) return failed();
+        if (!candidate) watch_.stop();
         PyRef answer(PyObject_CallFunctionObjArgs(callable_, candidate.get(), nullptr));
         spare_ = std::move(candidate);
         double value = 0.0;
-        if (!answer || !to_double(answer.get(), value)) return failed();
+        if (!answer || !to_double(answer.get(), value)) watch_.stop();
         return value;
     }
 
   private:
-    double failed() {
-        failure_.store_current();
-        return kInfinity;
-    }
-
     PyObject* pair_of(const Grey& g) const {
         if (representation_ == Representation::Interval)
             return float_pair(g.center - g.spread, g.center + g.spread);
@@ -178,7 +175,7 @@ class GreyObjective {
     benchmarks::GreyFunction native_;
     PyObject* callable_;  // borrowed; unused with a native benchmark
     Representation representation_;
-    PendingError& failure_;
+    RunWatch& watch_;
     PyRef spare_;  // the previous candidate list
 };
 
@@ -226,13 +223,17 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             const Pso<GreySpace> engine(config, std::move(space), std::move(velocity),
                                         std::move(topology));
             PendingError failure;
-            PsoResult<Grey> result =
-                engine.run_sequential(GreyObjective(native, objective, representation, failure));
-            if (failure.full()) {
-                failure.restore();
-                throw PythonError{};
-            }
-            return make_result(to_grey_result(std::move(result))).release();
+            RunWatch watch(failure);
+            // A native benchmark needs no Python until a signal check asks for it.
+            std::optional<PsoResult<Grey>> result = run_watched(watch, native != nullptr, [&] {
+                return engine.run_sequential(
+                    GreyObjective(native, objective, representation, watch));
+            });
+            const auto to_python = [](PsoResult<Grey>&& done) {
+                return make_result(to_grey_result(std::move(done)));
+            };
+            raise_parked(failure, result, to_python);
+            return to_python(std::move(*result)).release();
         },
         static_cast<PyObject*>(nullptr));
 }

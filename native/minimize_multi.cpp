@@ -23,6 +23,7 @@
 #include "panic.hpp"
 #include "pending_error.hpp"
 #include "results.hpp"
+#include "run_watch.hpp"
 #include "swarm_options.hpp"
 
 namespace kestrelopt::native {
@@ -77,30 +78,27 @@ static_assert(std::size(kParams) == kRecordHistory + 1);
 
 constexpr Signature kSignature{"minimize_multi()", kParams};
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// The adapter between the engine and the caller's objective, for one run. After the first
-// failure it answers vectors of +infinity, as long as the last good result, without
-// calling Python again.
+// The adapter between the engine and the caller's objective, for one run. The first
+// failure ends the run (the watch parks it), so Python is not called again.
 template <class Element>
 class VectorObjective {
   public:
-    VectorObjective(PyObject* objective, bool integer_lists, PendingError& failure)
-        : objective_(objective), integer_lists_(integer_lists), failure_(failure) {}
+    VectorObjective(PyObject* objective, bool integer_lists, RunWatch& watch)
+        : objective_(objective), integer_lists_(integer_lists), watch_(watch) {}
 
     void operator()(std::span<const Element> x, std::vector<double>& out) {
-        if (failure_.full()) return infinities(out);
-        if (!args_.prepare(x, integer_lists_)) return failed(out);
+        watch_.tick(kPythonCallWork + x.size());
+        if (!args_.prepare(x, integer_lists_)) watch_.stop();
         PyRef answer(args_.call(objective_));
-        if (!answer || !to_double_list(answer.get(), out)) return failed(out);
+        if (!answer || !to_double_list(answer.get(), out)) watch_.stop();
         // The archive measures every vector by the first member's length, so vectors of
         // another length would be compared on values they do not have.
         if (converted_ && out.size() != count_) {
             const std::string message = "objective returned " + values_text(out.size()) +
                                         ", but earlier evaluations returned " +
                                         std::to_string(count_);
-            failure_.store(PyExc_ValueError, message.c_str());
-            return infinities(out);
+            PyErr_SetString(PyExc_ValueError, message.c_str());
+            watch_.stop();
         }
         count_ = out.size();
         converted_ = true;
@@ -111,16 +109,9 @@ class VectorObjective {
         return std::to_string(n) + (n == 1 ? " value" : " values");
     }
 
-    void infinities(std::vector<double>& out) const { out.assign(count_, kInfinity); }
-
-    void failed(std::vector<double>& out) {
-        failure_.store_current();
-        infinities(out);
-    }
-
     PyObject* objective_;  // borrowed
     bool integer_lists_;   // candidate lists of ints (integer space)
-    PendingError& failure_;
+    RunWatch& watch_;
     std::size_t count_ = 1;   // length of the last converted result
     bool converted_ = false;  // whether any result converted yet
     CandidateArgs args_;
@@ -138,18 +129,8 @@ std::vector<double> as_doubles(std::vector<Element>&& values) {
     }
 }
 
-template <class Space>
-PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConfig& config,
-                PyObject* objective) {
-    using Element = typename Space::Element;
-    const Mopso<Space> engine(config, std::move(space), std::move(velocity));
-    PendingError failure;
-    MopsoResult<Element> result = engine.minimize(
-        VectorObjective<Element>(objective, std::is_same_v<Space, IntegerSpace>, failure));
-    if (failure.full()) {
-        failure.restore();
-        throw PythonError{};
-    }
+template <class Element>
+PyRef to_pareto_front(MopsoResult<Element>&& result) {
     PyParetoFront record;
     record.positions.reserve(result.front.size());
     record.objectives.reserve(result.front.size());
@@ -160,6 +141,21 @@ PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConf
     record.swarm_history = std::move(result.history.swarm_history);
     record.front_history = std::move(result.history.front_history);
     return make_result(std::move(record));
+}
+
+template <class Space>
+PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConfig& config,
+                PyObject* objective) {
+    using Element = typename Space::Element;
+    const Mopso<Space> engine(config, std::move(space), std::move(velocity));
+    PendingError failure;
+    RunWatch watch(failure);
+    std::optional<MopsoResult<Element>> result = run_watched(watch, false, [&] {
+        return engine.minimize(
+            VectorObjective<Element>(objective, std::is_same_v<Space, IntegerSpace>, watch));
+    });
+    raise_parked(failure, result, to_pareto_front<Element>);
+    return to_pareto_front(std::move(*result));
 }
 
 PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {

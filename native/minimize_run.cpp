@@ -1,5 +1,6 @@
 #include "minimize_run.hpp"
 
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -35,6 +36,10 @@ void repair_best(PyObject* repair, bool integer_lists, PyPsoResult& record) {
     PyRef repaired = check(PyObject_CallFunctionObjArgs(repair, candidate.get(), nullptr));
     std::vector<double> position;
     if (!to_double_list(repaired.get(), position)) throw PythonError{};
+    if (position.size() != record.best_position.size()) {
+        set_repair_length_error(position.size(), record.best_position.size());
+        throw PythonError{};
+    }
     record.best_position = std::move(position);
 }
 
@@ -70,20 +75,20 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     state.penalty = request.penalty;
     state.integer_lists = std::is_same_v<Space, IntegerSpace>;
 
-    PsoResult<Element> result;
-    if (request.vectorized) {
-        result = engine.minimize_batch(BatchAdapter<Element>(state));
-    } else if (request.callback != nullptr) {
-        result = engine.run_sequential(CandidateAdapter<Element>(state), IterationAdapter(state));
-    } else {
-        result = engine.run_sequential(CandidateAdapter<Element>(state));
-    }
-    if (state.pending.full()) {
-        state.pending.restore();
-        throw PythonError{};
-    }
+    // A native benchmark needs no Python until a callback or a signal check asks for it.
+    std::optional<PsoResult<Element>> result =
+        run_watched(state.watch, state.native != nullptr, [&] {
+            if (request.vectorized) return engine.minimize_batch(BatchAdapter<Element>(state));
+            if (request.callback != nullptr)
+                return engine.run_sequential(CandidateAdapter<Element>(state),
+                                             IterationAdapter(state));
+            return engine.run_sequential(CandidateAdapter<Element>(state));
+        });
+    raise_parked(state.pending, result, [](PsoResult<Element>&& partial) {
+        return make_result(to_py_result(std::move(partial)));
+    });
 
-    PyPsoResult record = to_py_result(std::move(result));
+    PyPsoResult record = to_py_result(std::move(*result));
     if (request.repair != nullptr && !request.vectorized)
         repair_best(request.repair, state.integer_lists, record);
     return make_result(std::move(record));

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "fetched_error.hpp"
+#include "panic.hpp"
 
 namespace kestrelopt::native {
 
@@ -22,10 +23,20 @@ class PendingError {
         error_ = std::move(error);
     }
 
-    // Sets `type(message)` and stores it.
-    void store(PyObject* type, const char* message) {
-        PyErr_SetString(type, message);
-        store_current();
+    bool is_keyboard_interrupt() const {
+        return full() && PyErr_GivenExceptionMatches(error_.type.get(), PyExc_KeyboardInterrupt);
+    }
+
+    // Sets an attribute of the stored exception (made an instance of its type first, which
+    // changes nothing of what its raising shows). Throws PythonError when that fails.
+    void attach(const char* name, PyObject* value) {
+        PyObject* type = error_.type.release();
+        PyObject* instance = error_.value.release();
+        PyObject* traceback = error_.traceback.release();
+        PyErr_NormalizeException(&type, &instance, &traceback);
+        error_ = {PyRef(type), PyRef(instance), PyRef(traceback)};
+        if (!error_.value || PyObject_SetAttrString(error_.value.get(), name, value) < 0)
+            throw PythonError{};
     }
 
     // Sets the stored exception as the current error, exactly as it was raised (same

@@ -16,6 +16,8 @@ std::string_view stop_reason_text(StopReason reason) {
             return "max_time";
         case StopReason::Callback:
             return "callback";
+        case StopReason::Interrupted:
+            return "interrupted";
     }
     return "max_iterations";
 }

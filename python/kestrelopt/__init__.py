@@ -5,9 +5,14 @@
 """
 
 import copyreg
+import sys
 
-from . import kestrelopt_native
-from .kestrelopt_native import *  # noqa: F401,F403  (the names listed in its __all__)
+# The extension is a top-level module, so that its functions pickle by reference.
+import kestrelopt_native
+from kestrelopt_native import *  # noqa: F401,F403  (the names listed in its __all__)
+
+# Code written when the extension lived inside the package still imports it from there.
+sys.modules.setdefault(__name__ + ".kestrelopt_native", kestrelopt_native)
 
 from . import callbacks, parallel, viz  # noqa: E402,F401  (matplotlib and tqdm load lazily)
 

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
-from conftest import assert_same_result, interpreter_float_error, same_bits, sphere_loop
+from conftest import FailOn, assert_same_result, interpreter_float_error, same_bits, sphere_loop
 
 B1 = [(0.0, 1.0)]
 B2 = [(-5.0, 5.0)] * 2
@@ -252,8 +252,31 @@ def test_repair_is_seen_by_objective_and_constraints_and_applied_to_the_result()
 
 
 def test_repair_result_replaces_the_best_position_as_it_is():
-    r = pso.minimize(lambda x: 0.0, B2, repair=lambda x: [7.5, 1.0, -2.0], n_particles=2, max_iter=1)
-    assert r.best_position == [7.5, 1.0, -2.0]
+    r = pso.minimize(lambda x: 0.0, B2, repair=lambda x: [7.5, -2.0], n_particles=2, max_iter=1)
+    assert r.best_position == [7.5, -2.0]
+
+
+@pytest.mark.parametrize(
+    "wrong_at, length, message",
+    [
+        (1, 3, "repair returned 3 values for a point of 2 dimensions"),
+        (3, 1, "repair returned 1 value for a point of 2 dimensions"),
+        # the 2 + 2 evaluations pass; the call on the final best point does not
+        (5, 0, "repair returned 0 values for a point of 2 dimensions"),
+    ],
+)
+def test_repair_of_the_wrong_length_names_both_lengths(wrong_at, length, message):
+    calls = []
+
+    def repair(x):
+        calls.append(1)
+        return [0.5] * (length if len(calls) >= wrong_at else len(x))
+
+    objective = FailOn(0)
+    with pytest.raises(ValueError) as info:
+        pso.minimize(objective, B2, repair=repair, n_particles=2, max_iter=1)
+    assert str(info.value) == message
+    assert objective.calls == min(wrong_at - 1, 4)  # never called on the wrong point
 
 
 def test_repair_with_integer_lists_truncates():

@@ -445,8 +445,29 @@ def test_results_of_another_length_are_refused(lengths, message):
 
 
 def test_nan_and_infinite_objectives_are_not_failures():
-    front = pso.minimize_multi(lambda x: [float("nan"), math.inf if x[0] > 0.5 else x[0]], B4, **SMALL)
+    front = pso.minimize_multi(lambda x: [math.inf if x[0] > 0.5 else x[0], -x[0]], B4, **SMALL)
     assert front.positions
+
+
+@pytest.mark.parametrize("share", [0.0, 0.05, 1.0])
+def test_vectors_holding_nan_never_enter_the_front(share):
+    """NaN on a share of the space: the front keeps only real vectors (none when all are NaN),
+    as good as a run where those points were never offered."""
+
+    def zdt1(x):
+        g = 1 + 9 * sum(x[1:]) / (len(x) - 1)
+        f = [x[0], g * (1 - math.sqrt(x[0] / g))]
+        if (x[1] * 7919.0) % 1.0 < share:
+            f[1] = math.nan
+        return f
+
+    front = pso.minimize_multi(zdt1, (0, 1), dim=6, n_particles=40, max_iter=60, seed=3)
+    assert not any(math.isnan(v) for obj in front.objectives for v in obj)
+    assert not any(math.isnan(v) for snapshot in front.front_history for obj in snapshot for v in obj)
+    if share == 1.0:
+        assert front.objectives == []
+    else:
+        assert front.hypervolume([1.1, 1.1]) > 0.5
 
 
 def test_kept_candidate_lists_are_never_changed_afterwards():

@@ -19,9 +19,11 @@ enum class StopReason : std::uint8_t {
     Stagnation = 3,
     MaxTime = 4,
     Callback = 5,
+    Interrupted = 6,  // StopRun thrown by the objective or the callback (interrupt.hpp)
 };
 
-// "max_iterations", "target", "max_evaluations", "stagnation", "max_time", "callback".
+// "max_iterations", "target", "max_evaluations", "stagnation", "max_time", "callback",
+// "interrupted".
 std::string_view stop_reason_text(StopReason reason);
 
 // Whole seconds plus nanoseconds, compared in that order.

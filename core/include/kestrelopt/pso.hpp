@@ -7,6 +7,10 @@
 // velocity and decoded positions live in buffers reused for the whole run. Under a
 // topology whose neighbourhoods are the whole swarm, the neighbourhood best is tracked
 // incrementally (O(1) per particle) with exactly the tie and NaN rules of best_among.
+//
+// An objective, batch or callback that throws StopRun once the first swarm has its values
+// ends the run at once: the result holds the bests so far, the evaluations that returned a
+// value, and StopReason::Interrupted.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +26,7 @@
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/interrupt.hpp"
 #include "kestrelopt/random.hpp"
 #include "kestrelopt/traits.hpp"
 
@@ -240,20 +245,24 @@ auto Pso<S>::run_sequential(Objective&& objective, Callback&& callback) const ->
     run.begin();
     if (config_.max_iter == 0) return run.finish(StopReason::MaxIterations);
     const std::size_t n = run.particles.size();
-    for (std::size_t t = 0;; ++t) {
-        run.record_positions();
-        run.evaluations += n;
-        for (std::size_t i = 0; i < n; ++i) {
-            run.move(i, t);
-            space_.decode_into(run.particles[i].position, run.decoded);
-            run.offer(i, objective(std::span<const Element>(run.decoded)));
+    try {
+        for (std::size_t t = 0;; ++t) {
+            run.record_positions();
+            for (std::size_t i = 0; i < n; ++i) {
+                run.move(i, t);
+                space_.decode_into(run.particles[i].position, run.decoded);
+                run.offer(i, objective(std::span<const Element>(run.decoded)));
+                ++run.evaluations;  // counted once answered, so an interruption counts right
+            }
+            run.record_convergence();
+            if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
+                const IterationInfo info{t, run.global_value, run.global_best, run.evaluations};
+                if (!callback(info)) return run.finish(StopReason::Callback);
+            }
+            if (const auto reason = run.stop_after(t)) return run.finish(*reason);
         }
-        run.record_convergence();
-        if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
-            const IterationInfo info{t, run.global_value, run.global_best, run.evaluations};
-            if (!callback(info)) return run.finish(StopReason::Callback);
-        }
-        if (const auto reason = run.stop_after(t)) return run.finish(*reason);
+    } catch (const StopRun&) {
+        return run.finish(StopReason::Interrupted);
     }
 }
 
@@ -281,15 +290,19 @@ auto Pso<S>::run_synchronous(Batch& batch) const -> Result {
     run.begin();
     if (config_.max_iter == 0) return run.finish(StopReason::MaxIterations);
     const std::size_t n = run.particles.size();
-    for (std::size_t t = 0;; ++t) {
-        run.record_positions();
-        for (std::size_t i = 0; i < n; ++i) run.move(i, t);
-        evaluate_all();
-        if (values.size() != n) fail("batched objective must return one value per particle");
-        for (std::size_t j = 0; j < n; ++j) run.offer(j, values[j]);
-        run.record_convergence();
-        run.evaluations += n;
-        if (const auto reason = run.stop_after(t)) return run.finish(*reason);
+    try {
+        for (std::size_t t = 0;; ++t) {
+            run.record_positions();
+            for (std::size_t i = 0; i < n; ++i) run.move(i, t);
+            evaluate_all();
+            if (values.size() != n) fail("batched objective must return one value per particle");
+            for (std::size_t j = 0; j < n; ++j) run.offer(j, values[j]);
+            run.record_convergence();
+            run.evaluations += n;
+            if (const auto reason = run.stop_after(t)) return run.finish(*reason);
+        }
+    } catch (const StopRun&) {
+        return run.finish(StopReason::Interrupted);
     }
 }
 

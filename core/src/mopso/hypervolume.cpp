@@ -26,8 +26,9 @@ namespace {
 
 class WfgEngine {
   public:
-    WfgEngine(std::span<const double> reference, std::span<const ObjectiveView> points)
-        : reference_(reference), levels_(points.size() + 1) {
+    WfgEngine(std::span<const double> reference, std::span<const ObjectiveView> points,
+              WorkObserver* observer)
+        : reference_(reference), observer_(observer), levels_(points.size() + 1) {
         stride_ = 0;
         for (const ObjectiveView p : points) stride_ = std::max(stride_, p.size());
         transitive_ = true;
@@ -74,6 +75,8 @@ class WfgEngine {
                 continue;
             }
             const std::size_t i = level.next;
+            // The limit set below costs one pass over the rows after i.
+            if (observer_ != nullptr) observer_->progress(level.count - i);
             const double inclusive = inclusive_volume(level.row(i, stride_), level.lengths[i]);
             Level& child = levels_[depth + 1];
             build_limit_set(level, i, child);
@@ -214,6 +217,7 @@ class WfgEngine {
     }
 
     std::span<const double> reference_;
+    WorkObserver* observer_;
     std::size_t stride_ = 0;
     bool transitive_ = true;
     std::vector<Level> levels_;
@@ -225,7 +229,7 @@ class WfgEngine {
 
 double wfg(std::span<const ObjectiveVector> points, std::span<const double> reference) {
     const std::vector<ObjectiveView> views(points.begin(), points.end());
-    WfgEngine engine(reference, views);
+    WfgEngine engine(reference, views, nullptr);
     engine.load(views, false);
     return engine.run();
 }
@@ -233,7 +237,8 @@ double wfg(std::span<const ObjectiveVector> points, std::span<const double> refe
 namespace {
 
 template <class Point>
-double hypervolume_of(std::span<const Point> points, std::span<const double> reference) {
+double hypervolume_of(std::span<const Point> points, std::span<const double> reference,
+                      WorkObserver* observer) {
     std::vector<ObjectiveView> inside;
     for (const Point& p : points) {
         if (p.size() != reference.size()) continue;
@@ -242,19 +247,21 @@ double hypervolume_of(std::span<const Point> points, std::span<const double> ref
             strictly_below = reference[k] > p[k];
         if (strictly_below) inside.emplace_back(p);
     }
-    WfgEngine engine(reference, inside);
+    WfgEngine engine(reference, inside, observer);
     engine.load(inside, true);
     return engine.run();
 }
 
 }  // namespace
 
-double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference) {
-    return hypervolume_of(points, reference);
+double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference,
+                   WorkObserver* observer) {
+    return hypervolume_of(points, reference, observer);
 }
 
-double hypervolume(std::span<const ObjectiveView> points, std::span<const double> reference) {
-    return hypervolume_of(points, reference);
+double hypervolume(std::span<const ObjectiveView> points, std::span<const double> reference,
+                   WorkObserver* observer) {
+    return hypervolume_of(points, reference, observer);
 }
 
 }  // namespace kestrelopt

@@ -7,6 +7,12 @@
 // iteration the engine copies the leader positions once per iteration and offers each new
 // point to the archive; its own buffers (velocity, decoded position, objective vector) are
 // reused, so nothing else is allocated in the steady state.
+//
+// A point whose objective vector holds a NaN is never offered to the archive: NaN compares
+// as neither better nor worse, so such points would never leave it. While the archive is
+// empty (every point so far had a NaN), a particle follows its own personal best, without
+// a draw. An objective that throws StopRun after the first swarm's evaluation ends the run
+// there; the front is the archive so far.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +25,7 @@
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/interrupt.hpp"
 #include "kestrelopt/mopso/archive.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 #include "kestrelopt/random.hpp"
@@ -64,6 +71,11 @@ inline double max_ignoring_nan(double a, double b) {
 }
 inline double min_ignoring_nan(double a, double b) {
     return a != a ? b : (b != b ? a : (b < a ? b : a));
+}
+inline bool has_nan(std::span<const double> values) {
+    for (const double v : values)
+        if (v != v) return true;
+    return false;
 }
 }  // namespace detail
 
@@ -118,7 +130,7 @@ auto Mopso<S>::minimize(Objective&& objective) const -> Result {
     for (std::size_t i = 0; i < n; ++i) {
         pbest[i] = x[i];
         pbestf[i] = std::move(values[i]);
-        archive.insert(x[i], pbestf[i]);
+        if (!detail::has_nan(pbestf[i])) archive.insert(x[i], pbestf[i]);
     }
     const std::vector<Bound> bounds = space_.span();
     const std::size_t dims = bounds.size();
@@ -126,69 +138,76 @@ auto Mopso<S>::minimize(Objective&& objective) const -> Result {
     MopsoHistory history;
     std::vector<std::vector<double>> leaders;
     std::vector<double> new_velocity;
-    for (std::size_t t = 0; t < c.max_iter; ++t) {
-        const std::vector<double>& scores = archive.prune_and_scores();
-        const auto& members = archive.members();
-        const std::size_t count = members.size();
-        leaders.resize(count);
-        for (std::size_t m = 0; m < count; ++m)
-            leaders[m].assign(members[m].position.begin(), members[m].position.end());
-        if (c.record_history) {
-            Rows swarm;
-            swarm.reserve(n, n * dims);
-            for (const std::vector<double>& position : x) swarm.push_back(position);
-            history.swarm_history.push_back(std::move(swarm));
-            Rows front;
-            front.reserve(count, count == 0 ? 0 : count * members[0].objectives.size());
-            for (const ArchiveMember& member : members) front.push_back(member.objectives);
-            history.front_history.push_back(std::move(front));
-        }
-        if (n == 0) continue;
-        const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c.max_iter);
-        const double p = c.mutation_rate * frac;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t a = index_below(gen, count);
-            const std::uint64_t b = index_below(gen, count);
-            const std::size_t leader = scores[a] >= scores[b] ? a : b;
-
-            const VelocityContext context{x[i], v[i], pbest[i], leaders[leader], {}, t, c.max_iter};
-            new_velocity.resize(x[i].size());
-            velocity_->update_into(context, gen, new_velocity);
-            if (c.v_max) {
-                const double limit = *c.v_max;
-                for (double& u : new_velocity) {
-                    if (u > limit) u = limit;
-                    if (u < -limit) u = -limit;
-                }
+    try {
+        for (std::size_t t = 0; t < c.max_iter; ++t) {
+            const std::vector<double>& scores = archive.prune_and_scores();
+            const auto& members = archive.members();
+            const std::size_t count = members.size();
+            leaders.resize(count);
+            for (std::size_t m = 0; m < count; ++m)
+                leaders[m].assign(members[m].position.begin(), members[m].position.end());
+            if (c.record_history) {
+                Rows swarm;
+                swarm.reserve(n, n * dims);
+                for (const std::vector<double>& position : x) swarm.push_back(position);
+                history.swarm_history.push_back(std::move(swarm));
+                Rows front;
+                front.reserve(count, count == 0 ? 0 : count * members[0].objectives.size());
+                for (const ArchiveMember& member : members) front.push_back(member.objectives);
+                history.front_history.push_back(std::move(front));
             }
-            const std::size_t moved = std::min(x[i].size(), new_velocity.size());
-            for (std::size_t k = 0; k < moved; ++k) x[i][k] += new_velocity[k];
-            std::swap(v[i], new_velocity);
-            space_.enforce_bounds(x[i], v[i], c.boundary, gen);
+            if (n == 0) continue;
+            const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c.max_iter);
+            const double p = c.mutation_rate * frac;
+            for (std::size_t i = 0; i < n; ++i) {
+                std::span<const double> guide = pbest[i];
+                if (count > 0) {
+                    const std::uint64_t a = index_below(gen, count);
+                    const std::uint64_t b = index_below(gen, count);
+                    guide = leaders[scores[a] >= scores[b] ? a : b];
+                }
 
-            if (c.mutation_rate > 0 && dims > 0) {
-                const double r = uniform01(gen);
-                if (r < p) {
-                    const std::size_t k = index_below(gen, dims);
-                    const auto [low, high] = bounds[k];
-                    const double half = ((high - low) * frac) * 0.5;
-                    if (half > 0) {
-                        const double lower = detail::max_ignoring_nan(x[i][k] - half, low);
-                        const double upper = detail::min_ignoring_nan(x[i][k] + half, high);
-                        if (upper > lower) x[i][k] = uniform_in_inclusive(gen, lower, upper);
+                const VelocityContext context{x[i], v[i], pbest[i], guide, {}, t, c.max_iter};
+                new_velocity.resize(x[i].size());
+                velocity_->update_into(context, gen, new_velocity);
+                if (c.v_max) {
+                    const double limit = *c.v_max;
+                    for (double& u : new_velocity) {
+                        if (u > limit) u = limit;
+                        if (u < -limit) u = -limit;
                     }
                 }
-            }
+                const std::size_t moved = std::min(x[i].size(), new_velocity.size());
+                for (std::size_t k = 0; k < moved; ++k) x[i][k] += new_velocity[k];
+                std::swap(v[i], new_velocity);
+                space_.enforce_bounds(x[i], v[i], c.boundary, gen);
 
-            evaluate(x[i]);
-            const MutualDominance d = mutual_dominance(f, pbestf[i]);
-            const bool replace = d.first_dominates || (!d.second_dominates && coin_flip(gen));
-            if (replace) {
-                pbest[i].assign(x[i].begin(), x[i].end());
-                pbestf[i].assign(f.begin(), f.end());
+                if (c.mutation_rate > 0 && dims > 0) {
+                    const double r = uniform01(gen);
+                    if (r < p) {
+                        const std::size_t k = index_below(gen, dims);
+                        const auto [low, high] = bounds[k];
+                        const double half = ((high - low) * frac) * 0.5;
+                        if (half > 0) {
+                            const double lower = detail::max_ignoring_nan(x[i][k] - half, low);
+                            const double upper = detail::min_ignoring_nan(x[i][k] + half, high);
+                            if (upper > lower) x[i][k] = uniform_in_inclusive(gen, lower, upper);
+                        }
+                    }
+                }
+
+                evaluate(x[i]);
+                const MutualDominance d = mutual_dominance(f, pbestf[i]);
+                const bool replace = d.first_dominates || (!d.second_dominates && coin_flip(gen));
+                if (replace) {
+                    pbest[i].assign(x[i].begin(), x[i].end());
+                    pbestf[i].assign(f.begin(), f.end());
+                }
+                if (!detail::has_nan(f)) archive.insert(x[i], f);
             }
-            archive.insert(x[i], f);
         }
+    } catch (const StopRun&) {
+        // The front so far: every offer to the archive so far is complete.
     }
     archive.prune_and_scores();
 

@@ -21,6 +21,7 @@
 #include <span>
 #include <vector>
 
+#include "kestrelopt/interrupt.hpp"
 #include "kestrelopt/mopso/sort_keys.hpp"
 
 namespace kestrelopt {
@@ -94,9 +95,13 @@ double wfg(std::span<const ObjectiveVector> points, std::span<const double> refe
 
 // Hypervolume of any set: points with exactly |reference| values, strictly below the
 // reference in every objective, reduced to their non-dominated set. -0.0 when none remain.
-double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference);
-// The same for points viewed in place, for callers that hold them in one buffer.
-double hypervolume(std::span<const ObjectiveView> points, std::span<const double> reference);
+double hypervolume(std::span<const ObjectiveVector> points, std::span<const double> reference,
+                   WorkObserver* observer = nullptr);
+// The same for points viewed in place, for callers that hold them in one buffer. An
+// observer (in either form) hears of the work as it goes, one unit per point handled, and
+// may throw to abandon the computation.
+double hypervolume(std::span<const ObjectiveView> points, std::span<const double> reference,
+                   WorkObserver* observer = nullptr);
 
 // Buffer-reusing forms for callers that recompute the same quantities often (the archive):
 // the points are viewed in place and, once the buffers have grown, nothing is allocated.
