@@ -207,6 +207,7 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             std::vector<double> max_spread = resolve_max_spread(a.object(kMaxSpread), pairs.size());
             PsoConfig config = swarm_config<P>(a);
             config.boundary = BoundaryMode::Clamp;  // the grey space projects instead
+            config.record_swarm = false;            // a GreyResult has no trace of positions
             auto velocity = velocity_rule<P>(a);
             auto topology = build_topology(a.text(kTopology), config.n_particles, config.seed);
             GreySpace space(std::move(pairs), std::move(max_spread));

@@ -8,7 +8,8 @@
 
 Exit codes: 0 on success, 1 when the run itself fails (an optional package missing, an
 internal error, a plot that cannot be saved, output to a pipe closed by its reader), 2 for
-bad arguments or an unknown benchmark, 130 when interrupted.
+bad arguments, an unknown benchmark or a swarm larger than the machine's memory, 130 when
+interrupted (Ctrl-C during a run first prints the best point found so far).
 """
 
 from __future__ import annotations
@@ -20,7 +21,7 @@ import os
 import re
 import sys
 import time
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Dict, List, NoReturn, Optional, Sequence, Tuple
 
 __all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS"]
 
@@ -162,10 +163,45 @@ def _fail(parser: argparse.ArgumentParser, message: str, code: int) -> int:
     return code
 
 
+class _Interrupted(Exception):
+    """A run stopped by Ctrl-C, with what it had found."""
+
+    def __init__(self, result: Any, curve: List[float]) -> None:
+        super().__init__()
+        self.result = result
+        self.curve = curve
+
+
+# Each particle holds a position, a velocity and a best position, plus the engine's own
+# working copies: about this many numbers of 8 bytes per coordinate of the swarm.
+_NUMBERS_PER_COORDINATE = 5
+
+
+def _physical_memory() -> Optional[int]:
+    try:
+        return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    except (ValueError, OSError, AttributeError):
+        return None
+
+
+def _swarm_too_large(args: argparse.Namespace) -> Optional[str]:
+    """Why the swarm cannot fit in this machine's memory, or None when it can."""
+    available = _physical_memory()
+    needed = args.dim * args.n_particles * _NUMBERS_PER_COORDINATE * 8
+    if available is None or needed <= available:
+        return None
+    return (f"--dim {args.dim} with --n-particles {args.n_particles} needs about "
+            f"{needed / 2**30:.3g} GiB for the swarm, more than this machine's "
+            f"{available / 2**30:.3g} GiB")
+
+
 def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     import kestrelopt
 
     name = args.benchmark
+    too_large = _swarm_too_large(args)
+    if too_large is not None:
+        return _fail(parser, too_large, 2)
     grey = name in GREY_BENCHMARKS
     if grey:
         refused = (("--bounds-handling", args.bounds_handling), ("--progress", args.progress))
@@ -193,10 +229,13 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             return 1
 
     start = time.perf_counter()
+    interrupted = False
     try:
         result, curve = (_run_grey if grey else _run_real)(kestrelopt, args, [(low, high)] * args.dim)
     except KeyError as error:
         return _unknown_benchmark(parser, error)
+    except _Interrupted as stop:
+        result, curve, interrupted = stop.result, stop.curve, True
     elapsed = time.perf_counter() - start
 
     # The result is printed before the plot is saved, so a plot that cannot be written
@@ -234,6 +273,10 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         print(f"evaluations   {result.evaluations}")
         print(f"stop reason   {result.stop_reason}")
         print(f"time          {elapsed:.3f} s")
+    if interrupted:
+        sys.stdout.flush()
+        print("kestrelopt: interrupted", file=sys.stderr)
+        return 130
     if args.plot is None:
         return 0
     sys.stdout.flush()
@@ -266,12 +309,23 @@ def _run_real(
     # The recorder gives the convergence curve without keeping the swarm's history.
     recorder = Recorder()
     callback = chain(bar, recorder)
-    with callback:
-        result = kestrelopt.minimize(
-            args.benchmark, bounds, bounds_handling=args.bounds_handling or "clamp",
-            record_history=False, callback=callback, **_search_options(args),
-        )
+    try:
+        with callback:
+            result = kestrelopt.minimize(
+                args.benchmark, bounds, bounds_handling=args.bounds_handling or "clamp",
+                record_history=False, callback=callback, **_search_options(args),
+            )
+    except KeyboardInterrupt as interrupt:
+        _raise_partial(interrupt, list(recorder.best_values))
     return result, list(recorder.best_values)
+
+
+def _raise_partial(interrupt: KeyboardInterrupt, curve: Optional[List[float]]) -> NoReturn:
+    """Re-raises an interrupt as _Interrupted when it carries the run's result so far."""
+    partial = getattr(interrupt, "partial_result", None)
+    if partial is None:
+        raise interrupt
+    raise _Interrupted(partial, list(partial.convergence) if curve is None else curve) from None
 
 
 def _run_grey(
@@ -281,9 +335,12 @@ def _run_grey(
     max_spread = args.max_spread
     if max_spread is None:
         max_spread = kestrelopt.grey_benchmark_info(args.benchmark)[1]
-    result = kestrelopt.minimize_grey(
-        args.benchmark, bounds, max_spread=max_spread, **_search_options(args)
-    )
+    try:
+        result = kestrelopt.minimize_grey(
+            args.benchmark, bounds, max_spread=max_spread, **_search_options(args)
+        )
+    except KeyboardInterrupt as interrupt:
+        _raise_partial(interrupt, None)
     return result, list(result.convergence)
 
 

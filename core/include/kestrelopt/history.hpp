@@ -118,6 +118,9 @@ struct PsoConfig {
     std::optional<double> target;
     std::optional<Duration> max_time;
     bool record_history = true;
+    // With record_history, whether the positions are recorded too (a caller that keeps
+    // only the convergence curve saves their memory).
+    bool record_swarm = true;
     BoundaryMode boundary = BoundaryMode::Clamp;
 };
 

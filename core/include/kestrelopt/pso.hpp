@@ -132,7 +132,7 @@ struct Pso<S>::Run {
     }
 
     void record_positions() {
-        if (!engine.config_.record_history) return;
+        if (!engine.config_.record_history || !engine.config_.record_swarm) return;
         Rows snapshot;
         snapshot.reserve(particles.size(),
                          particles.empty() ? 0 : particles.size() * particles[0].position.size());
