@@ -1,0 +1,106 @@
+"""How fast runs answer: Ctrl-C latency per kind of run, and the time a run takes to raise
+an objective's first exception.
+
+Each Ctrl-C case starts a child process that runs for far longer than we wait, sends it
+SIGINT after one second and times, from this process, how long the KeyboardInterrupt
+takes to reach the child's caller (target: at most 0.1 s). Prints the median and the worst
+of several trials per kind.
+"""
+
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+import kestrelopt as pso
+
+TRIALS = 5
+
+LONG_RUNS = {
+    "minimize, native benchmark": 'pso.minimize("rastrigin", (-5.12, 5.12), dim=300, '
+                                  "n_particles=50, max_iter=10**9, record_history=False)",
+    "minimize, Python objective": "pso.minimize(lambda x: sum(v * v for v in x), (-5, 5), "
+                                  "dim=20, max_iter=10**9, record_history=False)",
+    "minimize, builtin objective (sum)": "pso.minimize(sum, (-5, 5), dim=20, max_iter=10**9, "
+                                         "record_history=False)",
+    "minimize, vectorized": "pso.minimize(lambda X: (X ** 2).sum(axis=1), (-5, 5), dim=20, "
+                            "vectorized=True, max_iter=10**9, record_history=False)",
+    "minimize_multi": "pso.minimize_multi(lambda x: [x[0], 1 - x[0] + sum(x)], (0, 1), dim=10, "
+                      "max_iter=10**9, record_history=False)",
+    "minimize_grey, native benchmark": 'pso.minimize_grey("grey_sphere", (-5, 5), dim=300, '
+                                       "max_iter=10**9, record_history=False)",
+    "minimize_grey, Python objective": "pso.minimize_grey(lambda g: sum(a * a + b * b for a, b "
+                                       "in g), (-5, 5), dim=5, max_iter=10**9, "
+                                       "record_history=False)",
+    "hypervolume, 200 points x 8 objectives": "pso.hypervolume(FRONT, [1.1] * 8)",
+}
+
+CHILD = """
+import numpy as np
+import kestrelopt as pso
+rng = np.random.default_rng(0)
+X = rng.random((200, 8))
+FRONT = (X / np.linalg.norm(X, axis=1)[:, None]).tolist()
+print("ready", flush=True)
+try:
+    {call}
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+"""
+
+
+def ctrl_c_latency(call):
+    child = subprocess.Popen([sys.executable, "-c", CHILD.format(call=call)],
+                             stdout=subprocess.PIPE, text=True,
+                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    try:
+        child.stdout.readline()
+        time.sleep(1.0)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        line = child.stdout.readline()
+        latency = time.monotonic() - sent
+        child.wait(timeout=60)
+    finally:
+        child.kill()
+    return latency if line.startswith("interrupted") else float("nan")
+
+
+def failing(*args):
+    raise ValueError("first call fails")
+
+
+ERROR_RUNS = {
+    "minimize, sequential": lambda: pso.minimize(failing, (-5, 5), dim=1000, max_iter=20000),
+    "minimize, vectorized": lambda: pso.minimize(failing, (-5, 5), dim=1000, max_iter=20000,
+                                                 vectorized=True),
+    "minimize_multi": lambda: pso.minimize_multi(failing, (-5, 5), dim=1000, max_iter=20000),
+    "minimize_grey": lambda: pso.minimize_grey(failing, (-5, 5), dim=1000, max_iter=20000),
+}
+
+
+def error_latency(run):
+    start = time.perf_counter()
+    try:
+        run()
+    except ValueError:
+        return time.perf_counter() - start
+    return float("nan")
+
+
+def main():
+    print(f"Ctrl-C latency ({TRIALS} trials each; target <= 100 ms)")
+    for name, call in LONG_RUNS.items():
+        times = [ctrl_c_latency(call) for _ in range(TRIALS)]
+        print(f"  {name:<42} median {statistics.median(times) * 1e3:6.1f} ms, "
+              f"worst {max(times) * 1e3:6.1f} ms")
+    print("objective failing at its first call, dim 1000, max_iter 20000 (best of 5)")
+    for name, run in ERROR_RUNS.items():
+        best = min(error_latency(run) for _ in range(5))
+        print(f"  {name:<42} {best * 1e3:8.3f} ms")
+
+
+if __name__ == "__main__":
+    main()
