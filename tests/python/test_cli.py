@@ -2,9 +2,12 @@
 
 import io
 import json
+import math
 import os
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -187,6 +190,35 @@ def test_interrupt_exits_130(monkeypatch, capsys):
     monkeypatch.setattr(pso, "minimize", interrupted)
     code, _, err = run_cli(capsys, "run", "sphere", "--dim", "2")
     assert code == 130 and "interrupted" in err
+
+
+@pytest.mark.parametrize("option", ["--dim", "--n-particles"])
+def test_a_swarm_larger_than_memory_is_a_usage_error(capsys, option):
+    argv = ["run", "sphere", "--dim", "3", option, str(10**12)]
+    code, out, err = run_cli(capsys, *argv)
+    assert code == 2 and out == ""
+    assert err.startswith("usage: kestrelopt run")
+    assert "GiB for the swarm, more than this machine's" in err
+
+
+@pytest.mark.parametrize("name", ["rastrigin", "grey_sphere"])
+def test_ctrl_c_prints_the_best_point_so_far_and_exits_130(name):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.Popen([sys.executable, "-m", "kestrelopt", "run", name, "--dim", "50",
+                              "--max-iter", str(10**9), "--seed", "3"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    try:
+        time.sleep(2.0)  # well past start-up: the run is going
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    assert child.returncode == 130, err
+    fields = {line[:14].strip(): line[14:] for line in out.splitlines()}
+    assert fields["stop reason"] == "interrupted"
+    assert float(fields["best value"]) < math.inf
+    assert fields["best position"].startswith("[")
+    assert err.endswith("kestrelopt: interrupted\n")
 
 
 def test_python_dash_m_entry_point():

@@ -4,12 +4,10 @@ module's functions and PanicException pickle by reference.
 
 The time bounds here only catch hangs: each is several times the latency a run shows."""
 
+import importlib.util
 import math
-import os
+import pathlib
 import pickle
-import signal
-import subprocess
-import sys
 import threading
 import time
 from concurrent.futures import ProcessPoolExecutor
@@ -19,73 +17,29 @@ import pytest
 import kestrelopt as pso
 from conftest import FailOn, assert_same_result, panic_type
 
-# Child programs: set-up, then the call that runs for far longer than the test waits.
-LONG_RUNS = {
-    "native benchmark": 'pso.minimize("rastrigin", (-5.12, 5.12), dim=300, n_particles=50, '
-                        "max_iter=10**9, record_history=False)",
-    "Python objective": "pso.minimize(lambda x: sum(v * v for v in x), (-5, 5), dim=20, "
-                        "max_iter=10**9, record_history=False)",
-    # A C function runs no bytecode, so only the module's own check can see the signal.
-    "builtin objective": "pso.minimize(sum, (-5, 5), dim=20, max_iter=10**9, record_history=False)",
-    "callback": 'pso.minimize("sphere", (-5, 5), dim=20, max_iter=10**9, record_history=False, '
-                "callback=lambda i, best: None)",
-    "vectorized": "pso.minimize(lambda X: (X ** 2).sum(axis=1), (-5, 5), dim=20, vectorized=True, "
-                  "max_iter=10**9, record_history=False)",
-    "multi-objective": "pso.minimize_multi(lambda x: [x[0], 1 - x[0] + sum(x)], (0, 1), dim=10, "
-                       "max_iter=10**9, record_history=False)",
-    "native grey": 'pso.minimize_grey("grey_sphere", (-5, 5), dim=300, max_iter=10**9, '
-                   "record_history=False)",
-    "Python grey": "pso.minimize_grey(lambda g: sum(a * a + b * b for a, b in g), (-5, 5), dim=5, "
-                   "max_iter=10**9, record_history=False)",
-    # Eight objectives, 200 points: about 90 s of exact hypervolume.
-    "hypervolume": "pso.hypervolume(FRONT, [1.1] * 8)",
-}
-
-CHILD = """
-import sys, time
-import numpy as np
-import kestrelopt as pso
-rng = np.random.default_rng(0)
-X = rng.random((200, 8))
-FRONT = (X / np.linalg.norm(X, axis=1)[:, None]).tolist()
-print("ready", flush=True)
-try:
-    {call}
-except KeyboardInterrupt as interrupt:
-    partial = getattr(interrupt, "partial_result", None)
-    reason = getattr(partial, "stop_reason", None) if partial is not None else None
-    print("interrupted", type(partial).__name__, reason, flush=True)
-    sys.exit(0)
-print("finished", flush=True)
-"""
+def bench_module(name):
+    """A script of bench/ (beside tests/), loaded as a module."""
+    path = pathlib.Path(__file__).resolve().parents[2] / "bench" / f"{name}.py"
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
-def child_env():
-    return dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+# The kinds of long run whose Ctrl-C latency the benchmark measures.
+INTERRUPTS = bench_module("bench_interrupts")
 
 
-@pytest.mark.parametrize("kind", list(LONG_RUNS))
+@pytest.mark.parametrize("kind", list(INTERRUPTS.LONG_RUNS))
 def test_ctrl_c_reaches_the_caller_at_once(kind):
-    child = subprocess.Popen([sys.executable, "-c", CHILD.format(call=LONG_RUNS[kind])],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             env=child_env())
-    try:
-        assert child.stdout.readline() == "ready\n"
-        time.sleep(1.0)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        line = child.stdout.readline()
-        latency = time.monotonic() - sent
-        child.wait(timeout=60)
-    finally:
-        child.kill()
-    stderr = child.stderr.read()
+    latency, line, stderr = INTERRUPTS.interrupt_run(INTERRUPTS.LONG_RUNS[kind])
     assert line.startswith("interrupted"), (line, stderr)
-    assert latency < 0.5, latency  # measured: a few ms
+    assert latency < 0.5, latency  # measured: under 10 ms
     assert stderr == ""  # the handler's exception is raised as it is, nothing printed
-    expected = {"hypervolume": "NoneType None", "multi-objective": "ParetoFront None",
-                "native grey": "GreyResult interrupted", "Python grey": "GreyResult interrupted"}
-    assert line.split(maxsplit=1)[1].strip() == expected.get(kind, "PsoResult interrupted")
+    partial = {"hypervolume": "NoneType None", "minimize_multi": "ParetoFront None",
+               "minimize_grey": "GreyResult interrupted"}.get(kind.split(",")[0],
+                                                              "PsoResult interrupted")
+    assert line.split(maxsplit=1)[1].strip() == partial
 
 
 def raising():
@@ -99,16 +53,11 @@ def raising():
     return objective, error, calls
 
 
-@pytest.mark.parametrize("mode", ["sequential", "vectorized", "multi", "grey"])
+@pytest.mark.parametrize("mode", ["minimize, sequential", "minimize, vectorized", "minimize_multi",
+                                  "minimize_grey"])
 def test_a_failing_objective_ends_the_run_at_once(mode):
     objective, error, calls = raising()
-    run = {
-        "sequential": lambda: pso.minimize(objective, (-5, 5), dim=1000, max_iter=20000),
-        "vectorized": lambda: pso.minimize(objective, (-5, 5), dim=1000, max_iter=20000,
-                                           vectorized=True),
-        "multi": lambda: pso.minimize_multi(objective, (-5, 5), dim=1000, max_iter=20000),
-        "grey": lambda: pso.minimize_grey(objective, (-5, 5), dim=1000, max_iter=20000),
-    }[mode]
+    run = INTERRUPTS.error_runs(objective)[mode]
     start = time.monotonic()
     with pytest.raises(ValueError) as info:
         run()
