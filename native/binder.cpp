@@ -171,6 +171,31 @@ bool convert(const Param& param, PyObject* given, Value& out) {
             out = std::move(value);
             return true;
         }
+        case Kind::FloatOrList: {
+            // A 0-d NumPy array passes the sequence check but reads as one float.
+            if (!PyUnicode_Check(given) && PySequence_Check(given)) {
+                std::vector<double> values;
+                if (to_double_list(given, values)) {
+                    out = std::move(values);
+                    return true;
+                }
+                if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+                FetchedError error = fetch_error(false);
+                double value = 0.0;
+                if (to_double(given, value)) {
+                    out = value;
+                    return true;
+                }
+                // The sequence reading's error says more than the float conversion's.
+                PyErr_Restore(error.type.release(), error.value.release(),
+                              error.traceback.release());
+                return false;
+            }
+            double value = 0.0;
+            if (!to_double(given, value)) return false;
+            out = value;
+            return true;
+        }
         case Kind::FloatRows: {
             FloatRows value;
             if (!to_double_rows(given, value)) return false;

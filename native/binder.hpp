@@ -23,15 +23,16 @@
 namespace kestrelopt::native {
 
 enum class Kind : std::uint8_t {
-    Object,      // kept as given
-    Boolean,     // bool or NumPy boolean
-    Count,       // unsigned 64-bit, through the index protocol
-    Float,       // the interpreter's float conversion
-    Text,        // str, read as UTF-8
-    FloatList,   // non-str sequence of floats
-    FloatRows,   // non-str sequence of non-str sequences of floats, stored flat
-    TextList,    // non-str sequence of str
-    ObjectList,  // non-str sequence of anything
+    Object,       // kept as given
+    Boolean,      // bool or NumPy boolean
+    Count,        // unsigned 64-bit, through the index protocol
+    Float,        // the interpreter's float conversion
+    Text,         // str, read as UTF-8
+    FloatList,    // non-str sequence of floats
+    FloatOrList,  // a float, or a non-str sequence of floats
+    FloatRows,    // non-str sequence of non-str sequences of floats, stored flat
+    TextList,     // non-str sequence of str
+    ObjectList,   // non-str sequence of anything
 };
 
 struct Param {
@@ -110,6 +111,13 @@ class Arguments {
     std::vector<PyRef> take_objects(std::size_t i);
     std::vector<std::string> take_texts(std::size_t i);
     std::vector<double> take_floats(std::size_t i);
+    // Of a FloatOrList argument: whether it was given as a sequence, and that sequence.
+    bool holds_floats(std::size_t i) const {
+        return std::holds_alternative<std::vector<double>>(values_[i]);
+    }
+    const std::vector<double>& floats(std::size_t i) const {
+        return std::get<std::vector<double>>(values_[i]);
+    }
     FloatRows take_float_rows(std::size_t i);
 
   private:

@@ -2,6 +2,8 @@
 
 #include <Python.h>
 
+#include <cmath>
+
 #include "kestrelopt/spaces/rounding.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
@@ -37,26 +39,48 @@ BoundaryMode build_boundary(const std::string& name) {
     unknown("bounds_handling", name, "clamp, reflect, wrap, reinit");
 }
 
-std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2) {
+std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2,
+                                         std::optional<double> w_end) {
     // Strict, and false for a NaN sum.
     const bool phi_ok = c1 + c2 > 4.0;
-    if (name == "inertia") return std::make_unique<InertiaVelocity>(w, c1, c2);
-    if (name == "constriction") {
-        if (phi_ok) return std::make_unique<ConstrictionVelocity>(c1, c2);
-        return std::make_unique<ConstrictionVelocity>(kFallbackCoefficient, kFallbackCoefficient);
-    }
-    if (name == "fips") return std::make_unique<FipsVelocity>(phi_ok ? c1 + c2 : kFallbackPhi);
-    unknown("variant", name, "inertia, constriction, fips");
+    std::unique_ptr<Velocity> rule;
+    if (name == "inertia")
+        rule = std::make_unique<InertiaVelocity>(w, c1, c2, w_end);
+    else if (name == "constriction" && phi_ok)
+        rule = std::make_unique<ConstrictionVelocity>(c1, c2);
+    else if (name == "constriction")
+        rule = std::make_unique<ConstrictionVelocity>(kFallbackCoefficient, kFallbackCoefficient);
+    else if (name == "fips")
+        rule = std::make_unique<FipsVelocity>(phi_ok ? c1 + c2 : kFallbackPhi);
+    else
+        unknown("variant", name, "inertia, constriction, fips");
+    if (w_end && name != "inertia")
+        raise(PyExc_ValueError, "w_end applies only to velocity='inertia' (got velocity='" + name +
+                                    "'); the other rules have no inertia weight");
+    if (w_end && !std::isfinite(*w_end))
+        raise(PyExc_ValueError, "w_end must be a finite value (or None for a constant w)");
+    return rule;
 }
 
 std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t n_particles,
-                                         std::optional<std::uint64_t> seed) {
-    if (name == "global") return std::make_unique<GlobalBest>();
-    if (name == "ring") return std::make_unique<Ring>(Ring::lbest());
-    if (name == "vonneumann" || name == "von_neumann")
-        return std::make_unique<VonNeumann>(VonNeumann::square_for(n_particles));
-    if (name == "random") return std::make_unique<Random>(kRandomInformants, seed.value_or(0));
-    unknown("topology", name, "global, ring, vonneumann, random");
+                                         std::optional<std::uint64_t> seed,
+                                         std::uint64_t ring_neighbors) {
+    std::unique_ptr<Topology> topology;
+    if (name == "global")
+        topology = std::make_unique<GlobalBest>();
+    else if (name == "ring")
+        topology = std::make_unique<Ring>(ring_neighbors);
+    else if (name == "vonneumann" || name == "von_neumann")
+        topology = std::make_unique<VonNeumann>(VonNeumann::square_for(n_particles));
+    else if (name == "random")
+        topology = std::make_unique<Random>(kRandomInformants, seed.value_or(0));
+    else
+        unknown("topology", name, "global, ring, vonneumann, random");
+    if (ring_neighbors == 0) raise(PyExc_ValueError, "ring_neighbors must be >= 1");
+    if (ring_neighbors != 1 && name != "ring")
+        raise(PyExc_ValueError,
+              "ring_neighbors applies only to topology='ring' (got topology='" + name + "')");
+    return topology;
 }
 
 std::vector<VarType> build_var_types(const std::vector<std::string>& names) {

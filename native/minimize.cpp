@@ -1,4 +1,4 @@
-// minimize: binding of its 28 parameters, bounds, validation in a fixed order, the choice
+// minimize: binding of its 32 parameters, bounds, validation in a fixed order, the choice
 // of the search space, then the hand-over to run.
 #include <optional>
 #include <string>
@@ -48,6 +48,10 @@ enum P : std::size_t {
     kDim,
     kEqualityConstraints,
     kRepair,
+    kWEnd,
+    kVMaxFraction,
+    kRingNeighbors,
+    kArrayInput,
 };
 
 constexpr Param kParams[] = {
@@ -63,7 +67,7 @@ constexpr Param kParams[] = {
     text("topology", "global"),
     optional("seed", Kind::Count),
     flag("record_history", true),
-    optional("v_max", Kind::Float),
+    optional("v_max", Kind::FloatOrList),
     count("patience", 0),
     real("tol", 0.0),
     optional("constraints", Kind::ObjectList),
@@ -79,8 +83,12 @@ constexpr Param kParams[] = {
     optional("dim", Kind::Count),
     optional("equality_constraints", Kind::ObjectList),
     optional("repair", Kind::Object),
+    optional("w_end", Kind::Float),
+    optional("v_max_fraction", Kind::Float),
+    count("ring_neighbors", 1),
+    flag("array_input", false),
 };
-static_assert(std::size(kParams) == kRepair + 1);
+static_assert(std::size(kParams) == kArrayInput + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
 
@@ -91,11 +99,11 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
 
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             RunRequest request;
-            request.config = swarm_config<P>(a);
+            VelocityLimits limits;
+            request.config = swarm_config<P>(a, limits, pairs.size(), kDimensions);
             request.config.boundary = build_boundary(a.text(kBoundsHandling));
-            auto velocity = velocity_rule<P>(a);
-            auto topology =
-                build_topology(a.text(kTopology), request.config.n_particles, request.config.seed);
+            auto velocity = velocity_rule<P>(a, a.optional_real(kWEnd));
+            auto topology = topology_of<P>(a, request.config);
 
             PyObject* objective = a.object(kObjective);
             request.constraints = a.take_objects(kConstraints);
@@ -114,6 +122,7 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             request.penalty = a.real(kPenalty);
             request.callback = a.object(kCallback);
             request.vectorized = a.boolean(kVectorized);
+            request.array_input = a.boolean(kArrayInput);
 
             std::optional<std::vector<VarType>> types;
             if (a.present(kVarTypes)) {
@@ -127,8 +136,10 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
                               a.boolean(kInteger),
                               [&](auto space) {
-                                  return run(std::move(space), std::move(velocity),
-                                             std::move(topology), request);
+                                  auto rule = limit_velocity(std::move(velocity), limits,
+                                                             space.span(), kDimensions);
+                                  return run(std::move(space), std::move(rule), std::move(topology),
+                                             request);
                               })
                 .release();
         },

@@ -44,7 +44,7 @@ struct AdapterState {
     PyObject* repair = nullptr;
     PyObject* callback = nullptr;
     double penalty = 0.0;
-    bool integer_lists = false;  // candidate lists of ints (integer space)
+    CandidateForm form = CandidateForm::Floats;
     PendingError pending;
     RunWatch watch{pending};  // after pending, which it refers to
 };
@@ -62,11 +62,9 @@ class CandidateAdapter {
         }
         state_.watch.tick(kPythonCallWork + x.size());
         if (state_.repair == nullptr) return evaluate(x);
-        PyRef original(candidate_list(x, state_.integer_lists));
-        if (!original) failed();
-        PyRef repaired(PyObject_CallFunctionObjArgs(state_.repair, original.get(), nullptr));
-        original.reset();
-        if (!repaired || !to_double_list(repaired.get(), point_)) failed();
+        if (!repair_args_.prepare(x, state_.form)) failed();
+        PyRef repaired(repair_args_.call(state_.repair));
+        if (!repaired || !to_point(repaired.get(), point_, state_.form)) failed();
         repaired.reset();
         if (point_.size() != x.size()) {
             set_repair_length_error(point_.size(), x.size());
@@ -90,7 +88,7 @@ class CandidateAdapter {
     // The objective and the constraints on the candidate list of one point.
     template <class Value>
     double evaluate(std::span<const Value> point) {
-        if (!args_.prepare(point, state_.integer_lists)) failed();
+        if (!args_.prepare(point, state_.form)) failed();
         double value = 0.0;
         if (!call_for_double(state_.objective, value)) failed();
         double penalty_sum = 0.0;
@@ -115,7 +113,8 @@ class CandidateAdapter {
 
     AdapterState& state_;
     std::vector<double> point_;  // reused: repaired point, or integers as doubles
-    CandidateArgs args_;
+    CandidateArgs args_;         // of the objective and the constraints
+    CandidateArgs repair_args_;
 };
 
 // The per-iteration callback; true continues the run.
@@ -179,11 +178,8 @@ class BatchAdapter {
             for (std::size_t d = 0; d < cols; ++d)
                 buffer[j * cols + d] = d < row.size() ? static_cast<double>(row[d]) : 0.0;
         }
-        try {
-            return numpy::matrix_over(buffer, rows, cols);
-        } catch (const PythonError&) {
-            return PyRef();
-        }
+        const std::size_t shape[2] = {rows, cols};
+        return numpy::array_over(buffer, shape, numpy::Access::Writeable);
     }
 
     AdapterState& state_;

@@ -1,15 +1,17 @@
-// minimize_grey: binding of its 20 parameters, the checks in their fixed order, the grey
+// minimize_grey: binding of its 24 parameters, the checks in their fixed order, the grey
 // space, and a sequential run on a native grey benchmark or on a Python callable that
-// receives each candidate as a list of pairs.
+// receives each candidate as a list of pairs (or, with array input, an (n, 2) array).
 #include <limits>
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "binder.hpp"
 #include "bounds.hpp"
+#include "candidate_list.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"
@@ -48,6 +50,10 @@ enum P : std::size_t {
     kTarget,
     kMaxTime,
     kDim,
+    kWEnd,
+    kVMaxFraction,
+    kRingNeighbors,
+    kArrayInput,
 };
 
 constexpr Param kParams[] = {
@@ -64,15 +70,19 @@ constexpr Param kParams[] = {
     text("topology", "global"),
     optional("seed", Kind::Count),
     flag("record_history", true),
-    optional("v_max", Kind::Float),
+    optional("v_max", Kind::FloatOrList),
     count("patience", 0),
     real("tol", 0.0),
     optional("max_evals", Kind::Count),
     optional("target", Kind::Float),
     optional("max_time", Kind::Float),
     optional("dim", Kind::Count),
+    optional("w_end", Kind::Float),
+    optional("v_max_fraction", Kind::Float),
+    count("ring_neighbors", 1),
+    flag("array_input", false),
 };
-static_assert(std::size(kParams) == kDim + 1);
+static_assert(std::size(kParams) == kArrayInput + 1);
 
 constexpr Signature kSignature{"minimize_grey()", kParams};
 
@@ -126,8 +136,12 @@ PyObject* float_pair(double a, double b) {
 class GreyObjective {
   public:
     GreyObjective(benchmarks::GreyFunction native, PyObject* callable,
-                  Representation representation, RunWatch& watch)
-        : native_(native), callable_(callable), representation_(representation), watch_(watch) {}
+                  Representation representation, bool array_input, RunWatch& watch)
+        : native_(native),
+          callable_(callable),
+          representation_(representation),
+          array_input_(array_input),
+          watch_(watch) {}
 
     // The first failure ends the run (the watch parks it), so Python is not called again.
     double operator()(std::span<const Grey> greys) {
@@ -136,20 +150,30 @@ class GreyObjective {
             return native_(greys);
         }
         watch_.tick(kPythonCallWork + greys.size());
-        PyRef candidate = next_list(greys);
-        if (!candidate) watch_.stop();
-        PyRef answer(PyObject_CallFunctionObjArgs(callable_, candidate.get(), nullptr));
-        spare_ = std::move(candidate);
+        PyRef answer;
+        if (array_input_) {
+            const auto fill = [&](double* out) {
+                for (std::size_t i = 0; i < greys.size(); ++i)
+                    std::tie(out[2 * i], out[2 * i + 1]) = pair_values(greys[i]);
+            };
+            if (!args_.prepare_array(ArrayShape::pairs(greys.size()), fill)) watch_.stop();
+            answer.reset(args_.call(callable_));
+        } else {
+            PyRef candidate = next_list(greys);
+            if (!candidate) watch_.stop();
+            answer.reset(PyObject_CallFunctionObjArgs(callable_, candidate.get(), nullptr));
+            spare_ = std::move(candidate);
+        }
         double value = 0.0;
         if (!answer || !to_double(answer.get(), value)) watch_.stop();
         return value;
     }
 
   private:
-    PyObject* pair_of(const Grey& g) const {
+    std::pair<double, double> pair_values(const Grey& g) const {
         if (representation_ == Representation::Interval)
-            return float_pair(g.center - g.spread, g.center + g.spread);
-        return float_pair(g.center, g.spread);
+            return {g.center - g.spread, g.center + g.spread};
+        return {g.center, g.spread};
     }
 
     // The list of pairs for one evaluation. The previous list is refilled when nothing but
@@ -165,7 +189,8 @@ class GreyObjective {
         spare_.reset();
         if (!list) return list;
         for (Py_ssize_t i = 0; i < size; ++i) {
-            PyObject* pair = pair_of(greys[static_cast<std::size_t>(i)]);
+            const auto [a, b] = pair_values(greys[static_cast<std::size_t>(i)]);
+            PyObject* pair = float_pair(a, b);
             if (pair == nullptr) return PyRef();
             PyList_SetItem(list.get(), i, pair);  // steals; drops the previous pair
         }
@@ -175,8 +200,10 @@ class GreyObjective {
     benchmarks::GreyFunction native_;
     PyObject* callable_;  // borrowed; unused with a native benchmark
     Representation representation_;
+    bool array_input_;  // an (n, 2) array per candidate instead of a list of pairs
     RunWatch& watch_;
     PyRef spare_;  // the previous candidate list
+    CandidateArgs args_;
 };
 
 PyGreyResult to_grey_result(PsoResult<Grey>&& result) {
@@ -205,12 +232,14 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             const Representation representation = parse_representation(a.text(kRepresentation));
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             std::vector<double> max_spread = resolve_max_spread(a.object(kMaxSpread), pairs.size());
-            PsoConfig config = swarm_config<P>(a);
+            VelocityLimits limits;
+            PsoConfig config = swarm_config<P>(a, limits, pairs.size(), kGreyVariables);
             config.boundary = BoundaryMode::Clamp;  // the grey space projects instead
             config.record_swarm = false;            // a GreyResult has no trace of positions
-            auto velocity = velocity_rule<P>(a);
-            auto topology = build_topology(a.text(kTopology), config.n_particles, config.seed);
+            auto velocity = velocity_rule<P>(a, a.optional_real(kWEnd));
+            auto topology = topology_of<P>(a, config);
             GreySpace space(std::move(pairs), std::move(max_spread));
+            velocity = limit_velocity(std::move(velocity), limits, space.span(), kGreyVariables);
 
             PyObject* objective = a.object(kObjective);
             benchmarks::GreyFunction native = nullptr;
@@ -223,12 +252,14 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
 
             const Pso<GreySpace> engine(config, std::move(space), std::move(velocity),
                                         std::move(topology));
+            const bool array_input = a.boolean(kArrayInput) && native == nullptr;
+            if (array_input) numpy::load_api();
             PendingError failure;
             RunWatch watch(failure);
             // A native benchmark needs no Python until a signal check asks for it.
             std::optional<PsoResult<Grey>> result = run_watched(watch, native != nullptr, [&] {
                 return engine.run_sequential(
-                    GreyObjective(native, objective, representation, watch));
+                    GreyObjective(native, objective, representation, array_input, watch));
             });
             const auto to_python = [](PsoResult<Grey>&& done) {
                 return make_result(to_grey_result(std::move(done)));

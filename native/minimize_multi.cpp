@@ -1,4 +1,4 @@
-// minimize_multi: binding of its 19 parameters, the checks in their fixed order, the choice
+// minimize_multi: binding of its 21 parameters, the checks in their fixed order, the choice
 // of the search space, and a MOPSO run with the objective adapter below, whose result
 // becomes a ParetoFront.
 #include <limits>
@@ -51,6 +51,8 @@ enum P : std::size_t {
     kVMax,
     kBoundsHandling,
     kRecordHistory,
+    kVMaxFraction,
+    kArrayInput,
 };
 
 constexpr Param kParams[] = {
@@ -70,11 +72,13 @@ constexpr Param kParams[] = {
     real("mutation_rate", 0.1),
     optional("dim", Kind::Count),
     optional("grid_divisions", Kind::Count),
-    optional("v_max", Kind::Float),
+    optional("v_max", Kind::FloatOrList),
     text("bounds_handling", "clamp"),
     flag("record_history", true),
+    optional("v_max_fraction", Kind::Float),
+    flag("array_input", false),
 };
-static_assert(std::size(kParams) == kRecordHistory + 1);
+static_assert(std::size(kParams) == kArrayInput + 1);
 
 constexpr Signature kSignature{"minimize_multi()", kParams};
 
@@ -83,14 +87,14 @@ constexpr Signature kSignature{"minimize_multi()", kParams};
 template <class Element>
 class VectorObjective {
   public:
-    VectorObjective(PyObject* objective, bool integer_lists, RunWatch& watch)
-        : objective_(objective), integer_lists_(integer_lists), watch_(watch) {}
+    VectorObjective(PyObject* objective, CandidateForm form, RunWatch& watch)
+        : objective_(objective), form_(form), watch_(watch) {}
 
     void operator()(std::span<const Element> x, std::vector<double>& out) {
         watch_.tick(kPythonCallWork + x.size());
-        if (!args_.prepare(x, integer_lists_)) watch_.stop();
+        if (!args_.prepare(x, form_)) watch_.stop();
         PyRef answer(args_.call(objective_));
-        if (!answer || !to_double_list(answer.get(), out)) watch_.stop();
+        if (!answer || !to_point(answer.get(), out, form_)) watch_.stop();
         // The archive measures every vector by the first member's length, so vectors of
         // another length would be compared on values they do not have.
         if (converted_ && out.size() != count_) {
@@ -110,7 +114,7 @@ class VectorObjective {
     }
 
     PyObject* objective_;  // borrowed
-    bool integer_lists_;   // candidate lists of ints (integer space)
+    CandidateForm form_;
     RunWatch& watch_;
     std::size_t count_ = 1;   // length of the last converted result
     bool converted_ = false;  // whether any result converted yet
@@ -145,14 +149,15 @@ PyRef to_pareto_front(MopsoResult<Element>&& result) {
 
 template <class Space>
 PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConfig& config,
-                PyObject* objective) {
+                PyObject* objective, bool array_input) {
     using Element = typename Space::Element;
     const Mopso<Space> engine(config, std::move(space), std::move(velocity));
+    const CandidateForm form = candidate_form(std::is_same_v<Space, IntegerSpace>, array_input);
+    if (form == CandidateForm::Array) numpy::load_api();
     PendingError failure;
     RunWatch watch(failure);
     std::optional<MopsoResult<Element>> result = run_watched(watch, false, [&] {
-        return engine.minimize(
-            VectorObjective<Element>(objective, std::is_same_v<Space, IntegerSpace>, watch));
+        return engine.minimize(VectorObjective<Element>(objective, form, watch));
     });
     raise_parked(failure, result, to_pareto_front<Element>);
     return to_pareto_front(std::move(*result));
@@ -171,8 +176,8 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             MopsoConfig config;
             config.n_particles = a.count(kNParticles);
-            config.v_max = a.optional_real(kVMax);
-            check_swarm_limits(config.n_particles, config.v_max);
+            check_n_particles(config.n_particles);
+            const VelocityLimits limits = velocity_limits<P>(a, pairs.size(), kDimensions);
             config.archive_size = a.count(kArchiveSize);
             if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
             auto velocity = velocity_rule<P>(a);
@@ -198,8 +203,10 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
                               a.boolean(kInteger),
                               [&](auto space) {
-                                  return run_mopso(std::move(space), std::move(velocity), config,
-                                                   objective);
+                                  auto rule = limit_velocity(std::move(velocity), limits,
+                                                             space.span(), kDimensions);
+                                  return run_mopso(std::move(space), std::move(rule), config,
+                                                   objective, a.boolean(kArrayInput));
                               })
                 .release();
         },

@@ -30,12 +30,13 @@ PyPsoResult to_py_result(PsoResult<Element>&& result) {
 
 // The repair operator once more on the reported best position, so that it is consistent
 // with its value (which was computed on a repaired point).
-void repair_best(PyObject* repair, bool integer_lists, PyPsoResult& record) {
-    PyRef candidate =
-        check(candidate_list(std::span<const double>(record.best_position), integer_lists));
-    PyRef repaired = check(PyObject_CallFunctionObjArgs(repair, candidate.get(), nullptr));
+void repair_best(PyObject* repair, CandidateForm form, PyPsoResult& record) {
+    CandidateArgs candidate;
+    if (!candidate.prepare(std::span<const double>(record.best_position), form))
+        throw PythonError{};
+    PyRef repaired = check(candidate.call(repair));
     std::vector<double> position;
-    if (!to_double_list(repaired.get(), position)) throw PythonError{};
+    if (!to_point(repaired.get(), position, form)) throw PythonError{};
     if (position.size() != record.best_position.size()) {
         set_repair_length_error(position.size(), record.best_position.size());
         throw PythonError{};
@@ -73,7 +74,9 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     state.repair = request.repair;
     state.callback = request.callback;
     state.penalty = request.penalty;
-    state.integer_lists = std::is_same_v<Space, IntegerSpace>;
+    state.form = candidate_form(std::is_same_v<Space, IntegerSpace>, request.array_input);
+    // Only Python callables take arrays; a native run never needs NumPy.
+    if (state.form == CandidateForm::Array && state.native == nullptr) numpy::load_api();
 
     // A native benchmark needs no Python until a callback or a signal check asks for it.
     std::optional<PsoResult<Element>> result =
@@ -90,7 +93,7 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
 
     PyPsoResult record = to_py_result(std::move(*result));
     if (request.repair != nullptr && !request.vectorized)
-        repair_best(request.repair, state.integer_lists, record);
+        repair_best(request.repair, state.form, record);
     return make_result(std::move(record));
 }
 

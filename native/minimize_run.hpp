@@ -28,6 +28,7 @@ struct RunRequest {
     PyObject* repair = nullptr;    // borrowed, null when absent
     PyObject* callback = nullptr;  // borrowed, null when absent
     bool vectorized = false;
+    bool array_input = false;  // the callables (vectorized objective aside) take arrays
 };
 
 // The finished PsoResult, or PythonError with the exception set (a stored exception of the

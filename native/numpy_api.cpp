@@ -1,5 +1,6 @@
 #include "numpy_api.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,8 @@ using ArrayNewFn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const
 using SetBaseObjectFn = int (*)(PyObject*, PyObject*);
 
 constexpr int kNpyDouble = 12;
-constexpr int kCArrayFlags = 0x0001 | 0x0100 | 0x0400;  // C-contiguous, aligned, writeable
+constexpr int kCArrayFlags = 0x0001 | 0x0100;  // C-contiguous, aligned
+constexpr int kWriteableFlag = 0x0400;
 
 // Leading fields of PyArrayObject and PyArray_Descr (unchanged from NumPy 1.x to 2.x).
 struct ArrayFields {
@@ -104,20 +106,24 @@ void load_api() {
     g_api = api;
 }
 
-PyRef matrix_over(double* buffer, std::size_t rows, std::size_t cols) {
-    PyRef owner(PyCapsule_New(buffer, "kestrelopt.swarm_matrix", free_buffer));
+PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access access) {
+    PyRef owner(PyCapsule_New(buffer, "kestrelopt.array_buffer", free_buffer));
     if (!owner) {
         std::free(buffer);
-        throw PythonError{};
+        return owner;
     }
     auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
-    const npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+    const std::size_t nd = std::min<std::size_t>(shape.size(), 2);
+    npy_intp dims[2] = {0, 0};
+    for (std::size_t i = 0; i < nd; ++i) dims[i] = static_cast<npy_intp>(shape[i]);
+    const int flags = kCArrayFlags | (access == Access::Writeable ? kWriteableFlag : 0);
     auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
-    PyRef array = check(
-        array_new(array_type, 2, dims, kNpyDouble, nullptr, buffer, 0, kCArrayFlags, nullptr));
+    PyRef array(array_new(array_type, static_cast<int>(nd), dims, kNpyDouble, nullptr, buffer, 0,
+                          flags, nullptr));
+    if (!array) return array;  // the capsule still frees the buffer
     // Steals the capsule, also on failure; from now on the array frees the buffer.
     auto set_base = reinterpret_cast<SetBaseObjectFn>(g_api[kSetBaseObject]);
-    if (set_base(array.get(), owner.release()) < 0) throw PythonError{};
+    if (set_base(array.get(), owner.release()) < 0) return PyRef();
     return array;
 }
 

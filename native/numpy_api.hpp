@@ -1,5 +1,5 @@
-// The few pieces of NumPy's C array API that the vectorized mode needs, taken at first use
-// from the API table NumPy publishes as a capsule (numpy._core.multiarray._ARRAY_API under
+// The few pieces of NumPy's C array API that the module needs, taken at first use from the
+// API table NumPy publishes as a capsule (numpy._core.multiarray._ARRAY_API under
 // NumPy 2, numpy.core.multiarray._ARRAY_API under NumPy 1). No NumPy header is used: the
 // table slots and the leading fields of the array and dtype structs are declared here,
 // from NumPy's documented layout, which is the same in NumPy 1.x and 2.x.
@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "py_ref.hpp"
@@ -18,9 +19,14 @@ namespace kestrelopt::native::numpy {
 // NumPy array API capsule" when NumPy cannot be imported or its table is unusable.
 void load_api();
 
-// A new writable (rows, cols) float64 array in C order over `buffer`, which must come from
-// std::malloc and of which the array takes ownership (also on failure). Throws PythonError.
-PyRef matrix_over(double* buffer, std::size_t rows, std::size_t cols);
+enum class Access : bool { ReadOnly, Writeable };
+
+// A new float64 array of `shape` (one or two dimensions) in C order over `buffer`, which
+// must come from std::malloc and of which the array takes ownership (also on failure).
+// A read-only array cannot be made writeable from Python (its base is not a buffer), so
+// whoever keeps it can never write into memory the module may still own. Null with the
+// error set on failure. Needs load_api().
+PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access access);
 
 // If `object` is a one-dimensional float64 NumPy array in native byte order, copies its
 // elements (any strides) into `out` and returns true; otherwise returns false.

@@ -22,20 +22,61 @@
 
 namespace kestrelopt::native {
 
-// ValueError for n_particles == 0, then for a v_max that is not finite and >= 0.
-void check_swarm_limits(std::uint64_t n_particles, const std::optional<double>& v_max);
+// What velocity limits are counted in: the dimensions of a space, or grey variables, each
+// encoded as two coordinates (center, spread).
+struct LimitUnit {
+    const char* singular;
+    const char* plural;
+    std::size_t coordinates;  // encoded coordinates per unit
+};
+inline constexpr LimitUnit kDimensions{"dimension", "dimensions", 1};
+inline constexpr LimitUnit kGreyVariables{"grey variable", "grey variables", 2};
+
+// The velocity limit asked for, checked: at most one of the three is set.
+struct VelocityLimits {
+    std::optional<double> v_max;     // one limit for every coordinate
+    std::vector<double> v_max_each;  // or one per unit (empty when not given)
+    std::optional<double> fraction;  // or this fraction of each coordinate's width
+};
+
+// ValueError for n_particles == 0.
+void check_n_particles(std::uint64_t n_particles);
+
+// Checks v_max (`each` when it was given as a sequence) and v_max_fraction against `units`
+// units: ValueError when both are given, for a value (or element) that is not finite and
+// >= 0, and for a sequence whose length is not `units`.
+VelocityLimits check_velocity_limits(std::optional<double> v_max, const std::vector<double>* each,
+                                     std::optional<double> fraction, std::size_t units,
+                                     LimitUnit unit);
+
+template <class P>
+VelocityLimits velocity_limits(const Arguments& a, std::size_t units, LimitUnit unit) {
+    const bool each = a.holds_floats(P::kVMax);
+    return check_velocity_limits(each ? std::nullopt : a.optional_real(P::kVMax),
+                                 each ? &a.floats(P::kVMax) : nullptr,
+                                 a.optional_real(P::kVMaxFraction), units, unit);
+}
+
+// `rule` clamped per encoded coordinate as `limits` ask, or `rule` itself when they ask for
+// nothing. `spans` are the space's ranges per coordinate (the widths of v_max_fraction); a
+// width that is not finite is a ValueError.
+std::unique_ptr<Velocity> limit_velocity(std::unique_ptr<Velocity> rule,
+                                         const VelocityLimits& limits,
+                                         const std::vector<Bound>& spans, LimitUnit unit);
 
 // The benchmark name when the objective is a str; none for a callable.
 std::optional<std::string> objective_name(PyObject* objective);
 
-// The PsoConfig of a single-objective run. Raises in this order: n_particles, v_max,
-// max_time; the other fields cannot fail. The boundary is left to the caller.
+// The PsoConfig of a single-objective run, and its velocity limits (of `units` units).
+// Raises in this order: n_particles, v_max and v_max_fraction, max_time; the other fields
+// cannot fail. The boundary is left to the caller.
 template <class P>
-PsoConfig swarm_config(const Arguments& a) {
+PsoConfig swarm_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
+                       LimitUnit unit) {
     PsoConfig config;
     config.n_particles = a.count(P::kNParticles);
-    config.v_max = a.optional_real(P::kVMax);
-    check_swarm_limits(config.n_particles, config.v_max);
+    check_n_particles(config.n_particles);
+    limits = velocity_limits<P>(a, units, unit);
     if (const auto max_time = a.optional_real(P::kMaxTime))
         config.max_time = seconds_to_duration(*max_time);
     config.seed = a.optional_count(P::kSeed);
@@ -48,9 +89,18 @@ PsoConfig swarm_config(const Arguments& a) {
     return config;
 }
 
+// The velocity rule, with the final inertia weight `w_end` when one is given.
 template <class P>
-std::unique_ptr<Velocity> velocity_rule(const Arguments& a) {
-    return build_velocity(a.text(P::kVelocity), a.real(P::kW), a.real(P::kC1), a.real(P::kC2));
+std::unique_ptr<Velocity> velocity_rule(const Arguments& a,
+                                        std::optional<double> w_end = std::nullopt) {
+    return build_velocity(a.text(P::kVelocity), a.real(P::kW), a.real(P::kC1), a.real(P::kC2),
+                          w_end);
+}
+
+template <class P>
+std::unique_ptr<Topology> topology_of(const Arguments& a, const PsoConfig& config) {
+    return build_topology(a.text(P::kTopology), config.n_particles, config.seed,
+                          a.count(P::kRingNeighbors));
 }
 
 // Calls `use` with the space the options choose: the mixed space when var_types were

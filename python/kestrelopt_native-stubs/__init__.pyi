@@ -1,6 +1,6 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, List, Optional, Sequence, Tuple, Union, final
+from typing import Any, Callable, Optional, Sequence, Tuple, Union, final
 
 __all__ = [
     "minimize",
@@ -30,10 +30,10 @@ def minimize(
     topology: str = "global",
     seed: Optional[int] = None,
     record_history: bool = True,
-    v_max: Optional[float] = None,
+    v_max: Union[None, float, Sequence[float]] = None,
     patience: int = 0,
     tol: float = 0.0,
-    constraints: Optional[Sequence[Callable[[list], float]]] = None,
+    constraints: Optional[Sequence[Callable[[Any], float]]] = None,
     penalty: float = 1e6,
     binary: bool = False,
     max_evals: Optional[int] = None,
@@ -44,8 +44,12 @@ def minimize(
     vectorized: bool = False,
     var_types: Optional[Sequence[str]] = None,
     dim: Optional[int] = None,
-    equality_constraints: Optional[Sequence[Callable[[list], float]]] = None,
-    repair: Optional[Callable[[list], Sequence[float]]] = None,
+    equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    repair: Optional[Callable[[Any], Sequence[float]]] = None,
+    w_end: Optional[float] = None,
+    v_max_fraction: Optional[float] = None,
+    ring_neighbors: int = 1,
+    array_input: bool = False,
 ) -> PsoResult:
     """Minimizes an objective function with Particle Swarm Optimization.
 
@@ -53,7 +57,8 @@ def minimize(
     benchmark; a native benchmark is faster, as it runs without calling back into Python.
 
     Args:
-        objective: callable ``f(list[float]) -> float`` to minimize, OR the name
+        objective: callable ``f(list[float]) -> float`` to minimize (it gets a
+            NumPy array instead with ``array_input=True``), OR the name
             (str) of a native benchmark: ``"sphere"``, ``"rastrigin"``,
             ``"rosenbrock"``, ``"ackley"``, ``"griewank"``, ``"schwefel"``, and
             the CEC-family ``"bent_cigar"``, ``"discus"``, ``"elliptic"``,
@@ -72,15 +77,19 @@ def minimize(
             or ``"fips"``. Defaults to ``"inertia"``. ``"constriction"`` and
             ``"fips"`` derive their factor from ``c1 + c2`` (use 2.05/4.1 if the
             sum does not exceed 4).
-        topology (str): social structure: ``"global"``, ``"ring"``,
-            ``"vonneumann"`` or ``"random"``. Defaults to ``"global"``. FIPS
-            performs better with local topologies (``"ring"``, ``"vonneumann"``).
+        topology (str): social structure: ``"global"``, ``"ring"`` (see
+            ``ring_neighbors``), ``"vonneumann"`` (also spelled ``"von_neumann"``)
+            or ``"random"``. Defaults to ``"global"``. FIPS performs better with
+            local topologies (``"ring"``, ``"vonneumann"``).
         seed (int | None): RNG seed. Fix it for reproducible runs. Defaults to
             ``None`` (system seed).
         record_history (bool): if ``True`` (the default), stores the swarm
             trace for visualization. Disable it to save memory and time.
-        v_max (float | None): if set, clamps every velocity component to
-            ``[-v_max, v_max]`` after each update. Defaults to ``None`` (off).
+        v_max (float | list[float] | None): if set, clamps every velocity
+            component to ``[-v_max, v_max]`` after each update; a list gives one
+            limit per dimension, for boxes whose sides differ in scale. Each limit
+            must be finite and ``>= 0``. Defaults to ``None`` (off). See also
+            ``v_max_fraction``.
         patience (int): early stopping. Stop when the global best does not
             improve by more than ``tol`` for ``patience`` consecutive
             iterations. ``0`` (default) disables it (always runs ``max_iter``).
@@ -134,6 +143,28 @@ def minimize(
             whole-valued floats. Takes precedence over ``integer``/``binary``.
         dim (int | None): number of dimensions when ``bounds`` is a single
             ``(min, max)`` pair (ignored when ``bounds`` is already a list).
+        w_end (float | None): final inertia weight. With ``velocity="inertia"``
+            the weight falls linearly from ``w`` at the first iteration to
+            ``w_end`` at the last (the classic ``w=0.9, w_end=0.4``). The other
+            velocity rules have no inertia weight and reject it. Defaults to
+            ``None`` (constant ``w``).
+        v_max_fraction (float | None): the velocity limit as a fraction ``f`` of
+            each dimension's width: component ``d`` is clamped to
+            ``[-f * (max_d - min_d), f * (max_d - min_d)]`` (with ``integer=True``
+            the width of the rounded range; with ``binary=True`` 1). Needs bounds
+            of finite width; not together with ``v_max``. Defaults to ``None``.
+        ring_neighbors (int): neighbours taken on each side of a particle by the
+            ``"ring"`` topology, at least 1 (``n_particles // 2`` or more makes
+            every particle a neighbour). The other topologies have no such
+            setting and accept only the default. Defaults to 1.
+        array_input (bool): if ``True``, the objective, the constraints and the
+            repair operator receive each candidate as a read-only one-dimensional
+            ``float64`` NumPy array (integer and binary variables as whole-valued
+            floats) instead of a list, so NumPy code such as ``(x ** 2).sum()``
+            works as it is; ``repair`` may return an array. An array the callable
+            keeps is never changed afterwards. A seeded run gives the same result
+            as with lists. No effect on the callback, a vectorized objective or a
+            native benchmark. Defaults to ``False``.
 
     Returns:
         PsoResult: with ``best_position``, ``best_value``, ``convergence`` and
@@ -141,7 +172,8 @@ def minimize(
 
     Raises:
         KeyError: if the name of a non-existent native benchmark is passed.
-        ValueError: if the variant or topology does not exist.
+        ValueError: if the variant or topology does not exist, or an option has
+            an invalid value.
         Exception: propagates any error raised by the Python ``objective``.
 
     Example:
@@ -154,7 +186,7 @@ def minimize(
     """
 
 def minimize_multi(
-    objective: Callable[[list], Sequence[float]],
+    objective: Callable[[Any], Sequence[float]],
     bounds: _Bounds,
     n_particles: int = 100,
     max_iter: int = 100,
@@ -170,9 +202,11 @@ def minimize_multi(
     mutation_rate: float = 0.1,
     dim: Optional[int] = None,
     grid_divisions: Optional[int] = None,
-    v_max: Optional[float] = None,
+    v_max: Union[None, float, Sequence[float]] = None,
     bounds_handling: str = "clamp",
     record_history: bool = True,
+    v_max_fraction: Optional[float] = None,
+    array_input: bool = False,
 ) -> ParetoFront:
     """Multi-objective optimization (MOPSO). Returns the Pareto front.
 
@@ -197,14 +231,23 @@ def minimize_multi(
             divisions per objective (pruning drops members from the most crowded
             cell, leaders are drawn towards sparser cells), which tends to spread
             the front more evenly.
-        v_max (float | None): optional per-component velocity clamp, as in
-            ``minimize``. Defaults to ``None``.
+        v_max (float | list[float] | None): optional per-component velocity
+            clamp, one value or one per dimension, as in ``minimize``. Defaults
+            to ``None``.
         bounds_handling (str): what to do with particles that leave the bounds —
             ``"clamp"`` (default), ``"reflect"``, ``"wrap"`` or ``"reinit"``, as
             in ``minimize``.
         record_history (bool): if ``True`` (the default), records the swarm and
             the Pareto front per iteration (``swarm_history``/``front_history``)
             for visualization. Disable to save memory.
+        v_max_fraction (float | None): the velocity limit as a fraction of each
+            dimension's width, as in ``minimize``; not together with ``v_max``.
+            Defaults to ``None``.
+        array_input (bool): if ``True``, the objective receives each candidate
+            as a read-only one-dimensional ``float64`` NumPy array (integer and
+            binary variables as whole-valued floats) instead of a list; it may
+            return an array. A seeded run gives the same front as with lists.
+            Defaults to ``False``.
 
     Returns:
         ParetoFront: with ``positions``, ``objectives`` and, unless disabled,
@@ -212,7 +255,7 @@ def minimize_multi(
     """
 
 def minimize_grey(
-    objective: Union[Callable[[List[Tuple[float, float]]], Any], str],
+    objective: Union[Callable[[Any], Any], str],
     bounds: _Bounds,
     max_spread: Union[None, float, Sequence[float]] = None,
     representation: str = "interval",
@@ -225,13 +268,17 @@ def minimize_grey(
     topology: str = "global",
     seed: Optional[int] = None,
     record_history: bool = True,
-    v_max: Optional[float] = None,
+    v_max: Union[None, float, Sequence[float]] = None,
     patience: int = 0,
     tol: float = 0.0,
     max_evals: Optional[int] = None,
     target: Optional[float] = None,
     max_time: Optional[float] = None,
     dim: Optional[int] = None,
+    w_end: Optional[float] = None,
+    v_max_fraction: Optional[float] = None,
+    ring_neighbors: int = 1,
+    array_input: bool = False,
 ) -> GreyResult:
     """Minimizes a grey objective with PSO. Each variable is a *grey number*
     ⊗ = ``[lower, upper]`` constrained to lie within its ``bounds``; the swarm
@@ -242,7 +289,10 @@ def minimize_grey(
     ``representation`` you choose) and returns a single ``float`` (the
     whitenized scalar to minimize — e.g. via interval arithmetic and a
     whitenization rule of your choice), OR the name (str) of a native grey
-    benchmark (``"grey_sphere"``), which runs without the GIL.
+    benchmark (``"grey_sphere"``), which runs without the GIL. With
+    ``array_input=True`` the callable receives a read-only ``float64`` NumPy
+    array of shape ``(n, 2)`` instead, row ``i`` holding the pair of grey
+    variable ``i``.
 
     Args:
         objective: callable ``f(list[tuple[float, float]]) -> float`` to minimize,
@@ -258,10 +308,24 @@ def minimize_grey(
             pairs; ``"center_spread"`` gives ``(center, spread)`` pairs. Does not
             affect native benchmarks. The result always exposes both forms.
         n_particles, max_iter, w, c1, c2, velocity, topology, seed,
-        record_history, v_max, patience, tol, max_evals, target, max_time,
-        dim: same meaning as in ``minimize``. (Grey bounds are enforced by
-        projection onto the feasible region, so ``bounds_handling`` does not
-        apply.)
+        record_history, patience, tol, max_evals, target, max_time, dim, w_end,
+        ring_neighbors: same meaning as in ``minimize``. (Grey bounds are
+        enforced by projection onto the feasible region, so ``bounds_handling``
+        does not apply.)
+        v_max (float | list[float] | None): velocity limit as in ``minimize``; a
+            list gives one limit per grey variable, which bounds both its center
+            and its spread velocity. Defaults to ``None`` (off).
+        v_max_fraction (float | None): the limit as a fraction ``f`` of each grey
+            variable's widths: its center velocity is clamped to
+            ``f * (upper - lower)`` of its ``bounds``, its spread velocity to
+            ``f`` times its widest feasible spread,
+            ``min((upper - lower) / 2, max_spread)``. Needs bounds of finite
+            width; not together with ``v_max``. Defaults to ``None``.
+        array_input (bool): if ``True``, a Python objective receives the
+            candidate as a read-only ``(n, 2)`` ``float64`` NumPy array of the
+            pairs in ``representation`` instead of a list of tuples (an array
+            it keeps is never changed afterwards). A seeded run gives the same
+            result as with lists. Defaults to ``False``.
 
     Returns:
         GreyResult: with ``best_position`` (intervals), ``best_centers``,

@@ -60,7 +60,10 @@ The objective can be a Python *callable* that receives the candidate as a
 ``representation`` you choose) and returns a single ``float`` (the
 whitenized scalar to minimize \u2014 e.g. via interval arithmetic and a
 whitenization rule of your choice), OR the name (str) of a native grey
-benchmark (``"grey_sphere"``), which runs without the GIL.
+benchmark (``"grey_sphere"``), which runs without the GIL. With
+``array_input=True`` the callable receives a read-only ``float64`` NumPy
+array of shape ``(n, 2)`` instead, row ``i`` holding the pair of grey
+variable ``i``.
 
 Args:
     objective: callable ``f(list[tuple[float, float]]) -> float`` to minimize,
@@ -76,10 +79,24 @@ Args:
         pairs; ``"center_spread"`` gives ``(center, spread)`` pairs. Does not
         affect native benchmarks. The result always exposes both forms.
     n_particles, max_iter, w, c1, c2, velocity, topology, seed,
-    record_history, v_max, patience, tol, max_evals, target, max_time,
-    dim: same meaning as in ``minimize``. (Grey bounds are enforced by
-    projection onto the feasible region, so ``bounds_handling`` does not
-    apply.)
+    record_history, patience, tol, max_evals, target, max_time, dim, w_end,
+    ring_neighbors: same meaning as in ``minimize``. (Grey bounds are
+    enforced by projection onto the feasible region, so ``bounds_handling``
+    does not apply.)
+    v_max (float | list[float] | None): velocity limit as in ``minimize``; a
+        list gives one limit per grey variable, which bounds both its center
+        and its spread velocity. Defaults to ``None`` (off).
+    v_max_fraction (float | None): the limit as a fraction ``f`` of each grey
+        variable's widths: its center velocity is clamped to
+        ``f * (upper - lower)`` of its ``bounds``, its spread velocity to
+        ``f`` times its widest feasible spread,
+        ``min((upper - lower) / 2, max_spread)``. Needs bounds of finite
+        width; not together with ``v_max``. Defaults to ``None``.
+    array_input (bool): if ``True``, a Python objective receives the
+        candidate as a read-only ``(n, 2)`` ``float64`` NumPy array of the
+        pairs in ``representation`` instead of a list of tuples (an array
+        it keeps is never changed afterwards). A seeded run gives the same
+        result as with lists. Defaults to ``False``.
 
 Returns:
     GreyResult: with ``best_position`` (intervals), ``best_centers``,
@@ -118,8 +135,8 @@ def test_docstring_example_holds():
          "minimize_grey() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize_grey("grey_sphere"), TypeError,
          "minimize_grey() missing 1 required positional argument: 'bounds'"),
-        (lambda: pso.minimize_grey(*range(21)), TypeError,
-         "minimize_grey() takes from 2 to 20 positional arguments but 21 were given"),
+        (lambda: pso.minimize_grey(*range(25)), TypeError,
+         "minimize_grey() takes from 2 to 24 positional arguments but 25 were given"),
         (lambda: pso.minimize_grey("grey_sphere", B2, bounds_handling="clamp"), TypeError,
          "minimize_grey() got an unexpected keyword argument 'bounds_handling'"),
         (lambda: pso.minimize_grey("grey_sphere", B2, None, bounds=B2), TypeError,

@@ -79,14 +79,23 @@ Args:
         divisions per objective (pruning drops members from the most crowded
         cell, leaders are drawn towards sparser cells), which tends to spread
         the front more evenly.
-    v_max (float | None): optional per-component velocity clamp, as in
-        ``minimize``. Defaults to ``None``.
+    v_max (float | list[float] | None): optional per-component velocity
+        clamp, one value or one per dimension, as in ``minimize``. Defaults
+        to ``None``.
     bounds_handling (str): what to do with particles that leave the bounds \u2014
         ``"clamp"`` (default), ``"reflect"``, ``"wrap"`` or ``"reinit"``, as
         in ``minimize``.
     record_history (bool): if ``True`` (the default), records the swarm and
         the Pareto front per iteration (``swarm_history``/``front_history``)
         for visualization. Disable to save memory.
+    v_max_fraction (float | None): the velocity limit as a fraction of each
+        dimension's width, as in ``minimize``; not together with ``v_max``.
+        Defaults to ``None``.
+    array_input (bool): if ``True``, the objective receives each candidate
+        as a read-only one-dimensional ``float64`` NumPy array (integer and
+        binary variables as whole-valued floats) instead of a list; it may
+        return an array. A seeded run gives the same front as with lists.
+        Defaults to ``False``.
 
 Returns:
     ParetoFront: with ``positions``, ``objectives`` and, unless disabled,
@@ -104,8 +113,8 @@ def test_docstring_is_verbatim():
          "minimize_multi() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize_multi(zdt1), TypeError,
          "minimize_multi() missing 1 required positional argument: 'bounds'"),
-        (lambda: pso.minimize_multi(*range(20)), TypeError,
-         "minimize_multi() takes from 2 to 19 positional arguments but 20 were given"),
+        (lambda: pso.minimize_multi(*range(22)), TypeError,
+         "minimize_multi() takes from 2 to 21 positional arguments but 22 were given"),
         (lambda: pso.minimize_multi(zdt1, B4, topology="ring"), TypeError,
          "minimize_multi() got an unexpected keyword argument 'topology'"),
         (lambda: pso.minimize_multi(zdt1, B4, 10, n_particles=10), TypeError,

@@ -65,14 +65,15 @@ def test_functions_belong_to_kestrelopt_native(name):
             "(objective, bounds, n_particles=100, max_iter=100, archive_size=100, w=0.729, "
             "c1=1.49445, c2=1.49445, velocity='inertia', seed=None, integer=False, binary=False, "
             "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
-            "bounds_handling='clamp', record_history=True)",
+            "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False)",
         ),
         (
             "minimize_grey",
             "(objective, bounds, max_spread=None, representation='interval', n_particles=30, "
             "max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity='inertia', topology='global', "
             "seed=None, record_history=True, v_max=None, patience=0, tol=0.0, max_evals=None, "
-            "target=None, max_time=None, dim=None)",
+            "target=None, max_time=None, dim=None, w_end=None, v_max_fraction=None, "
+            "ring_neighbors=1, array_input=False)",
         ),
         (
             "minimize",
@@ -81,7 +82,8 @@ def test_functions_belong_to_kestrelopt_native(name):
             "record_history=True, v_max=None, patience=0, tol=0.0, constraints=None, "
             "penalty=1000000.0, binary=False, max_evals=None, target=None, max_time=None, "
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
-            "dim=None, equality_constraints=None, repair=None)",
+            "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
+            "ring_neighbors=1, array_input=False)",
         ),
     ],
 )
@@ -95,7 +97,8 @@ def test_minimize_text_signature_line_is_verbatim():
         'c2=1.49445, velocity="inertia", topology="global", seed=None, record_history=True, '
         'v_max=None, patience=0, tol=0.0, constraints=None, penalty=1e6, binary=False, '
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
-        'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None)'
+        'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
+        'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False)'
     )
 
 
@@ -107,14 +110,16 @@ def test_minimize_text_signature_line_is_verbatim():
             'minimize_multi(objective, bounds, n_particles=100, max_iter=100, archive_size=100, '
             'w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", seed=None, integer=False, '
             'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
-            'v_max=None, bounds_handling="clamp", record_history=True)',
+            'v_max=None, bounds_handling="clamp", record_history=True, v_max_fraction=None, '
+            'array_input=False)',
         ),
         (
             "minimize_grey",
             'minimize_grey(objective, bounds, max_spread=None, representation="interval", '
             'n_particles=30, max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", '
             'topology="global", seed=None, record_history=True, v_max=None, patience=0, tol=0.0, '
-            'max_evals=None, target=None, max_time=None, dim=None)',
+            'max_evals=None, target=None, max_time=None, dim=None, w_end=None, '
+            'v_max_fraction=None, ring_neighbors=1, array_input=False)',
         ),
         ("hypervolume", "hypervolume(front, reference)"),
     ],
