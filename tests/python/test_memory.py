@@ -36,6 +36,10 @@ def repair(x):
     return [min(max(v, -0.5), 0.5) for v in x]
 
 
+def array_repair(x):
+    return np.clip(x, -0.5, 0.5)
+
+
 def vectorized(X):
     return (X * X).sum(axis=1)
 
@@ -70,6 +74,15 @@ CALLS = [
     lambda: pso.hypervolume([[1.0, 2.0], [2.0, 1.0]], [3.0, 3.0]),
     lambda: pickle.loads(pickle.dumps(pso.minimize("sphere", B, n_particles=4, max_iter=3))),
     lambda: pickle.loads(pickle.dumps(pso.minimize_multi(multi_objective, B, n_particles=4, max_iter=2))),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, seed=1, callback=callback,
+                         constraints=[constraint], equality_constraints=[constraint],
+                         repair=array_repair, array_input=True),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, integer=True, array_input=True),
+    lambda: pso.minimize_grey(grey_objective, B, n_particles=5, max_iter=4, array_input=True),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, array_input=True,
+                               v_max=[0.1, 0.2, 0.3]),
+    lambda: pso.minimize("sphere", B, n_particles=5, max_iter=4, w_end=0.3, v_max_fraction=0.1,
+                         topology="ring", ring_neighbors=2),
 ]
 
 FAILING = [
@@ -109,6 +122,14 @@ FAILING = [
     lambda: pso.kestrelopt_native._restore_result("PsoResult", ([1.0], 2.0, [], [[[1.0], "ab"]], 1, "x")),
     lambda: pso.kestrelopt_native._restore_result("ParetoFront", ([[0.0]], [[1.0]], [[[0.0]], 3], [])),
     lambda: pso.kestrelopt_native._result_state(B),
+    lambda: pso.minimize(failing_objective, B, n_particles=5, max_iter=4, array_input=True),
+    lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, repair=lambda x: x[:2],
+                         array_input=True),
+    lambda: pso.minimize_grey(failing_objective, B, n_particles=5, max_iter=4, array_input=True),
+    lambda: pso.minimize_multi(failing_objective, B, n_particles=5, max_iter=4, array_input=True),
+    lambda: pso.minimize(objective, B, v_max=[1.0, -1.0, 0.0]),
+    lambda: pso.minimize(objective, B, v_max=[1.0, "a", 0.0]),
+    lambda: pso.minimize(objective, B, velocity="fips", w_end=0.5),
 ]
 
 
@@ -123,8 +144,8 @@ def cycle():
 
 
 def test_reference_counts_of_the_callers_objects_are_restored(capsys):
-    watched = [objective, failing_objective, callback, constraint, repair, vectorized, grey_objective,
-               multi_objective, ragged_objective, B]
+    watched = [objective, failing_objective, callback, constraint, repair, array_repair, vectorized,
+               grey_objective, multi_objective, ragged_objective, B]
     cycle()
     gc.collect()
     before = [sys.getrefcount(o) for o in watched]
