@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "binder.hpp"
-#include "candidate_list.hpp"
+#include "candidate_args.hpp"
 #include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/history.hpp"
 #include "numpy_api.hpp"

@@ -11,7 +11,7 @@
 
 #include "binder.hpp"
 #include "bounds.hpp"
-#include "candidate_list.hpp"
+#include "candidate_args.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"

@@ -12,7 +12,7 @@
 
 #include "binder.hpp"
 #include "bounds.hpp"
-#include "candidate_list.hpp"
+#include "candidate_args.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "kestrelopt/mopso/engine.hpp"
