@@ -127,6 +127,24 @@ PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access acce
     return array;
 }
 
+PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject* owner) {
+    if (shape.size() > 3) fail("an array view has at most three dimensions");
+    auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
+    npy_intp dims[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < shape.size(); ++i) dims[i] = static_cast<npy_intp>(shape[i]);
+    // Never written through: the flags leave the array read-only. An empty record may have
+    // no buffer at all; NumPy is handed a valid address all the same.
+    static const double kNothing = 0.0;
+    if (data == nullptr) data = &kNothing;
+    auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
+    PyRef array(array_new(array_type, static_cast<int>(shape.size()), dims, kNpyDouble, nullptr,
+                          const_cast<double*>(data), 0, kCArrayFlags, nullptr));
+    if (!array) throw PythonError{};
+    auto set_base = reinterpret_cast<SetBaseObjectFn>(g_api[kSetBaseObject]);
+    if (set_base(array.get(), PyRef::borrow(owner).release()) < 0) throw PythonError{};  // steals
+    return array;
+}
+
 bool read_float64_vector(PyObject* object, std::vector<double>& out) {
     if (g_api == nullptr) return false;
     auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);

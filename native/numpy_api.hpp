@@ -28,6 +28,11 @@ enum class Access : bool { ReadOnly, Writeable };
 // error set on failure. Needs load_api().
 PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access access);
 
+// A new read-only float64 array of `shape` (up to three dimensions) in C order over `data`,
+// which `owner` keeps alive and unchanged: the array's base is a reference to `owner`.
+// Throws PythonError. Needs load_api().
+PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject* owner);
+
 // If `object` is a one-dimensional float64 NumPy array in native byte order, copies its
 // elements (any strides) into `out` and returns true; otherwise returns false.
 bool read_float64_vector(PyObject* object, std::vector<double>& out);

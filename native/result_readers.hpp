@@ -50,15 +50,14 @@ inline void read_field(PyObject* value, std::vector<std::pair<double, double>>& 
 }
 
 // A history: a sequence of snapshots, each a sequence of rows of floats.
-inline void read_field(PyObject* value, std::vector<Rows>& out) {
-    out.clear();
+inline void read_field(PyObject* value, Trace& out) {
+    out = Trace();
     if (!check_sequence(value)) throw PythonError{};
     FloatRows flat;
     const bool read = for_each_item(value, [&](PyObject* snapshot) {
         if (!to_double_rows(snapshot, flat)) return false;
-        Rows& rows = out.emplace_back();
-        rows.reserve(flat.size(), flat.values.size());
-        for (std::size_t i = 0; i < flat.size(); ++i) rows.push_back(flat.row(i));
+        out.open_snapshot();
+        for (std::size_t i = 0; i < flat.size(); ++i) out.push_row(flat.row(i));
         return true;
     });
     if (!read) throw PythonError{};

@@ -30,7 +30,8 @@ PyRef to_py(const std::pair<double, double>& pair) {
 }
 // Lists are rebuilt at every level on every read.
 PyRef to_py(std::span<const double> values);
-PyRef to_py(const Rows& rows);
+PyRef to_py(RowsView rows);
+PyRef to_py(const Trace& trace);
 template <class T>
 PyRef to_py(const std::vector<T>& items);
 
@@ -44,8 +45,11 @@ PyRef list_of(const Items& items) {
 PyRef to_py(std::span<const double> values) {
     return list_of(values);
 }
-PyRef to_py(const Rows& rows) {
+PyRef to_py(RowsView rows) {
     return list_of(rows);
+}
+PyRef to_py(const Trace& trace) {
+    return list_of(trace);
 }
 template <class T>
 PyRef to_py(const std::vector<T>& items) {
@@ -246,9 +250,20 @@ PyGetSetDef pareto_front_fields[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyMethodDef pso_result_methods[] = {
+    {"to_numpy", pso_result_to_numpy, METH_NOARGS, kPsoResultToNumpyDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef grey_result_methods[] = {
+    {"to_numpy", grey_result_to_numpy, METH_NOARGS, kGreyResultToNumpyDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyMethodDef pareto_front_methods[] = {
     {"hypervolume", as_method(pareto_front_hypervolume), METH_VARARGS | METH_KEYWORDS,
      kParetoFrontHypervolumeDoc},
+    {"to_numpy", pareto_front_to_numpy, METH_NOARGS, kParetoFrontToNumpyDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -359,9 +374,10 @@ const Pickled kPickled[] = {
 
 PyObject* pso_result_type() {
     if (g_pso_result == nullptr)
-        g_pso_result = create_class(
-            {"builtins.PsoResult", kPsoResultDoc, sizeof(Instance<PyPsoResult>), pso_result_fields,
-             nullptr, pso_result_repr, no_constructor<kNoPsoResult>, dealloc<PyPsoResult>});
+        g_pso_result =
+            create_class({"builtins.PsoResult", kPsoResultDoc, sizeof(Instance<PyPsoResult>),
+                          pso_result_fields, pso_result_methods, pso_result_repr,
+                          no_constructor<kNoPsoResult>, dealloc<PyPsoResult>});
     return g_pso_result;
 }
 
@@ -369,7 +385,7 @@ PyObject* grey_result_type() {
     if (g_grey_result == nullptr)
         g_grey_result =
             create_class({"builtins.GreyResult", kGreyResultDoc, sizeof(Instance<PyGreyResult>),
-                          grey_result_fields, nullptr, grey_result_repr,
+                          grey_result_fields, grey_result_methods, grey_result_repr,
                           no_constructor<kNoGreyResult>, dealloc<PyGreyResult>});
     return g_grey_result;
 }
@@ -393,6 +409,12 @@ PyRef make_result(PyParetoFront record) {
     return wrap(pareto_front_type(), std::move(record));
 }
 
+const PyPsoResult& pso_result_record(PyObject* self) {
+    return record_of<PyPsoResult>(self);
+}
+const PyGreyResult& grey_result_record(PyObject* self) {
+    return record_of<PyGreyResult>(self);
+}
 const PyParetoFront& pareto_front_record(PyObject* self) {
     return record_of<PyParetoFront>(self);
 }

@@ -16,8 +16,6 @@
 
 namespace kestrelopt::native {
 
-using Trace = std::vector<Rows>;
-
 struct PyPsoResult {
     std::vector<double> best_position;
     double best_value = 0.0;
@@ -59,7 +57,17 @@ PyRef make_result(PyParetoFront record);
 PyRef result_state(PyObject* result);
 PyRef restore_result(const std::string& name, PyObject* fields);
 
-// The record of a ParetoFront instance, for its methods.
+// The record of an instance, for its methods.
+const PyPsoResult& pso_result_record(PyObject* self);
+const PyGreyResult& grey_result_record(PyObject* self);
 const PyParetoFront& pareto_front_record(PyObject* self);
+
+// The to_numpy methods (result_arrays.cpp) and their docstrings.
+PyObject* pso_result_to_numpy(PyObject* self, PyObject*);
+PyObject* grey_result_to_numpy(PyObject* self, PyObject*);
+PyObject* pareto_front_to_numpy(PyObject* self, PyObject*);
+extern const char kPsoResultToNumpyDoc[];
+extern const char kGreyResultToNumpyDoc[];
+extern const char kParetoFrontToNumpyDoc[];
 
 }  // namespace kestrelopt::native

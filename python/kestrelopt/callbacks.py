@@ -283,8 +283,8 @@ def chain(*callbacks: Optional[Callback]) -> _Chain:
     The combined callback returns ``False`` (stopping the run) when any member returned
     ``False`` or a NumPy boolean false for that iteration; all members are still called
     for that iteration. ``None`` entries are skipped, which keeps optional callbacks easy
-    to pass. An exception from a member propagates at once (``minimize`` re-raises it
-    after the run). The result is a context manager that closes its members on exit.
+    to pass. An exception from a member propagates at once (``minimize`` ends the run and
+    raises it). The result is a context manager that closes its members on exit.
     """
     members = tuple(c for c in callbacks if c is not None)
     for callback in members:

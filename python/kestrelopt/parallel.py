@@ -87,7 +87,7 @@ def batched(
     Returns:
         A callable taking the swarm matrix (``n_particles x dim``) and returning one
         float per row in row order. An exception raised by the objective in a worker
-        propagates from the call, so ``minimize`` raises it after the run.
+        propagates from the call, so ``minimize`` ends the run and raises it.
     """
     if not callable(objective):
         raise TypeError(f"objective must be callable, got {type(objective).__name__}")

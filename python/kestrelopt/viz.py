@@ -47,7 +47,10 @@ def _not_a_curve(item: Any) -> TypeError:
 
 def _curve(item: Any, index: int) -> Tuple[List[float], List[float]]:
     """The (x, y) data of one convergence curve."""
-    if hasattr(item, "convergence"):
+    if hasattr(item, "to_numpy"):
+        ys = item.to_numpy()["convergence"].tolist()
+        xs = [float(i) for i in range(len(ys))]
+    elif hasattr(item, "convergence"):
         ys = [float(v) for v in item.convergence]
         xs = [float(i) for i in range(len(ys))]
     elif hasattr(item, "best_values") and hasattr(item, "iterations"):  # a Recorder
@@ -171,20 +174,24 @@ def _native_value(name: str, point: Sequence[float]) -> float:
 def _history_array(result: Any) -> Any:
     import numpy as np
 
-    if hasattr(result, "history"):
-        history = result.history
+    if hasattr(result, "to_numpy") and hasattr(result, "history"):
+        history = result.to_numpy()["history"]  # a view: no copy of the record
+    elif hasattr(result, "to_numpy") and hasattr(result, "swarm_history"):
+        history = result.to_numpy()["swarm_history"]
+    elif hasattr(result, "history"):
+        history = np.asarray(result.history, dtype=float)
     elif hasattr(result, "swarm_history"):
-        history = result.swarm_history
+        history = np.asarray(result.swarm_history, dtype=float)
     else:
         raise TypeError(
             f"cannot animate {type(result).__name__}: pass a PsoResult or a ParetoFront"
         )
-    if not history or not history[0]:
+    if history.ndim != 3 or history.shape[0] == 0 or history.shape[1] == 0:
         raise ValueError(
             "the result has no history to animate: it needs at least one iteration run "
             "with record_history=True"
         )
-    return np.asarray(history, dtype=float)
+    return history
 
 
 def _check_dims(dims: Sequence[int], n_dims: int, count: int) -> Tuple[int, ...]:
@@ -428,7 +435,10 @@ def plot_front(
     chosen = _check_dims(objectives, n_objectives, count)
     snapshots: List[Any] = []
     if history:
-        snapshots = list(getattr(front, "front_history", None) or [])
+        if hasattr(front, "to_numpy"):
+            snapshots = list(front.to_numpy()["front_history"])  # views, no copies
+        else:
+            snapshots = list(getattr(front, "front_history", None) or [])
         if not snapshots:
             raise ValueError(
                 "the front has no front_history: it needs at least one iteration of "

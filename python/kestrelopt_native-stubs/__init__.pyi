@@ -417,6 +417,13 @@ class PsoResult:
     @property
     def stop_reason(self) -> str:
         """Why the run stopped (see the class docstring for the values)."""
+    def to_numpy(self) -> dict[str, Any]:
+        """The record as read-only float64 NumPy arrays, in a dict:
+        ``best_position`` (D,), ``convergence`` (T,) and ``history`` (T, N, D)
+        (``(0, 0, D)`` without a recorded history).
+
+        The arrays look at the result's own memory, so they cost no copy however
+        long the run, and keep the result alive. The list attributes stay as they are."""
 
 @final
 class GreyResult:
@@ -456,6 +463,12 @@ class GreyResult:
     @property
     def stop_reason(self) -> str:
         """Why the run stopped."""
+    def to_numpy(self) -> dict[str, Any]:
+        """The record as read-only float64 NumPy arrays, in a dict:
+        ``best_position`` (D, 2) of ``(lower, upper)`` rows, ``best_centers`` (D,),
+        ``best_spreads`` (D,) and ``convergence`` (T,).
+
+        The arrays look at the result's own memory and keep the result alive."""
 
 @final
 class ParetoFront:
@@ -502,3 +515,10 @@ class ParetoFront:
         Returns:
             float: the hypervolume (``0.0`` for an empty front).
         """
+    def to_numpy(self) -> dict[str, Any]:
+        """The front as read-only float64 NumPy arrays, in a dict: ``positions`` (n, D),
+        ``objectives`` (n, M), ``swarm_history`` (T, N, D) and ``front_history``, a
+        list of T arrays of shape (k_t, M) (the archive's size varies).
+
+        The histories look at the result's own memory, so they cost no copy however
+        long the run, and keep the result alive."""

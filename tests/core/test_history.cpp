@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace kestrelopt {
 namespace {
 
-std::vector<std::vector<double>> as_vectors(const Rows& rows) {
+std::vector<std::vector<double>> as_vectors(RowsView rows) {
     std::vector<std::vector<double>> out;
     for (const std::span<const double> row : rows) out.emplace_back(row.begin(), row.end());
     return out;
@@ -37,6 +39,61 @@ TEST(Rows, EqualOnlyWithTheSameRowBoundaries) {
     Rows with_empty = one_row;
     with_empty.push_back({});
     EXPECT_FALSE(with_empty == one_row);
+}
+
+using Snapshot = std::vector<std::vector<double>>;
+
+Trace trace_of(const std::vector<Snapshot>& snapshots) {
+    Trace trace;
+    for (const Snapshot& snapshot : snapshots) {
+        trace.open_snapshot();
+        for (const auto& row : snapshot) trace.push_row(row);
+    }
+    return trace;
+}
+
+struct ShapeCase {
+    std::vector<Snapshot> snapshots;
+    std::optional<std::pair<std::size_t, std::size_t>> shape;
+};
+
+class TraceShape : public ::testing::TestWithParam<ShapeCase> {};
+
+// Snapshots read back as written, all values lie in one buffer in order, and the shape is
+// known exactly when every snapshot has the same rows of the same length.
+TEST_P(TraceShape, ReadsBackItsSnapshotsAndKnowsWhenItIsOneBlock) {
+    const auto& [snapshots, shape] = GetParam();
+    const Trace trace = trace_of(snapshots);
+    ASSERT_EQ(trace.size(), snapshots.size());
+    std::vector<double> flat;
+    for (std::size_t t = 0; t < snapshots.size(); ++t) {
+        EXPECT_EQ(as_vectors(trace[t]), snapshots[t]);
+        for (const auto& row : snapshots[t]) flat.insert(flat.end(), row.begin(), row.end());
+    }
+    EXPECT_EQ(std::vector<double>(trace.values().begin(), trace.values().end()), flat);
+    EXPECT_EQ(trace.uniform_shape(), shape);
+    // A copy made snapshot by snapshot is the same trace.
+    Trace copy;
+    for (const RowsView snapshot : trace) copy.push_back(snapshot);
+    EXPECT_EQ(copy, trace);
+}
+
+using Shape = std::pair<std::size_t, std::size_t>;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TraceShape,
+    ::testing::Values(ShapeCase{{}, Shape{0, 0}},
+                      ShapeCase{{{{1, 2}, {3, 4}}, {{5, 6}, {7, 8}}}, Shape{2, 2}},
+                      ShapeCase{{{}, {}}, Shape{0, 0}},
+                      ShapeCase{{{{1, 2}, {3, 4}}, {{5, 6}}}, std::nullopt},       // fewer rows
+                      ShapeCase{{{{1, 2}, {3, 4}}, {{5, 6}, {7}}}, std::nullopt},  // shorter row
+                      ShapeCase{{{{1}, {2, 3}}, {{4}, {5, 6}}}, std::nullopt}));   // ragged alike
+
+TEST(RowsView, ComparesRowsNotBuffers) {
+    Rows rows;
+    rows.push_back(std::vector<double>{1.0, -0.0});
+    const Trace trace = trace_of({{{9.0}}, {{1.0, 0.0}}});
+    EXPECT_EQ(trace[1], RowsView(rows));  // -0.0 equals 0.0, wherever the rows live
+    EXPECT_FALSE(trace[0] == RowsView(rows));
 }
 
 }  // namespace

@@ -177,7 +177,7 @@ TEST(MopsoNaN, VectorsHoldingNaNNeverEnterTheArchive) {
     EXPECT_FALSE(result.front.empty());
     for (const auto& member : result.front)
         for (const double v : member.objectives) EXPECT_FALSE(std::isnan(v));
-    for (const Rows& snapshot : result.history.front_history)
+    for (const RowsView snapshot : result.history.front_history)
         for (const auto row : snapshot)
             for (const double v : row) EXPECT_FALSE(std::isnan(v));
 }

@@ -41,10 +41,12 @@ def test_cannot_be_subclassed(cls):
 @pytest.mark.parametrize(
     "cls, attributes, methods",
     [
-        (pso.PsoResult, ["best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"], []),
+        (pso.PsoResult, ["best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"],
+         ["to_numpy"]),
         (pso.GreyResult, ["best_position", "best_centers", "best_spreads", "best_value", "convergence",
-                          "evaluations", "stop_reason"], []),
-        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history"], ["hypervolume"]),
+                          "evaluations", "stop_reason"], ["to_numpy"]),
+        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history"],
+         ["hypervolume", "to_numpy"]),
     ],
 )
 def test_only_getters_and_repr(cls, attributes, methods):

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrelopt/rows.hpp"
 #include "kestrelopt/traits.hpp"
 
 namespace kestrelopt {
@@ -32,60 +33,10 @@ struct Duration {
     std::uint32_t nanos = 0;
 };
 
-// Rows of doubles in one buffer, each row a contiguous run: a snapshot of a swarm or of a
-// front costs two allocations, however many rows it has. Rows may differ in length.
-class Rows {
-  public:
-    void reserve(std::size_t rows, std::size_t values) {
-        ends_.reserve(rows);
-        values_.reserve(values);
-    }
-    void push_back(std::span<const double> row) {
-        values_.insert(values_.end(), row.begin(), row.end());
-        ends_.push_back(values_.size());
-    }
-    std::size_t size() const { return ends_.size(); }
-    bool empty() const { return ends_.empty(); }
-    std::span<const double> operator[](std::size_t i) const {
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-        return {values_.data() + begin, ends_[i] - begin};
-    }
-    friend bool operator==(const Rows&, const Rows&) = default;
-
-    class Iterator {
-      public:
-        using value_type = std::span<const double>;
-        using difference_type = std::ptrdiff_t;
-        Iterator() = default;
-        Iterator(const Rows* rows, std::size_t index) : rows_(rows), index_(index) {}
-        std::span<const double> operator*() const { return (*rows_)[index_]; }
-        Iterator& operator++() {
-            ++index_;
-            return *this;
-        }
-        Iterator operator++(int) {
-            Iterator before = *this;
-            ++index_;
-            return before;
-        }
-        bool operator==(const Iterator&) const = default;
-
-      private:
-        const Rows* rows_ = nullptr;
-        std::size_t index_ = 0;
-    };
-    Iterator begin() const { return {this, 0}; }
-    Iterator end() const { return {this, size()}; }
-
-  private:
-    std::vector<double> values_;
-    std::vector<std::size_t> ends_;
-};
-
 // Filled only when recording is on; then one entry per iteration run.
 struct History {
     // Per iteration, per particle: the encoded position at the start of the iteration.
-    std::vector<Rows> positions;
+    Trace positions;
     // Per iteration: the global best value after it.
     std::vector<double> convergence;
 };

@@ -133,11 +133,8 @@ struct Pso<S>::Run {
 
     void record_positions() {
         if (!engine.config_.record_history || !engine.config_.record_swarm) return;
-        Rows snapshot;
-        snapshot.reserve(particles.size(),
-                         particles.empty() ? 0 : particles.size() * particles[0].position.size());
-        for (const Particle& p : particles) snapshot.push_back(p.position);
-        history.positions.push_back(std::move(snapshot));
+        history.positions.open_snapshot();
+        for (const Particle& p : particles) history.positions.push_row(p.position);
     }
 
     // Neighbourhood, new velocity, velocity limit, move and boundary handling of particle i.

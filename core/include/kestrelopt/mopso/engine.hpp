@@ -53,9 +53,9 @@ struct MoSolution {
 
 struct MopsoHistory {
     // Per iteration, per particle: the internal position at the start of the iteration.
-    std::vector<Rows> swarm_history;
+    Trace swarm_history;
     // Per iteration: the archive members' objectives at the start of the iteration, after pruning.
-    std::vector<Rows> front_history;
+    Trace front_history;
 };
 
 template <class T>
@@ -147,14 +147,12 @@ auto Mopso<S>::minimize(Objective&& objective) const -> Result {
             for (std::size_t m = 0; m < count; ++m)
                 leaders[m].assign(members[m].position.begin(), members[m].position.end());
             if (c.record_history) {
-                Rows swarm;
-                swarm.reserve(n, n * dims);
-                for (const std::vector<double>& position : x) swarm.push_back(position);
-                history.swarm_history.push_back(std::move(swarm));
-                Rows front;
-                front.reserve(count, count == 0 ? 0 : count * members[0].objectives.size());
-                for (const ArchiveMember& member : members) front.push_back(member.objectives);
-                history.front_history.push_back(std::move(front));
+                history.swarm_history.open_snapshot();
+                for (const std::vector<double>& position : x)
+                    history.swarm_history.push_row(position);
+                history.front_history.open_snapshot();
+                for (const ArchiveMember& member : members)
+                    history.front_history.push_row(member.objectives);
             }
             if (n == 0) continue;
             const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c.max_iter);
