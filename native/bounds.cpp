@@ -4,6 +4,7 @@
 
 #include "binder.hpp"
 #include "panic.hpp"
+#include "py_ref.hpp"
 #include "sequence.hpp"
 
 namespace kestrelopt::native {
@@ -46,6 +47,33 @@ std::vector<Bound> repeat(Bound pair, std::optional<std::uint64_t> dim) {
     return std::vector<Bound>(*dim, pair);
 }
 
+// An object with `lb` and `ub` attributes, such as SciPy's Bounds: two sequences of one
+// length give one pair per index; two floats give a single pair, repeated `dim` times.
+// False, with the error set, when an attribute is missing or does not convert.
+bool read_lower_upper(PyObject* object, std::optional<std::uint64_t> dim, std::vector<Bound>& out) {
+    PyRef lower(PyObject_GetAttrString(object, "lb"));
+    if (!lower) return false;
+    PyRef upper(PyObject_GetAttrString(object, "ub"));
+    if (!upper) return false;
+    std::vector<double> lows;
+    std::vector<double> highs;
+    if (to_double_list(lower.get(), lows) && to_double_list(upper.get(), highs)) {
+        if (lows.size() != highs.size())
+            raise_value_error("bounds.lb has length " + std::to_string(lows.size()) +
+                              " but bounds.ub has length " + std::to_string(highs.size()));
+        if (lows.empty()) raise_value_error("bounds is empty");
+        check_count(dim, lows.size());
+        out.clear();
+        for (std::size_t i = 0; i < lows.size(); ++i) out.emplace_back(lows[i], highs[i]);
+        return true;
+    }
+    discard_reading_error();  // scalars (a 0-d array too) are not sequences
+    Bound pair;
+    if (!to_double(lower.get(), pair.first) || !to_double(upper.get(), pair.second)) return false;
+    out = repeat(pair, dim);
+    return true;
+}
+
 }  // namespace
 
 void discard_reading_error() {
@@ -86,6 +114,10 @@ std::vector<Bound> resolve_bounds(PyObject* bounds, std::optional<std::uint64_t>
     if (to_double_list(bounds, values)) {
         if (values.size() == 2) return repeat({values[0], values[1]}, dim);
     }
+    discard_reading_error();
+
+    // Tried last, so that no object that one of the readings above accepts changes meaning.
+    if (read_lower_upper(bounds, dim, pairs)) return pairs;
     discard_reading_error();
 
     raise_value_error(

@@ -11,9 +11,9 @@
 
 namespace kestrelopt::native {
 
-// Tries four readings in order (list of 2-tuples, list of lists, one 2-tuple, one 2-list);
-// the first that converts decides. Does not compare min with max. Throws PythonError with
-// a ValueError set.
+// Tries five readings in order (list of 2-tuples, list of lists, one 2-tuple, one 2-list,
+// an object with `lb` and `ub` attributes); the first that converts decides. Does not
+// compare min with max. Throws PythonError with a ValueError set.
 std::vector<Bound> resolve_bounds(PyObject* bounds, std::optional<std::uint64_t> dim);
 
 // Drops the error of a reading of a caller's value that did not convert, so that the next

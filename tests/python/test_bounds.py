@@ -1,4 +1,4 @@
-"""resolve_bounds: the four readings of `bounds` and their messages."""
+"""resolve_bounds: its five readings (the last: objects with lb and ub) and their messages."""
 
 import collections
 
@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
+from conftest import assert_same_result
 
 Pair = collections.namedtuple("Pair", "low high")
 
@@ -129,3 +130,81 @@ def test_an_ordinary_exception_while_converting_is_a_failed_reading():
     with pytest.raises(ValueError) as info:
         pso.minimize(lambda x: 0.0, [(Broken(), 1.0)])
     assert str(info.value) == LONG
+
+
+class Box:
+    """The smallest object of the lb/ub form: two attributes, nothing else."""
+
+    def __init__(self, lb, ub):
+        self.lb = lb
+        self.ub = ub
+
+
+LowHigh = collections.namedtuple("LowHigh", "lb ub")
+
+
+@pytest.mark.parametrize(
+    "bounds, dim, expected",
+    [
+        (Box([0, 2, -1], [1, 2, 1]), None, [(0, 1), (2, 2), (-1, 1)]),
+        (Box((0, 2), np.array([1.0, 2.0])), 2, [(0, 1), (2, 2)]),
+        (Box(np.zeros(3), np.full(3, 0.5)), None, [(0, 0.5)] * 3),
+        (Box(-1, 1), 3, [(-1, 1)] * 3),
+        (Box(np.float64(4.0), np.array(4.0)), 2, [(4, 4)] * 2),
+        # The forms read before lb/ub keep their meaning: a (lb, ub) named tuple is a pair,
+        # and one holding two lists is a list of two rows.
+        (LowHigh(5, 5), 2, [(5, 5)] * 2),
+        (LowHigh([6, 6], [7, 7]), None, [(6, 6), (7, 7)]),
+    ],
+)
+def test_lb_ub_form(bounds, dim, expected):
+    test_readings(bounds, dim, expected)
+
+
+def test_scipy_bounds_give_the_same_run_as_the_pairs():
+    optimize = pytest.importorskip("scipy.optimize")
+    box = optimize.Bounds([-5, 0, 1], [5, 1, 4])
+    run = dict(n_particles=10, max_iter=5, seed=3)
+    assert_same_result(pso.minimize("sphere", box, **run),
+                       pso.minimize("sphere", [(-5, 5), (0, 1), (1, 4)], **run))
+    front = pso.minimize_multi(lambda x: [x[0], 1 - x[0]], optimize.Bounds([0, 0], [1, 1]),
+                               max_iter=3, seed=1)
+    assert all(0 <= x <= 1 for point in front.positions for x in point)
+
+
+@pytest.mark.parametrize(
+    "bounds, dim, message",
+    [
+        (Box([0, 0], [1, 1, 1]), None, "bounds.lb has length 2 but bounds.ub has length 3"),
+        (Box([], []), None, "bounds is empty"),
+        (Box([0, 0], [1, 1]), 3, "dim=3 does not match the 2 bound pairs given"),
+        (Box(0, 1), None, "with a single (min, max) bound, pass dim=<number of dimensions>"),
+        (Box(0, 1), 0, "dim must be >= 1"),
+        (Box([0, 0], 1), 2, LONG),
+        (Box("ab", "cd"), None, LONG),
+        (Box([0, "x"], [1, 1]), None, LONG),
+    ],
+)
+def test_lb_ub_errors(bounds, dim, message):
+    test_bound_errors(bounds, dim, message)
+
+
+def test_lb_ub_needs_both_attributes():
+    only_lb = Box([0], [1])
+    del only_lb.ub
+    test_bound_errors(only_lb, None, LONG)
+
+
+def test_an_interrupt_while_reading_lb_is_not_taken_for_a_failed_reading():
+    interrupt = KeyboardInterrupt()
+
+    class Interrupting:
+        ub = [1.0]
+
+        @property
+        def lb(self):
+            raise interrupt
+
+    with pytest.raises(KeyboardInterrupt) as info:
+        pso.minimize(lambda x: 0.0, Interrupting())
+    assert info.value is interrupt
