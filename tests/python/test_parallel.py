@@ -1,4 +1,4 @@
-"""kestrelopt.parallel.batched over serial, thread, process and Dask executors."""
+"""kestrelopt.parallel: batched over serial, thread, process and Dask executors; multistart."""
 
 import math
 import multiprocessing
@@ -11,7 +11,7 @@ import pytest
 
 import kestrelopt as pso
 from conftest import assert_same_result
-from kestrelopt.parallel import BatchedObjective, batched
+from kestrelopt.parallel import BatchedObjective, MultistartResult, batched, multistart
 
 RUN = dict(bounds=(-5.12, 5.12), dim=3, seed=11, n_particles=8, max_iter=6, vectorized=True)
 
@@ -195,3 +195,75 @@ def test_bad_arguments(kwargs, error, message):
     options.update(kwargs)
     with pytest.raises(error, match=message):
         batched(**options)
+
+
+# Short runs whose results differ from seed to seed, so that picking the best one matters.
+MULTI = dict(dim=6, n_particles=10, max_iter=20)
+
+
+def one_by_one(seeds, objective="rastrigin", bounds=(-5.12, 5.12), **options):
+    return [pso.minimize(objective, bounds, seed=seed, **dict(MULTI, **options)) for seed in seeds]
+
+
+@pytest.mark.parametrize("kind", [None, "thread_pool", "process_pool"])
+def test_multistart_is_the_best_of_the_same_runs_made_one_by_one(request, kind):
+    executor = None if kind is None else request.getfixturevalue(kind)
+    best, results = multistart("rastrigin", (-5.12, 5.12), seeds=6, executor=executor, **MULTI)
+    alone = one_by_one(range(6))
+    assert len(results) == 6
+    for result, expected in zip(results, alone):
+        assert_same_result(result, expected)
+    values = [r.best_value for r in alone]
+    assert len(set(values)) > 1  # otherwise the choice below tests nothing
+    assert_same_result(best, alone[values.index(min(values))])
+    assert best is results[values.index(min(values))]
+
+
+def test_multistart_takes_explicit_seeds_and_passes_options_through(thread_pool):
+    outcome = multistart(rastrigin, (-2, 2), seeds=[9, 4], executor=thread_pool,
+                         velocity="fips", topology="ring", **MULTI)
+    assert isinstance(outcome, MultistartResult) and outcome.best in outcome.results
+    alone = one_by_one([9, 4], rastrigin, (-2, 2), velocity="fips", topology="ring")
+    for result, expected in zip(outcome.results, alone):
+        assert_same_result(result, expected)
+
+
+def test_multistart_breaks_ties_by_the_first_seed():
+    best, results = multistart(lambda x: 1.0, (-1, 1), seeds=[5, 2, 7], **MULTI)
+    assert [r.best_value for r in results] == [1.0, 1.0, 1.0]
+    assert best is results[0]
+
+
+def test_multistart_never_picks_a_nan_run():
+    evaluations_per_run = MULTI["n_particles"] * (MULTI["max_iter"] + 1)
+    calls = []
+
+    def nan_in_the_first_run(x):  # runs are made in seed order without an executor
+        calls.append(1)
+        return math.nan if len(calls) <= evaluations_per_run else sum(v * v for v in x)
+
+    best, results = multistart(nan_in_the_first_run, (-1, 1), seeds=2, **MULTI)
+    assert math.isnan(results[0].best_value) and not math.isnan(results[1].best_value)
+    assert best is results[1]
+
+
+def test_multistart_raises_the_first_error_in_seed_order(thread_pool):
+    with pytest.raises(ObjectiveFailed):
+        multistart(fails_on_positive_first, (-1, 1), seeds=3, executor=thread_pool, **MULTI)
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        (dict(seeds=0), ValueError, "seeds must be >= 1, got 0"),
+        (dict(seeds=[]), ValueError, "seeds is empty"),
+        (dict(seeds=True), TypeError, "seeds must be a number of runs or a sequence of seeds"),
+        (dict(seeds=1.5), TypeError, "seeds must be a number of runs or a sequence of seeds"),
+        (dict(seeds="12"), TypeError, "seeds must be a number of runs or a sequence of seeds"),
+        (dict(seed=1), TypeError, "multistart takes seeds=, not seed="),
+        (dict(executor=object()), TypeError, "executor must be a concurrent.futures.Executor"),
+    ],
+)
+def test_multistart_bad_arguments(kwargs, error, message):
+    with pytest.raises(error, match=message):
+        multistart("sphere", (-1, 1), dim=2, **kwargs)
