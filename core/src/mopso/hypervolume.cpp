@@ -14,11 +14,19 @@
 // or equal to a survivor is dropped, and survivors it dominates leave, in order. That gives
 // the set and order of the pairwise filter at a cost proportional to the survivors. Otherwise
 // (wfg of arbitrary sets), every pair is compared as the pairwise filter does.
+//
+// hypervolume takes faster paths with the same operations (hypervolume_planar.hpp,
+// sorted_filter.hpp): the sorted filter for two or three objectives, and the planar sum for
+// every set of at least three rows, at any depth, whose rows differ in two coordinates only.
+// wfg stays the plain recursion, against which they are tested.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
+#include "hypervolume_planar.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
+#include "sorted_filter.hpp"
 
 namespace kestrelopt {
 
@@ -26,8 +34,9 @@ namespace {
 
 class WfgEngine {
   public:
+    // `fast` allows the planar sum and the sorted filter.
     WfgEngine(std::span<const double> reference, std::span<const ObjectiveView> points,
-              WorkObserver* observer)
+              WorkObserver* observer, bool fast)
         : reference_(reference), observer_(observer), levels_(points.size() + 1) {
         stride_ = 0;
         for (const ObjectiveView p : points) stride_ = std::max(stride_, p.size());
@@ -38,12 +47,24 @@ class WfgEngine {
                 if (std::isnan(v)) transitive_ = false;
         }
         scratch_.resize(stride_);
+        fast_ = fast && transitive_;
     }
 
     // Level 0 holds the points, reduced to their non-dominated set when filter is set.
     void load(std::span<const ObjectiveView> points, bool filter) {
         Level& top = levels_[0];
         reserve(top, points.size());
+        if (filter && fast_ && (stride_ == 2 || stride_ == 3)) {
+            if (observer_ != nullptr) observer_->progress(points.size() * stride_);
+            sorted_filter_.survivors(points, kept_);
+            for (std::size_t r = 0; r < kept_.size(); ++r) {
+                const ObjectiveView p = points[kept_[r]];
+                std::copy(p.begin(), p.end(), top.row(r, stride_));
+                top.lengths[r] = stride_;
+            }
+            top.count = kept_.size();
+            return;
+        }
         if (filter && transitive_) {
             std::size_t kept = 0;
             for (const ObjectiveView p : points) {
@@ -62,6 +83,8 @@ class WfgEngine {
 
     double run() {
         std::size_t depth = 0;
+        double planar = 0.0;
+        if (planar_volume(levels_[0], planar)) return planar;
         start(levels_[0]);
         for (;;) {
             Level& level = levels_[depth];
@@ -80,6 +103,12 @@ class WfgEngine {
             const double inclusive = inclusive_volume(level.row(i, stride_), level.lengths[i]);
             Level& child = levels_[depth + 1];
             build_limit_set(level, i, child);
+            double sub = 0.0;
+            if (planar_volume(child, sub)) {
+                level.total += inclusive - sub;
+                ++level.next;
+                continue;
+            }
             if (child.count <= 1) {
                 // The volume of an empty or one-point set, by the recursion's own operations.
                 double sub = -0.0;
@@ -108,6 +137,17 @@ class WfgEngine {
         double* row(std::size_t i, std::size_t stride) { return values.data() + i * stride; }
     };
 
+    // The volume of a planar set of at least three rows, when the fast paths apply.
+    bool planar_volume(Level& level, double& volume) {
+        if (!fast_ || level.count < 3) return false;
+        const double* rows = level.row(0, stride_);
+        const std::optional<hv_detail::PlanarAxes> axes =
+            hv_detail::planar_axes(rows, level.count, stride_);
+        if (!axes) return false;
+        volume = planar_sum_.volume(rows, level.count, stride_, *axes, reference_, observer_);
+        return true;
+    }
+
     static void start(Level& level) {
         level.next = 0;
         level.total = -0.0;
@@ -120,17 +160,7 @@ class WfgEngine {
     }
 
     double inclusive_volume(const double* p, std::size_t length) const {
-        const std::size_t n = std::min(length, reference_.size());
-        double volume = 1.0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const double gap = reference_[k] - p[k];
-            volume *= gap > 0.0 ? gap : 0.0;
-        }
-        return volume;
-    }
-
-    static double larger(double a, double b) {
-        return std::isnan(a) ? b : std::isnan(b) ? a : a < b ? b : a;
+        return hv_detail::inclusive_volume(p, length, reference_);
     }
 
     // The filtered limit set of row i of level, written into child.
@@ -142,7 +172,8 @@ class WfgEngine {
             std::size_t kept = 0;
             for (std::size_t j = i + 1; j < level.count; ++j) {
                 const double* q = level.row(j, stride_);
-                for (std::size_t k = 0; k < stride_; ++k) scratch_[k] = larger(p[k], q[k]);
+                for (std::size_t k = 0; k < stride_; ++k)
+                    scratch_[k] = hv_detail::larger(p[k], q[k]);
                 offer(child, kept);
             }
             child.count = kept;
@@ -153,7 +184,7 @@ class WfgEngine {
             const double* q = level.row(i + 1 + r, stride_);
             const std::size_t length = std::min(p_length, level.lengths[i + 1 + r]);
             double* out = child.row(r, stride_);
-            for (std::size_t k = 0; k < length; ++k) out[k] = larger(p[k], q[k]);
+            for (std::size_t k = 0; k < length; ++k) out[k] = hv_detail::larger(p[k], q[k]);
             child.lengths[r] = length;
         }
         child.count = reduce_pairwise(child, rows);
@@ -220,16 +251,20 @@ class WfgEngine {
     WorkObserver* observer_;
     std::size_t stride_ = 0;
     bool transitive_ = true;
+    bool fast_ = false;
     std::vector<Level> levels_;
     std::vector<double> scratch_;
     std::vector<unsigned char> dominated_;
+    hv_detail::PlanarSum planar_sum_;
+    hv_detail::SortedFilter sorted_filter_;
+    std::vector<std::size_t> kept_;
 };
 
 }  // namespace
 
 double wfg(std::span<const ObjectiveVector> points, std::span<const double> reference) {
     const std::vector<ObjectiveView> views(points.begin(), points.end());
-    WfgEngine engine(reference, views, nullptr);
+    WfgEngine engine(reference, views, nullptr, false);
     engine.load(views, false);
     return engine.run();
 }
@@ -247,7 +282,7 @@ double hypervolume_of(std::span<const Point> points, std::span<const double> ref
             strictly_below = reference[k] > p[k];
         if (strictly_below) inside.emplace_back(p);
     }
-    WfgEngine engine(reference, inside, observer);
+    WfgEngine engine(reference, inside, observer, true);
     engine.load(inside, true);
     return engine.run();
 }
