@@ -14,7 +14,8 @@
 // Cost: dominates O(m); non_dominated O(n^2 m); crowding_distance one sort of n indices per
 // objective; grid_cells O(n m); cell_populations O(n m) through hashing; hypervolume
 // exponential in n in the worst case, exact, with per-depth buffers reused throughout the
-// recursion (nothing is allocated inside it once the buffers have grown).
+// recursion (nothing is allocated inside it once the buffers have grown): O(n log n) for two
+// objectives, and for three its filter is O(n log n) and the rest about O(n^2).
 #pragma once
 
 #include <cstddef>
