@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the core suite (ctest), the
 # core suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the Python
-# suite (pytest) against the installed package, with the vectorized tests repeated under
-# NumPy 1 and the whole Python suite repeated under CPython 3.9 and 3.13 where present.
+# suite (pytest) against a wheel built from the sdist, the vectorized tests under NumPy 1
+# and the whole Python suite under CPython 3.9 and 3.13 where present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -34,7 +34,7 @@ if ! command -v ffmpeg >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ffmpeg; } ||
     echo "ffmpeg could not be installed: the MP4 animation test will skip"
 fi
-"$python" -m pip install -q --disable-pip-version-check cmake ninja scikit-build-core pytest numpy
+"$python" -m pip install -q --disable-pip-version-check cmake ninja scikit-build-core pytest numpy build
 
 echo "== core tests"
 cmake -S . -B build/ci -G Ninja -DKESTRELOPT_BUILD_TESTS=ON -DKESTRELOPT_BUILD_BENCH=ON >/dev/null
@@ -67,9 +67,13 @@ run_pytest() {
 
 if [ -f pyproject.toml ] && [ -d tests/python ]; then
   echo "== Python tests"
-  # One wheel (stable ABI: CPython 3.9 and later) serves every interpreter below.
-  rm -rf "$root/build/wheel"
-  "$python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$root/build/wheel" .
+  # One wheel (stable ABI: CPython 3.9 and later) serves every interpreter below. It is
+  # built from the sdist, in pip's isolated environment, so the tests also show that the
+  # sdist is complete; this is the only compile of the module.
+  rm -rf "$root/build/sdist" "$root/build/wheel"
+  "$python" -m build --sdist --outdir "$root/build/sdist" . >/dev/null
+  sdist=$(ls "$root"/build/sdist/kestrelopt-*.tar.gz)
+  "$python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$root/build/wheel" "$sdist"
   wheel=$(ls "$root"/build/wheel/kestrelopt-*.whl)
   install_with_wheel "$python" "$wheel" "$wheel[test]"
   run_pytest "$python" "$root/tests/python"
