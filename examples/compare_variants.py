@@ -2,7 +2,8 @@
 
     python examples/compare_variants.py [docs/convergence.png]
 
-With a file name the plot is saved there; otherwise it is shown.
+With a file name the plot is saved there; otherwise it is shown. The plot needs the
+``plot`` extra (``pip install '.[plot]'``).
 """
 
 import os

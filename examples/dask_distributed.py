@@ -5,7 +5,7 @@ hands the swarm's rows to the cluster's executor and gathers the values in row o
 so the seeded run gives the same result as a serial one. Point ``Client`` at a real
 scheduler address to spread the work over several machines.
 
-    pip install "dask[distributed]"
+    pip install '.[distributed]'       # Dask, from a checkout of kestrelopt
     python examples/dask_distributed.py
 """
 

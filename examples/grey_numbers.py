@@ -7,6 +7,9 @@ The search picks the nominal length and tolerance of every part so that the whol
 worst-case stack stays inside the limits at the lowest cost.
 
     python examples/grey_numbers.py [grey.png]
+
+With a file name the intervals are plotted there, which needs the ``plot`` extra
+(``pip install '.[plot]'``).
 """
 
 import os

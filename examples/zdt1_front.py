@@ -5,7 +5,8 @@ f2 = 1 - sqrt(f1) for f1 in [0, 1], reached when every other variable is 0.
 
     python examples/zdt1_front.py [docs/pareto_front.png]
 
-With a file name the plot is saved there; otherwise it is shown.
+With a file name the plot is saved there; otherwise it is shown. The plot needs the
+``plot`` extra (``pip install '.[plot]'``).
 """
 
 import math

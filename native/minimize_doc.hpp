@@ -144,6 +144,9 @@ inline constexpr const char* kMinimizeDoc =
     "    >>> r.best_value < 1e-3\n"
     "    True\n"
     "    >>> r = pso.minimize(lambda x: sum(xi*xi for xi in x),\n"
-    "    ...                  bounds=[(-5, 5)] * 3, velocity=\"fips\", topology=\"ring\")";
+    "    ...                  bounds=[(-5, 5)] * 3, velocity=\"fips\", topology=\"ring\")\n"
+    "\n"
+    "See docs/guide/velocity-and-topology.md for measured advice on which velocity,\n"
+    "topology and bounds_handling to pick.";
 
 }  // namespace kestrelopt::native

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the core suite (ctest), the
 # core suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the Python
-# suite (pytest) against a wheel built from the sdist, the vectorized tests under NumPy 1
-# and the whole Python suite under CPython 3.9 and 3.13 where present.
+# suite (pytest) against a wheel built from the sdist, the documentation build with
+# warnings as errors, the vectorized tests under NumPy 1 and the whole Python suite under
+# CPython 3.9 and 3.13 where present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -77,6 +78,16 @@ if [ -f pyproject.toml ] && [ -d tests/python ]; then
   wheel=$(ls "$root"/build/wheel/kestrelopt-*.whl)
   install_with_wheel "$python" "$wheel" "$wheel[test]"
   run_pytest "$python" "$root/tests/python"
+
+  echo "== documentation (sphinx-build -W)"
+  # A venv of its own that sees the packages installed above, so that Sphinx's
+  # dependencies never replace the interpreter's own.
+  venv="$root/build/venv-docs"
+  [ -x "$venv/bin/python" ] || "$python" -m venv --system-site-packages "$venv"
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+    "sphinx>=7.2" "furo>=2024.1.29" "myst-parser>=2.0"
+  rm -rf "$root/build/docs"
+  "$venv/bin/python" -m sphinx -W --keep-going -q -b html "$root/docs" "$root/build/docs"
 
   echo "== vectorized tests under NumPy 1"
   venv="$root/build/venv-numpy1"

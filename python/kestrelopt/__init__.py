@@ -41,4 +41,9 @@ def __getattr__(name):
     # there on demand rather than copied at import.
     if name == "PanicException":
         return kestrelopt_native.PanicException
+    # The indicators need NumPy, which `import kestrelopt` does not load.
+    if name == "indicators":
+        import importlib
+
+        return importlib.import_module(__name__ + ".indicators")
     raise AttributeError(f"module 'kestrelopt' has no attribute {name!r}")

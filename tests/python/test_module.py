@@ -137,7 +137,10 @@ def test_minimize_docstring_opens_and_closes_as_documented():
     assert lines[5] == "Args:"
     assert "    dim (int | None): number of dimensions when ``bounds`` is a single" in lines
     assert doc.endswith(
-        '    ...                  bounds=[(-5, 5)] * 3, velocity="fips", topology="ring")'
+        '    ...                  bounds=[(-5, 5)] * 3, velocity="fips", topology="ring")\n'
+        "\n"
+        "See docs/guide/velocity-and-topology.md for measured advice on which velocity,\n"
+        "topology and bounds_handling to pick."
     )
     assert "are sensitive to ``penalty`` \u2014 a very large value" in doc
 

@@ -1,0 +1,100 @@
+"""Sphinx configuration of the kestrelopt documentation.
+
+Build with the package importable (installed, or the build's module and python/ on
+PYTHONPATH)::
+
+    python -m sphinx -W -b html docs build/docs
+"""
+
+import ast
+import pathlib
+
+import kestrelopt
+
+project = "kestrelopt"
+author = "The kestrelopt developers"
+copyright = "2026, The kestrelopt developers"
+release = kestrelopt.__version__
+version = release
+
+extensions = [
+    "myst_parser",
+    "sphinx.ext.autodoc",
+    "sphinx.ext.napoleon",
+    "sphinx.ext.viewcode",
+]
+source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
+root_doc = "index"
+exclude_patterns = ["_build"]
+myst_enable_extensions = ["colon_fence"]
+myst_heading_anchors = 3
+
+html_theme = "furo"
+html_title = f"kestrelopt {release}"
+
+# The docstrings are written in the Google style. Attributes listed in a class docstring
+# become fields, so that they do not clash with the entries autodoc makes for the
+# properties themselves.
+napoleon_google_docstring = True
+napoleon_numpy_docstring = False
+napoleon_use_ivar = True
+autodoc_member_order = "bysource"
+autodoc_typehints = "signature"
+
+# The native functions carry text signatures without types; the stub that ships with the
+# package has the same signatures with their types, so the reference shows those.
+STUB = pathlib.Path(__file__).parent.parent / "python" / "kestrelopt_native-stubs" / "__init__.pyi"
+
+
+def _stub_signatures(path):
+    """{qualified name: (argument list, return annotation)} of the stub's functions."""
+    signatures = {}
+    tree = ast.parse(path.read_text(encoding="utf-8"))
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            signatures[node.name] = node
+        elif isinstance(node, ast.ClassDef):
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef):
+                    signatures[f"{node.name}.{item.name}"] = item
+    result = {}
+    for name, function in signatures.items():
+        arguments = function.args
+        if "." in name and arguments.args and arguments.args[0].arg == "self":
+            arguments.args = arguments.args[1:]
+        returns = ast.unparse(function.returns) if function.returns is not None else None
+        result[name] = (f"({ast.unparse(arguments)})", returns)
+    return result
+
+
+STUB_SIGNATURES = _stub_signatures(STUB) if STUB.exists() else {}
+NATIVE_NAMES = set(kestrelopt.__all__)
+
+
+def _signature_from_stub(app, what, name, obj, options, signature, return_annotation):
+    if what not in ("function", "method") or not name.startswith("kestrelopt."):
+        return None
+    local = name[len("kestrelopt."):]
+    if local.split(".")[0] not in NATIVE_NAMES:
+        return None
+    return STUB_SIGNATURES.get(local)
+
+
+def _join_wrapped_argument_names(app, what, name, obj, options, lines):
+    """Join an argument entry whose list of names wraps over several lines (such as
+    ``n_particles, max_iter, ...,`` in minimize_grey) into one line, the form the Google
+    style expects; runs before napoleon reads the lines."""
+    i = 0
+    while i + 1 < len(lines):
+        line, following = lines[i], lines[i + 1]
+        indent = len(line) - len(line.lstrip())
+        if (line.rstrip().endswith(",") and ":" not in line and following.strip()
+                and len(following) - len(following.lstrip()) == indent):
+            lines[i : i + 2] = [line.rstrip() + " " + following.strip()]
+        else:
+            i += 1
+
+
+def setup(app):
+    app.connect("autodoc-process-signature", _signature_from_stub)
+    app.connect("autodoc-process-docstring", _join_wrapped_argument_names, priority=100)

@@ -1,0 +1,300 @@
+"""Quality indicators and Pareto utilities for sets of objective vectors (all minimised).
+
+Every function takes (n, m) array-likes of float64 objective vectors, one row per point,
+and returns a float or a NumPy array. NaN values are refused: dominance with a NaN is not
+transitive, so ranks and contributions would have no meaning. Infinities are accepted.
+
+Distance indicators compare a ``front`` with a ``reference_front`` (for instance points
+sampled on the true Pareto front); smaller is better for all three.
+
+- ``igd``: IGD, inverted generational distance (Coello & Reyes Sierra 2004).
+- ``igd_plus``: IGD+ (Ishibuchi et al. 2015), weakly Pareto compliant.
+- ``additive_epsilon``: the additive epsilon indicator (Zitzler et al. 2003).
+
+Pareto utilities on one set:
+
+- ``nondominated_ranks``: fast non-dominated sorting (Deb et al. 2002).
+- ``crowding_distance``: NSGA-II's crowding distance (Deb et al. 2002).
+- ``hypervolume_contributions``: the exclusive hypervolume of each point, through the
+  exact ``kestrelopt.hypervolume``.
+"""
+
+import numpy as np
+
+import kestrelopt_native
+
+__all__ = [
+    "igd",
+    "igd_plus",
+    "additive_epsilon",
+    "nondominated_ranks",
+    "crowding_distance",
+    "hypervolume_contributions",
+]
+
+# Pairwise work is done in blocks of at most this many values, to bound the memory.
+_BLOCK_VALUES = 1 << 22
+
+
+def _points(name, value):
+    """``value`` as an (n, m) float64 array; an empty sequence is a (0, 0) array."""
+    try:
+        array = np.asarray(value, dtype=np.float64)
+    except (TypeError, ValueError) as error:
+        raise TypeError(f"{name} must be an (n, m) array of numbers: {error}") from None
+    if array.ndim == 1 and array.size == 0:
+        array = array.reshape(0, 0)
+    if array.ndim != 2:
+        raise ValueError(f"{name} must be an (n, m) array, got shape {array.shape}")
+    if np.isnan(array).any():
+        raise ValueError(f"{name} contains NaN")
+    return array
+
+
+def _front_pair(front, reference_front):
+    front = _points("front", front)
+    reference_front = _points("reference_front", reference_front)
+    if reference_front.shape[0] == 0:
+        raise ValueError("reference_front is empty")
+    if front.shape[0] and front.shape[1] != reference_front.shape[1]:
+        raise ValueError(
+            f"front has {front.shape[1]} objectives, reference_front has "
+            f"{reference_front.shape[1]}"
+        )
+    return front, reference_front
+
+
+def _blocks(rows, per_row):
+    """Slices of ``rows`` rows, each covering about _BLOCK_VALUES values."""
+    step = max(1, _BLOCK_VALUES // max(1, per_row))
+    return (slice(start, start + step) for start in range(0, rows, step))
+
+
+def _per_reference_point(front, reference_front, reduce):
+    """For each reference point r, ``reduce(front - r)`` over the front (an (b, n, m) block
+    of differences in, one value per reference point of the block out)."""
+    out = np.empty(reference_front.shape[0])
+    for rows in _blocks(reference_front.shape[0], front.size):
+        out[rows] = reduce(front[None, :, :] - reference_front[rows, None, :])
+    return out
+
+
+def igd(front, reference_front):
+    """Inverted generational distance (Coello & Reyes Sierra 2004).
+
+    The mean, over the points r of ``reference_front``, of the Euclidean distance from r
+    to the nearest point of ``front``::
+
+        IGD(A, R) = 1/|R| * sum over r in R of min over a in A of ||a - r||
+
+    Returns ``inf`` for an empty ``front``; ``reference_front`` must not be empty.
+    """
+    front, reference_front = _front_pair(front, reference_front)
+    if front.shape[0] == 0:
+        return float("inf")
+    nearest = _per_reference_point(
+        front, reference_front, lambda d: np.sqrt((d * d).sum(axis=2)).min(axis=1)
+    )
+    return float(nearest.mean())
+
+
+def igd_plus(front, reference_front):
+    """IGD+ (Ishibuchi et al. 2015): IGD with the modified distance
+
+        d+(a, r) = sqrt(sum over k of max(a_k - r_k, 0) ** 2),
+
+    which counts only the objectives in which a is worse than r, so that a front that
+    dominates another never scores worse (weak Pareto compliance). Returns ``inf`` for an
+    empty ``front``; ``reference_front`` must not be empty.
+    """
+    front, reference_front = _front_pair(front, reference_front)
+    if front.shape[0] == 0:
+        return float("inf")
+
+    def nearest(d):
+        worse = np.maximum(d, 0.0)
+        return np.sqrt((worse * worse).sum(axis=2)).min(axis=1)
+
+    return float(_per_reference_point(front, reference_front, nearest).mean())
+
+
+def additive_epsilon(front, reference_front):
+    """Additive epsilon indicator I_eps+ (Zitzler et al. 2003).
+
+    The smallest eps such that every point r of ``reference_front`` is weakly dominated by
+    some point of ``front`` moved by -eps in every objective::
+
+        I_eps+(A, R) = max over r in R of min over a in A of max over k of (a_k - r_k)
+
+    Zero or less when ``front`` weakly dominates ``reference_front``. Returns ``inf`` for an
+    empty ``front``; ``reference_front`` must not be empty.
+    """
+    front, reference_front = _front_pair(front, reference_front)
+    if front.shape[0] == 0:
+        return float("inf")
+    needed = _per_reference_point(front, reference_front, lambda d: d.max(axis=2).min(axis=1))
+    return float(needed.max())
+
+
+def _dominated_counts(dominators, points):
+    """For each row of ``points``, how many rows of ``dominators`` dominate it (no worse in
+    every objective, better in one)."""
+    counts = np.zeros(points.shape[0], dtype=np.intp)
+    for rows in _blocks(dominators.shape[0], points.size):
+        a = dominators[rows, None, :]
+        better = (a < points[None, :, :]).any(axis=2)
+        worse = (a > points[None, :, :]).any(axis=2)
+        counts += (better & ~worse).sum(axis=0)
+    return counts
+
+
+def nondominated_ranks(points):
+    """The non-domination rank of every point, by fast non-dominated sorting (Deb et al.
+    2002): rank 0 for the points no other point dominates, rank k for those dominated only
+    by points of ranks below k. Equal points share their rank.
+
+    Returns an int array of shape (n,). O(m n^2) time and O(n) memory beyond blocks of
+    pairwise comparisons: each front's points are compared once with the points left.
+    """
+    points = _points("points", points)
+    n = points.shape[0]
+    ranks = np.full(n, -1, dtype=np.intp)
+    if n == 0:
+        return ranks
+    counts = _dominated_counts(points, points)
+    current = np.flatnonzero(counts == 0)
+    rank = 0
+    while current.size:
+        ranks[current] = rank
+        left = np.flatnonzero(ranks < 0)
+        if left.size == 0:
+            break
+        counts[left] -= _dominated_counts(points[current], points[left])
+        current = left[counts[left] == 0]
+        rank += 1
+    return ranks
+
+
+def crowding_distance(points):
+    """NSGA-II's crowding distance (Deb et al. 2002), the definition the archive of
+    ``minimize_multi`` prunes by.
+
+    For each objective, the points are sorted by it (a stable sort: equal values keep
+    their order); the first and the last get ``inf``, and each other point adds the gap
+    between its two neighbours divided by the objective's range (max - min), when that
+    range is positive. There is no division by the number of objectives. With one or two
+    points every distance is ``inf``. Returns a float array of shape (n,).
+    """
+    points = _points("points", points)
+    n = points.shape[0]
+    if n <= 2:
+        return np.full(n, np.inf)
+    distances = np.zeros(n)
+    for column in points.T:
+        order = np.argsort(column, kind="stable")
+        values = column[order]
+        distances[order[0]] = np.inf
+        distances[order[-1]] = np.inf
+        span = values[-1] - values[0]
+        if span > 0:
+            distances[order[1:-1]] += (values[2:] - values[:-2]) / span
+    return distances
+
+
+def hypervolume_contributions(points, reference):
+    """The exclusive hypervolume of each point: the volume, bounded by ``reference``, that
+    this point dominates and no other point of the set does, i.e.
+    ``hypervolume(points) - hypervolume(points without it)`` (as in SMS-EMOA, Beume et al.
+    2007).
+
+    A point that another point weakly dominates (or equals) contributes 0, and so do
+    points not strictly better than ``reference`` in every objective. Dominated points still
+    take volume from the points that dominate them. Two objectives take O(n log n); more
+    take, for each point not weakly dominated, ``kestrelopt.hypervolume`` of its limit set
+    (the other points worsened to the region it dominates). Returns a float array (n,).
+    """
+    points = _points("points", points)
+    reference = np.asarray(reference, dtype=np.float64)
+    n = points.shape[0]
+    if n and (reference.ndim != 1 or reference.shape[0] != points.shape[1]):
+        raise ValueError(
+            f"reference must have one value per objective ({points.shape[1]}), got shape "
+            f"{reference.shape}"
+        )
+    if np.isnan(reference).any():
+        raise ValueError("reference contains NaN")
+    out = np.zeros(n)
+    inside = np.flatnonzero((points < reference).all(axis=1)) if n else np.zeros(0, np.intp)
+    if inside.size == 0:
+        return out
+    if points.shape[1] == 2:
+        out[inside] = _contributions_2d(points[inside], reference)
+    else:
+        out[inside] = _contributions_by_limit_sets(points[inside], reference)
+    return out
+
+
+def _weakly_dominated(points):
+    """Whether some other point is no worse than each point in every objective."""
+    flags = np.zeros(points.shape[0], dtype=bool)
+    for rows in _blocks(points.shape[0], points.size):
+        no_worse = (points[None, :, :] <= points[rows, None, :]).all(axis=2)
+        own = np.arange(no_worse.shape[0])
+        no_worse[own, rows.start + own] = False
+        flags[rows] = no_worse.any(axis=1)
+    return flags
+
+
+def _contributions_by_limit_sets(points, reference):
+    out = np.zeros(points.shape[0])
+    for i in np.flatnonzero(~_weakly_dominated(points)):
+        p = points[i]
+        limit = np.maximum(np.delete(points, i, axis=0), p)
+        inclusive = float(np.prod(reference - p))
+        out[i] = inclusive - kestrelopt_native.hypervolume(limit.tolist(), reference.tolist())
+    return out
+
+
+def _contributions_2d(points, reference):
+    """Points strictly inside the reference box. The distinct non-dominated values, sorted
+    by the first objective, split it into intervals: each value's exclusive region is the
+    box from it to the next value's first objective and the previous value's second one,
+    less whatever dominated points fall into that box; a value held by several points
+    belongs to none of them alone."""
+    n = points.shape[0]
+    order = np.lexsort((points[:, 1], points[:, 0]))
+    x = points[order, 0]
+    y = points[order, 1]
+    # Runs of equal points in this order; a run is dominated when an earlier point (first
+    # objective no larger) is at least as good in the second.
+    heads = np.flatnonzero(np.concatenate(([True], (x[1:] != x[:-1]) | (y[1:] != y[:-1]))))
+    run_of = np.cumsum(np.isin(np.arange(n), heads)) - 1
+    copies = np.diff(np.append(heads, n))
+    best_before = np.minimum.accumulate(np.concatenate(([np.inf], y[:-1])))
+    run_dominated = ~(y[heads] < best_before[heads])
+    values = heads[~run_dominated]
+    copies = copies[~run_dominated]
+    vx = x[values]
+    vy = y[values]
+    x_next = np.append(vx[1:], reference[0])
+    y_prev = np.concatenate((reference[1:], vy[:-1]))
+    area = (x_next - vx) * (y_prev - vy)
+    area[copies > 1] = 0.0
+    # A dominated point lies in the box of the last value not after it in x when it is
+    # below that box's upper edge.
+    dominated = np.flatnonzero(run_dominated[run_of])
+    owner = np.searchsorted(vx, x[dominated], side="right") - 1
+    in_box = y[dominated] < y_prev[owner]
+    for value in np.unique(owner[in_box]):
+        if copies[value] > 1:
+            continue
+        members = dominated[in_box & (owner == value)]
+        corner = [float(x_next[value]), float(y_prev[value])]
+        area[value] -= kestrelopt_native.hypervolume(
+            np.stack((x[members], y[members]), axis=1).tolist(), corner
+        )
+    sorted_out = np.zeros(n)
+    sorted_out[values] = area
+    out = np.empty(n)
+    out[order] = sorted_out
+    return out

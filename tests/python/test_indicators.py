@@ -1,0 +1,246 @@
+"""kestrelopt.indicators against plain transcriptions of each definition (loops over the
+points, written for clarity) on small random sets, and against known values on hand-made
+sets. Hypervolume contributions are checked by counting lattice cells, which needs no
+dominance filtering or recursion at all."""
+
+import itertools
+import math
+import random
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import kestrelopt
+from kestrelopt import indicators as ind
+
+# ---------------------------------------------------------------- plain transcriptions
+
+
+def plain_igd(front, reference, plus=False):
+    total = 0.0
+    for r in reference:
+        best = math.inf
+        for a in front:
+            gaps = [max(ak - rk, 0.0) if plus else ak - rk for ak, rk in zip(a, r)]
+            best = min(best, math.sqrt(sum(g * g for g in gaps)))
+        total += best
+    return total / len(reference)
+
+
+def plain_epsilon(front, reference):
+    return max(min(max(ak - rk for ak, rk in zip(a, r)) for a in front) for r in reference)
+
+
+def dominates(a, b):
+    return all(x <= y for x, y in zip(a, b)) and any(x < y for x, y in zip(a, b))
+
+
+def plain_ranks(points):
+    ranks = [None] * len(points)
+    rank = 0
+    while None in ranks:
+        left = [i for i, r in enumerate(ranks) if r is None]
+        front = [i for i in left if not any(dominates(points[j], points[i]) for j in left)]
+        for i in front:
+            ranks[i] = rank
+        rank += 1
+    return ranks
+
+
+def plain_crowding(points):
+    n = len(points)
+    if n <= 2:
+        return [math.inf] * n
+    distances = [0.0] * n
+    for k in range(len(points[0])):
+        order = sorted(range(n), key=lambda i: points[i][k])  # stable
+        distances[order[0]] = distances[order[-1]] = math.inf
+        span = points[order[-1]][k] - points[order[0]][k]
+        if span > 0:
+            for r in range(1, n - 1):
+                distances[order[r]] += (points[order[r + 1]][k] - points[order[r - 1]][k]) / span
+    return distances
+
+
+def lattice_contributions(points, side):
+    """Exclusive volume of each integer point within the box [0, side)^m: the unit cells
+    whose lower corner is no better than this point and than no other point."""
+    counts = [0] * len(points)
+    for cell in itertools.product(range(side), repeat=len(points[0])):
+        owners = [i for i, p in enumerate(points) if all(c >= v for c, v in zip(cell, p))]
+        if len(owners) == 1:
+            counts[owners[0]] += 1
+    return [float(c) for c in counts]
+
+
+def random_points(rng, n, m, side):
+    return [[float(rng.randrange(side + 1)) for _ in range(m)] for _ in range(n)]
+
+
+# ---------------------------------------------------------------- known values
+
+
+@pytest.mark.parametrize(
+    "function, args, expected",
+    [
+        (ind.igd, ([[0, 0]], [[3, 4]]), 5.0),
+        (ind.igd, ([[0, 1], [1, 0]], [[0, 1], [1, 0]]), 0.0),
+        (ind.igd, ([[0, 0], [10, 10]], [[3, 4], [10, 11]]), 3.0),  # (5 + 1) / 2
+        (ind.igd_plus, ([[0, 0]], [[3, 4]]), 0.0),  # dominates the reference point
+        (ind.igd_plus, ([[4, 8]], [[1, 4]]), 5.0),
+        (ind.igd_plus, ([[2, 0]], [[0, 2]]), 2.0),  # only the worse objective counts
+        (ind.additive_epsilon, ([[1, 1]], [[0, 2]]), 1.0),
+        (ind.additive_epsilon, ([[0, 0]], [[1, 1], [2, 0]]), 0.0),
+        (ind.additive_epsilon, ([[3, 0], [0, 3]], [[1, 1]]), 2.0),
+        (ind.igd, ([], [[1, 1]]), math.inf),
+        (ind.additive_epsilon, (np.empty((0, 2)), [[1, 1]]), math.inf),
+    ],
+)
+def test_distance_indicators_known_values(function, args, expected):
+    assert function(*args) == expected
+
+
+@pytest.mark.parametrize(
+    "points, expected",
+    [
+        ([[0, 2], [1, 1], [2, 0]], [math.inf, 2.0, math.inf]),
+        ([[1, 1], [1, 1], [1, 1]], [math.inf, 0.0, math.inf]),
+        ([[0, 0], [5, 5]], [math.inf, math.inf]),
+        ([[0, 4], [1, 3], [3, 1], [4, 0]], [math.inf, 1.5, 1.5, math.inf]),
+    ],
+)
+def test_crowding_distance_known_values(points, expected):
+    assert ind.crowding_distance(points).tolist() == expected
+
+
+@pytest.mark.parametrize(
+    "points, expected",
+    [
+        ([[1, 1], [2, 2], [0, 3], [3, 3], [2, 2]], [0, 1, 0, 2, 1]),
+        ([[3, 3, 3], [2, 2, 2], [1, 1, 1]], [2, 1, 0]),
+        ([[1, 2], [2, 1]], [0, 0]),
+        ([], []),
+    ],
+)
+def test_nondominated_ranks_known_values(points, expected):
+    assert ind.nondominated_ranks(points).tolist() == expected
+
+
+@pytest.mark.parametrize(
+    "points, reference, expected",
+    [
+        ([[1, 2], [2, 1]], [3, 3], [1.0, 1.0]),
+        # the dominated point takes a quarter from the one that dominates it
+        ([[1, 2], [2, 1], [2.5, 1.5]], [3, 3], [1.0, 0.75, 0.0]),
+        ([[1, 1], [1, 1], [2, 0]], [3, 3], [0.0, 0.0, 1.0]),  # equal points own nothing
+        ([[1, 3], [4, 0], [1, 1]], [3, 3], [0.0, 0.0, 4.0]),  # outside the box
+        ([[1, 2, 0], [2, 1, 0], [2.5, 1.5, 0]], [3, 3, 1], [1.0, 0.75, 0.0]),
+    ],
+)
+def test_hypervolume_contributions_known_values(points, reference, expected):
+    assert ind.hypervolume_contributions(points, reference).tolist() == expected
+
+
+# ---------------------------------------------------------------- against the definitions
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_indicators_match_their_plain_transcriptions(seed):
+    rng = random.Random(seed)
+    m = 2 + seed % 3
+    front = [[rng.uniform(0, 1) for _ in range(m)] for _ in range(rng.randrange(1, 25))]
+    reference = [[rng.uniform(0, 1) for _ in range(m)] for _ in range(rng.randrange(1, 25))]
+    assert ind.igd(front, reference) == pytest.approx(plain_igd(front, reference), rel=1e-12)
+    assert ind.igd_plus(front, reference) == pytest.approx(
+        plain_igd(front, reference, plus=True), rel=1e-12
+    )
+    assert ind.additive_epsilon(front, reference) == plain_epsilon(front, reference)
+    # Coarse values: ties, duplicates and long dominance chains.
+    points = random_points(rng, 40, m, 5)
+    assert ind.nondominated_ranks(points).tolist() == plain_ranks(points)
+    assert ind.crowding_distance(points).tolist() == plain_crowding(points)
+    smooth = front + reference
+    assert ind.crowding_distance(smooth).tolist() == plain_crowding(smooth)
+
+
+@pytest.mark.parametrize(
+    "m, n, side, seeds", [(2, 30, 12, range(8)), (3, 14, 6, range(6)), (4, 8, 4, range(3))]
+)
+def test_hypervolume_contributions_count_lattice_cells(m, n, side, seeds):
+    # Integer points (some duplicated, dominated or on the reference): every volume is a
+    # cell count, exact in floating point.
+    for seed in seeds:
+        rng = random.Random(100 * m + seed)
+        points = random_points(rng, n, m, side)
+        points += [list(points[0]), list(points[1])]
+        expected = lattice_contributions(points, side)
+        got = ind.hypervolume_contributions(np.array(points), [float(side)] * m).tolist()
+        assert got == expected, seed
+
+
+def test_large_blocks_give_the_same_values():
+    # Enough points that pairwise work spans several blocks.
+    rng = np.random.default_rng(3)
+    points = rng.random((2500, 3))
+    ranks = ind.nondominated_ranks(points)
+    first = points[ranks == 0]
+    for p in points[ranks == 1][:50]:
+        assert any(dominates(q, p) for q in first)
+    for p in first[:50]:
+        assert not any(dominates(q, p) for q in points)
+    reference = rng.random((2000, 3))
+    assert ind.igd(points[:40], reference) == pytest.approx(
+        plain_igd(points[:40].tolist(), reference.tolist()), rel=1e-12
+    )
+
+
+# ---------------------------------------------------------------- errors
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: ind.igd([[0, math.nan]], [[1, 1]]), ValueError, "front contains NaN"),
+        (lambda: ind.igd([[0, 0]], []), ValueError, "reference_front is empty"),
+        (
+            lambda: ind.igd_plus([[0, 0, 0]], [[1, 1]]),
+            ValueError,
+            "front has 3 objectives, reference_front has 2",
+        ),
+        (lambda: ind.additive_epsilon([0, 0], [[1, 1]]), ValueError, r"got shape \(2,\)"),
+        (lambda: ind.nondominated_ranks([[0, 1], [2]]), TypeError, "points must be"),
+        (lambda: ind.crowding_distance([["a", 1]]), TypeError, "points must be"),
+        (
+            lambda: ind.hypervolume_contributions([[0, 1]], [2, 2, 2]),
+            ValueError,
+            r"reference must have one value per objective \(2\)",
+        ),
+        (
+            lambda: ind.hypervolume_contributions([[0, 1]], [2, math.nan]),
+            ValueError,
+            "reference contains NaN",
+        ),
+    ],
+)
+def test_errors_name_the_argument(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_package_import_leaves_numpy_unloaded_until_indicators_are_used():
+    code = (
+        "import sys, kestrelopt; print('numpy' in sys.modules); "
+        "kestrelopt.indicators.igd([[0]], [[1]]); print('numpy' in sys.modules)"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        env={"PYTHONPATH": ":".join(sys.path), "PATH": ""},
+        timeout=60,
+    )
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["False", "True"]
+    assert kestrelopt.indicators is ind
