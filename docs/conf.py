@@ -49,16 +49,28 @@ STUB = pathlib.Path(__file__).parent.parent / "python" / "kestrelopt_native-stub
 def _stub_signatures(path):
     """{qualified name: (argument list, return annotation)} of the stub's functions."""
     signatures = {}
+    aliases = {}  # the stub's private type aliases (_Bounds, ...), shown expanded
     tree = ast.parse(path.read_text(encoding="utf-8"))
     for node in tree.body:
-        if isinstance(node, ast.FunctionDef):
+        if isinstance(node, ast.Assign) and isinstance(node.targets[0], ast.Name):
+            name = node.targets[0].id
+            if name.startswith("_") and not name.startswith("__"):
+                aliases[name] = node.value
+        elif isinstance(node, ast.FunctionDef):
             signatures[node.name] = node
         elif isinstance(node, ast.ClassDef):
             for item in node.body:
                 if isinstance(item, ast.FunctionDef):
                     signatures[f"{node.name}.{item.name}"] = item
+    class ExpandAliases(ast.NodeTransformer):
+        def visit_Name(self, node):
+            if node.id in aliases:
+                return self.visit(aliases[node.id])
+            return node
+
     result = {}
     for name, function in signatures.items():
+        function = ExpandAliases().visit(function)
         arguments = function.args
         if "." in name and arguments.args and arguments.args[0].arg == "self":
             arguments.args = arguments.args[1:]
