@@ -17,10 +17,12 @@
 //
 // hypervolume takes faster paths with the same operations (hypervolume_planar.hpp,
 // sorted_filter.hpp): the sorted filter for two or three objectives, and the planar sum for
-// every set of at least three rows, at any depth, whose rows differ in two coordinates only.
+// every set of at least three rows, at any depth, whose rows differ in two coordinates only;
+// and the limit sets are built from the rows that can survive their filter only.
 // wfg stays the plain recursion, against which they are tested.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -47,6 +49,7 @@ class WfgEngine {
                 if (std::isnan(v)) transitive_ = false;
         }
         scratch_.resize(stride_);
+        bounds_.resize(stride_);
         fast_ = fast && transitive_;
     }
 
@@ -169,9 +172,11 @@ class WfgEngine {
         reserve(child, rows);
         const double* p = level.row(i, stride_);
         if (transitive_) {
+            if (fast_) candidate_bounds(level, i);
             std::size_t kept = 0;
             for (std::size_t j = i + 1; j < level.count; ++j) {
                 const double* q = level.row(j, stride_);
+                if (fast_ && !within_bounds(q)) continue;
                 for (std::size_t k = 0; k < stride_; ++k)
                     scratch_[k] = hv_detail::larger(p[k], q[k]);
                 offer(child, kept);
@@ -188,6 +193,35 @@ class WfgEngine {
             child.lengths[r] = length;
         }
         child.count = reduce_pairwise(child, rows);
+    }
+
+    // Rows worse than p in one coordinate k only have the limit row p with q[k] there, which
+    // dominates every limit row larger in k; so the rows that may survive the filter lie
+    // within the smallest such q[k], for each k. Leaving the other rows out does not change
+    // the survivors or their order: each is dominated by a survivor, which stays. (Rows of a
+    // level are non-dominated and distinct, so each is worse than p somewhere.) Without
+    // branches: which rows fall out is as good as random.
+    void candidate_bounds(const Level& level, std::size_t i) {
+        const double* p = level.values.data() + i * stride_;
+        std::fill(bounds_.begin(), bounds_.end(), std::numeric_limits<double>::infinity());
+        for (std::size_t j = i + 1; j < level.count; ++j) {
+            const double* q = level.values.data() + j * stride_;
+            std::size_t worse = 0;
+            std::size_t where = 0;
+            for (std::size_t k = 0; k < stride_; ++k) {
+                const bool w = p[k] < q[k];
+                worse += w;
+                where = w ? k : where;
+            }
+            const double bound = bounds_[where];
+            bounds_[where] = worse == 1 && q[where] < bound ? q[where] : bound;
+        }
+    }
+
+    bool within_bounds(const double* q) const {
+        bool outside = false;
+        for (std::size_t k = 0; k < stride_; ++k) outside |= bounds_[k] < q[k];
+        return !outside;
     }
 
     // Offers the row in scratch_ to the survivors level.row(0 .. kept). Rows of full stride
@@ -254,6 +288,7 @@ class WfgEngine {
     bool fast_ = false;
     std::vector<Level> levels_;
     std::vector<double> scratch_;
+    std::vector<double> bounds_;  // of the rows that may survive a limit set's filter
     std::vector<unsigned char> dominated_;
     hv_detail::PlanarSum planar_sum_;
     hv_detail::SortedFilter sorted_filter_;
