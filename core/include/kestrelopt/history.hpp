@@ -33,6 +33,15 @@ struct Duration {
     std::uint32_t nanos = 0;
 };
 
+// How many values to reserve for a record of `per_iteration` values per iteration over
+// `iterations`: all of them, up to 1 GiB (a larger record grows as it goes). Reserved
+// memory that a run stopping early never writes costs address space only.
+inline std::size_t record_hint(std::size_t iterations, std::size_t per_iteration) {
+    constexpr std::size_t kMost = std::size_t{1} << 27;
+    if (per_iteration == 0) return 0;
+    return iterations > kMost / per_iteration ? kMost : iterations * per_iteration;
+}
+
 // Filled only when recording is on; then one entry per iteration run.
 struct History {
     // Per iteration, per particle: the encoded position at the start of the iteration.

@@ -122,6 +122,10 @@ struct Pso<S>::Run {
         tracked_best = best;
         previous = global_value;
         new_velocity.resize(global_best.size());
+        const PsoConfig& config = engine.config_;
+        if (config.record_history && config.record_swarm)
+            history.positions.reserve(
+                record_hint(config.max_iter, particles.size() * particles[0].position.size()));
     }
 
     std::size_t scan_best() const {

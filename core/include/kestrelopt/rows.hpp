@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "kestrelopt/record_buffer.hpp"
+
 namespace kestrelopt {
 
 class Rows;
@@ -48,20 +50,31 @@ class IndexIterator {
     std::size_t index_ = 0;
 };
 
-// Rows [0, size()) of a snapshot; row i runs from ends[i - 1] (or `start` for the first)
-// to ends[i] in `values`.
+// Rows of a snapshot in a buffer of values. Row j is global row r = first + j, which either
+// ends at ends[r] (and begins where row r - 1 ended, or at 0) or, when every row has the
+// same length, spans [r * columns, (r + 1) * columns).
 class RowsView {
   public:
     RowsView() = default;
-    RowsView(const double* values, std::span<const std::size_t> ends, std::size_t start)
-        : values_(values), ends_(ends), start_(start) {}
+    // Rows of their own lengths.
+    RowsView(const double* values, const std::size_t* ends, std::size_t first, std::size_t count)
+        : values_(values), ends_(ends), first_(first), count_(count) {}
+    // Rows all `columns` long.
+    static RowsView uniform(const double* values, std::size_t first, std::size_t count,
+                            std::size_t columns) {
+        RowsView view(values, nullptr, first, count);
+        view.columns_ = columns;
+        return view;
+    }
     RowsView(const Rows& rows);  // NOLINT: every Rows is viewable as it is
 
-    std::size_t size() const { return ends_.size(); }
-    bool empty() const { return ends_.empty(); }
-    std::span<const double> operator[](std::size_t i) const {
-        const std::size_t begin = i == 0 ? start_ : ends_[i - 1];
-        return {values_ + begin, ends_[i] - begin};
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::span<const double> operator[](std::size_t j) const {
+        const std::size_t r = first_ + j;
+        if (ends_ == nullptr) return {values_ + r * columns_, columns_};
+        const std::size_t begin = r == 0 ? 0 : ends_[r - 1];
+        return {values_ + begin, ends_[r] - begin};
     }
 
     // Same rows, each with the same values (compared as doubles: -0.0 equals 0.0).
@@ -78,8 +91,10 @@ class RowsView {
 
   private:
     const double* values_ = nullptr;
-    std::span<const std::size_t> ends_;
-    std::size_t start_ = 0;
+    const std::size_t* ends_ = nullptr;  // null: rows of `columns_` values
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+    std::size_t columns_ = 0;
 };
 
 inline RowsView::Iterator RowsView::begin() const {
@@ -103,7 +118,7 @@ class Rows {
     std::size_t size() const { return ends_.size(); }
     bool empty() const { return ends_.empty(); }
     std::span<const double> operator[](std::size_t i) const { return view()[i]; }
-    RowsView view() const { return {values_.data(), ends_, 0}; }
+    RowsView view() const { return {values_.data(), ends_.data(), 0, ends_.size()}; }
     RowsView::Iterator begin() const { return view().begin(); }
     RowsView::Iterator end() const { return view().end(); }
     friend bool operator==(const Rows& a, const Rows& b) { return a.view() == b.view(); }
@@ -116,16 +131,25 @@ class Rows {
 inline RowsView::RowsView(const Rows& rows) : RowsView(rows.view()) {}
 
 // Snapshots of rows, all in one buffer: what a run records once per iteration. A snapshot
-// is opened, then filled row by row; growth is amortised, so recording allocates only now
-// and then.
+// is opened, then filled row by row. While every row has the same length, rows cost
+// nothing beyond their values (a swarm's positions: 8 bytes per coordinate); the first row
+// of another length makes the trace keep where each row ends.
 class Trace {
   public:
-    void open_snapshot() { snapshot_ends_.push_back(row_ends_.size()); }
+    // Room for `values` values in all (a hint from a run that knows its length).
+    void reserve(std::size_t values) { values_.reserve(values); }
+    void open_snapshot() { snapshot_ends_.push_back(rows_); }
     // Adds a row to the last snapshot opened.
     void push_row(std::span<const double> row) {
-        values_.insert(values_.end(), row.begin(), row.end());
-        row_ends_.push_back(values_.size());
-        snapshot_ends_.back() = row_ends_.size();
+        if (row_ends_.empty() && row.size() != columns_) {
+            if (rows_ == 0)
+                columns_ = row.size();
+            else
+                keep_row_ends();
+        }
+        values_.append(row);
+        if (!row_ends_.empty()) row_ends_.push_back(values_.size());
+        snapshot_ends_.back() = ++rows_;
     }
     // Appends a copy of a whole snapshot.
     void push_back(RowsView rows) {
@@ -137,36 +161,48 @@ class Trace {
     bool empty() const { return snapshot_ends_.empty(); }
     RowsView operator[](std::size_t t) const {
         const std::size_t first = t == 0 ? 0 : snapshot_ends_[t - 1];
-        const std::size_t start = first == 0 ? 0 : row_ends_[first - 1];
-        return {values_.data(), std::span(row_ends_).subspan(first, snapshot_ends_[t] - first),
-                start};
+        const std::size_t count = snapshot_ends_[t] - first;
+        if (row_ends_.empty()) return RowsView::uniform(values_.data(), first, count, columns_);
+        return {values_.data(), row_ends_.data(), first, count};
     }
     // Every value of every snapshot, in order.
-    std::span<const double> values() const { return values_; }
+    std::span<const double> values() const { return values_.values(); }
 
     // (rows, columns) when every snapshot has the same number of rows, all of one length;
     // (0, 0) for an empty trace; none when the snapshots are ragged.
     std::optional<std::pair<std::size_t, std::size_t>> uniform_shape() const {
         if (empty()) return std::pair<std::size_t, std::size_t>{0, 0};
+        if (!row_ends_.empty()) return std::nullopt;
         const std::size_t rows = snapshot_ends_[0];
-        const std::size_t columns = rows == 0 ? 0 : row_ends_[0];
         for (std::size_t t = 0; t < size(); ++t)
             if (snapshot_ends_[t] != (t + 1) * rows) return std::nullopt;
-        for (std::size_t r = 0; r < row_ends_.size(); ++r)
-            if (row_ends_[r] != (r + 1) * columns) return std::nullopt;
-        return std::pair{rows, columns};
+        return std::pair{rows, rows == 0 ? 0 : columns_};
     }
 
-    friend bool operator==(const Trace&, const Trace&) = default;
+    // The same snapshots holding the same rows.
+    friend bool operator==(const Trace& a, const Trace& b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t t = 0; t < a.size(); ++t)
+            if (!(a[t] == b[t])) return false;
+        return true;
+    }
 
     using Iterator = IndexIterator<const Trace*, RowsView>;
     Iterator begin() const { return {this, 0}; }
     Iterator end() const { return {this, size()}; }
 
   private:
-    std::vector<double> values_;
-    std::vector<std::size_t> row_ends_;       // end offset in values_ of each row
-    std::vector<std::size_t> snapshot_ends_;  // end index in row_ends_ of each snapshot
+    // From uniform rows to rows that say where they end.
+    void keep_row_ends() {
+        row_ends_.reserve(rows_ + 1);
+        for (std::size_t r = 1; r <= rows_; ++r) row_ends_.push_back(r * columns_);
+    }
+
+    RecordBuffer values_;
+    std::size_t rows_ = 0;                    // rows in all snapshots
+    std::size_t columns_ = 0;                 // the length of every row, while row_ends_ is empty
+    std::vector<std::size_t> row_ends_;       // where each row ends, once rows differ
+    std::vector<std::size_t> snapshot_ends_;  // rows up to the end of each snapshot
 };
 
 }  // namespace kestrelopt

@@ -1,0 +1,52 @@
+// RecordBuffer: a growable array of doubles for a run's records, which can grow to many
+// times the machine's caches. Small buffers live on the heap; from 1 MiB on, the memory
+// comes straight from the kernel: growth moves pages (mremap) instead of copying them, and
+// asks for transparent huge pages, so filling the record costs one page fault per 2 MiB
+// instead of one per 4 KiB. Capacity that is never written costs address space only.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+
+namespace kestrelopt {
+
+class RecordBuffer {
+  public:
+    RecordBuffer() = default;
+    ~RecordBuffer() { release(); }
+    RecordBuffer(const RecordBuffer& other);
+    RecordBuffer& operator=(const RecordBuffer& other);
+    RecordBuffer(RecordBuffer&& other) noexcept { take(other); }
+    RecordBuffer& operator=(RecordBuffer&& other) noexcept {
+        if (this != &other) {
+            release();
+            take(other);
+        }
+        return *this;
+    }
+
+    // Room for `count` values in all, without moving what is there.
+    void reserve(std::size_t count);
+    void append(std::span<const double> values) {
+        if (values.size() > capacity_ - size_) grow(size_ + values.size());
+        std::copy(values.begin(), values.end(), data_ + size_);
+        size_ += values.size();
+    }
+
+    std::size_t size() const { return size_; }
+    const double* data() const { return data_; }
+    std::span<const double> values() const { return {data_, size_}; }
+
+  private:
+    void grow(std::size_t at_least);
+    void release() noexcept;
+    void take(RecordBuffer& other) noexcept;
+
+    double* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;  // in values
+    bool mapped_ = false;       // from the kernel, else from the heap
+};
+
+}  // namespace kestrelopt
