@@ -35,6 +35,42 @@ inline void set_repair_length_error(std::size_t got, std::size_t expected) {
     PyErr_SetString(PyExc_ValueError, message.c_str());
 }
 
+// Calls a per-iteration callback with (iteration, make_second()), make_second giving a new
+// reference or null with the error set; true continues the run: any answer but a false bool
+// (or NumPy boolean). An exception ends the run, parked.
+template <class MakeSecond>
+bool call_iteration_callback(RunWatch& watch, PyObject* callback, std::size_t iteration,
+                             MakeSecond&& make_second) {
+    const LockHeld held(watch);  // a native run released it
+    PyRef index(PyLong_FromSize_t(iteration));
+    PyRef value(index ? make_second() : nullptr);
+    PyRef answer(value ? PyObject_CallFunctionObjArgs(callback, index.get(), value.get(), nullptr)
+                       : nullptr);
+    if (!answer) watch.stop();
+    bool is_boolean = false;
+    bool truth = true;
+    if (!boolean_value(answer.get(), is_boolean, truth)) watch.stop();
+    return !is_boolean || truth;
+}
+
+// The (rows, cols) float64 matrix of the decoded positions, over a buffer filled here and
+// owned by the array; a row shorter than the first is padded with zeros.
+template <class Element>
+PyRef swarm_matrix(std::span<const std::vector<Element>> positions) {
+    const std::size_t rows = positions.size();
+    const std::size_t cols = rows > 0 ? positions[0].size() : 0;
+    const std::size_t count = rows * cols;
+    auto* buffer = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
+    if (buffer == nullptr) throw std::bad_alloc();
+    for (std::size_t j = 0; j < rows; ++j) {
+        const std::vector<Element>& row = positions[j];
+        for (std::size_t d = 0; d < cols; ++d)
+            buffer[j * cols + d] = d < row.size() ? static_cast<double>(row[d]) : 0.0;
+    }
+    const std::size_t shape[2] = {rows, cols};
+    return numpy::array_over(buffer, shape, numpy::Access::Writeable);
+}
+
 // What the adapters of one call share.
 struct AdapterState {
     PyObject* objective = nullptr;          // borrowed
@@ -123,17 +159,8 @@ class IterationAdapter {
     explicit IterationAdapter(AdapterState& state) : state_(state) {}
 
     bool operator()(const IterationInfo& info) {
-        const LockHeld held(state_.watch);  // a native run released it
-        PyRef iteration(PyLong_FromSize_t(info.iteration));
-        PyRef best(iteration ? PyFloat_FromDouble(info.best_value) : nullptr);
-        PyRef answer(best ? PyObject_CallFunctionObjArgs(state_.callback, iteration.get(),
-                                                         best.get(), nullptr)
-                          : nullptr);
-        if (!answer) state_.watch.stop();
-        bool is_boolean = false;
-        bool truth = true;
-        if (!boolean_value(answer.get(), is_boolean, truth)) state_.watch.stop();
-        return !is_boolean || truth;
+        return call_iteration_callback(state_.watch, state_.callback, info.iteration,
+                                       [&] { return PyFloat_FromDouble(info.best_value); });
     }
 
   private:
@@ -151,8 +178,7 @@ class BatchAdapter {
         // Each call is worth a look at the clock: it costs far more than reading it.
         state_.watch.tick(std::numeric_limits<std::size_t>::max());
         numpy::load_api();
-        const std::size_t cols = rows > 0 ? positions[0].size() : 0;
-        PyRef matrix = swarm_matrix(positions, rows, cols);
+        PyRef matrix = swarm_matrix(positions);
         if (!matrix) state_.watch.stop();
         PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
         matrix.reset();
@@ -167,21 +193,6 @@ class BatchAdapter {
     }
 
   private:
-    // The (rows, cols) float64 matrix over a buffer filled here and owned by the array.
-    static PyRef swarm_matrix(std::span<const std::vector<Element>> positions, std::size_t rows,
-                              std::size_t cols) {
-        const std::size_t count = rows * cols;
-        auto* buffer = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
-        if (buffer == nullptr) throw std::bad_alloc();
-        for (std::size_t j = 0; j < rows; ++j) {
-            const std::vector<Element>& row = positions[j];
-            for (std::size_t d = 0; d < cols; ++d)
-                buffer[j * cols + d] = d < row.size() ? static_cast<double>(row[d]) : 0.0;
-        }
-        const std::size_t shape[2] = {rows, cols};
-        return numpy::array_over(buffer, shape, numpy::Access::Writeable);
-    }
-
     AdapterState& state_;
 };
 

@@ -1,6 +1,6 @@
-// minimize_multi: binding of its 21 parameters, the checks in their fixed order, the choice
-// of the search space, and a MOPSO run with the objective adapter below, whose result
-// becomes a ParetoFront.
+// minimize_multi: binding of its 27 parameters, the checks in their fixed order, the choice
+// of the search space, and a MOPSO run (sequential, or vectorized) with the adapters of
+// minimize_multi_adapters.hpp, whose result becomes a ParetoFront.
 #include <limits>
 #include <memory>
 #include <optional>
@@ -13,12 +13,14 @@
 #include "binder.hpp"
 #include "bounds.hpp"
 #include "candidate_args.hpp"
+#include "duration.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "kestrelopt/mopso/engine.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
+#include "minimize_multi_adapters.hpp"
 #include "minimize_multi_doc.hpp"
 #include "panic.hpp"
 #include "pending_error.hpp"
@@ -53,6 +55,12 @@ enum P : std::size_t {
     kRecordHistory,
     kVMaxFraction,
     kArrayInput,
+    kConstraints,
+    kEqualityConstraints,
+    kVectorized,
+    kMaxEvals,
+    kMaxTime,
+    kCallback,
 };
 
 constexpr Param kParams[] = {
@@ -77,49 +85,16 @@ constexpr Param kParams[] = {
     flag("record_history", true),
     optional("v_max_fraction", Kind::Float),
     flag("array_input", false),
+    optional("constraints", Kind::ObjectList),
+    optional("equality_constraints", Kind::ObjectList),
+    flag("vectorized", false),
+    optional("max_evals", Kind::Count),
+    optional("max_time", Kind::Float),
+    optional("callback", Kind::Object),
 };
-static_assert(std::size(kParams) == kArrayInput + 1);
+static_assert(std::size(kParams) == kCallback + 1);
 
 constexpr Signature kSignature{"minimize_multi()", kParams};
-
-// The adapter between the engine and the caller's objective, for one run. The first
-// failure ends the run (the watch parks it), so Python is not called again.
-template <class Element>
-class VectorObjective {
-  public:
-    VectorObjective(PyObject* objective, CandidateForm form, RunWatch& watch)
-        : objective_(objective), form_(form), watch_(watch) {}
-
-    void operator()(std::span<const Element> x, std::vector<double>& out) {
-        watch_.tick(kPythonCallWork + x.size());
-        if (!args_.prepare(x, form_)) watch_.stop();
-        PyRef answer(args_.call(objective_));
-        if (!answer || !to_point(answer.get(), out, form_)) watch_.stop();
-        // The archive measures every vector by the first member's length, so vectors of
-        // another length would be compared on values they do not have.
-        if (converted_ && out.size() != count_) {
-            const std::string message = "objective returned " + values_text(out.size()) +
-                                        ", but earlier evaluations returned " +
-                                        std::to_string(count_);
-            PyErr_SetString(PyExc_ValueError, message.c_str());
-            watch_.stop();
-        }
-        count_ = out.size();
-        converted_ = true;
-    }
-
-  private:
-    static std::string values_text(std::size_t n) {
-        return std::to_string(n) + (n == 1 ? " value" : " values");
-    }
-
-    PyObject* objective_;  // borrowed
-    CandidateForm form_;
-    RunWatch& watch_;
-    std::size_t count_ = 1;   // length of the last converted result
-    bool converted_ = false;  // whether any result converted yet
-    CandidateArgs args_;
-};
 
 template <class Element>
 std::vector<double> as_doubles(std::vector<Element>&& values) {
@@ -138,26 +113,47 @@ PyRef to_pareto_front(MopsoResult<Element>&& result) {
     PyParetoFront record;
     record.positions.reserve(result.front.size());
     record.objectives.reserve(result.front.size());
+    record.violations.reserve(result.front.size());
     for (MoSolution<Element>& solution : result.front) {
         record.positions.push_back(as_doubles(std::move(solution.position)));
         record.objectives.push_back(std::move(solution.objectives));
+        record.violations.push_back(solution.violation);
     }
+    record.evaluations = result.evaluations;
+    record.stop_reason = std::string(stop_reason_text(result.stop_reason));
     record.swarm_history = std::move(result.history.swarm_history);
     record.front_history = std::move(result.history.front_history);
     return make_result(std::move(record));
 }
 
+// How the run is made, besides the engine's configuration.
+struct MultiRequest {
+    MultiCallables callables;
+    bool array_input = false;
+    bool vectorized = false;
+};
+
 template <class Space>
 PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConfig& config,
-                PyObject* objective, bool array_input) {
+                const MultiRequest& request) {
     using Element = typename Space::Element;
     const Mopso<Space> engine(config, std::move(space), std::move(velocity));
-    const CandidateForm form = candidate_form(std::is_same_v<Space, IntegerSpace>, array_input);
-    if (form == CandidateForm::Array) numpy::load_api();
+    const CandidateForm form =
+        candidate_form(std::is_same_v<Space, IntegerSpace>, request.array_input);
+    if (form == CandidateForm::Array || request.vectorized) numpy::load_api();
     PendingError failure;
     RunWatch watch(failure);
+    const MultiCallables& callables = request.callables;
+    // Each mode with and without a callback: the engine skips the callback at compile time.
+    auto run_with = [&](auto&& callback) {
+        if (request.vectorized)
+            return engine.minimize_batch(VectorBatch<Element>(callables, watch), callback);
+        return engine.minimize(VectorObjective<Element>(callables, form, watch), callback);
+    };
     std::optional<MopsoResult<Element>> result = run_watched(watch, false, [&] {
-        return engine.minimize(VectorObjective<Element>(objective, form, watch));
+        if (callables.callback != nullptr)
+            return run_with(FrontCallback(callables.callback, watch));
+        return run_with(NoCallback{});
     });
     raise_parked(failure, result, to_pareto_front<Element>);
     return to_pareto_front(std::move(*result));
@@ -191,7 +187,16 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             config.mutation_rate = a.real(kMutationRate);
             config.record_history = a.boolean(kRecordHistory);
             config.seed = a.optional_count(kSeed);
-            PyObject* objective = a.object(kObjective);
+            config.max_evals = a.optional_count(kMaxEvals);
+            if (const auto max_time = a.optional_real(kMaxTime))
+                config.max_time = seconds_to_duration(*max_time);
+            const std::vector<PyRef> constraints = a.take_objects(kConstraints);
+            const std::vector<PyRef> equality_constraints = a.take_objects(kEqualityConstraints);
+            MultiRequest request;
+            request.callables = {a.object(kObjective), constraints, equality_constraints,
+                                 a.object(kCallback)};
+            request.array_input = a.boolean(kArrayInput);
+            request.vectorized = a.boolean(kVectorized);
 
             std::optional<std::vector<VarType>> types;
             if (a.present(kVarTypes)) {
@@ -200,14 +205,13 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
                     raise(PyExc_ValueError, "var_types length must match bounds");
                 types = build_var_types(names);
             }
-            return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
-                              a.boolean(kInteger),
-                              [&](auto space) {
-                                  auto rule = limit_velocity(std::move(velocity), limits,
-                                                             space.span(), kDimensions);
-                                  return run_mopso(std::move(space), std::move(rule), config,
-                                                   objective, a.boolean(kArrayInput));
-                              })
+            return with_space(
+                       std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
+                       [&](auto space) {
+                           auto rule = limit_velocity(std::move(velocity), limits, space.span(),
+                                                      kDimensions);
+                           return run_mopso(std::move(space), std::move(rule), config, request);
+                       })
                 .release();
         },
         static_cast<PyObject*>(nullptr));

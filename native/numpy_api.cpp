@@ -145,13 +145,41 @@ PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject
     return array;
 }
 
-bool read_float64_vector(PyObject* object, std::vector<double>& out) {
-    if (g_api == nullptr) return false;
+namespace {
+
+// The array fields of `object` when it is a float64 NumPy array of `nd` dimensions in native
+// byte order; null otherwise.
+const ArrayFields* float64_array(PyObject* object, int nd) {
+    if (g_api == nullptr) return nullptr;
     auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
-    if (!PyObject_TypeCheck(object, array_type)) return false;
+    if (!PyObject_TypeCheck(object, array_type)) return nullptr;
     const auto* array = reinterpret_cast<const ArrayFields*>(object);
     const auto* descr = reinterpret_cast<const DescrFields*>(array->descr);
-    if (array->nd != 1 || descr->type_num != kNpyDouble || descr->byteorder == '>') return false;
+    if (array->nd != nd || descr->type_num != kNpyDouble || descr->byteorder == '>') return nullptr;
+    return array;
+}
+
+}  // namespace
+
+bool read_float64_matrix(PyObject* object, std::size_t& rows, std::size_t& cols,
+                         std::vector<double>& out) {
+    const ArrayFields* array = float64_array(object, 2);
+    if (array == nullptr) return false;
+    rows = static_cast<std::size_t>(array->dimensions[0]);
+    cols = static_cast<std::size_t>(array->dimensions[1]);
+    out.resize(rows * cols);
+    double* target = out.data();
+    for (std::size_t i = 0; i < rows; ++i) {
+        const char* item = array->data + static_cast<npy_intp>(i) * array->strides[0];
+        for (std::size_t j = 0; j < cols; ++j, item += array->strides[1])
+            std::memcpy(target++, item, sizeof(double));
+    }
+    return true;
+}
+
+bool read_float64_vector(PyObject* object, std::vector<double>& out) {
+    const ArrayFields* array = float64_array(object, 1);
+    if (array == nullptr) return false;
     const npy_intp size = array->dimensions[0];
     const npy_intp stride = array->strides[0];
     out.resize(static_cast<std::size_t>(size));

@@ -37,4 +37,10 @@ PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject
 // elements (any strides) into `out` and returns true; otherwise returns false.
 bool read_float64_vector(PyObject* object, std::vector<double>& out);
 
+// If `object` is a two-dimensional float64 NumPy array in native byte order, copies its
+// elements (any strides) row by row into `out`, sets `rows` and `cols` and returns true;
+// otherwise returns false.
+bool read_float64_matrix(PyObject* object, std::size_t& rows, std::size_t& cols,
+                         std::vector<double>& out);
+
 }  // namespace kestrelopt::native::numpy

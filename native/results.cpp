@@ -180,7 +180,15 @@ constexpr const char* kParetoFrontDoc =
     "    front_history (list[list[list[float]]]): the Pareto-front objective\n"
     "        snapshots per iteration, indexed\n"
     "        ``front_history[iteration][member][objective]``. Lets the front's\n"
-    "        evolution be animated. Empty if ``record_history=False``.";
+    "        evolution be animated. Empty if ``record_history=False``.\n"
+    "    violations (list[float]): total constraint violation of each member\n"
+    "        (same order): the sum of ``max(g, 0)`` over ``constraints`` and of\n"
+    "        ``abs(h)`` over ``equality_constraints``; zeros when every member is\n"
+    "        feasible, and always without constraints.\n"
+    "    evaluations (int): total number of objective evaluations performed.\n"
+    "    stop_reason (str): why the run stopped \u2014 ``\"max_iterations\"``,\n"
+    "        ``\"max_evaluations\"``, ``\"max_time\"``, ``\"callback\"`` or\n"
+    "        ``\"interrupted\"`` (the front of a ``KeyboardInterrupt``).";
 
 template <class Pointer>
 struct MemberOf;
@@ -247,6 +255,12 @@ PyGetSetDef pareto_front_fields[] = {
     field<&PyParetoFront::front_history>(
         "front_history",
         "Pareto-front objective snapshots per iteration (empty if\nrecord_history=False)."),
+    field<&PyParetoFront::violations>(
+        "violations", "Total constraint violation of each solution (zeros when feasible)."),
+    field<&PyParetoFront::evaluations>("evaluations",
+                                       "Total number of objective evaluations performed."),
+    field<&PyParetoFront::stop_reason>(
+        "stop_reason", "Why the run stopped (see the class docstring for the values)."),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -337,6 +351,8 @@ void check_restored(const PyGreyResult&) {}
 void check_restored(const PyParetoFront& front) {
     if (front.positions.size() != front.objectives.size())
         raise(PyExc_ValueError, "a ParetoFront needs one objective vector per position");
+    if (front.violations.size() != front.positions.size())
+        raise(PyExc_ValueError, "a ParetoFront needs one violation per position");
     for (const std::vector<double>& objectives : front.objectives)
         if (objectives.size() != front.objectives.front().size())
             raise(PyExc_ValueError, "a ParetoFront needs objective vectors of one length");

@@ -40,6 +40,9 @@ struct PyParetoFront {
     std::vector<std::vector<double>> objectives;
     Trace swarm_history;
     Trace front_history;
+    std::vector<double> violations;  // per member: total constraint violation
+    std::uint64_t evaluations = 0;
+    std::string stop_reason;
 };
 
 // The class objects (borrowed); null with the creation error set if creation failed.

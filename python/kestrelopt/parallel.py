@@ -8,6 +8,9 @@ the rows are then evaluated over any ``concurrent.futures.Executor``::
     with ProcessPoolExecutor(2) as pool:
         r = kestrelopt.minimize(batched(simulate, pool), bounds, vectorized=True, seed=1)
 
+A multi-objective ``f(list[float]) -> list[float]`` works the same way with
+``minimize_multi(..., vectorized=True)``.
+
 A Dask cluster works the same way through ``distributed.Client(...).get_executor()``
 (or by passing the ``Client`` itself). Values come back in row order whatever order the
 workers finish in, so a seeded run is identical serially and on any number of workers.
@@ -34,6 +37,16 @@ def _evaluate_rows(objective: Callable[[List[float]], Any], rows: Sequence[List[
     return [objective(row) for row in rows]
 
 
+def _as_values(value: Any) -> Union[float, List[float]]:
+    # A number for minimize, a sequence of objective values for minimize_multi.
+    if isinstance(value, (str, bytes)):
+        raise TypeError(f"objective returned a {type(value).__name__}, not a number or numbers")
+    try:
+        return float(value)
+    except TypeError:
+        return [float(v) for v in value]
+
+
 class BatchedObjective:
     """A vectorized objective that maps a per-candidate objective over the swarm's rows.
 
@@ -52,8 +65,9 @@ class BatchedObjective:
         self.executor = executor
         self.chunksize = chunksize
 
-    def __call__(self, X: Any) -> List[float]:
-        """Evaluate every row of ``X``; an exception from any row propagates unchanged."""
+    def __call__(self, X: Any) -> List[Any]:
+        """Evaluate every row of ``X``: one float per row (one list of floats per row for a
+        multi-objective objective); an exception from any row propagates unchanged."""
         # Plain lists of Python floats: the objective receives exactly what the
         # non-vectorized mode would give it, and they pickle cheaply.
         rows = X.tolist() if hasattr(X, "tolist") else [list(row) for row in X]
@@ -66,7 +80,7 @@ class BatchedObjective:
             chunks = [rows[i : i + size] for i in range(0, len(rows), size)]
             task = functools.partial(_evaluate_rows, self.objective)
             values = (v for chunk in self.executor.map(task, chunks) for v in chunk)
-        return [float(v) for v in values]
+        return [_as_values(v) for v in values]
 
     def __repr__(self) -> str:
         name = getattr(self.objective, "__qualname__", repr(self.objective))
@@ -83,7 +97,8 @@ def batched(
 
     Args:
         objective: ``f(list[float]) -> float``, as ``minimize`` would call it without
-            ``vectorized``. For a process pool or a Dask cluster it must be picklable
+            ``vectorized`` (or ``f(list[float]) -> list[float]`` for ``minimize_multi``,
+            whose rows then come back as lists). For a process pool or a Dask cluster it must be picklable
             (a module-level function; Dask also accepts lambdas and closures).
         executor: a ``concurrent.futures.Executor`` (``ProcessPoolExecutor``,
             ``ThreadPoolExecutor``, ``distributed.Client(...).get_executor()``), a
@@ -94,7 +109,7 @@ def batched(
 
     Returns:
         A callable taking the swarm matrix (``n_particles x dim``) and returning one
-        float per row in row order. An exception raised by the objective in a worker
+        float (or list of floats) per row in row order. An exception raised by the objective in a worker
         propagates from the call, so ``minimize`` ends the run and raises it.
     """
     if not callable(objective):

@@ -207,6 +207,12 @@ def minimize_multi(
     record_history: bool = True,
     v_max_fraction: Optional[float] = None,
     array_input: bool = False,
+    constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    vectorized: bool = False,
+    max_evals: Optional[int] = None,
+    max_time: Optional[float] = None,
+    callback: Optional[Callable[[int, int], Any]] = None,
 ) -> ParetoFront:
     """Multi-objective optimization (MOPSO). Returns the Pareto front.
 
@@ -248,10 +254,38 @@ def minimize_multi(
             binary variables as whole-valued floats) instead of a list; it may
             return an array. A seeded run gives the same front as with lists.
             Defaults to ``False``.
+        constraints (list[callable] | None): inequality constraints ``g(x)``,
+            called with the same candidate as the objective; ``x`` is feasible
+            when every ``g(x) <= 0``. Handled by constrained domination, not a
+            penalty: a feasible point beats an infeasible one, of two infeasible
+            points the smaller total violation (the sum of ``max(g(x), 0)`` and
+            ``abs(h(x))``; a NaN counts as infinite) wins, and feasible points
+            compare by Pareto dominance. Once a feasible point is found the front
+            holds only feasible points; before that, the least violating ones.
+        equality_constraints (list[callable] | None): constraints ``h(x) == 0``.
+            They hold only exactly, which a continuous search rarely meets; for a
+            tolerance ``eps`` write ``abs(h(x)) - eps`` as an inequality instead.
+        vectorized (bool): if ``True``, the objective is called once per
+            iteration with the whole swarm as an ``(n_particles, dim)`` float64
+            NumPy array and returns an ``(n_particles, n_objectives)`` array (or
+            one sequence of objective values per row); each constraint then takes
+            the same array and returns one value per row. All particles move
+            before the swarm is evaluated, then personal bests and the archive
+            are updated in particle order: a different algorithm from the default
+            one-particle-at-a-time search, so a seeded run gives another front.
+            ``kestrelopt.parallel.batched`` spreads the rows over processes or a
+            Dask cluster. Defaults to ``False``.
+        max_evals (int | None): stop once this many evaluations are done
+            (tested after each iteration, as in ``minimize``).
+        max_time (float | None): stop after this many seconds (tested after
+            each iteration).
+        callback (callable | None): ``callback(iteration, front_size)`` after
+            every iteration; returning ``False`` stops the run.
 
     Returns:
-        ParetoFront: with ``positions``, ``objectives`` and, unless disabled,
-        ``swarm_history`` and ``front_history``.
+        ParetoFront: with ``positions``, ``objectives``, ``violations``,
+        ``evaluations``, ``stop_reason`` and, unless disabled, ``swarm_history``
+        and ``front_history``.
     """
 
 def minimize_grey(
@@ -484,6 +518,14 @@ class ParetoFront:
             snapshots per iteration, indexed
             ``front_history[iteration][member][objective]``. Lets the front's
             evolution be animated. Empty if ``record_history=False``.
+        violations (list[float]): total constraint violation of each member
+            (same order): the sum of ``max(g, 0)`` over ``constraints`` and of
+            ``abs(h)`` over ``equality_constraints``; zeros when every member is
+            feasible, and always without constraints.
+        evaluations (int): total number of objective evaluations performed.
+        stop_reason (str): why the run stopped — ``"max_iterations"``,
+            ``"max_evaluations"``, ``"max_time"``, ``"callback"`` or
+            ``"interrupted"`` (the front of a ``KeyboardInterrupt``).
     """
 
     @property
@@ -499,6 +541,15 @@ class ParetoFront:
     def front_history(self) -> list[list[list[float]]]:
         """Pareto-front objective snapshots per iteration (empty if
         record_history=False)."""
+    @property
+    def violations(self) -> list[float]:
+        """Total constraint violation of each solution (zeros when feasible)."""
+    @property
+    def evaluations(self) -> int:
+        """Total number of objective evaluations performed."""
+    @property
+    def stop_reason(self) -> str:
+        """Why the run stopped (see the class docstring for the values)."""
     def hypervolume(self, reference: Optional[Sequence[float]] = None) -> float:
         """Hypervolume of this front: the volume of objective space dominated by it
         and bounded by ``reference`` (minimization — larger is better). The

@@ -82,7 +82,7 @@ Args:
     v_max (float | list[float] | None): optional per-component velocity
         clamp, one value or one per dimension, as in ``minimize``. Defaults
         to ``None``.
-    bounds_handling (str): what to do with particles that leave the bounds \u2014
+    bounds_handling (str): what to do with particles that leave the bounds —
         ``"clamp"`` (default), ``"reflect"``, ``"wrap"`` or ``"reinit"``, as
         in ``minimize``.
     record_history (bool): if ``True`` (the default), records the swarm and
@@ -96,10 +96,38 @@ Args:
         binary variables as whole-valued floats) instead of a list; it may
         return an array. A seeded run gives the same front as with lists.
         Defaults to ``False``.
+    constraints (list[callable] | None): inequality constraints ``g(x)``,
+        called with the same candidate as the objective; ``x`` is feasible
+        when every ``g(x) <= 0``. Handled by constrained domination, not a
+        penalty: a feasible point beats an infeasible one, of two infeasible
+        points the smaller total violation (the sum of ``max(g(x), 0)`` and
+        ``abs(h(x))``; a NaN counts as infinite) wins, and feasible points
+        compare by Pareto dominance. Once a feasible point is found the front
+        holds only feasible points; before that, the least violating ones.
+    equality_constraints (list[callable] | None): constraints ``h(x) == 0``.
+        They hold only exactly, which a continuous search rarely meets; for a
+        tolerance ``eps`` write ``abs(h(x)) - eps`` as an inequality instead.
+    vectorized (bool): if ``True``, the objective is called once per
+        iteration with the whole swarm as an ``(n_particles, dim)`` float64
+        NumPy array and returns an ``(n_particles, n_objectives)`` array (or
+        one sequence of objective values per row); each constraint then takes
+        the same array and returns one value per row. All particles move
+        before the swarm is evaluated, then personal bests and the archive
+        are updated in particle order: a different algorithm from the default
+        one-particle-at-a-time search, so a seeded run gives another front.
+        ``kestrelopt.parallel.batched`` spreads the rows over processes or a
+        Dask cluster. Defaults to ``False``.
+    max_evals (int | None): stop once this many evaluations are done
+        (tested after each iteration, as in ``minimize``).
+    max_time (float | None): stop after this many seconds (tested after
+        each iteration).
+    callback (callable | None): ``callback(iteration, front_size)`` after
+        every iteration; returning ``False`` stops the run.
 
 Returns:
-    ParetoFront: with ``positions``, ``objectives`` and, unless disabled,
-    ``swarm_history`` and ``front_history``."""
+    ParetoFront: with ``positions``, ``objectives``, ``violations``,
+    ``evaluations``, ``stop_reason`` and, unless disabled, ``swarm_history``
+    and ``front_history``."""
 
 
 def test_docstring_is_verbatim():
@@ -113,8 +141,8 @@ def test_docstring_is_verbatim():
          "minimize_multi() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize_multi(zdt1), TypeError,
          "minimize_multi() missing 1 required positional argument: 'bounds'"),
-        (lambda: pso.minimize_multi(*range(22)), TypeError,
-         "minimize_multi() takes from 2 to 21 positional arguments but 22 were given"),
+        (lambda: pso.minimize_multi(*range(28)), TypeError,
+         "minimize_multi() takes from 2 to 27 positional arguments but 28 were given"),
         (lambda: pso.minimize_multi(zdt1, B4, topology="ring"), TypeError,
          "minimize_multi() got an unexpected keyword argument 'topology'"),
         (lambda: pso.minimize_multi(zdt1, B4, 10, n_particles=10), TypeError,

@@ -65,7 +65,9 @@ def test_functions_belong_to_kestrelopt_native(name):
             "(objective, bounds, n_particles=100, max_iter=100, archive_size=100, w=0.729, "
             "c1=1.49445, c2=1.49445, velocity='inertia', seed=None, integer=False, binary=False, "
             "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
-            "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False)",
+            "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False, "
+            "constraints=None, equality_constraints=None, vectorized=False, max_evals=None, max_time=None, "
+            "callback=None)",
         ),
         (
             "minimize_grey",
@@ -111,7 +113,8 @@ def test_minimize_text_signature_line_is_verbatim():
             'w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", seed=None, integer=False, '
             'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
             'v_max=None, bounds_handling="clamp", record_history=True, v_max_fraction=None, '
-            'array_input=False)',
+            'array_input=False, constraints=None, equality_constraints=None, vectorized=False, '
+            'max_evals=None, max_time=None, callback=None)',
         ),
         (
             "minimize_grey",

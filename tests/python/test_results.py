@@ -45,7 +45,8 @@ def test_cannot_be_subclassed(cls):
          ["to_numpy"]),
         (pso.GreyResult, ["best_position", "best_centers", "best_spreads", "best_value", "convergence",
                           "evaluations", "stop_reason"], ["to_numpy"]),
-        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history"],
+        (pso.ParetoFront, ["positions", "objectives", "swarm_history", "front_history", "violations",
+                           "evaluations", "stop_reason"],
          ["hypervolume", "to_numpy"]),
     ],
 )
@@ -82,6 +83,9 @@ def test_only_getters_and_repr(cls, attributes, methods):
         (pso.ParetoFront, "objectives", "Objective values of each solution."),
         (pso.ParetoFront, "swarm_history", "Swarm positions per iteration (empty if record_history=False)."),
         (pso.ParetoFront, "front_history", "Pareto-front objective snapshots per iteration (empty if\nrecord_history=False)."),
+        (pso.ParetoFront, "violations", "Total constraint violation of each solution (zeros when feasible)."),
+        (pso.ParetoFront, "evaluations", "Total number of objective evaluations performed."),
+        (pso.ParetoFront, "stop_reason", "Why the run stopped (see the class docstring for the values)."),
     ],
 )
 def test_attribute_docstrings(cls, attribute, doc):
@@ -130,7 +134,15 @@ Attributes:
     front_history (list[list[list[float]]]): the Pareto-front objective
         snapshots per iteration, indexed
         ``front_history[iteration][member][objective]``. Lets the front's
-        evolution be animated. Empty if ``record_history=False``."""
+        evolution be animated. Empty if ``record_history=False``.
+    violations (list[float]): total constraint violation of each member
+        (same order): the sum of ``max(g, 0)`` over ``constraints`` and of
+        ``abs(h)`` over ``equality_constraints``; zeros when every member is
+        feasible, and always without constraints.
+    evaluations (int): total number of objective evaluations performed.
+    stop_reason (str): why the run stopped \u2014 ``"max_iterations"``,
+        ``"max_evaluations"``, ``"max_time"``, ``"callback"`` or
+        ``"interrupted"`` (the front of a ``KeyboardInterrupt``)."""
 
 
 @pytest.mark.parametrize(

@@ -16,7 +16,8 @@ ATTRIBUTES = {
     "PsoResult": ["best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"],
     "GreyResult": ["best_position", "best_centers", "best_spreads", "best_value", "convergence",
                    "evaluations", "stop_reason"],
-    "ParetoFront": ["positions", "objectives", "swarm_history", "front_history"],
+    "ParetoFront": ["positions", "objectives", "swarm_history", "front_history", "violations", "evaluations",
+                    "stop_reason"],
 }
 
 
@@ -110,8 +111,11 @@ def test_a_worker_process_returns_its_result():
         ("PsoResult", ([1.0], 2.0, [], [[[1.0], "ab"]], 1, "x"), TypeError, "Can't extract `str` to `Vec`"),
         ("PsoResult", ([1.0], 2.0, [], [], 1, 5), TypeError, "cannot be converted to 'PyString'"),
         ("GreyResult", ([(1.0, 2.0, 3.0)], [], [], 0.0, [], 1, "x"), ValueError, "an interval needs 2 values, got 3"),
-        ("ParetoFront", ([[0.0]], [], [], []), ValueError, "one objective vector per position"),
-        ("ParetoFront", ([[0.0], [1.0]], [[1.0, 2.0], [3.0]], [], []), ValueError, "objective vectors of one length"),
+        ("ParetoFront", ([[0.0]], [], [], [], [0.0], 1, "x"), ValueError, "one objective vector per position"),
+        ("ParetoFront", ([[0.0], [1.0]], [[1.0, 2.0], [3.0]], [], [], [0.0, 0.0], 1, "x"), ValueError,
+         "objective vectors of one length"),
+        ("ParetoFront", ([[0.0]], [[1.0]], [], [], [], 1, "x"), ValueError, "one violation per position"),
+        ("ParetoFront", ([[0.0]], [[1.0]], [], []), TypeError, "ParetoFront is restored from a tuple of 7 fields"),
     ],
 )
 def test_restore_refuses_what_does_not_fit(name, fields, error, message):

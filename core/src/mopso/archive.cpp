@@ -243,6 +243,11 @@ void Archive::refresh_views() {
     for (const ArchiveMember& member : members_) views_.emplace_back(member.objectives);
 }
 
+void Archive::clear() {
+    flags_.assign(members_.size(), 1);
+    remove_flagged();
+}
+
 void Archive::remove_flagged() {
     const std::size_t n = members_.size();
     std::size_t first = 0;  // members before the first flagged one stay where they are

@@ -61,6 +61,9 @@ class Archive {
     // stays valid, and its values unchanged, until the next call.
     const std::vector<double>& prune_and_scores();
 
+    // Removes every member, keeping their storage for later insertions.
+    void clear();
+
     const std::vector<ArchiveMember>& members() const { return members_; }
     ArchiveStrategy strategy() const { return strategy_; }
     std::size_t capacity() const { return capacity_; }
