@@ -98,6 +98,8 @@ class ProgressBar:
         use_tqdm: ``None`` picks tqdm when it can be imported; ``False`` forces the
             plain line; ``True`` requires tqdm.
         min_interval: least number of seconds between two redraws.
+        value_name: the name the second callback argument is shown under; with
+            ``minimize_multi``, whose callback receives the front size, ``"front"``.
     """
 
     def __init__(
@@ -108,6 +110,7 @@ class ProgressBar:
         file: Optional[TextIO] = None,
         use_tqdm: Optional[bool] = None,
         min_interval: float = 0.1,
+        value_name: str = "best",
     ) -> None:
         if max_iter < 0:
             raise ValueError("max_iter must be >= 0")
@@ -115,6 +118,7 @@ class ProgressBar:
         self.desc = desc
         self.file = file
         self.min_interval = float(min_interval)
+        self.value_name = value_name
         self._tqdm_class = _find_tqdm(use_tqdm)
         self._bar: Any = None  # the tqdm bar while open
         self._open = False
@@ -155,7 +159,7 @@ class ProgressBar:
         self._done = int(iteration) + 1
         self._best = float(best_value)
         if self._bar is not None:
-            self._bar.set_postfix(best=f"{self._best:.6g}", refresh=False)
+            self._bar.set_postfix({self.value_name: f"{self._best:.6g}"}, refresh=False)
             self._bar.update(self._done - self._bar.n)
         else:
             now = time.monotonic()
@@ -174,7 +178,7 @@ class ProgressBar:
         if self._bar is not None:
             bar, self._bar = self._bar, None
             if self._best is not None:
-                bar.set_postfix(best=f"{self._best:.6g}", refresh=False)
+                bar.set_postfix({self.value_name: f"{self._best:.6g}"}, refresh=False)
             bar.close()
         else:
             self._draw_line()
@@ -219,7 +223,7 @@ class ProgressBar:
         fraction = min(self._done / total, 1.0) if total else 1.0
         width = 24
         filled = int(fraction * width)
-        best = "" if self._best is None else f" best={self._best:.6g}"
+        best = "" if self._best is None else f" {self.value_name}={self._best:.6g}"
         prefix = f"{self.desc}: " if self.desc else ""
         text = (
             f"{prefix}{fraction * 100:3.0f}%|{'#' * filled}{' ' * (width - filled)}| "

@@ -1,9 +1,11 @@
-"""The ``kestrelopt`` command: run a native benchmark or list the benchmarks.
+"""The ``kestrelopt`` command: run a native benchmark or a multi-objective test problem,
+or list the benchmarks.
 
     kestrelopt run rastrigin --dim 10 --seed 42
     kestrelopt run rosenbrock --dim 5 --velocity constriction --json
     kestrelopt run ackley --dim 2 --plot convergence.png
     kestrelopt run grey_sphere --dim 3 --max-spread 0.5
+    kestrelopt run-multi zdt1 --seed 1 --plot front.png
     kestrelopt list
 
 Exit codes: 0 on success, 1 when the run itself fails (an optional package missing, an
@@ -23,7 +25,7 @@ import sys
 import time
 from typing import Any, Dict, List, NoReturn, Optional, Sequence, Tuple
 
-__all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS"]
+__all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS", "MULTI_PROBLEMS"]
 
 # The native catalogue, in its own order. The module can describe a name but cannot
 # enumerate its names, so the list lives here (a test keeps it in step with the module).
@@ -32,6 +34,7 @@ BENCHMARKS: Tuple[str, ...] = (
     "bent_cigar", "discus", "elliptic", "zakharov", "levy", "expanded_schaffer",
 )
 GREY_BENCHMARKS: Tuple[str, ...] = ("grey_sphere",)
+MULTI_PROBLEMS: Tuple[str, ...] = ("zdt1", "zdt2", "zdt3", "zdt4", "zdt6", "dtlz1", "dtlz2")
 
 VELOCITIES = ("inertia", "constriction", "fips")
 TOPOLOGIES = ("global", "ring", "vonneumann", "random")
@@ -140,6 +143,34 @@ def build_parser() -> argparse.ArgumentParser:
     progress.add_argument("--no-progress", dest="progress", action="store_false",
                           help="never show the progress bar (default: only on a terminal)")
 
+    multi = commands.add_parser(
+        "run-multi",
+        help="search the Pareto front of a ZDT or DTLZ test problem",
+        description="Search the Pareto front of a multi-objective test problem (MOPSO) and "
+                    "print its size and hypervolume.",
+    )
+    multi.add_argument("problem", metavar="PROBLEM", help="one of: " + ", ".join(MULTI_PROBLEMS))
+    multi.add_argument("--dim", type=_positive_int,
+                       help="number of variables (default: the problem's usual one)")
+    multi.add_argument("--seed", type=_seed, help="seed for a reproducible run")
+    multi.add_argument("--n-particles", type=_positive_int, default=100, help="swarm size")
+    multi.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
+    multi.add_argument("--archive-size", type=_positive_int, default=100,
+                       help="largest number of front members kept")
+    multi.add_argument("--grid-divisions", type=_positive_int,
+                       help="prune the archive by an adaptive grid of this many divisions "
+                            "(default: by crowding distance)")
+    multi.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
+    multi.add_argument("--max-time", type=_seconds, help="time budget in seconds")
+    multi.add_argument("--plot", metavar="FILE",
+                       help="save the front with the true front to FILE (needs matplotlib)")
+    multi.add_argument("--json", action="store_true", help="print the result as JSON")
+    multi_progress = multi.add_mutually_exclusive_group()
+    multi_progress.add_argument("--progress", dest="progress", action="store_true", default=None,
+                                help="always show the progress bar")
+    multi_progress.add_argument("--no-progress", dest="progress", action="store_false",
+                                help="never show the progress bar (default: only on a terminal)")
+
     listing = commands.add_parser(
         "list",
         help="list the native benchmarks",
@@ -148,6 +179,7 @@ def build_parser() -> argparse.ArgumentParser:
     listing.add_argument("--json", action="store_true", help="print the list as JSON")
     # Each command keeps its own parser, so later errors print that command's usage.
     run.set_defaults(command_parser=run)
+    multi.set_defaults(command_parser=multi)
     listing.set_defaults(command_parser=listing)
     return parser
 
@@ -365,6 +397,113 @@ def _save_plot(curve: List[float], name: str, path: str) -> None:
     figure.savefig(path, dpi=100)
 
 
+def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
+    import kestrelopt
+
+    from .callbacks import ProgressBar
+    from .problems import PROBLEMS
+
+    problem = PROBLEMS.get(args.problem)
+    if problem is None:
+        return _fail(parser, f"unknown problem '{args.problem}'. Available: "
+                             + ", ".join(MULTI_PROBLEMS), 2)
+    dim = problem.default_dim if args.dim is None else args.dim
+    try:
+        bounds = problem.bounds(dim)
+    except ValueError as error:
+        return _fail(parser, f"--dim: {error}", 2)
+    if args.plot is not None:
+        try:
+            import matplotlib  # noqa: F401  (fail before the run, not after it)
+        except ImportError:
+            print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
+            return 1
+    show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
+    bar = ProgressBar(args.max_iter, desc=problem.name, value_name="front") if show_progress else None
+    start = time.perf_counter()
+    interrupted = False
+    try:
+        try:
+            front: Any = kestrelopt.minimize_multi(
+                problem.evaluate, bounds, n_particles=args.n_particles, max_iter=args.max_iter,
+                archive_size=args.archive_size, grid_divisions=args.grid_divisions, seed=args.seed,
+                record_history=False, max_evals=args.max_evals, max_time=args.max_time, callback=bar,
+            )
+        finally:
+            if bar is not None:
+                bar.close()
+    except KeyboardInterrupt as interrupt:
+        front = getattr(interrupt, "partial_result", None)
+        if front is None:
+            raise
+        interrupted = True
+    elapsed = time.perf_counter() - start
+
+    reference = list(problem.reference)
+    hypervolume = front.hypervolume(reference)
+    if args.json:
+        report: Dict[str, Any] = {
+            "problem": problem.name,
+            "dim": dim,
+            "n_objectives": problem.n_objectives,
+            "seed": args.seed,
+            "n_particles": args.n_particles,
+            "front_size": len(front.objectives),
+            "hypervolume": hypervolume,
+            "reference": reference,
+            "evaluations": front.evaluations,
+            "stop_reason": front.stop_reason,
+            "seconds": elapsed,
+            "objectives": [[_json_number(v) for v in row] for row in front.objectives],
+            "positions": [[_json_number(v) for v in row] for row in front.positions],
+        }
+        print(json.dumps(report, allow_nan=False))
+    else:
+        seed = "none" if args.seed is None else str(args.seed)
+        shown = ", ".join(f"{v:g}" for v in reference)
+        print(f"problem       {problem.name} (dim {dim}, {problem.n_objectives} objectives, seed {seed})")
+        print(f"front size    {len(front.objectives)}")
+        print(f"hypervolume   {hypervolume:.6g} (reference [{shown}])")
+        print(f"evaluations   {front.evaluations}")
+        print(f"stop reason   {front.stop_reason}")
+        print(f"time          {elapsed:.3f} s")
+    if interrupted:
+        sys.stdout.flush()
+        print("kestrelopt: interrupted", file=sys.stderr)
+        return 130
+    if args.plot is None:
+        return 0
+    sys.stdout.flush()
+    try:
+        _save_front_plot(front, problem, args.plot)
+    except (OSError, ValueError) as error:
+        print(f"kestrelopt: cannot save the plot to {args.plot}: {error}", file=sys.stderr)
+        return 1
+    if not args.json:
+        print(f"plot          {args.plot}")
+    return 0
+
+
+def _save_front_plot(front: Any, problem: Any, path: str) -> None:
+    from matplotlib.figure import Figure
+
+    from .viz import plot_front
+
+    figure = Figure(figsize=(6.0, 4.5))
+    three = problem.n_objectives == 3
+    ax = figure.add_subplot(projection="3d") if three else figure.subplots()
+    columns = [list(column) for column in zip(*problem.true_front(400))]
+    if three:
+        ax.scatter(columns[0], columns[1], zs=columns[2], s=2, color="0.6", label="true front")
+    else:
+        ax.plot(columns[0], columns[1], color="0.3", linestyle="--", linewidth=1, label="true front")
+    if front.objectives:
+        plot_front(front, ax=ax, reference=list(problem.reference))
+    ax.legend()
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+
+
 def _list(args: argparse.Namespace) -> int:
     import kestrelopt
 
@@ -401,6 +540,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         if args.command == "run":
             return _run(args, args.command_parser)
+        if args.command == "run-multi":
+            return _run_multi(args, args.command_parser)
         return _list(args)
     except KeyboardInterrupt:
         print("kestrelopt: interrupted", file=sys.stderr)
