@@ -194,11 +194,6 @@ def test_native_memory_does_not_grow(capsys):
         except RuntimeError:
             pass
 
-    def resident_kib():
-        # The current resident size (not the peak, which earlier tests may have raised).
-        with open("/proc/self/statm") as statm:
-            return int(statm.read().split()[1]) * resource.getpagesize() // 1024
-
     for _ in range(3):
         big()
     gc.collect()
@@ -209,6 +204,25 @@ def test_native_memory_does_not_grow(capsys):
     after = resident_kib()
     capsys.readouterr()
     assert after - before < 64 * 1024
+
+
+def resident_kib():
+    # The current resident size (not the peak, which earlier tests may have raised).
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * resource.getpagesize() // 1024
+
+
+@pytest.mark.parametrize("dim", [2, 30])
+def test_a_recorded_history_costs_eight_bytes_per_coordinate(dim):
+    """Rows of two coordinates show any per-row bookkeeping: it would add half as much again."""
+    iterations = 10_000_000 // (100 * dim)
+    gc.collect()
+    before = resident_kib()
+    r = pso.minimize("sphere", [(-1.0, 1.0)] * dim, n_particles=100, max_iter=iterations, seed=1)
+    grown = resident_kib() - before
+    coordinates = iterations * 100 * dim
+    assert r.to_numpy()["history"].shape == (iterations, 100, dim)
+    assert grown * 1024 <= 8 * coordinates + 24 * 2**20, (grown, coordinates)
 
 
 ODD_VALUES = [None, 1, "x", [None], [[1, 2, 3]], np.zeros((2, 3)), object(), float("nan")]
