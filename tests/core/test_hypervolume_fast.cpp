@@ -26,7 +26,7 @@ enum class Shape {
     Coarse,       // values on a grid of 1/4: ties, duplicates, dominated points
     SignedZeros,  // coordinates in {-0.0, +0.0, ...}: equal values with different bits
     Infinite,     // -inf coordinates and an infinite reference coordinate
-    Tiny,         // subnormal gaps: products underflow to zero
+    Tiny,         // gaps near 1e-161: products subnormal or zero
     Layers,       // 3 objectives, third value from three levels: planar limit sets
     Sparse,       // few points far apart: the sums round differently in another order
 };
@@ -64,10 +64,10 @@ PointSet make_points(const FastCase& c, RandomSource& gen, ObjectiveVector& refe
                 }
                 break;
             case Shape::Infinite:
-                if (index_below(gen, 5) == 0) p[index_below(gen, m)] = -kInf;
+                if (index_below(gen, c.points) < 4) p[index_below(gen, m)] = -kInf;
                 break;
             case Shape::Tiny:
-                for (double& v : p) v = 1.0 - v * 1e-300;
+                for (double& v : p) v *= 1e-160;
                 break;
             case Shape::Sparse:
                 for (double& v : p) v = v * v * v;
@@ -78,6 +78,7 @@ PointSet make_points(const FastCase& c, RandomSource& gen, ObjectiveVector& refe
         }
     }
     if (c.shape == Shape::Infinite) reference[0] = kInf;
+    if (c.shape == Shape::Tiny) reference.assign(m, 1e-160);
     return points;
 }
 
@@ -117,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         FastCase{Shape::Infinite, 3, 60, true}, FastCase{Shape::Tiny, 2, 100, true},
         FastCase{Shape::Tiny, 3, 60, true}, FastCase{Shape::Front, 3, 400, false},
         FastCase{Shape::Layers, 3, 120, true}, FastCase{Shape::Front, 4, 40, true},
-        FastCase{Shape::Sparse, 2, 5, true, 400}, FastCase{Shape::Sparse, 3, 7, true, 400}),
+        FastCase{Shape::Sparse, 2, 5, true, 400}, FastCase{Shape::Sparse, 3, 7, true, 400},
+        // Large enough for the tree of rows at the top.
+        FastCase{Shape::Front, 3, 1500, false, 2}, FastCase{Shape::Tiny, 3, 400, false, 2},
+        FastCase{Shape::Infinite, 3, 600, false, 3}, FastCase{Shape::Front, 4, 300, false, 2}),
     [](const ::testing::TestParamInfo<FastCase>& info) {
         return "Case" + std::to_string(info.index);
     });

@@ -18,7 +18,8 @@
 // hypervolume takes faster paths with the same operations (hypervolume_planar.hpp,
 // sorted_filter.hpp): the sorted filter for two or three objectives, and the planar sum for
 // every set of at least three rows, at any depth, whose rows differ in two coordinates only;
-// and the limit sets are built from the rows that can survive their filter only.
+// and the limit sets are built from the rows that can survive their filter only, found at
+// the top of large sets through a k-d tree (row_tree.hpp).
 // wfg stays the plain recursion, against which they are tested.
 #include <algorithm>
 #include <cmath>
@@ -28,6 +29,7 @@
 
 #include "hypervolume_planar.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
+#include "row_tree.hpp"
 #include "sorted_filter.hpp"
 
 namespace kestrelopt {
@@ -88,6 +90,8 @@ class WfgEngine {
         std::size_t depth = 0;
         double planar = 0.0;
         if (planar_volume(levels_[0], planar)) return planar;
+        tree_built_ = fast_ && levels_[0].count >= kTreeRows;
+        if (tree_built_) tree_.build(levels_[0].row(0, stride_), levels_[0].count, stride_);
         start(levels_[0]);
         for (;;) {
             Level& level = levels_[depth];
@@ -172,8 +176,23 @@ class WfgEngine {
         reserve(child, rows);
         const double* p = level.row(i, stride_);
         if (transitive_) {
-            if (fast_) candidate_bounds(level, i);
             std::size_t kept = 0;
+            if (fast_ && &level == &levels_[0] && tree_built_) {
+                // The same bounds and candidates from the tree, in index order.
+                for (std::size_t k = 0; k < stride_; ++k)
+                    bounds_[k] = tree_.smallest_worse_in_one(p, k, i);
+                candidates_.clear();
+                tree_.rows_within(bounds_, i, candidates_);
+                for (const std::size_t j : candidates_) {
+                    const double* q = level.row(j, stride_);
+                    for (std::size_t k = 0; k < stride_; ++k)
+                        scratch_[k] = hv_detail::larger(p[k], q[k]);
+                    offer(child, kept);
+                }
+                child.count = kept;
+                return;
+            }
+            if (fast_) candidate_bounds(level, i);
             for (std::size_t j = i + 1; j < level.count; ++j) {
                 const double* q = level.row(j, stride_);
                 if (fast_ && !within_bounds(q)) continue;
@@ -291,6 +310,11 @@ class WfgEngine {
     std::vector<double> bounds_;  // of the rows that may survive a limit set's filter
     std::vector<unsigned char> dominated_;
     hv_detail::PlanarSum planar_sum_;
+    // Large top levels find their limit sets' candidates through a tree of their rows.
+    static constexpr std::size_t kTreeRows = 256;
+    bool tree_built_ = false;
+    hv_detail::RowTree tree_;
+    std::vector<std::size_t> candidates_;
     hv_detail::SortedFilter sorted_filter_;
     std::vector<std::size_t> kept_;
 };
