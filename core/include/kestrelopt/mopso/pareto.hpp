@@ -15,7 +15,8 @@
 // objective; grid_cells O(n m); cell_populations O(n m) through hashing; hypervolume
 // exponential in n in the worst case, exact, with per-depth buffers reused throughout the
 // recursion (nothing is allocated inside it once the buffers have grown): O(n log n) for two
-// objectives, and for three its filter is O(n log n) and the rest about O(n^2).
+// objectives; for three, O(n log n) filtering and, on fronts of a few hundred points or more,
+// each point's limit set found through a k-d tree rather than by visiting every later point.
 #pragma once
 
 #include <cstddef>
