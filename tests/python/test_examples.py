@@ -41,7 +41,8 @@ def assert_png(path):
 
 def test_every_example_is_covered():
     tested = {"constrained.py", "mixed_integer_design.py", "vectorized_numpy.py",
-              "dask_distributed.py", "zdt1_front.py", "grey_numbers.py", "compare_variants.py"}
+              "dask_distributed.py", "zdt1_front.py", "grey_numbers.py", "compare_variants.py",
+              "constrained_front.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -50,6 +51,16 @@ def test_constrained():
     x, y = numbers_after(out, "best point")
     assert x + y - 2 <= 1e-3 and x * x - y <= 1e-3  # feasible up to the penalty's slack
     assert numbers_after(out, "objective")[0] == pytest.approx((x - 2) ** 2 + (y - 1) ** 2, abs=1e-5)
+
+
+def test_constrained_front(tmp_path):
+    pytest.importorskip("matplotlib")
+    path = tmp_path / "front.png"
+    out = run_example("constrained_front.py", path)
+    assert numbers_after(out, "largest violation") == [0.0]
+    assert numbers_after(out, "largest g(x)")[0] <= 0
+    assert numbers_after(out, "evaluations") == [20 * 11]
+    assert_png(path)
 
 
 def test_mixed_integer_design():
