@@ -1,7 +1,6 @@
 #include "hypervolume_planar.hpp"
 
 #include <algorithm>
-#include <numeric>
 
 namespace kestrelopt::hv_detail {
 
@@ -37,15 +36,15 @@ double PlanarSum::volume(const double* rows, std::size_t count, std::size_t stri
     const auto row = [&](std::size_t i) { return rows + i * stride; };
     if (observer != nullptr) observer->progress(count);
     order_.resize(count);
-    std::iota(order_.begin(), order_.end(), std::size_t{0});
+    for (std::size_t i = 0; i < count; ++i) order_[i] = {row(i)[axes.a], i};
     // Values of a free coordinate are distinct in such a set: no two rows compare equal.
     std::sort(order_.begin(), order_.end(),
-              [&](std::size_t i, std::size_t j) { return row(i)[axes.a] < row(j)[axes.a]; });
+              [](const auto& x, const auto& y) { return x.first < y.first; });
     prev_.resize(count);
     next_.resize(count);
     for (std::size_t r = 0; r < count; ++r) {
-        prev_[order_[r]] = r == 0 ? kNone : order_[r - 1];
-        next_[order_[r]] = r + 1 == count ? kNone : order_[r + 1];
+        prev_[order_[r].second] = r == 0 ? kNone : order_[r - 1].second;
+        next_[order_[r].second] = r + 1 == count ? kNone : order_[r + 1].second;
     }
     limits_.resize(3 * stride);
     double* first = limits_.data();

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "kestrelopt/interrupt.hpp"
@@ -54,7 +55,7 @@ class PlanarSum {
                   std::span<const double> reference, WorkObserver* observer);
 
   private:
-    std::vector<std::size_t> order_;
+    std::vector<std::pair<double, std::size_t>> order_;  // (value in axis a, row)
     std::vector<std::size_t> prev_;
     std::vector<std::size_t> next_;
     std::vector<double> limits_;  // the two limit rows and their own limit row

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <numeric>
 
 namespace kestrelopt::hv_detail {
 
@@ -13,25 +12,32 @@ void SortedFilter::survivors(std::span<const ObjectiveView> points,
     if (n == 0) return;
     const std::size_t m = points[0].size();
     order_.resize(n);
-    std::iota(order_.begin(), order_.end(), std::size_t{0});
-    std::sort(order_.begin(), order_.end(), [&](std::size_t i, std::size_t j) {
-        const ObjectiveView a = points[i];
-        const ObjectiveView b = points[j];
+    for (std::size_t i = 0; i < n; ++i) {
+        Entry& e = order_[i];
+        for (std::size_t k = 0; k < m; ++k) e.values[k] = points[i][k];
+        e.index = i;
+    }
+    std::sort(order_.begin(), order_.end(), [m](const Entry& a, const Entry& b) {
         for (std::size_t k = 0; k < m; ++k) {
-            if (a[k] < b[k]) return true;
-            if (b[k] < a[k]) return false;
+            if (a.values[k] < b.values[k]) return true;
+            if (b.values[k] < a.values[k]) return false;
         }
-        return i < j;
+        return a.index < b.index;
     });
+    const auto equal = [m](const Entry& a, const Entry& b) {
+        for (std::size_t k = 0; k < m; ++k)
+            if (!(a.values[k] == b.values[k])) return false;
+        return true;
+    };
     // A point is dominated exactly when a different point before it in this order is no
     // worse in the remaining values: the first value is then no worse by the order itself.
     keep_.assign(n, 0);
     staircase_.clear();
     double lowest = 0.0;
     for (std::size_t g = 0; g < n;) {
-        const ObjectiveView p = points[order_[g]];
+        const double* p = order_[g].values;
         std::size_t end = g + 1;
-        while (end < n && same_objectives(points[order_[end]], p)) ++end;
+        while (end < n && equal(order_[end], order_[g])) ++end;
         bool dominated = false;
         if (m == 2) {
             dominated = g != 0 && !(p[1] < lowest);
@@ -50,7 +56,7 @@ void SortedFilter::survivors(std::span<const ObjectiveView> points,
             }
         }
         // Of equal points the first in input order: the order breaks ties by index.
-        if (!dominated) keep_[order_[g]] = 1;
+        if (!dominated) keep_[order_[g].index] = 1;
         g = end;
     }
     for (std::size_t i = 0; i < n; ++i)

@@ -20,7 +20,12 @@ class SortedFilter {
     void survivors(std::span<const ObjectiveView> points, std::vector<std::size_t>& kept);
 
   private:
-    std::vector<std::size_t> order_;
+    // The values beside the index, so that the sort reads contiguous memory.
+    struct Entry {
+        double values[3];
+        std::size_t index;
+    };
+    std::vector<Entry> order_;
     std::vector<unsigned char> keep_;
     std::map<double, double> staircase_;  // second -> third value of the rows swept so far
 };
