@@ -66,8 +66,10 @@ double RowTree::smallest_worse_in_one(const double* p, std::size_t k, std::size_
             if (j != k) meets = low(id)[j] <= p[j];
         if (!meets) continue;
         if (node.left != 0) {
-            stack_.push_back(node.left);
-            stack_.push_back(node.right);
+            // The child that may hold smaller values first, so that `best` prunes early.
+            const bool left_first = low(node.left)[k] < low(node.right)[k];
+            stack_.push_back(left_first ? node.right : node.left);
+            stack_.push_back(left_first ? node.left : node.right);
             continue;
         }
         for (std::size_t r = node.begin; r < node.end; ++r) {
