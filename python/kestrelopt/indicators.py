@@ -19,6 +19,8 @@ Pareto utilities on one set:
   exact ``kestrelopt.hypervolume``.
 """
 
+import bisect
+
 import numpy as np
 
 import kestrelopt_native
@@ -153,14 +155,17 @@ def nondominated_ranks(points):
     2002): rank 0 for the points no other point dominates, rank k for those dominated only
     by points of ranks below k. Equal points share their rank.
 
-    Returns an int array of shape (n,). O(m n^2) time and O(n) memory beyond blocks of
-    pairwise comparisons: each front's points are compared once with the points left.
+    Returns an int array of shape (n,). Two objectives take O(n log n); more take O(m n^2)
+    time and O(n) memory beyond blocks of pairwise comparisons (each front's points are
+    compared once with the points left).
     """
     points = _points("points", points)
     n = points.shape[0]
     ranks = np.full(n, -1, dtype=np.intp)
     if n == 0:
         return ranks
+    if points.shape[1] == 2:
+        return _ranks_2d(points)
     counts = _dominated_counts(points, points)
     current = np.flatnonzero(counts == 0)
     rank = 0
@@ -172,6 +177,28 @@ def nondominated_ranks(points):
         counts[left] -= _dominated_counts(points[current], points[left])
         current = left[counts[left] == 0]
         rank += 1
+    return ranks
+
+
+def _ranks_2d(points):
+    """Ranks in lexicographic order: a point's dominators all come before it, and it is
+    dominated by a point of rank r exactly when the smallest second value of rank r so far
+    is no larger than its own. Those smallest values never decrease with the rank, so the
+    number of ranks that dominate it is found by bisection; equal points share a rank."""
+    order = np.lexsort((points[:, 1], points[:, 0]))
+    x = points[order, 0].tolist()
+    y = points[order, 1].tolist()
+    ranks = np.empty(points.shape[0], dtype=np.intp)
+    lowest = []  # per rank, the smallest second value so far
+    rank = 0
+    for s in range(len(x)):
+        if s == 0 or x[s] != x[s - 1] or y[s] != y[s - 1]:
+            rank = bisect.bisect_right(lowest, y[s])
+            if rank == len(lowest):
+                lowest.append(y[s])
+            else:
+                lowest[rank] = y[s]
+        ranks[order[s]] = rank
     return ranks
 
 

@@ -190,6 +190,11 @@ def test_large_blocks_give_the_same_values():
         assert any(dominates(q, p) for q in first)
     for p in first[:50]:
         assert not any(dominates(q, p) for q in points)
+    # Two objectives take their own path; a constant third objective leaves the ranks as
+    # they are and takes the pairwise one.
+    coarse = np.round(rng.random((2000, 2)) * 30)
+    flat = np.column_stack((coarse, np.ones(len(coarse))))
+    assert ind.nondominated_ranks(coarse).tolist() == ind.nondominated_ranks(flat).tolist()
     reference = rng.random((2000, 3))
     assert ind.igd(points[:40], reference) == pytest.approx(
         plain_igd(points[:40].tolist(), reference.tolist()), rel=1e-12
