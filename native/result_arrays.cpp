@@ -126,6 +126,7 @@ PyObject* pareto_front_to_numpy(PyObject* self, PyObject*) {
         const std::size_t objectives = r.objectives.empty() ? 0 : r.objectives.front().size();
         put(dict, "positions", rows_copy(r.positions, "positions"));
         put(dict, "objectives", rows_copy(r.objectives, "objectives"));
+        put(dict, "violations", view(r.violations, self));
         put(dict, "swarm_history", trace_view(r.swarm_history, dims, "swarm_history", self));
         put(dict, "front_history", snapshot_views(r.front_history, objectives, self));
     });
@@ -157,8 +158,9 @@ const char kParetoFrontToNumpyDoc[] =
     "--\n"
     "\n"
     "The front as read-only float64 NumPy arrays, in a dict: ``positions`` (n, D),\n"
-    "``objectives`` (n, M), ``swarm_history`` (T, N, D) and ``front_history``, a\n"
-    "list of T arrays of shape (k_t, M) (the archive's size varies).\n"
+    "``objectives`` (n, M), ``violations`` (n,), ``swarm_history`` (T, N, D) and\n"
+    "``front_history``, a list of T arrays of shape (k_t, M) (the archive's size\n"
+    "varies).\n"
     "\n"
     "The histories look at the result's own memory, so they cost no copy however\n"
     "long the run, and keep the result alive.";

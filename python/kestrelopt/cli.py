@@ -23,7 +23,7 @@ import os
 import re
 import sys
 import time
-from typing import Any, Dict, List, NoReturn, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence, Tuple
 
 __all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS", "MULTI_PROBLEMS"]
 
@@ -305,6 +305,12 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         print(f"evaluations   {result.evaluations}")
         print(f"stop reason   {result.stop_reason}")
         print(f"time          {elapsed:.3f} s")
+    return _finish(args, interrupted, lambda: _save_plot(curve, name, args.plot))
+
+
+def _finish(args: argparse.Namespace, interrupted: bool, save_plot: Callable[[], None]) -> int:
+    """The exit code once the result is printed: 130 after an interrupt; else the plot
+    asked for is saved (1 when it cannot be)."""
     if interrupted:
         sys.stdout.flush()
         print("kestrelopt: interrupted", file=sys.stderr)
@@ -313,7 +319,7 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         return 0
     sys.stdout.flush()
     try:
-        _save_plot(curve, name, args.plot)
+        save_plot()
     except (OSError, ValueError) as error:
         print(f"kestrelopt: cannot save the plot to {args.plot}: {error}", file=sys.stderr)
         return 1
@@ -467,21 +473,7 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
         print(f"evaluations   {front.evaluations}")
         print(f"stop reason   {front.stop_reason}")
         print(f"time          {elapsed:.3f} s")
-    if interrupted:
-        sys.stdout.flush()
-        print("kestrelopt: interrupted", file=sys.stderr)
-        return 130
-    if args.plot is None:
-        return 0
-    sys.stdout.flush()
-    try:
-        _save_front_plot(front, problem, args.plot)
-    except (OSError, ValueError) as error:
-        print(f"kestrelopt: cannot save the plot to {args.plot}: {error}", file=sys.stderr)
-        return 1
-    if not args.json:
-        print(f"plot          {args.plot}")
-    return 0
+    return _finish(args, interrupted, lambda: _save_front_plot(front, problem, args.plot))
 
 
 def _save_front_plot(front: Any, problem: Any, path: str) -> None:

@@ -568,8 +568,9 @@ class ParetoFront:
         """
     def to_numpy(self) -> dict[str, Any]:
         """The front as read-only float64 NumPy arrays, in a dict: ``positions`` (n, D),
-        ``objectives`` (n, M), ``swarm_history`` (T, N, D) and ``front_history``, a
-        list of T arrays of shape (k_t, M) (the archive's size varies).
+        ``objectives`` (n, M), ``violations`` (n,), ``swarm_history`` (T, N, D) and
+        ``front_history``, a list of T arrays of shape (k_t, M) (the archive's size
+        varies).
 
         The histories look at the result's own memory, so they cost no copy however
         long the run, and keep the result alive."""

@@ -11,20 +11,12 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
 #include "support.hpp"
+#include "zdt1.hpp"
 
 namespace kestrelopt {
 namespace {
 
 using namespace testing_support;
-
-// Two objectives of a ZDT1-like problem on [0, 1]^n.
-void zdt1(std::span<const double> x, std::vector<double>& out) {
-    double g = -0.0;
-    for (std::size_t i = 1; i < x.size(); ++i) g += x[i];
-    g = 1.0 + 9.0 * g / static_cast<double>(x.size() - 1);
-    out.push_back(x[0]);
-    out.push_back(g * (1.0 - std::sqrt(x[0] / g)));
-}
 
 MopsoConfig config_with(std::size_t n, std::size_t iters, std::uint64_t seed = 3) {
     MopsoConfig config;

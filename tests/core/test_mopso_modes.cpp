@@ -10,19 +10,12 @@
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
 #include "support.hpp"
+#include "zdt1.hpp"
 
 namespace kestrelopt {
 namespace {
 
 using namespace testing_support;
-
-void zdt1(std::span<const double> x, std::vector<double>& out) {
-    double g = -0.0;
-    for (std::size_t i = 1; i < x.size(); ++i) g += x[i];
-    g = 1.0 + 9.0 * g / static_cast<double>(x.size() - 1);
-    out.push_back(x[0]);
-    out.push_back(g * (1.0 - std::sqrt(x[0] / g)));
-}
 
 // ZDT1 as a batch.
 void zdt1_batch(std::span<const std::vector<double>> xs, std::vector<std::vector<double>>& out,

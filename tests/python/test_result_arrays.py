@@ -21,13 +21,15 @@ RUNS = {
     "PsoResult": lambda: pso.minimize("rastrigin", (-5.12, 5.12), dim=4, n_particles=7, max_iter=9, seed=2),
     "GreyResult": lambda: pso.minimize_grey("grey_sphere", (-5, 5), dim=3, max_spread=0.5, max_iter=6, seed=2),
     "ParetoFront": lambda: pso.minimize_multi(zdt1, (0, 1), dim=5, n_particles=12, max_iter=8, seed=2),
+    "ParetoFront infeasible": lambda: pso.minimize_multi(zdt1, (0, 1), dim=5, n_particles=12, max_iter=8,
+                                                         seed=2, constraints=[lambda x: 1 + x[1]]),
     "PsoResult without history": lambda: pso.minimize("sphere", (-1, 1), dim=3, seed=1, record_history=False),
 }
 
 FIELDS = {
     "PsoResult": ["best_position", "convergence", "history"],
     "GreyResult": ["best_position", "best_centers", "best_spreads", "convergence"],
-    "ParetoFront": ["positions", "objectives", "swarm_history", "front_history"],
+    "ParetoFront": ["positions", "objectives", "violations", "swarm_history", "front_history"],
 }
 
 
