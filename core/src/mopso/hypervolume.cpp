@@ -38,7 +38,7 @@ namespace {
 
 class WfgEngine {
   public:
-    // `fast` allows the planar sum and the sorted filter.
+    // `fast` allows the faster paths: sorted filter, planar sum, pruned limit sets.
     WfgEngine(std::span<const double> reference, std::span<const ObjectiveView> points,
               WorkObserver* observer, bool fast)
         : reference_(reference), observer_(observer), levels_(points.size() + 1) {
@@ -110,9 +110,9 @@ class WfgEngine {
             const double inclusive = inclusive_volume(level.row(i, stride_), level.lengths[i]);
             Level& child = levels_[depth + 1];
             build_limit_set(level, i, child);
-            double sub = 0.0;
-            if (planar_volume(child, sub)) {
-                level.total += inclusive - sub;
+            double planar_sub = 0.0;
+            if (planar_volume(child, planar_sub)) {
+                level.total += inclusive - planar_sub;
                 ++level.next;
                 continue;
             }
