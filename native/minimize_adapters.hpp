@@ -6,6 +6,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -64,8 +65,14 @@ PyRef swarm_matrix(std::span<const std::vector<Element>> positions) {
     if (buffer == nullptr) throw std::bad_alloc();
     for (std::size_t j = 0; j < rows; ++j) {
         const std::vector<Element>& row = positions[j];
-        for (std::size_t d = 0; d < cols; ++d)
-            buffer[j * cols + d] = d < row.size() ? static_cast<double>(row[d]) : 0.0;
+        double* out = buffer + j * cols;
+        const std::size_t n = std::min(row.size(), cols);
+        if constexpr (std::is_same_v<Element, double>) {
+            std::copy_n(row.data(), n, out);  // one block copy per row
+        } else {
+            for (std::size_t d = 0; d < n; ++d) out[d] = static_cast<double>(row[d]);
+        }
+        std::fill(out + n, out + cols, 0.0);
     }
     const std::size_t shape[2] = {rows, cols};
     return numpy::array_over(buffer, shape, numpy::Access::Writeable);
