@@ -44,6 +44,10 @@ def vectorized(X):
     return (X * X).sum(axis=1)
 
 
+def vectorized_multi(X):
+    return np.column_stack((X[:, 0], 1.0 - X[:, 0]))
+
+
 def grey_objective(greys):
     return sum(lo * lo + hi * hi for lo, hi in greys)
 
@@ -83,6 +87,10 @@ CALLS = [
                                v_max=[0.1, 0.2, 0.3]),
     lambda: pso.minimize("sphere", B, n_particles=5, max_iter=4, w_end=0.3, v_max_fraction=0.1,
                          topology="ring", ring_neighbors=2),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, constraints=[constraint],
+                               equality_constraints=[constraint], callback=callback, max_evals=15).violations,
+    lambda: pso.minimize_multi(vectorized_multi, B, n_particles=5, max_iter=4, vectorized=True,
+                               constraints=[lambda X: X[:, 0]], callback=callback, max_time=60.0).to_numpy(),
 ]
 
 FAILING = [
@@ -120,7 +128,8 @@ FAILING = [
     lambda: pso.hypervolume("ab", [1.0]),
     lambda: pso.minimize_multi(multi_objective, B, n_particles=2, max_iter=1).hypervolume([1.0]),
     lambda: pso.kestrelopt_native._restore_result("PsoResult", ([1.0], 2.0, [], [[[1.0], "ab"]], 1, "x")),
-    lambda: pso.kestrelopt_native._restore_result("ParetoFront", ([[0.0]], [[1.0]], [[[0.0]], 3], [])),
+    lambda: pso.kestrelopt_native._restore_result("ParetoFront",
+                                                  ([[0.0]], [[1.0]], [[[0.0]], 3], [], [0.0], 1, "x")),
     lambda: pso.kestrelopt_native._result_state(B),
     lambda: pso.minimize(failing_objective, B, n_particles=5, max_iter=4, array_input=True),
     lambda: pso.minimize(objective, B, n_particles=5, max_iter=4, repair=lambda x: x[:2],
@@ -130,6 +139,17 @@ FAILING = [
     lambda: pso.minimize(objective, B, v_max=[1.0, -1.0, 0.0]),
     lambda: pso.minimize(objective, B, v_max=[1.0, "a", 0.0]),
     lambda: pso.minimize(objective, B, velocity="fips", w_end=0.5),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, constraints=[failing_objective]),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, constraints=[lambda x: None]),
+    lambda: pso.minimize_multi(multi_objective, B, n_particles=5, max_iter=4, callback=lambda i, s: 1 / 0),
+    lambda: pso.minimize_multi(multi_objective, B, max_time=-1.0),
+    lambda: pso.minimize_multi(failing_objective, B, n_particles=5, max_iter=4, vectorized=True),
+    lambda: pso.minimize_multi(lambda X: vectorized_multi(X)[:-1], B, n_particles=5, max_iter=4,
+                               vectorized=True),
+    lambda: pso.minimize_multi(vectorized_multi, B, n_particles=5, max_iter=4, vectorized=True,
+                               constraints=[lambda X: [1.0]]),
+    lambda: pso.minimize_multi(lambda X: [[1.0, 2.0]] * 4 + [[1.0, "a"]], B, n_particles=5, max_iter=4,
+                               vectorized=True),
 ]
 
 
