@@ -97,6 +97,19 @@ def _seconds(text: str) -> float:
 _NEGATIVE_NUMBER = re.compile(r"^-(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$")
 
 
+def _add_output_options(command: argparse.ArgumentParser, plot_help: str, progress_help: str) -> None:
+    """The budget, plot, JSON and progress options both run commands take, in that order."""
+    command.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
+    command.add_argument("--max-time", type=_seconds, help="time budget in seconds")
+    command.add_argument("--plot", metavar="FILE", help=plot_help)
+    command.add_argument("--json", action="store_true", help="print the result as JSON")
+    progress = command.add_mutually_exclusive_group()
+    progress.add_argument("--progress", dest="progress", action="store_true", default=None,
+                          help=progress_help)
+    progress.add_argument("--no-progress", dest="progress", action="store_false",
+                          help="never show the progress bar (default: only on a terminal)")
+
+
 def build_parser() -> argparse.ArgumentParser:
     """The argument parser of the ``kestrelopt`` command."""
     from . import __version__
@@ -133,15 +146,8 @@ def build_parser() -> argparse.ArgumentParser:
     run.add_argument("--target", type=_finite_float, help="stop once the best value is <= TARGET")
     run.add_argument("--patience", type=_non_negative_int, default=0,
                      help="stop after this many iterations without improvement (0: off)")
-    run.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
-    run.add_argument("--max-time", type=_seconds, help="time budget in seconds")
-    run.add_argument("--plot", metavar="FILE", help="save the convergence plot to FILE (needs matplotlib)")
-    run.add_argument("--json", action="store_true", help="print the result as JSON")
-    progress = run.add_mutually_exclusive_group()
-    progress.add_argument("--progress", dest="progress", action="store_true", default=None,
-                          help="always show the progress bar (not for grey benchmarks)")
-    progress.add_argument("--no-progress", dest="progress", action="store_false",
-                          help="never show the progress bar (default: only on a terminal)")
+    _add_output_options(run, "save the convergence plot to FILE (needs matplotlib)",
+                        "always show the progress bar (not for grey benchmarks)")
 
     multi = commands.add_parser(
         "run-multi",
@@ -160,16 +166,8 @@ def build_parser() -> argparse.ArgumentParser:
     multi.add_argument("--grid-divisions", type=_positive_int,
                        help="prune the archive by an adaptive grid of this many divisions "
                             "(default: by crowding distance)")
-    multi.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
-    multi.add_argument("--max-time", type=_seconds, help="time budget in seconds")
-    multi.add_argument("--plot", metavar="FILE",
-                       help="save the front with the true front to FILE (needs matplotlib)")
-    multi.add_argument("--json", action="store_true", help="print the result as JSON")
-    multi_progress = multi.add_mutually_exclusive_group()
-    multi_progress.add_argument("--progress", dest="progress", action="store_true", default=None,
-                                help="always show the progress bar")
-    multi_progress.add_argument("--no-progress", dest="progress", action="store_false",
-                                help="never show the progress bar (default: only on a terminal)")
+    _add_output_options(multi, "save the front with the true front to FILE (needs matplotlib)",
+                        "always show the progress bar")
 
     listing = commands.add_parser(
         "list",
