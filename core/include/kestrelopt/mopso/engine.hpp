@@ -223,6 +223,10 @@ auto Mopso<S>::run(Evaluate& evaluate_with, Callback& callback) const -> Result 
     const std::size_t dims = bounds.size();
 
     MopsoHistory history;
+    if (c.record_history && n > 0) {
+        history.swarm_history.reserve(record_hint(c.max_iter, n * x[0].size()));
+        history.front_history.reserve(record_hint(c.max_iter, c.archive_size * pbestf[0].size()));
+    }
     std::vector<std::vector<double>> leaders;
     std::vector<double> new_velocity;
 
