@@ -40,6 +40,8 @@ RESULTS = {
     "multi": lambda: pso.minimize_multi(zdt1, (0, 1), dim=4, n_particles=8, max_iter=3, seed=5),
     "multi special": lambda: pso.minimize_multi(special, (0, 1), dim=2, n_particles=8, max_iter=3, seed=6),
     "multi no iteration": lambda: pso.minimize_multi(zdt1, (0, 1), dim=2, n_particles=3, max_iter=0, seed=1),
+    "multi infeasible": lambda: pso.minimize_multi(zdt1, (0, 1), dim=3, n_particles=6, max_iter=3, seed=7,
+                                                   constraints=[lambda x: 0.5 + x[1]], max_evals=12),
 }
 
 
