@@ -56,21 +56,6 @@ TEST(MopsoModes, OneParticleBatchRunIsTheSequentialRun) {
     expect_same(e.minimize(zdt1), e.minimize_batch(zdt1_batch));
 }
 
-TEST(MopsoModes, BatchRunsRepeatAndHandTheWholeSwarmOverOncePerIteration) {
-    const auto e = engine(config_with(9, 12));
-    std::size_t calls = 0;
-    auto counted = [&](std::span<const std::vector<double>> xs,
-                       std::vector<std::vector<double>>& out, std::vector<double>& violations) {
-        ++calls;
-        EXPECT_EQ(xs.size(), 9u);
-        zdt1_batch(xs, out, violations);
-    };
-    const auto first = e.minimize_batch(counted);
-    EXPECT_EQ(calls, 13u);
-    EXPECT_EQ(first.evaluations, 9u * 13u);
-    expect_same(first, e.minimize_batch(zdt1_batch));
-}
-
 TEST(MopsoModes, AZeroViolationIsTheUnconstrainedRun) {
     const auto e = engine(config_with(12, 20));
     const auto plain = e.minimize(zdt1);
@@ -102,22 +87,6 @@ TEST(MopsoModes, ConstrainedRunsKeepOnlyFeasibleMembersInBothModes) {
             EXPECT_GE(member.position[0], 0.6);
             EXPECT_EQ(member.violation, 0.0);
         }
-    }
-}
-
-TEST(MopsoModes, WithoutFeasiblePointsTheFrontIsTheLeastViolating) {
-    const auto e = engine(config_with(10, 15));
-    double least = kInf;
-    const auto result = e.minimize([&](std::span<const double> x, std::vector<double>& out) {
-        zdt1(x, out);
-        const double violation = 2.0 + x[1];  // never feasible
-        least = std::min(least, violation);
-        return violation;
-    });
-    ASSERT_FALSE(result.front.empty());
-    for (const auto& member : result.front) {
-        EXPECT_EQ(member.violation, least);
-        EXPECT_EQ(member.violation, 2.0 + member.position[1]);
     }
 }
 
