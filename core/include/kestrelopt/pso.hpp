@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "kestrelopt/deadline.hpp"
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/history.hpp"
@@ -207,18 +208,9 @@ struct Pso<S>::Run {
         }
         if (config.target && global_value <= *config.target) return StopReason::Target;
         if (config.max_evals && evaluations >= *config.max_evals) return StopReason::MaxEvaluations;
-        if (config.max_time && time_is_up(*config.max_time)) return StopReason::MaxTime;
+        if (config.max_time && time_is_up(start, *config.max_time)) return StopReason::MaxTime;
         if (t + 1 == config.max_iter) return StopReason::MaxIterations;
         return std::nullopt;
-    }
-
-    bool time_is_up(const Duration& limit) const {
-        const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-        const auto secs = static_cast<std::uint64_t>(elapsed / 1'000'000'000);
-        const auto nanos = static_cast<std::uint32_t>(elapsed % 1'000'000'000);
-        return secs > limit.secs || (secs == limit.secs && nanos >= limit.nanos);
     }
 
     Result finish(StopReason reason) {
