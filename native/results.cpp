@@ -358,16 +358,41 @@ void check_restored(const PyParetoFront& front) {
             raise(PyExc_ValueError, "a ParetoFront needs objective vectors of one length");
 }
 
+// How many leading fields a pickle must hold: a ParetoFront pickled before it had
+// violations, evaluations and a stop reason has only its first four.
+std::size_t required_fields(const PyPsoResult&, std::size_t n) {
+    return n;
+}
+std::size_t required_fields(const PyGreyResult&, std::size_t n) {
+    return n;
+}
+std::size_t required_fields(const PyParetoFront&, std::size_t) {
+    return 4;
+}
+
+// What the fields a pickle did not hold stand for.
+void complete_restored(PyPsoResult&, std::size_t) {}
+void complete_restored(PyGreyResult&, std::size_t) {}
+void complete_restored(PyParetoFront& front, std::size_t given) {
+    if (given > 4) return;
+    // Those fronts came from unconstrained runs that always ran to max_iter.
+    front.violations.assign(front.positions.size(), 0.0);
+    front.stop_reason = "max_iterations";
+}
+
 template <class Record>
 PyRef restore(PyObject* type, const char* name, const PyGetSetDef* fields, PyObject* values) {
     const std::size_t n = field_count(fields);
-    if (!PyTuple_Check(values) || PyTuple_Size(values) != static_cast<Py_ssize_t>(n))
+    Record record;
+    const std::size_t least = required_fields(record, n);
+    const Py_ssize_t given = PyTuple_Check(values) ? PyTuple_Size(values) : -1;
+    if (given != static_cast<Py_ssize_t>(n) && given != static_cast<Py_ssize_t>(least))
         raise(PyExc_TypeError,
               std::string(name) + " is restored from a tuple of " + std::to_string(n) + " fields");
-    Record record;
-    for (std::size_t i = 0; i < n; ++i)
+    for (Py_ssize_t i = 0; i < given; ++i)
         static_cast<const FieldReader*>(fields[i].closure)
-            ->read(PyTuple_GetItem(values, static_cast<Py_ssize_t>(i)), &record);
+            ->read(PyTuple_GetItem(values, i), &record);
+    complete_restored(record, static_cast<std::size_t>(given));
     check_restored(record);
     return wrap(type, std::move(record));
 }

@@ -117,12 +117,20 @@ def test_a_worker_process_returns_its_result():
         ("ParetoFront", ([[0.0], [1.0]], [[1.0, 2.0], [3.0]], [], [], [0.0, 0.0], 1, "x"), ValueError,
          "objective vectors of one length"),
         ("ParetoFront", ([[0.0]], [[1.0]], [], [], [], 1, "x"), ValueError, "one violation per position"),
-        ("ParetoFront", ([[0.0]], [[1.0]], [], []), TypeError, "ParetoFront is restored from a tuple of 7 fields"),
+        ("ParetoFront", ([[0.0]], [[1.0]], [], [], [0.0]), TypeError,
+         "ParetoFront is restored from a tuple of 7 fields"),
     ],
 )
 def test_restore_refuses_what_does_not_fit(name, fields, error, message):
     with pytest.raises(error, match=re.escape(message)):
         native._restore_result(name, fields)
+
+
+def test_a_front_pickled_before_violations_existed_still_restores():
+    front = native._restore_result("ParetoFront", ([[0.5], [0.25]], [[1.0, 2.0], [2.0, 1.0]], [], []))
+    assert front.positions == [[0.5], [0.25]] and front.objectives == [[1.0, 2.0], [2.0, 1.0]]
+    assert (front.violations, front.stop_reason, front.evaluations) == ([0.0, 0.0], "max_iterations", 0)
+    assert front.hypervolume([3.0, 3.0]) == 3.0
 
 
 @pytest.mark.parametrize("value", [None, 3, [1.0], pso])
