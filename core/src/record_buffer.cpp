@@ -10,6 +10,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace kestrelopt {
 
 namespace {
@@ -148,6 +152,11 @@ void RecordBuffer::release() noexcept {
 }
 
 void RecordBuffer::take(RecordBuffer& other) noexcept {
+#if defined(__x86_64__)
+    // A record is moved once it is written (into the run's result): streaming stores made
+    // on this thread are ordered before whatever any thread does with it next.
+    if (other.mapped_) _mm_sfence();
+#endif
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);

@@ -7,7 +7,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <span>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace kestrelopt {
 
@@ -30,7 +35,22 @@ class RecordBuffer {
     void reserve(std::size_t count);
     void append(std::span<const double> values) {
         if (values.size() > capacity_ - size_) grow(size_ + values.size());
-        std::copy(values.begin(), values.end(), data_ + size_);
+        double* out = data_ + size_;
+#if defined(__x86_64__)
+        // A mapped record is far larger than the caches and read only after the run:
+        // streaming stores write it without first reading each line into the cache, and
+        // without pushing the run's own working set out of it.
+        if (mapped_) {
+            for (const double v : values) {
+                long long bits;
+                std::memcpy(&bits, &v, sizeof bits);
+                _mm_stream_si64(reinterpret_cast<long long*>(out++), bits);
+            }
+            size_ += values.size();
+            return;
+        }
+#endif
+        std::copy(values.begin(), values.end(), out);
         size_ += values.size();
     }
 
