@@ -2,7 +2,8 @@
 
 The script creates its own environment: a venv in build/peers-venv (made with the
 python3 that runs it) into which it installs the peers from PyPI and kestrelopt from a
-wheel of this checkout (built once into build/peers-wheel). None of them becomes a
+wheel of this checkout (built into build/peers-wheel, again whenever a file under core/,
+native/ or python/ is newer than the wheel). None of them becomes a
 dependency of the project. It then runs again inside that venv, measures five sections,
 each contender interleaved round by round, and writes docs/benchmarks.md and the plots
 docs/benchmarks_*.png:
@@ -38,6 +39,17 @@ def venv_python():
     return os.path.join(VENV, "bin", "python")
 
 
+def newest_source():
+    """The latest modification time of the files a wheel of this checkout is built from."""
+    latest = max(os.path.getmtime(os.path.join(ROOT, f)) for f in ("CMakeLists.txt", "pyproject.toml"))
+    for top in ("core", "native", "python"):
+        for d, dirs, files in os.walk(os.path.join(ROOT, top)):
+            dirs[:] = [x for x in dirs if x != "__pycache__"]
+            for f in files:
+                latest = max(latest, os.path.getmtime(os.path.join(d, f)))
+    return latest
+
+
 def bootstrap(argv):
     """Create the venv, install the peers and the wheel, and run this script inside it."""
     if not os.path.exists(venv_python()):
@@ -50,7 +62,8 @@ def bootstrap(argv):
                 print(f"could not install {name}; its measurements will say so", flush=True)
     wheels = [f for f in os.listdir(WHEELS)] if os.path.isdir(WHEELS) else []
     wheels = [f for f in wheels if f.startswith("kestrelopt") and f.endswith(".whl")]
-    if not wheels:
+    built = max((os.path.getmtime(os.path.join(WHEELS, f)) for f in wheels), default=0.0)
+    if not wheels or newest_source() > built:  # no wheel, or one older than the sources
         subprocess.check_call([py, "-m", "pip", "wheel", "--no-deps", "-w", WHEELS, ROOT])
         wheels = [f for f in os.listdir(WHEELS) if f.startswith("kestrelopt")]
     newest = max(wheels, key=lambda f: os.path.getmtime(os.path.join(WHEELS, f)))
