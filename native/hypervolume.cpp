@@ -1,5 +1,6 @@
 // hypervolume(front, reference) and ParetoFront.hypervolume(reference=None): the exact
 // hypervolume of the core on objective vectors from Python or on a front of minimize_multi.
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,16 +32,13 @@ double watched_hypervolume(std::span<const ObjectiveView> points,
                            std::span<const double> reference) {
     PendingError interrupted;
     RunWatch watch(interrupted);
-    watch.release();
-    try {
-        const double volume = hypervolume(points, reference, &watch);
-        watch.hold();
-        return volume;
-    } catch (const StopRun&) {
-        watch.hold();
+    const std::optional<double> volume =
+        run_watched(watch, true, [&] { return hypervolume(points, reference, &watch); });
+    if (!volume) {  // a signal handler raised; there is nothing partial to hand over
         interrupted.restore();
         throw PythonError{};
     }
+    return *volume;
 }
 
 // No length checks: vectors that do not match the reference contribute nothing, and an
