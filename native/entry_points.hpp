@@ -11,6 +11,13 @@ extern PyMethodDef minimize_grey_method;
 extern PyMethodDef hypervolume_method;
 extern PyMethodDef benchmark_info_method;
 extern PyMethodDef grey_benchmark_info_method;
+extern PyMethodDef restore_swarm_method;
+extern PyMethodDef restore_multi_swarm_method;
+
+// The classes a caller steps through a run, created on first use (borrowed; null with the
+// error set when creation failed).
+PyObject* swarm_class();
+PyObject* multi_swarm_class();
 
 // ParetoFront.hypervolume, a method of the result class, and its docstring.
 PyObject* pareto_front_hypervolume(PyObject* self, PyObject* args, PyObject* kwargs);

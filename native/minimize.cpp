@@ -1,4 +1,4 @@
-// minimize: binding of its 32 parameters, bounds, validation in a fixed order, the choice
+// minimize: binding of its 33 parameters, bounds, validation in a fixed order, the choice
 // of the search space, then the hand-over to run.
 #include <optional>
 #include <string>
@@ -9,6 +9,7 @@
 #include "bounds.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
+#include "init_rows.hpp"
 #include "minimize_doc.hpp"
 #include "minimize_run.hpp"
 #include "panic.hpp"
@@ -52,6 +53,7 @@ enum P : std::size_t {
     kVMaxFraction,
     kRingNeighbors,
     kArrayInput,
+    kInit,
 };
 
 constexpr Param kParams[] = {
@@ -87,8 +89,9 @@ constexpr Param kParams[] = {
     optional("v_max_fraction", Kind::Float),
     count("ring_neighbors", 1),
     flag("array_input", false),
+    optional("init", Kind::Object),
 };
-static_assert(std::size(kParams) == kArrayInput + 1);
+static_assert(std::size(kParams) == kInit + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
 
@@ -133,14 +136,16 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
                                                 std::to_string(pairs.size()));
                 types = build_var_types(names);
             }
-            return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
-                              a.boolean(kInteger),
-                              [&](auto space) {
-                                  auto rule = limit_velocity(std::move(velocity), limits,
-                                                             space.span(), kDimensions);
-                                  return run(std::move(space), std::move(rule), std::move(topology),
-                                             request);
-                              })
+            return with_space(
+                       std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
+                       [&](auto space) {
+                           auto rule = limit_velocity(std::move(velocity), limits, space.span(),
+                                                      kDimensions);
+                           request.config.init =
+                               init_rows(a.object(kInit), space.span(), request.config.n_particles);
+                           return run(std::move(space), std::move(rule), std::move(topology),
+                                      request);
+                       })
                 .release();
         },
         static_cast<PyObject*>(nullptr));

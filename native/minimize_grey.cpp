@@ -14,6 +14,7 @@
 #include "candidate_args.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
+#include "init_rows.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"
 #include "kestrelopt/pso.hpp"
 #include "kestrelopt/spaces/grey.hpp"
@@ -54,6 +55,7 @@ enum P : std::size_t {
     kVMaxFraction,
     kRingNeighbors,
     kArrayInput,
+    kInit,
 };
 
 constexpr Param kParams[] = {
@@ -81,8 +83,9 @@ constexpr Param kParams[] = {
     optional("v_max_fraction", Kind::Float),
     count("ring_neighbors", 1),
     flag("array_input", false),
+    optional("init", Kind::Object),
 };
-static_assert(std::size(kParams) == kArrayInput + 1);
+static_assert(std::size(kParams) == kInit + 1);
 
 constexpr Signature kSignature{"minimize_grey()", kParams};
 
@@ -240,6 +243,7 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             auto topology = topology_of<P>(a, config);
             GreySpace space(std::move(pairs), std::move(max_spread));
             velocity = limit_velocity(std::move(velocity), limits, space.span(), kGreyVariables);
+            config.init = grey_init_rows(a.object(kInit), space, config.n_particles);
 
             PyObject* objective = a.object(kObjective);
             benchmarks::GreyFunction native = nullptr;

@@ -1,4 +1,4 @@
-// minimize_multi: binding of its 27 parameters, the checks in their fixed order, the choice
+// minimize_multi: binding of its 28 parameters, the checks in their fixed order, the choice
 // of the search space, and a MOPSO run (sequential, or vectorized) with the adapters of
 // minimize_multi_adapters.hpp, whose result becomes a ParetoFront.
 #include <limits>
@@ -16,6 +16,7 @@
 #include "duration.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
+#include "init_rows.hpp"
 #include "kestrelopt/mopso/engine.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
@@ -24,6 +25,7 @@
 #include "minimize_multi_doc.hpp"
 #include "panic.hpp"
 #include "pending_error.hpp"
+#include "result_records.hpp"
 #include "results.hpp"
 #include "run_watch.hpp"
 #include "swarm_options.hpp"
@@ -61,6 +63,7 @@ enum P : std::size_t {
     kMaxEvals,
     kMaxTime,
     kCallback,
+    kInit,
 };
 
 constexpr Param kParams[] = {
@@ -91,40 +94,11 @@ constexpr Param kParams[] = {
     optional("max_evals", Kind::Count),
     optional("max_time", Kind::Float),
     optional("callback", Kind::Object),
+    optional("init", Kind::Object),
 };
-static_assert(std::size(kParams) == kCallback + 1);
+static_assert(std::size(kParams) == kInit + 1);
 
 constexpr Signature kSignature{"minimize_multi()", kParams};
-
-template <class Element>
-std::vector<double> as_doubles(std::vector<Element>&& values) {
-    if constexpr (std::is_same_v<Element, double>) {
-        return std::move(values);
-    } else {
-        std::vector<double> out;
-        out.reserve(values.size());
-        for (const Element& v : values) out.push_back(static_cast<double>(v));
-        return out;
-    }
-}
-
-template <class Element>
-PyRef to_pareto_front(MopsoResult<Element>&& result) {
-    PyParetoFront record;
-    record.positions.reserve(result.front.size());
-    record.objectives.reserve(result.front.size());
-    record.violations.reserve(result.front.size());
-    for (MoSolution<Element>& solution : result.front) {
-        record.positions.push_back(as_doubles(std::move(solution.position)));
-        record.objectives.push_back(std::move(solution.objectives));
-        record.violations.push_back(solution.violation);
-    }
-    record.evaluations = result.evaluations;
-    record.stop_reason = std::string(stop_reason_text(result.stop_reason));
-    record.swarm_history = std::move(result.history.swarm_history);
-    record.front_history = std::move(result.history.front_history);
-    return make_result(std::move(record));
-}
 
 // How the run is made, besides the engine's configuration.
 struct MultiRequest {
@@ -164,32 +138,11 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
         [&] {
             Arguments a(kSignature, args, kwargs);
 
-            // The engine never hands informants to the rule, so it needs a single leader.
-            if (a.text(kVelocity) == "fips")
-                raise(PyExc_ValueError,
-                      "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
-                      "'fips' does not apply");
+            check_single_leader(a.text(kVelocity));
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
-            MopsoConfig config;
-            config.n_particles = a.count(kNParticles);
-            check_n_particles(config.n_particles);
-            const VelocityLimits limits = velocity_limits<P>(a, pairs.size(), kDimensions);
-            config.archive_size = a.count(kArchiveSize);
-            if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
-            auto velocity = velocity_rule<P>(a);
-            config.boundary = build_boundary(a.text(kBoundsHandling));
-
-            config.max_iter = a.count(kMaxIter);
-            if (const auto divisions = a.optional_count(kGridDivisions))
-                config.strategy = ArchiveStrategy::grid(*divisions);
-            else
-                config.strategy = ArchiveStrategy::crowding();
-            config.mutation_rate = a.real(kMutationRate);
-            config.record_history = a.boolean(kRecordHistory);
-            config.seed = a.optional_count(kSeed);
-            config.max_evals = a.optional_count(kMaxEvals);
-            if (const auto max_time = a.optional_real(kMaxTime))
-                config.max_time = seconds_to_duration(*max_time);
+            VelocityLimits limits;
+            std::unique_ptr<Velocity> velocity;
+            MopsoConfig config = multi_config<P>(a, limits, pairs.size(), velocity);
             const std::vector<PyRef> constraints = a.take_objects(kConstraints);
             const std::vector<PyRef> equality_constraints = a.take_objects(kEqualityConstraints);
             MultiRequest request;
@@ -198,18 +151,14 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             request.array_input = a.boolean(kArrayInput);
             request.vectorized = a.boolean(kVectorized);
 
-            std::optional<std::vector<VarType>> types;
-            if (a.present(kVarTypes)) {
-                const std::vector<std::string> names = a.take_texts(kVarTypes);
-                if (names.size() != pairs.size())
-                    raise(PyExc_ValueError, "var_types length must match bounds");
-                types = build_var_types(names);
-            }
+            std::optional<std::vector<VarType>> types = multi_var_types<P>(a, pairs.size());
             return with_space(
                        std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
                        [&](auto space) {
                            auto rule = limit_velocity(std::move(velocity), limits, space.span(),
                                                       kDimensions);
+                           config.init =
+                               init_rows(a.object(kInit), space.span(), config.n_particles);
                            return run_mopso(std::move(space), std::move(rule), config, request);
                        })
                 .release();

@@ -8,25 +8,12 @@
 
 #include "kestrelopt/pso.hpp"
 #include "minimize_adapters.hpp"
+#include "result_records.hpp"
 #include "results.hpp"
 
 namespace kestrelopt::native {
 
 namespace {
-
-template <class Element>
-PyPsoResult to_py_result(PsoResult<Element>&& result) {
-    PyPsoResult record;
-    record.best_position.reserve(result.best_position.size());
-    for (const Element& value : result.best_position)
-        record.best_position.push_back(static_cast<double>(value));
-    record.best_value = result.best_value;
-    record.convergence = std::move(result.history.convergence);
-    record.history = std::move(result.history.positions);
-    record.evaluations = result.evaluations;
-    record.stop_reason = std::string(stop_reason_text(result.stop_reason));
-    return record;
-}
 
 // The repair operator once more on the reported best position, so that it is consistent
 // with its value (which was computed on a repaired point).
@@ -61,12 +48,11 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
             raise(PyExc_ValueError,
                   "vectorized=True requires a Python objective callable, not a native benchmark");
         state.native = std::get<benchmarks::Function>(found);
-    } else if (request.vectorized &&
-               (!request.constraints.empty() || request.callback != nullptr ||
-                request.repair != nullptr || !request.equality_constraints.empty())) {
+    } else if (request.vectorized && (!request.constraints.empty() || request.repair != nullptr ||
+                                      !request.equality_constraints.empty())) {
         raise(PyExc_ValueError,
-              "vectorized=True does not support constraints, equality_constraints, repair or "
-              "callback yet");
+              "vectorized=True does not support constraints, equality_constraints or repair "
+              "yet");
     }
     state.objective = request.objective;
     state.constraints = request.constraints;
@@ -81,7 +67,12 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     // A native benchmark needs no Python until a callback or a signal check asks for it.
     std::optional<PsoResult<Element>> result =
         run_watched(state.watch, state.native != nullptr, [&] {
-            if (request.vectorized) return engine.minimize_batch(BatchAdapter<Element>(state));
+            if (request.vectorized) {
+                if (request.callback != nullptr)
+                    return engine.minimize_batch(BatchAdapter<Element>(state),
+                                                 IterationAdapter(state));
+                return engine.minimize_batch(BatchAdapter<Element>(state));
+            }
             if (request.callback != nullptr)
                 return engine.run_sequential(CandidateAdapter<Element>(state),
                                              IterationAdapter(state));

@@ -49,11 +49,13 @@ const Registration kRegistrations[] = {
     {"PsoResult", nullptr, pso_result_type},
     {"ParetoFront", nullptr, pareto_front_type},
     {"GreyResult", nullptr, grey_result_type},
+    {"Swarm", nullptr, swarm_class},
+    {"MultiSwarm", nullptr, multi_swarm_class},
 };
 
 // Module __getattr__: `kestrelopt_native.PanicException` hands out the class, created at
 // this first use if no failure created it yet, so that callers can name it in an `except`.
-// It is not in __all__, which lists the module's nine public names.
+// It is not in __all__, which lists the module's eleven public names.
 PyObject* module_getattr(PyObject*, PyObject* name) {
     return guarded(
         [&]() -> PyObject* {
@@ -98,6 +100,9 @@ PyMethodDef g_hidden[] = {
      "A result rebuilt from the class name and field values given by _result_state."},
 };
 
+// Hidden functions that pickles name, so they carry the module's name.
+PyMethodDef* const kRestorers[] = {&restore_swarm_method, &restore_multi_swarm_method};
+
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;
     if (entry.function != nullptr) {
@@ -132,6 +137,12 @@ PyObject* initialise() {
     for (PyMethodDef& hidden : g_hidden) {
         PyRef function = check(PyCFunction_NewEx(&hidden, nullptr, nullptr));
         if (PyObject_SetAttrString(module.get(), hidden.ml_name, function.get()) < 0)
+            throw PythonError{};
+    }
+    PyRef module_name = check(PyUnicode_FromString("kestrelopt_native"));
+    for (PyMethodDef* restorer : kRestorers) {
+        PyRef function = check(PyCFunction_NewEx(restorer, nullptr, module_name.get()));
+        if (PyObject_SetAttrString(module.get(), restorer->ml_name, function.get()) < 0)
             throw PythonError{};
     }
     g_module = module.share().release();

@@ -16,6 +16,13 @@ bool valid_limit(double value) {
 
 }  // namespace
 
+void check_single_leader(const std::string& velocity) {
+    if (velocity == "fips")
+        raise(PyExc_ValueError,
+              "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
+              "'fips' does not apply");
+}
+
 void check_n_particles(std::uint64_t n_particles) {
     if (n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
 }

@@ -16,9 +16,11 @@
 #include "duration.hpp"
 #include "factories.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/mopso/steps.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
+#include "panic.hpp"
 
 namespace kestrelopt::native {
 
@@ -101,6 +103,47 @@ template <class P>
 std::unique_ptr<Topology> topology_of(const Arguments& a, const PsoConfig& config) {
     return build_topology(a.text(P::kTopology), config.n_particles, config.seed,
                           a.count(P::kRingNeighbors));
+}
+
+// ValueError for "fips": the multi-objective engine never hands informants to the rule, so
+// it needs a single leader.
+void check_single_leader(const std::string& velocity);
+
+// The MopsoConfig of a multi-objective run, its velocity limits (of `units` dimensions) and
+// its velocity rule. Raises in this order: n_particles, v_max and v_max_fraction,
+// archive_size, the velocity rule, bounds_handling, max_time.
+template <class P>
+MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
+                         std::unique_ptr<Velocity>& velocity) {
+    MopsoConfig config;
+    config.n_particles = a.count(P::kNParticles);
+    check_n_particles(config.n_particles);
+    limits = velocity_limits<P>(a, units, kDimensions);
+    config.archive_size = a.count(P::kArchiveSize);
+    if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
+    velocity = velocity_rule<P>(a);
+    config.boundary = build_boundary(a.text(P::kBoundsHandling));
+    config.max_iter = a.count(P::kMaxIter);
+    if (const auto divisions = a.optional_count(P::kGridDivisions))
+        config.strategy = ArchiveStrategy::grid(*divisions);
+    else
+        config.strategy = ArchiveStrategy::crowding();
+    config.mutation_rate = a.real(P::kMutationRate);
+    config.record_history = a.boolean(P::kRecordHistory);
+    config.seed = a.optional_count(P::kSeed);
+    config.max_evals = a.optional_count(P::kMaxEvals);
+    if (const auto max_time = a.optional_real(P::kMaxTime))
+        config.max_time = seconds_to_duration(*max_time);
+    return config;
+}
+
+// The var_types of a multi-objective run, none when not given.
+template <class P>
+std::optional<std::vector<VarType>> multi_var_types(Arguments& a, std::size_t dims) {
+    if (!a.present(P::kVarTypes)) return std::nullopt;
+    const std::vector<std::string> names = a.take_texts(P::kVarTypes);
+    if (names.size() != dims) raise(PyExc_ValueError, "var_types length must match bounds");
+    return build_var_types(names);
 }
 
 // Calls `use` with the space the options choose: the mixed space when var_types were

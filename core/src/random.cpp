@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "kestrelopt/state_codec.hpp"
+
 namespace kestrelopt {
 
 namespace {
@@ -54,6 +56,31 @@ void RandomSource::refill() {
         detail::chacha8_four_blocks_scalar(key_, counter_, stream_, results_.data());
     }
     counter_ += 4;
+}
+
+void RandomSource::save(StateWriter& out) const {
+    for (const std::uint32_t word : key_) out.u64(word);
+    out.u64(counter_);
+    out.u64(stream_);
+    out.u64(index_);
+}
+
+RandomSource RandomSource::load(StateReader& in) {
+    RandomSource gen;
+    for (std::uint32_t& word : gen.key_) {
+        const std::uint64_t value = in.u64();
+        if (value > 0xFFFFFFFFULL) StateReader::malformed("a generator key word is too large");
+        word = static_cast<std::uint32_t>(value);
+    }
+    gen.counter_ = in.u64();
+    gen.stream_ = in.u64();
+    gen.index_ = in.count(kWords, "a generator's read index");
+    // The buffer being read holds the four blocks before the counter; the blocks are a
+    // function of key, counter and stream, so they are made again rather than stored.
+    if (gen.index_ < kWords)
+        detail::chacha8_four_blocks_scalar(gen.key_, gen.counter_ - 4, gen.stream_,
+                                           gen.results_.data());
+    return gen;
 }
 
 void RandomSource::fill_uniform01(std::span<double> out) {

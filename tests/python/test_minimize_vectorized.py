@@ -149,14 +149,12 @@ def test_exception_is_raised_after_the_run():
     [
         ("sphere", {}, ValueError, "vectorized=True requires a Python objective callable, not a native benchmark"),
         ("nope", {}, KeyError, None),
-        (row_sums, dict(callback=lambda i, v: None), ValueError,
-         "vectorized=True does not support constraints, equality_constraints, repair or callback yet"),
         (row_sums, dict(constraints=[sphere_loop]), ValueError,
-         "vectorized=True does not support constraints, equality_constraints, repair or callback yet"),
+         "vectorized=True does not support constraints, equality_constraints or repair yet"),
         (row_sums, dict(equality_constraints=[sphere_loop]), ValueError,
-         "vectorized=True does not support constraints, equality_constraints, repair or callback yet"),
+         "vectorized=True does not support constraints, equality_constraints or repair yet"),
         (row_sums, dict(repair=lambda x: x), ValueError,
-         "vectorized=True does not support constraints, equality_constraints, repair or callback yet"),
+         "vectorized=True does not support constraints, equality_constraints or repair yet"),
     ],
 )
 def test_refused_combinations(objective, kwargs, error, message):

@@ -82,6 +82,9 @@ struct PsoConfig {
     // only the convergence curve saves their memory).
     bool record_swarm = true;
     BoundaryMode boundary = BoundaryMode::Clamp;
+    // Starting positions (encoded) of the first particles, at most n_particles of them; the
+    // generator draws as it would without them.
+    std::vector<std::vector<double>> init;
 };
 
 }  // namespace kestrelopt

@@ -14,6 +14,9 @@
 
 namespace kestrelopt {
 
+class StateReader;
+class StateWriter;
+
 class RandomSource {
   public:
     static constexpr std::size_t kWords = 64;
@@ -61,6 +64,11 @@ class RandomSource {
         fill_bytes(dest);
         return true;
     }
+
+    // The generator's place in its stream (key, block counter, stream, read index), for a
+    // checkpoint; load gives a generator that continues with the same draws.
+    void save(StateWriter& out) const;
+    static RandomSource load(StateReader& in);
 
     // Introspection for tests and diagnostics.
     std::size_t index() const { return index_; }

@@ -18,6 +18,9 @@
 
 namespace kestrelopt {
 
+class StateReader;
+class StateWriter;
+
 enum class BoundaryMode : std::uint8_t { Clamp = 0, Reflect = 1, Wrap = 2, Reinit = 3 };
 
 using Bound = std::pair<double, double>;
@@ -82,6 +85,10 @@ class Topology {
     // True when every neighbourhood is the whole swarm in index order, which lets the
     // engine track the neighbourhood best incrementally instead of scanning.
     virtual bool whole_swarm_in_order() const { return false; }
+    // A topology with a state of its own (a generator) writes it for a checkpoint and
+    // reads it back; the others have nothing to keep.
+    virtual void save(StateWriter&) const {}
+    virtual void load(StateReader&) {}
 
     std::vector<std::size_t> neighbors(std::size_t i, std::span<const Particle> particles) const {
         std::vector<std::size_t> out;

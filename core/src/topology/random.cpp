@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kestrelopt/state_codec.hpp"
+
 namespace kestrelopt {
 
 Random::Random(std::size_t k, std::uint64_t seed) : k_(k), gen_(RandomSource::seed_from_u64(seed)) {
@@ -20,6 +22,14 @@ void Random::neighbors_into(std::size_t i, std::span<const Particle> particles,
         const auto j = static_cast<std::size_t>(index_below(gen_, n));
         if (std::find(out.begin(), out.end(), j) == out.end()) out.push_back(j);
     }
+}
+
+void Random::save(StateWriter& out) const {
+    gen_.save(out);
+}
+
+void Random::load(StateReader& in) {
+    gen_ = RandomSource::load(in);
 }
 
 }  // namespace kestrelopt

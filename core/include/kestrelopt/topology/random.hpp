@@ -44,6 +44,9 @@ class Random final : public Topology {
     void neighbors_into(std::size_t i, std::span<const Particle> particles,
                         std::vector<std::size_t>& out) const override;
 
+    void save(StateWriter& out) const override;
+    void load(StateReader& in) override;
+
     std::size_t k() const { return k_; }
 
   private:
