@@ -19,17 +19,42 @@ workers finish in, so a seeded run is identical serially and on any number of wo
 when given) and returns the best of them together with all of them::
 
     best, runs = multistart("rastrigin", (-5.12, 5.12), dim=30, seeds=8, executor=pool)
+
+``drive`` runs a ``kestrelopt.Swarm`` to its end over an executor, one round of ask and
+tell at a time, and can save the swarm to a file after every round, so that a run killed
+part-way resumes from its last round with ``load_checkpoint``::
+
+    if os.path.exists(path):
+        swarm = load_checkpoint(path)
+    else:
+        swarm = kestrelopt.Swarm(bounds, dim=8, seed=1)
+    result = drive(swarm, simulate, pool, checkpoint=path)
 """
 
 from __future__ import annotations
 
+import contextlib
 import functools
 import operator
-from typing import Any, Callable, Iterable, List, NamedTuple, Optional, Sequence, Union
+import os
+import pickle
+import tempfile
+from typing import Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union
 
 import kestrelopt_native
 
-__all__ = ["batched", "BatchedObjective", "multistart", "MultistartResult"]
+from .callbacks import asks_to_stop
+
+__all__ = [
+    "batched",
+    "BatchedObjective",
+    "multistart",
+    "MultistartResult",
+    "drive",
+    "load_checkpoint",
+]
+
+PathLike = Union[str, "os.PathLike[str]"]
 
 
 def _evaluate_rows(objective: Callable[[List[float]], Any], rows: Sequence[List[float]]) -> List[Any]:
@@ -71,21 +96,34 @@ class BatchedObjective:
         # Plain lists of Python floats: the objective receives exactly what the
         # non-vectorized mode would give it, and they pickle cheaply.
         rows = X.tolist() if hasattr(X, "tolist") else [list(row) for row in X]
-        if self.executor is None:
-            values: Iterable[Any] = map(self.objective, rows)
-        else:
-            # Chunking is done here rather than through Executor.map's chunksize, which
-            # thread pools and Dask ignore.
-            size = self.chunksize
-            chunks = [rows[i : i + size] for i in range(0, len(rows), size)]
-            task = functools.partial(_evaluate_rows, self.objective)
-            values = (v for chunk in self.executor.map(task, chunks) for v in chunk)
+        values = _map_rows(self.objective, self.executor, self.chunksize, rows)
         return [_as_values(v) for v in values]
 
     def __repr__(self) -> str:
         name = getattr(self.objective, "__qualname__", repr(self.objective))
         where = "serial" if self.executor is None else type(self.executor).__name__
         return f"batched({name}, executor={where}, chunksize={self.chunksize})"
+
+
+def _map_rows(
+    objective: Callable[[List[float]], Any],
+    executor: Any,
+    chunksize: int,
+    rows: List[List[float]],
+) -> Iterator[Any]:
+    """The objective's values of `rows` in row order, on `executor` (None: this thread)."""
+    if executor is None:
+        return map(objective, rows)
+    # Chunking is done here rather than through Executor.map's chunksize, which thread
+    # pools and Dask ignore.
+    chunks = [rows[i : i + chunksize] for i in range(0, len(rows), chunksize)]
+    task = functools.partial(_evaluate_rows, objective)
+    return (v for chunk in executor.map(task, chunks) for v in chunk)
+
+
+def _check_chunksize(chunksize: Any) -> None:
+    if isinstance(chunksize, bool) or not isinstance(chunksize, int) or chunksize < 1:
+        raise ValueError(f"chunksize must be an integer >= 1, got {chunksize!r}")
 
 
 def batched(
@@ -114,8 +152,7 @@ def batched(
     """
     if not callable(objective):
         raise TypeError(f"objective must be callable, got {type(objective).__name__}")
-    if isinstance(chunksize, bool) or not isinstance(chunksize, int) or chunksize < 1:
-        raise ValueError(f"chunksize must be an integer >= 1, got {chunksize!r}")
+    _check_chunksize(chunksize)
     return BatchedObjective(objective, _as_executor(executor), chunksize)
 
 
@@ -224,3 +261,159 @@ def _seed_list(seeds: Union[int, Sequence[int]]) -> List[int]:
     if not seed_list:
         raise ValueError("seeds is empty")
     return seed_list
+
+
+def drive(
+    swarm: Any,
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    chunksize: int = 1,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, float], Any]] = None,
+    rounds: Optional[int] = None,
+) -> Any:
+    """Run a ``kestrelopt.Swarm`` to its end, evaluating each round over an executor.
+
+    Each round asks the swarm for its positions, evaluates every row (as tasks on the
+    executor when one is given), and tells the values back in particle order, whatever
+    order the workers finish in. A seeded run therefore ends exactly as the serial
+    ``ask``/``tell`` loop, and as ``minimize(f_rows, vectorized=True, seed=...)`` with the
+    same options, on any executor and any number of workers.
+
+    With ``checkpoint``, the swarm is pickled to that file after every round: written
+    to a temporary file in the same directory, then renamed over the old checkpoint, so
+    the file always holds a complete round even when the process dies while writing.
+    ``load_checkpoint`` (or ``pickle.load``) gives the swarm back, and driving it again
+    finishes the run bit for bit as if it had never stopped::
+
+        swarm = load_checkpoint(path) if os.path.exists(path) else kestrelopt.Swarm(...)
+        result = drive(swarm, simulate, client, checkpoint=path)
+
+    Args:
+        swarm: the ``kestrelopt.Swarm`` to step; it is advanced in place, and may be new,
+            part-way through its run, or already ended (its result then comes back at
+            once).
+        objective: ``f(list[float]) -> float`` for one particle, as ``minimize`` would
+            call it without ``vectorized``. For a process pool or a Dask cluster it must
+            be picklable (a module-level function; Dask also accepts closures).
+        executor: a ``concurrent.futures.Executor``, a ``distributed.Client`` (its
+            executor is used), or ``None`` to evaluate on the calling thread. It stays
+            the caller's to shut down.
+        chunksize: particles per task; larger chunks cut the per-task overhead when one
+            evaluation is cheap.
+        checkpoint: a file path the swarm is saved to after every round, or ``None``.
+        callback: ``callback(iteration, best_value)``, called after every iteration (not
+            after the initial swarm's round) with the same arguments ``minimize`` would
+            give it; returning ``False`` stops the run.
+        rounds: the most rounds to make in this call, or ``None`` to go on until the
+            swarm's stop rules end the run. The swarm can be driven again afterwards.
+
+    Returns:
+        PsoResult: ``swarm.result()``, whose ``stop_reason`` is the swarm's own when the
+        run ended and ``"running"`` when ``rounds`` ran out first. When the callback
+        stopped the run it is ``"callback"``, as ``minimize`` reports it, even if a stop
+        rule was met in the same iteration; the swarm's own ``stop_reason`` stays
+        ``None`` unless its rules ended the run, so it can be driven on.
+
+    Raises:
+        TypeError: for a ``swarm`` that is not a ``kestrelopt.Swarm``, an objective or
+            callback that is not callable, an executor of the wrong kind, a checkpoint
+            that is not a path, or an objective value that is not a number.
+        ValueError: for a ``chunksize`` or ``rounds`` below 1.
+        Exception: anything the objective raised (for the first failing particle in
+            particle order), the callback raised, or writing the checkpoint raised. The
+            swarm is then left waiting for the values of the round that failed, and the
+            checkpoint holds the round before it; either can be driven again.
+    """
+    if not isinstance(swarm, kestrelopt_native.Swarm):
+        hint = ""
+        if isinstance(swarm, kestrelopt_native.MultiSwarm):
+            hint = " (a MultiSwarm asks for one particle at a time; step it yourself)"
+        raise TypeError(f"swarm must be a kestrelopt.Swarm, got {type(swarm).__name__}{hint}")
+    if not callable(objective):
+        raise TypeError(f"objective must be callable, got {type(objective).__name__}")
+    _check_chunksize(chunksize)
+    pool = _as_executor(executor)
+    if checkpoint is not None and not isinstance(checkpoint, (str, os.PathLike)):
+        raise TypeError(f"checkpoint must be a file path or None, got {type(checkpoint).__name__}")
+    if callback is not None and not callable(callback):
+        raise TypeError(f"callback must be callable or None, got {type(callback).__name__}")
+    if rounds is not None and (
+        isinstance(rounds, bool) or not isinstance(rounds, int) or rounds < 1
+    ):
+        raise ValueError(f"rounds must be an integer >= 1 or None, got {rounds!r}")
+
+    done = 0
+    while swarm.stop_reason is None and (rounds is None or done < rounds):
+        iteration = swarm.iteration
+        rows = swarm.ask().tolist()
+        values = _map_rows(objective, pool, chunksize, rows)
+        swarm.tell([_as_number(value, particle) for particle, value in enumerate(values)])
+        done += 1
+        if checkpoint is not None:
+            _write_checkpoint(swarm, checkpoint)
+        # The initial swarm's round is no iteration; minimize does not call back after it.
+        if callback is not None and swarm.iteration > iteration:
+            best = swarm.best_value
+            assert best is not None  # set by the first tell
+            if asks_to_stop(callback(swarm.iteration - 1, best)):
+                return _stopped_by_callback(swarm)
+    return swarm.result()
+
+
+def load_checkpoint(path: PathLike) -> Any:
+    """The ``kestrelopt.Swarm`` that ``drive`` saved to ``path``.
+
+    Equivalent to ``pickle.load`` on the file, with a check that it holds a swarm. Like
+    any pickle, load only checkpoints you wrote yourself: unpickling can run code.
+
+    Raises:
+        FileNotFoundError: when there is no checkpoint at ``path``.
+        TypeError: when the file holds something other than a ``kestrelopt.Swarm``.
+    """
+    with open(path, "rb") as handle:
+        swarm = pickle.load(handle)
+    if not isinstance(swarm, kestrelopt_native.Swarm):
+        raise TypeError(f"{os.fspath(path)!r} holds a {type(swarm).__name__}, not a kestrelopt.Swarm")
+    return swarm
+
+
+def _as_number(value: Any, particle: int) -> float:
+    # float("1.5") would pass a string; a swarm takes numbers only.
+    if not isinstance(value, (str, bytes)):
+        try:
+            return float(value)
+        except (TypeError, ValueError):
+            pass
+    raise TypeError(
+        f"objective returned a {type(value).__name__} for particle {particle}, not a number"
+    )
+
+
+def _write_checkpoint(swarm: Any, path: PathLike) -> None:
+    # A temporary file in the target's directory, renamed over it: the rename is atomic,
+    # so a reader (or a resumed run) never sees a half-written checkpoint.
+    target = os.fspath(path)
+    directory, name = os.path.split(os.path.abspath(target))
+    handle, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory)
+    try:
+        with os.fdopen(handle, "wb") as stream:
+            pickle.dump(swarm, stream, protocol=pickle.HIGHEST_PROTOCOL)
+            stream.flush()
+            os.fsync(stream.fileno())  # the data reaches the disk before the rename does
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def _stopped_by_callback(swarm: Any) -> Any:
+    # The result minimize gives for the same stop, where the callback's answer wins over
+    # a stop rule met in the same iteration. A swarm has no stop of its own, so the
+    # reason is set on its result.
+    name, fields = kestrelopt_native._result_state(swarm.result())  # type: ignore[attr-defined]
+    return kestrelopt_native._restore_result(  # type: ignore[attr-defined]
+        name, (*fields[:-1], "callback")
+    )

@@ -1,7 +1,10 @@
-"""kestrelopt.parallel: batched over serial, thread, process and Dask executors; multistart."""
+"""kestrelopt.parallel: batched over serial, thread, process and Dask executors; multistart;
+drive and its checkpoints."""
 
 import math
 import multiprocessing
+import os
+import pickle
 import threading
 import time
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
@@ -11,7 +14,8 @@ import pytest
 
 import kestrelopt as pso
 from conftest import assert_same_result
-from kestrelopt.parallel import BatchedObjective, MultistartResult, batched, multistart
+from kestrelopt.parallel import (BatchedObjective, MultistartResult, batched, drive,
+                                 load_checkpoint, multistart)
 
 RUN = dict(bounds=(-5.12, 5.12), dim=3, seed=11, n_particles=8, max_iter=6, vectorized=True)
 
@@ -267,3 +271,100 @@ def test_multistart_raises_the_first_error_in_seed_order(thread_pool):
 def test_multistart_bad_arguments(kwargs, error, message):
     with pytest.raises(error, match=message):
         multistart("sphere", (-1, 1), dim=2, **kwargs)
+
+
+SWARM = dict(bounds=(-5.12, 5.12), dim=3, seed=11, n_particles=8, max_iter=6)
+
+
+def new_swarm():
+    return pso.Swarm(**SWARM)
+
+
+@pytest.fixture(scope="module")
+def dask_in_process():
+    distributed = pytest.importorskip("distributed")
+    # dashboard_address=None still serves a dashboard, on port 8787 whether or not another
+    # cluster holds it; ":0" takes a free port.
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                  dashboard_address=":0") as cluster, \
+            distributed.Client(cluster) as client:
+        yield client
+
+
+@pytest.mark.parametrize("kind", [None, "thread_pool", "process_pool", "dask_in_process"])
+@pytest.mark.parametrize("chunksize, stop_after", [(1, None), (3, None), (3, 2), (1, 5)])
+def test_drive_is_the_serial_vectorized_run(request, kind, chunksize, stop_after):
+    executor = None if kind is None else request.getfixturevalue(kind)
+    seen, expected_seen = [], []
+
+    def watch(into):
+        # stop_after 5 is the last iteration, where max_iter ends the run too.
+        return lambda i, best: into.append((i, best)) or i != stop_after
+
+    expected = pso.minimize(batched(rastrigin), **RUN, callback=watch(expected_seen))
+    result = drive(new_swarm(), rastrigin, executor, chunksize=chunksize, callback=watch(seen))
+    assert_same_result(result, expected)
+    assert seen == expected_seen and len(seen) == (6 if stop_after is None else stop_after + 1)
+    assert result.stop_reason == ("max_iterations" if stop_after is None else "callback")
+
+
+@pytest.mark.parametrize("rounds", [1, 3, 7, 20])
+def test_a_run_resumed_from_its_checkpoint_ends_as_the_uninterrupted_one(
+        tmp_path, thread_pool, rounds):
+    path = tmp_path / "run.ckpt"
+    partial = drive(new_swarm(), rastrigin, thread_pool, checkpoint=path, rounds=rounds)
+    assert os.listdir(tmp_path) == ["run.ckpt"]  # no temporary file left behind
+    assert partial.stop_reason == ("running" if rounds < 7 else "max_iterations")
+    resumed = load_checkpoint(path)
+    assert resumed.evaluations == 8 * min(rounds, 7)
+    assert_same_result(drive(resumed, rastrigin, thread_pool, checkpoint=str(path)),
+                       pso.minimize(batched(rastrigin), **RUN))
+
+
+def test_a_failed_round_leaves_the_previous_checkpoint_and_a_swarm_that_can_go_on(tmp_path):
+    path = tmp_path / "run.ckpt"
+    swarm = new_swarm()
+    # Fails in the third round, so the checkpoint holds the second.
+    with pytest.raises(ObjectiveFailed):
+        drive(swarm, lambda x, calls=[]: calls.append(1) or (
+            rastrigin(x) if len(calls) <= 20 else fails_on_positive_first([1.0])),
+            checkpoint=path)
+    loaded = load_checkpoint(path)
+    assert (loaded.iteration, loaded.evaluations, swarm.evaluations) == (1, 16, 16)
+    expected = pso.minimize(batched(rastrigin), **RUN)
+    for run in (swarm, loaded):
+        assert_same_result(drive(run, rastrigin), expected)
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        (dict(swarm=object()), TypeError, "swarm must be a kestrelopt.Swarm, got object"),
+        (dict(swarm=pso.MultiSwarm([(0, 1)], seed=1)), TypeError, "one particle at a time"),
+        (dict(objective=3), TypeError, "objective must be callable"),
+        (dict(executor=object()), TypeError, "executor must be a concurrent.futures.Executor"),
+        (dict(chunksize=0), ValueError, "chunksize must be an integer >= 1"),
+        (dict(rounds=0), ValueError, "rounds must be an integer >= 1 or None"),
+        (dict(rounds=True), ValueError, "rounds must be an integer >= 1 or None"),
+        (dict(checkpoint=3), TypeError, "checkpoint must be a file path or None"),
+        (dict(checkpoint="missing-dir/run.ckpt"), FileNotFoundError, "missing-dir"),
+        (dict(callback=3), TypeError, "callback must be callable or None"),
+        (dict(objective=returns_none), TypeError, "a NoneType for particle 0, not a number"),
+        (dict(objective=lambda x: [1.0]), TypeError, "a list for particle 0, not a number"),
+        (dict(objective=lambda x: "1.5"), TypeError, "a str for particle 0, not a number"),
+    ],
+)
+def test_drive_bad_arguments(tmp_path, monkeypatch, kwargs, error, message):
+    monkeypatch.chdir(tmp_path)
+    options = dict(swarm=new_swarm(), objective=rastrigin)
+    options.update(kwargs)
+    with pytest.raises(error, match=message):
+        drive(**options)
+    assert os.listdir(tmp_path) == []
+
+
+def test_load_checkpoint_rejects_another_pickle(tmp_path):
+    path = tmp_path / "other.ckpt"
+    path.write_bytes(pickle.dumps(pso.minimize("sphere", (-1, 1), dim=2, max_iter=2)))
+    with pytest.raises(TypeError, match="holds a PsoResult, not a kestrelopt.Swarm"):
+        load_checkpoint(path)
