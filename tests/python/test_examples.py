@@ -42,7 +42,7 @@ def assert_png(path):
 def test_every_example_is_covered():
     tested = {"constrained.py", "mixed_integer_design.py", "vectorized_numpy.py",
               "dask_distributed.py", "zdt1_front.py", "grey_numbers.py", "compare_variants.py",
-              "constrained_front.py"}
+              "constrained_front.py", "ask_tell_checkpoint.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -81,6 +81,15 @@ def test_vectorized_numpy():
 def test_dask_distributed():
     out = run_example("dask_distributed.py")
     assert "identical results: True" in out
+
+
+@pytest.mark.skipif(not has_module("distributed"), reason="needs dask.distributed")
+def test_ask_tell_checkpoint():
+    out = run_example("ask_tell_checkpoint.py")
+    saved, total = numbers_after(out, "killed the run after")
+    assert 4 <= saved < total  # killed part-way, once its fourth round was saved
+    assert numbers_after(out, "resumed run:")[1] == total * 10
+    assert "identical to the uninterrupted run: True" in out
 
 
 @pytest.mark.skipif(not has_module("matplotlib"), reason="needs matplotlib")
