@@ -43,21 +43,21 @@ inline constexpr const char* kSwarmDoc =
     "    True";
 
 inline constexpr const char* kSwarmAskDoc =
-    "ask()\n--\n\n"
+    "ask($self)\n--\n\n"
     "The positions to evaluate next, a new float64 array of shape\n"
     "``(n_particles, dim)`` (integer and binary variables hold whole values).\n"
     "Asking again before ``tell`` gives the same positions. Raises ``ValueError``\n"
     "once the run has ended.";
 
 inline constexpr const char* kSwarmTellDoc =
-    "tell(values)\n--\n\n"
+    "tell($self, values, /)\n--\n\n"
     "The values of the positions the last ``ask()`` gave, one float per\n"
     "particle in row order (list, tuple or array). Updates the bests, then\n"
     "applies the stop rules. Raises ``ValueError``, changing nothing, without\n"
     "an ``ask()`` before it or with the wrong number of values.";
 
 inline constexpr const char* kSwarmResultDoc =
-    "result()\n--\n\n"
+    "result($self)\n--\n\n"
     "The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``\n"
     "is ``\"running\"`` while the run has not ended. The run is not changed.";
 
@@ -105,13 +105,13 @@ inline constexpr const char* kMultiSwarmDoc =
     "    True";
 
 inline constexpr const char* kMultiSwarmAskDoc =
-    "ask()\n--\n\n"
+    "ask($self)\n--\n\n"
     "The next particle's position, a new one-dimensional float64 array.\n"
     "Asking again before ``tell`` gives the same position. Raises\n"
     "``ValueError`` once the run has ended.";
 
 inline constexpr const char* kMultiSwarmTellDoc =
-    "tell(objectives, violation=0.0)\n--\n\n"
+    "tell($self, objectives, violation=0.0)\n--\n\n"
     "The objective vector of the position the last ``ask()`` gave (the same\n"
     "number of objectives every time) and, for a constrained problem, its total\n"
     "constraint violation: 0 (or less) when feasible, else the sum of\n"
@@ -121,7 +121,7 @@ inline constexpr const char* kMultiSwarmTellDoc =
     "``ask()`` before it or with a vector of another length.";
 
 inline constexpr const char* kMultiSwarmFrontDoc =
-    "front()\n--\n\n"
+    "front($self)\n--\n\n"
     "The front so far as a ``ParetoFront`` (pruned to ``archive_size``), like\n"
     "``minimize_multi``'s; its ``stop_reason`` is ``\"running\"`` while the run\n"
     "has not ended. The run is not changed.";

@@ -1,6 +1,6 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, Optional, Sequence, Tuple, Union, final
+from typing import Any, Callable, List, Optional, Sequence, Tuple, Union, final
 
 __all__ = [
     "minimize",
@@ -12,6 +12,8 @@ __all__ = [
     "PsoResult",
     "ParetoFront",
     "GreyResult",
+    "Swarm",
+    "MultiSwarm",
 ]
 
 _Pair = Tuple[float, float]
@@ -50,6 +52,7 @@ def minimize(
     v_max_fraction: Optional[float] = None,
     ring_neighbors: int = 1,
     array_input: bool = False,
+    init: Optional[Any] = None,
 ) -> PsoResult:
     """Minimizes an objective function with Particle Swarm Optimization.
 
@@ -135,7 +138,8 @@ def minimize(
             per call as a NumPy array (shape ``n_particles x dim``) and must
             return one value per row. This lets a NumPy-vectorized objective
             amortize its overhead over the swarm. Uses synchronous updates;
-            incompatible with native benchmarks, constraints and callback.
+            incompatible with native benchmarks, constraints and repair (the
+            callback is called after every iteration, as in the sequential mode).
             Defaults to ``False``.
         var_types (list[str] | None): per-dimension variable types for a mixed
             problem — each ``"real"``, ``"integer"`` or ``"binary"`` (same
@@ -165,6 +169,12 @@ def minimize(
             keeps is never changed afterwards. A seeded run gives the same result
             as with lists. No effect on the callback, a vectorized objective or a
             native benchmark. Defaults to ``False``.
+        init (array-like | None): starting positions for the first particles, a
+            sequence of up to ``n_particles`` rows (or a 2-D array), each one
+            position inside the bounds; particle ``i`` starts at row ``i``, the
+            others where they would have started anyway (a seeded run draws the
+            same numbers with or without ``init``). Warm-start from an earlier
+            run with ``init=[result.best_position]``. Defaults to ``None``.
 
     Returns:
         PsoResult: with ``best_position``, ``best_value``, ``convergence`` and
@@ -213,6 +223,7 @@ def minimize_multi(
     max_evals: Optional[int] = None,
     max_time: Optional[float] = None,
     callback: Optional[Callable[[int, int], Any]] = None,
+    init: Optional[Any] = None,
 ) -> ParetoFront:
     """Multi-objective optimization (MOPSO). Returns the Pareto front.
 
@@ -281,6 +292,12 @@ def minimize_multi(
             each iteration).
         callback (callable | None): ``callback(iteration, front_size)`` after
             every iteration; returning ``False`` stops the run.
+        init (array-like | None): starting positions for the first particles, a
+            sequence of up to ``n_particles`` rows (or a 2-D array), each one
+            position inside the bounds; particle ``i`` starts at row ``i``, the
+            others where they would have started anyway (a seeded run draws the
+            same numbers with or without ``init``). Warm-start from an earlier
+            run with ``init=[result.best_position]``. Defaults to ``None``.
 
     Returns:
         ParetoFront: with ``positions``, ``objectives``, ``violations``,
@@ -313,6 +330,7 @@ def minimize_grey(
     v_max_fraction: Optional[float] = None,
     ring_neighbors: int = 1,
     array_input: bool = False,
+    init: Optional[Any] = None,
 ) -> GreyResult:
     """Minimizes a grey objective with PSO. Each variable is a *grey number*
     ⊗ = ``[lower, upper]`` constrained to lie within its ``bounds``; the swarm
@@ -360,6 +378,11 @@ def minimize_grey(
             pairs in ``representation`` instead of a list of tuples (an array
             it keeps is never changed afterwards). A seeded run gives the same
             result as with lists. Defaults to ``False``.
+        init (list | None): starting grey vectors for the first particles: up to
+            ``n_particles`` rows, each one ``(lower, upper)`` interval per grey
+            variable, inside the limits and no wider than ``2 * max_spread``;
+            the other particles start where they would have anyway. Defaults to
+            ``None``.
 
     Returns:
         GreyResult: with ``best_position`` (intervals), ``best_centers``,
@@ -574,3 +597,140 @@ class ParetoFront:
 
         The histories look at the result's own memory, so they cost no copy however
         long the run, and keep the result alive."""
+
+@final
+class Swarm:
+    """A single-objective search you drive yourself, with ``ask`` and ``tell``.
+
+    Each round, ``ask()`` gives the positions of the whole swarm and
+    ``tell(values)`` takes their values in the same order. The first round
+    evaluates the initial swarm; each later one is one iteration. ``max_iter + 1``
+    rounds with a seed give exactly what ``minimize(f, vectorized=True, seed=...)``
+    gives with the same options. A ``Swarm`` pickles by value between calls and
+    resumes bit for bit. The options mean what they mean for ``minimize``;
+    ``init`` holds up to ``n_particles`` starting positions.
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 30,
+        max_iter: int = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: str = "inertia",
+        topology: str = "global",
+        seed: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: str = "clamp",
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[str]] = None,
+        init: Optional[Any] = None,
+        record_history: bool = True,
+        patience: int = 0,
+        tol: float = 0.0,
+        max_evals: Optional[int] = None,
+        target: Optional[float] = None,
+        max_time: Optional[float] = None,
+        w_end: Optional[float] = None,
+        v_max_fraction: Optional[float] = None,
+        ring_neighbors: int = 1,
+    ) -> Swarm: ...
+    def ask(self) -> Any:
+        """The next positions, a new float64 array of shape ``(n_particles, dim)``."""
+    def tell(self, values: Any, /) -> None:
+        """The values of the positions the last ``ask()`` gave, one per particle."""
+    def result(self) -> PsoResult:
+        """The run so far as a ``PsoResult`` (``stop_reason`` ``"running"`` until it ends)."""
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def best_position(self) -> Optional[List[float]]:
+        """Best position so far, None before the first tell()."""
+    @property
+    def best_value(self) -> Optional[float]:
+        """Best value so far, None before the first tell()."""
+    @property
+    def iteration(self) -> int:
+        """Iterations told so far (the initial swarm's round is not one)."""
+    @property
+    def evaluations(self) -> int:
+        """Values told so far."""
+    @property
+    def convergence(self) -> List[float]:
+        """Best value after each iteration (empty with record_history=False)."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended, or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""
+
+@final
+class MultiSwarm:
+    """A multi-objective search you drive yourself, one particle at a time.
+
+    ``ask()`` gives the next particle's position and ``tell(objectives)`` takes
+    its objective vector (and, for a constrained problem, its total violation).
+    With a seed, ``n_particles * (max_iter + 1)`` rounds give exactly what
+    ``minimize_multi(f, seed=...)`` gives. ``front()`` returns the front so far.
+    A ``MultiSwarm`` pickles by value between calls and resumes bit for bit.
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 100,
+        max_iter: int = 100,
+        archive_size: int = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: str = "inertia",
+        seed: Optional[int] = None,
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[str]] = None,
+        mutation_rate: float = 0.1,
+        grid_divisions: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: str = "clamp",
+        record_history: bool = True,
+        v_max_fraction: Optional[float] = None,
+        max_evals: Optional[int] = None,
+        max_time: Optional[float] = None,
+        init: Optional[Any] = None,
+    ) -> MultiSwarm: ...
+    def ask(self) -> Any:
+        """The next particle's position, a new one-dimensional float64 array."""
+    def tell(self, objectives: Any, violation: float = 0.0) -> None:
+        """The objective vector (and total violation) of the last ``ask()``."""
+    def front(self) -> ParetoFront:
+        """The front so far (``stop_reason`` ``"running"`` until the run ends)."""
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def iteration(self) -> int:
+        """Iterations completed (the initial swarm's round is not one)."""
+    @property
+    def particle(self) -> int:
+        """Index of the particle the next ask() moves."""
+    @property
+    def evaluations(self) -> int:
+        """Objective vectors told so far."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended, or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""

@@ -97,6 +97,11 @@ Args:
         pairs in ``representation`` instead of a list of tuples (an array
         it keeps is never changed afterwards). A seeded run gives the same
         result as with lists. Defaults to ``False``.
+    init (list | None): starting grey vectors for the first particles: up to
+        ``n_particles`` rows, each one ``(lower, upper)`` interval per grey
+        variable, inside the limits and no wider than ``2 * max_spread``;
+        the other particles start where they would have anyway. Defaults to
+        ``None``.
 
 Returns:
     GreyResult: with ``best_position`` (intervals), ``best_centers``,
@@ -135,8 +140,8 @@ def test_docstring_example_holds():
          "minimize_grey() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize_grey("grey_sphere"), TypeError,
          "minimize_grey() missing 1 required positional argument: 'bounds'"),
-        (lambda: pso.minimize_grey(*range(25)), TypeError,
-         "minimize_grey() takes from 2 to 24 positional arguments but 25 were given"),
+        (lambda: pso.minimize_grey(*range(26)), TypeError,
+         "minimize_grey() takes from 2 to 25 positional arguments but 26 were given"),
         (lambda: pso.minimize_grey("grey_sphere", B2, bounds_handling="clamp"), TypeError,
          "minimize_grey() got an unexpected keyword argument 'bounds_handling'"),
         (lambda: pso.minimize_grey("grey_sphere", B2, None, bounds=B2), TypeError,

@@ -123,6 +123,12 @@ Args:
         each iteration).
     callback (callable | None): ``callback(iteration, front_size)`` after
         every iteration; returning ``False`` stops the run.
+    init (array-like | None): starting positions for the first particles, a
+        sequence of up to ``n_particles`` rows (or a 2-D array), each one
+        position inside the bounds; particle ``i`` starts at row ``i``, the
+        others where they would have started anyway (a seeded run draws the
+        same numbers with or without ``init``). Warm-start from an earlier
+        run with ``init=[result.best_position]``. Defaults to ``None``.
 
 Returns:
     ParetoFront: with ``positions``, ``objectives``, ``violations``,
@@ -141,8 +147,8 @@ def test_docstring_is_verbatim():
          "minimize_multi() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize_multi(zdt1), TypeError,
          "minimize_multi() missing 1 required positional argument: 'bounds'"),
-        (lambda: pso.minimize_multi(*range(28)), TypeError,
-         "minimize_multi() takes from 2 to 27 positional arguments but 28 were given"),
+        (lambda: pso.minimize_multi(*range(29)), TypeError,
+         "minimize_multi() takes from 2 to 28 positional arguments but 29 were given"),
         (lambda: pso.minimize_multi(zdt1, B4, topology="ring"), TypeError,
          "minimize_multi() got an unexpected keyword argument 'topology'"),
         (lambda: pso.minimize_multi(zdt1, B4, 10, n_particles=10), TypeError,

@@ -21,6 +21,8 @@ NAMES = [
     "PsoResult",
     "ParetoFront",
     "GreyResult",
+    "Swarm",
+    "MultiSwarm",
 ]
 FUNCTIONS = NAMES[:6]
 
@@ -67,7 +69,7 @@ def test_functions_belong_to_kestrelopt_native(name):
             "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
             "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False, "
             "constraints=None, equality_constraints=None, vectorized=False, max_evals=None, max_time=None, "
-            "callback=None)",
+            "callback=None, init=None)",
         ),
         (
             "minimize_grey",
@@ -75,7 +77,7 @@ def test_functions_belong_to_kestrelopt_native(name):
             "max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity='inertia', topology='global', "
             "seed=None, record_history=True, v_max=None, patience=0, tol=0.0, max_evals=None, "
             "target=None, max_time=None, dim=None, w_end=None, v_max_fraction=None, "
-            "ring_neighbors=1, array_input=False)",
+            "ring_neighbors=1, array_input=False, init=None)",
         ),
         (
             "minimize",
@@ -85,7 +87,7 @@ def test_functions_belong_to_kestrelopt_native(name):
             "penalty=1000000.0, binary=False, max_evals=None, target=None, max_time=None, "
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
             "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
-            "ring_neighbors=1, array_input=False)",
+            "ring_neighbors=1, array_input=False, init=None)",
         ),
     ],
 )
@@ -100,7 +102,7 @@ def test_minimize_text_signature_line_is_verbatim():
         'v_max=None, patience=0, tol=0.0, constraints=None, penalty=1e6, binary=False, '
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
-        'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False)'
+        'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None)'
     )
 
 
@@ -114,7 +116,7 @@ def test_minimize_text_signature_line_is_verbatim():
             'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
             'v_max=None, bounds_handling="clamp", record_history=True, v_max_fraction=None, '
             'array_input=False, constraints=None, equality_constraints=None, vectorized=False, '
-            'max_evals=None, max_time=None, callback=None)',
+            'max_evals=None, max_time=None, callback=None, init=None)',
         ),
         (
             "minimize_grey",
@@ -122,7 +124,7 @@ def test_minimize_text_signature_line_is_verbatim():
             'n_particles=30, max_iter=100, w=0.729, c1=1.49445, c2=1.49445, velocity="inertia", '
             'topology="global", seed=None, record_history=True, v_max=None, patience=0, tol=0.0, '
             'max_evals=None, target=None, max_time=None, dim=None, w_end=None, '
-            'v_max_fraction=None, ring_neighbors=1, array_input=False)',
+            'v_max_fraction=None, ring_neighbors=1, array_input=False, init=None)',
         ),
         ("hypervolume", "hypervolume(front, reference)"),
     ],

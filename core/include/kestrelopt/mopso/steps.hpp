@@ -446,7 +446,8 @@ void MopsoSteps<S>::load(StateReader& in) {
     for (std::size_t i = 0; i < n_; ++i) {
         in.doubles(x_[i], dims, "a position");
         in.doubles(v_[i], dims, "a velocity");
-        in.doubles(pbest_[i], dims, "a best position");
+        // Personal bests exist once the first swarm has its values.
+        in.doubles(pbest_[i], started_ ? dims : 0, "a best position");
         in.doubles(pbestf_[i]);
         pbestv_[i] = in.f64();
         in.doubles(values_[i]);
