@@ -1,0 +1,251 @@
+"""Swarm and MultiSwarm: ask/tell loops equal the sealed runs bit for bit, checkpoints
+resume exactly (in this process and another), warm starts land where asked, and misuse or
+damaged checkpoints raise clear errors without changing anything."""
+
+import copy
+import math
+import pickle
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import kestrelopt as pso
+import kestrelopt_native as native
+
+B4 = [(-3.0, 3.0)] * 4
+
+
+def sphere_rows(X):
+    return (X * X).sum(axis=1)
+
+
+def zdt1(x):
+    g = 1.0
+    for v in x[1:]:
+        g += 9.0 * v / (len(x) - 1)
+    return [x[0], g * (1.0 - math.sqrt(x[0] / g))]
+
+
+def same_result(a, b):
+    assert a.best_position == b.best_position
+    assert a.best_value == b.best_value or (math.isnan(a.best_value) and math.isnan(b.best_value))
+    assert a.convergence == b.convergence
+    assert a.history == b.history
+    assert a.evaluations == b.evaluations
+
+
+def same_front(a, b):
+    for name in ("positions", "objectives", "violations", "swarm_history", "front_history", "evaluations"):
+        assert getattr(a, name) == getattr(b, name), name
+
+
+def drive(swarm, objective=sphere_rows, hop=None):
+    """Runs a Swarm to its end; `hop(swarm)` may replace it after every call."""
+    while swarm.stop_reason is None:
+        X = swarm.ask()
+        if hop:
+            swarm = hop(swarm)
+        swarm.tell(objective(X))
+        if hop:
+            swarm = hop(swarm)
+    return swarm
+
+
+SINGLE = [
+    dict(),
+    dict(velocity="constriction", topology="ring", ring_neighbors=2, bounds_handling="reflect"),
+    dict(velocity="fips", topology="von_neumann", bounds_handling="wrap"),
+    dict(topology="random", bounds_handling="reinit", w_end=0.3),
+    dict(integer=True, v_max=1.0),
+    dict(var_types=["real", "integer", "binary", "real"], v_max_fraction=0.3),
+    dict(binary=True),
+    dict(patience=3, tol=1e-2),
+    dict(target=0.5, max_evals=400),
+    dict(record_history=False, init=[[0.5, 0.5, 0.5, 0.5], [1, -1, 1, -1]]),
+]
+
+
+@pytest.mark.parametrize("options", SINGLE)
+def test_a_swarm_loop_is_the_vectorized_run(options):
+    expected = pso.minimize(sphere_rows, B4, vectorized=True, seed=5, n_particles=12, max_iter=25, **options)
+    swarm = drive(pso.Swarm(B4, seed=5, n_particles=12, max_iter=25, **options))
+    same_result(swarm.result(), expected)
+    assert swarm.stop_reason == expected.stop_reason == swarm.result().stop_reason
+    assert swarm.best_value == expected.best_value and swarm.best_position == expected.best_position
+
+
+@pytest.mark.parametrize("options", SINGLE[:7])
+@pytest.mark.parametrize("how", ["pickle", "deepcopy"])
+def test_resuming_after_every_call_is_the_unbroken_run(options, how):
+    protocols = iter(range(pickle.HIGHEST_PROTOCOL + 1))
+
+    def hop(swarm):
+        if how == "deepcopy":
+            return copy.deepcopy(swarm)
+        protocol = next(protocols, pickle.HIGHEST_PROTOCOL)
+        return pickle.loads(pickle.dumps(swarm, protocol=protocol))
+
+    unbroken = drive(pso.Swarm(B4, seed=9, n_particles=8, max_iter=12, **options))
+    resumed = drive(pso.Swarm(B4, seed=9, n_particles=8, max_iter=12, **options), hop=hop)
+    same_result(resumed.result(), unbroken.result())
+
+
+def test_a_checkpoint_continues_in_another_process(tmp_path):
+    swarm = pso.Swarm(B4, n_particles=10, max_iter=15, topology="random")  # seeded by entropy
+    for _ in range(6):
+        swarm.tell(sphere_rows(swarm.ask()))
+    path = tmp_path / "swarm.pkl"
+    path.write_bytes(pickle.dumps(swarm))
+    script = (
+        "import pickle, sys, kestrelopt\n"
+        "s = pickle.load(open(sys.argv[1], 'rb'))\n"
+        "while s.stop_reason is None:\n"
+        "    X = s.ask(); s.tell((X * X).sum(axis=1))\n"
+        "pickle.dump(s.result(), open(sys.argv[1], 'wb'))\n"
+    )
+    subprocess.run([sys.executable, "-c", script, str(path)], check=True, timeout=120)
+    same_result(pickle.loads(path.read_bytes()), drive(swarm).result())
+
+
+MULTI = [
+    dict(),
+    dict(grid_divisions=4, mutation_rate=0.4),
+    dict(velocity="constriction", bounds_handling="reflect", init=[[0.5] * 5, [0.1] * 5]),
+    dict(var_types=["real", "real", "integer", "binary", "real"], max_evals=300),
+]
+
+
+@pytest.mark.parametrize("options", MULTI)
+@pytest.mark.parametrize("constrained", [False, True])
+def test_a_multi_swarm_loop_is_the_multi_objective_run(options, constrained):
+    constraint = [lambda x: 0.4 - x[0]] if constrained else None
+    expected = pso.minimize_multi(zdt1, (0, 1), dim=5, n_particles=10, max_iter=20, archive_size=8,
+                                  seed=2, constraints=constraint, **options)
+    ms = pso.MultiSwarm((0, 1), dim=5, n_particles=10, max_iter=20, archive_size=8, seed=2, **options)
+    rounds = 0
+    while ms.stop_reason is None:
+        x = list(ms.ask())
+        if rounds % 7 == 3:  # a checkpoint in the middle of an iteration
+            ms = pickle.loads(pickle.dumps(ms))
+        ms.tell(zdt1(x), max(0.4 - x[0], 0.0) if constrained else 0.0)
+        rounds += 1
+    same_front(ms.front(), expected)
+    assert ms.front().stop_reason == expected.stop_reason
+
+
+def test_warm_start_rows_land_where_asked_and_the_others_do_not_move():
+    rows = [[1.0, 2.0, -1.0, 0.0], [0.25, 0.25, 0.25, 0.25]]
+    cold = pso.minimize(sphere_rows, B4, vectorized=True, seed=4, n_particles=6, max_iter=3)
+    warm = pso.minimize(sphere_rows, B4, vectorized=True, seed=4, n_particles=6, max_iter=3,
+                        init=np.array(rows))
+    assert warm.history[0][:2] == rows and warm.history[0][2:] == cold.history[0][2:]
+    sequential = pso.minimize("sphere", B4, seed=4, n_particles=6, max_iter=3, init=rows)
+    assert sequential.history[0][:2] == rows
+    front = pso.minimize_multi(zdt1, (0, 1), dim=4, n_particles=6, max_iter=2, seed=4, init=[[0.5] * 4])
+    assert front.swarm_history[0][0] == [0.5] * 4
+    seen = []
+
+    def grey(g):
+        seen.append(g)
+        return sum(lo * lo + hi * hi for lo, hi in g)
+
+    pso.minimize_grey(grey, (-5, 5), dim=2, max_spread=1.0, seed=4, n_particles=4, max_iter=1,
+                      init=[[(-1.0, 0.5), (2.0, 2.0)]])
+    assert seen[0] == [(-1.0, 0.5), (2.0, 2.0)]
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: pso.Swarm(B4, init=[[0, 0, 0]]), ValueError,
+         "init row 0 has 3 values, but the bounds have 4 dimensions"),
+        (lambda: pso.Swarm(B4, init=[[0] * 4, [0, 0, 9, 0]]), ValueError,
+         "init row 1 is outside the bounds: its value 9 in dimension 2 is not in [-3, 3]"),
+        (lambda: pso.minimize("sphere", B4, init=[[0, 0, float("nan"), 0]]), ValueError,
+         "init row 0 is outside the bounds: its value NaN in dimension 2 is not in [-3, 3]"),
+        (lambda: pso.minimize_multi(zdt1, (0, 1), dim=2, n_particles=1, init=[[0, 0], [0, 0]]), ValueError,
+         "init has 2 rows, but the swarm has 1 particles"),
+        (lambda: pso.Swarm(B4, init=[0, 0, 0, 0]), TypeError,
+         "init must be a sequence of positions, each a sequence of floats (one position is "
+         "[position]), got list"),
+        (lambda: pso.minimize_grey("grey_sphere", (-5, 5), dim=1, max_spread=0.5, init=[[(1, 3)]]),
+         ValueError, "init row 0: the interval (1, 3) of variable 0 has a spread above max_spread (0.5)"),
+        (lambda: pso.minimize_grey("grey_sphere", (-5, 5), dim=1, init=[[(2, 1)]]),
+         ValueError, "init row 0: the interval (2, 1) of variable 0 has lower > upper"),
+        (lambda: pso.Swarm(B4, 3), TypeError,
+         "Swarm() takes 1 positional argument (the bounds) but 2 were given"),
+        (lambda: pso.MultiSwarm(B4, velocity="fips"), ValueError,
+         "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fips' does not apply"),
+    ],
+)
+def test_bad_options_are_refused(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_misuse_raises_and_changes_nothing():
+    swarm = pso.Swarm(B4, seed=1, n_particles=5, max_iter=1)
+    with pytest.raises(ValueError, match="tell\\(\\) needs an ask\\(\\) before it"):
+        swarm.tell([1.0] * 5)
+    with pytest.raises(ValueError, match="result\\(\\) needs the first swarm's values"):
+        swarm.result()
+    assert swarm.best_value is None and swarm.best_position is None
+    X = swarm.ask()
+    assert np.array_equal(swarm.ask(), X)  # asking again gives the same positions
+    with pytest.raises(ValueError, match="tell\\(\\) needs 5 values, one per particle, but got 4"):
+        swarm.tell([1.0] * 4)
+    with pytest.raises(TypeError):
+        swarm.tell(["a"] * 5)
+    swarm.tell(sphere_rows(X))
+    with pytest.raises(ValueError, match="tell\\(\\) needs an ask\\(\\) before it"):
+        swarm.tell(sphere_rows(X))
+    swarm.tell(sphere_rows(swarm.ask()))
+    assert swarm.stop_reason == "max_iterations" and swarm.iteration == 1 and swarm.evaluations == 10
+    same_result(swarm.result(), drive(pso.Swarm(B4, seed=1, n_particles=5, max_iter=1)).result())
+    with pytest.raises(ValueError, match="the run has ended \\(max_iterations\\)"):
+        swarm.ask()
+    ms = pso.MultiSwarm((0, 1), dim=3, n_particles=3, max_iter=2, seed=1)
+    assert ms.front().positions == [] and ms.front().stop_reason == "running"
+    ms.tell(zdt1(list(ms.ask())))
+    ms.ask()
+    with pytest.raises(ValueError, match="tell\\(\\) got 3 objective values, but earlier points had 2"):
+        ms.tell([1.0, 2.0, 3.0])
+    assert ms.particle == 1 and ms.evaluations == 0
+
+
+def test_damaged_checkpoints_raise_clear_errors():
+    swarm = pso.Swarm(B4, seed=3, n_particles=6, max_iter=9, topology="random")
+    for _ in range(3):
+        swarm.tell(sphere_rows(swarm.ask()))
+    restore, (options, state) = swarm.__reduce__()
+    rng = np.random.default_rng(0)
+    for trial in range(300):
+        damaged = bytearray(state)
+        if trial % 3 == 0:
+            damaged = damaged[: rng.integers(0, len(state))]
+        else:
+            for at in rng.integers(0, len(state), size=1 + trial % 4):
+                damaged[at] ^= int(rng.integers(1, 256))
+        try:
+            restored = restore(options, bytes(damaged))
+        except ValueError as error:
+            assert str(error).startswith("malformed checkpoint: ")
+        else:  # a change the state tolerates (a value, not a length): it still runs
+            drive(restored)
+    with pytest.raises(ValueError, match="malformed checkpoint: it is not a Swarm's"):
+        restore(options, native.MultiSwarm(B4).__reduce__()[1][1])
+    with pytest.raises(TypeError, match="a checkpoint's state must be bytes"):
+        restore(options, "text")
+    with pytest.raises(TypeError, match="unexpected keyword argument 'speed'"):
+        restore({**options, "speed": 1}, state)
+
+
+def test_vectorized_callback_sees_every_iteration_and_can_stop():
+    seen = []
+    r = pso.minimize(sphere_rows, B4, vectorized=True, seed=6, n_particles=8, max_iter=30,
+                     callback=lambda i, best: seen.append((i, best)) or i < 9)
+    assert r.stop_reason == "callback" and [i for i, _ in seen] == list(range(10))
+    assert [best for _, best in seen] == r.convergence
