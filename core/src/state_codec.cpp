@@ -1,6 +1,7 @@
 #include "kestrelopt/state_codec.hpp"
 
 #include <bit>
+#include <cstring>
 
 #include "kestrelopt/failure.hpp"
 
@@ -19,6 +20,12 @@ void StateWriter::doubles(std::span<const double> values) {
     const std::size_t at = bytes_.size();
     bytes_.resize(at + 8 * values.size());
     std::uint8_t* out = bytes_.data() + at;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The bytes are already in their written order: a record of millions of values
+        // goes in one copy.
+        if (!values.empty()) std::memcpy(out, values.data(), 8 * values.size());
+        return;
+    }
     for (const double v : values) {
         const auto bits = std::bit_cast<std::uint64_t>(v);
         for (int b = 0; b < 8; ++b) *out++ = static_cast<std::uint8_t>(bits >> (8 * b));
@@ -86,6 +93,11 @@ void StateReader::doubles(std::vector<double>& out) {
     const std::uint64_t n = u64();
     need(n, 8);
     out.resize(static_cast<std::size_t>(n));
+    if constexpr (std::endian::native == std::endian::little) {
+        if (n > 0) std::memcpy(out.data(), bytes_.data() + at_, 8 * out.size());
+        at_ += 8 * out.size();
+        return;
+    }
     for (double& v : out) v = f64();
 }
 
