@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import kestrelopt as pso
-from conftest import assert_same_result
+from conftest import FailOn, assert_same_result
 from kestrelopt.parallel import (BatchedObjective, MultistartResult, batched, drive,
                                  load_checkpoint, multistart)
 
@@ -324,11 +324,9 @@ def test_a_run_resumed_from_its_checkpoint_ends_as_the_uninterrupted_one(
 def test_a_failed_round_leaves_the_previous_checkpoint_and_a_swarm_that_can_go_on(tmp_path):
     path = tmp_path / "run.ckpt"
     swarm = new_swarm()
-    # Fails in the third round, so the checkpoint holds the second.
+    # Fails in the third round (8 particles a round), so the checkpoint holds the second.
     with pytest.raises(ObjectiveFailed):
-        drive(swarm, lambda x, calls=[]: calls.append(1) or (
-            rastrigin(x) if len(calls) <= 20 else fails_on_positive_first([1.0])),
-            checkpoint=path)
+        drive(swarm, FailOn(20, ObjectiveFailed("third round"), rastrigin), checkpoint=path)
     loaded = load_checkpoint(path)
     assert (loaded.iteration, loaded.evaluations, swarm.evaluations) == (1, 16, 16)
     expected = pso.minimize(batched(rastrigin), **RUN)
