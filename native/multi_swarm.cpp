@@ -145,17 +145,15 @@ class MultiDriverOf final : public MultiDriver {
     std::vector<std::uint8_t> save() const override {
         StateWriter out;
         out.u64(kMultiSwarmMagic);
-        out.u64(objectives ? *objectives + 1 : 0);
         steps_.save(out);
         return out.take();
     }
     void load(std::span<const std::uint8_t> bytes) override {
         StateReader in(bytes);
         if (in.u64() != kMultiSwarmMagic) StateReader::malformed("it is not a MultiSwarm's");
-        const std::uint64_t count = in.u64();
-        objectives = count == 0 ? std::nullopt : std::optional<std::size_t>(count - 1);
         steps_.load(in);
         in.finish();
+        objectives = steps_.objective_count();
     }
 
   private:

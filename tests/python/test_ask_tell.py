@@ -216,11 +216,30 @@ def test_misuse_raises_and_changes_nothing():
     assert ms.particle == 1 and ms.evaluations == 0
 
 
-def test_damaged_checkpoints_raise_clear_errors():
+def advanced_multi_swarm():
+    ms = pso.MultiSwarm((0, 1), dim=3, n_particles=4, max_iter=6, archive_size=3, seed=3)
+    for _ in range(9):
+        ms.tell(zdt1(list(ms.ask())))
+    ms.ask()
+    return ms
+
+
+def finish_multi(ms):
+    while ms.stop_reason is None:
+        ms.tell(zdt1(list(ms.ask())))
+    return ms.front()
+
+
+def advanced_swarm():
     swarm = pso.Swarm(B4, seed=3, n_particles=6, max_iter=9, topology="random")
     for _ in range(3):
         swarm.tell(sphere_rows(swarm.ask()))
-    restore, (options, state) = swarm.__reduce__()
+    return swarm
+
+
+@pytest.mark.parametrize("make, finish", [(advanced_swarm, drive), (advanced_multi_swarm, finish_multi)])
+def test_damaged_checkpoints_raise_clear_errors(make, finish):
+    restore, (options, state) = make().__reduce__()
     rng = np.random.default_rng(0)
     for trial in range(300):
         damaged = bytearray(state)
@@ -234,7 +253,11 @@ def test_damaged_checkpoints_raise_clear_errors():
         except ValueError as error:
             assert str(error).startswith("malformed checkpoint: ")
         else:  # a change the state tolerates (a value, not a length): it still runs
-            drive(restored)
+            finish(restored)
+
+
+def test_checkpoints_of_another_kind_are_refused():
+    restore, (options, state) = advanced_swarm().__reduce__()
     with pytest.raises(ValueError, match="malformed checkpoint: it is not a Swarm's"):
         restore(options, native.MultiSwarm(B4).__reduce__()[1][1])
     with pytest.raises(TypeError, match="a checkpoint's state must be bytes"):

@@ -211,6 +211,12 @@ class MopsoSteps {
     std::size_t iteration() const { return iteration_; }
     std::size_t next_particle() const { return next_; }
     std::size_t evaluations() const { return evaluations_; }
+    // The length of the first objective vector told, none before one was.
+    std::optional<std::size_t> objective_count() const {
+        if (started_) return pbestf_[0].size();
+        if (next_ > 0) return values_[0].size();
+        return std::nullopt;
+    }
 
     // The front so far, pruned to the archive's capacity, with the history copied; the run
     // itself is left as it was.
