@@ -139,16 +139,38 @@ bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint
 
 void chacha8_eight_blocks_avx2(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                                std::uint64_t stream, std::uint32_t* first, std::uint32_t* next);
+void chacha8_eight_blocks_avx512(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                                 std::uint64_t stream, std::uint32_t* first, std::uint32_t* next);
+
+bool chacha8_eight_blocks_with(VectorLevel level, const std::array<std::uint32_t, 8>& key,
+                               std::uint64_t counter, std::uint64_t stream, std::uint32_t* first,
+                               std::uint32_t* next) {
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    static const bool has_avx512 =
+        has_avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    if (level == VectorLevel::Avx512 && has_avx512) {
+        chacha8_eight_blocks_avx512(key, counter, stream, first, next);
+        return true;
+    }
+    if (level == VectorLevel::Avx2 && has_avx2) {
+        chacha8_eight_blocks_avx2(key, counter, stream, first, next);
+        return true;
+    }
+    return false;
+}
 
 bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                                std::uint64_t stream, std::uint32_t* first, std::uint32_t* next) {
-    static const bool has_avx2 = __builtin_cpu_supports("avx2");
-    if (!has_avx2) return false;
-    chacha8_eight_blocks_avx2(key, counter, stream, first, next);
-    return true;
+    return chacha8_eight_blocks_with(VectorLevel::Avx512, key, counter, stream, first, next) ||
+           chacha8_eight_blocks_with(VectorLevel::Avx2, key, counter, stream, first, next);
 }
 
 #else
+
+bool chacha8_eight_blocks_with(VectorLevel, const std::array<std::uint32_t, 8>&, std::uint64_t,
+                               std::uint64_t, std::uint32_t*, std::uint32_t*) {
+    return false;
+}
 
 bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>&, std::uint64_t, std::uint64_t,
                                std::uint32_t*, std::uint32_t*) {

@@ -91,6 +91,8 @@ class RandomSource {
 };
 
 namespace detail {
+// The instruction sets a vector form is built for.
+enum class VectorLevel : std::uint8_t { Avx2, Avx512 };
 // Four consecutive ChaCha8 blocks (counters counter .. counter+3, wrapping) into out[0..64).
 // Every form gives the same words; the vector form is used when the processor has it.
 void chacha8_four_blocks_scalar(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
@@ -99,9 +101,14 @@ void chacha8_four_blocks_scalar(const std::array<std::uint32_t, 8>& key, std::ui
 bool chacha8_four_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                               std::uint64_t stream, std::uint32_t* out);
 // Blocks counter .. counter+3 into first and counter+4 .. counter+7 into next, when the
-// processor has 256-bit vectors; returns false (nothing written) otherwise.
+// processor has 256-bit vectors; returns false (nothing written) otherwise. The fastest
+// form the processor has is used.
 bool chacha8_eight_blocks_simd(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                                std::uint64_t stream, std::uint32_t* first, std::uint32_t* next);
+// The same with the form built for `level`; false when the processor lacks it.
+bool chacha8_eight_blocks_with(VectorLevel level, const std::array<std::uint32_t, 8>& key,
+                               std::uint64_t counter, std::uint64_t stream, std::uint32_t* first,
+                               std::uint32_t* next);
 }  // namespace detail
 
 namespace detail {
