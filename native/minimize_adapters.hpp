@@ -19,6 +19,7 @@
 #include "candidate_args.hpp"
 #include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/pso_steps.hpp"
 #include "numpy_api.hpp"
 #include "panic.hpp"
 #include "pending_error.hpp"
@@ -76,6 +77,17 @@ PyRef swarm_matrix(std::span<const std::vector<Element>> positions) {
     }
     const std::size_t shape[2] = {rows, cols};
     return numpy::array_over(buffer, shape, numpy::Access::Writeable);
+}
+
+// The (rows, cols) float64 matrix of the positions a steppable run asks for next, written
+// by the run straight into the array's own buffer.
+template <class Steps>
+PyRef asked_matrix(Steps& steps, std::size_t rows, std::size_t cols) {
+    const std::size_t shape[2] = {rows, cols};
+    double* data = nullptr;
+    PyRef matrix = numpy::new_array(shape, data);
+    steps.ask_into(std::span<double>(data, rows * cols));
+    return matrix;
 }
 
 // What the adapters of one call share.
@@ -174,18 +186,18 @@ class IterationAdapter {
     AdapterState& state_;
 };
 
-// The whole swarm in one call of a NumPy-aware objective.
-template <class Element>
-class BatchAdapter {
+// The whole swarm in one call of a NumPy-aware objective: one round of the synchronous run.
+template <class Space>
+class BatchRound {
   public:
-    explicit BatchAdapter(AdapterState& state) : state_(state) {}
+    explicit BatchRound(AdapterState& state, std::size_t dims) : state_(state), dims_(dims) {}
 
-    void operator()(std::span<const std::vector<Element>> positions, std::vector<double>& values) {
-        const std::size_t rows = positions.size();
+    void operator()(PsoSteps<Space>& steps, std::vector<double>& values) {
+        const std::size_t rows = steps.run().particles.size();
         // Each call is worth a look at the clock: it costs far more than reading it.
         state_.watch.tick(std::numeric_limits<std::size_t>::max());
         numpy::load_api();
-        PyRef matrix = swarm_matrix(positions);
+        PyRef matrix = asked_matrix(steps, rows, dims_);
         if (!matrix) state_.watch.stop();
         PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
         matrix.reset();
@@ -201,6 +213,7 @@ class BatchAdapter {
 
   private:
     AdapterState& state_;
+    std::size_t dims_;
 };
 
 }  // namespace kestrelopt::native

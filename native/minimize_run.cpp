@@ -68,10 +68,10 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     std::optional<PsoResult<Element>> result =
         run_watched(state.watch, state.native != nullptr, [&] {
             if (request.vectorized) {
+                BatchRound<Space> round(state, engine.space().span().size());
                 if (request.callback != nullptr)
-                    return engine.minimize_batch(BatchAdapter<Element>(state),
-                                                 IterationAdapter(state));
-                return engine.minimize_batch(BatchAdapter<Element>(state));
+                    return engine.run_rounds(round, IterationAdapter(state));
+                return engine.run_rounds(round);
             }
             if (request.callback != nullptr)
                 return engine.run_sequential(CandidateAdapter<Element>(state),

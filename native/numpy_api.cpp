@@ -127,6 +127,19 @@ PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access acce
     return array;
 }
 
+PyRef new_array(std::span<const std::size_t> shape, double*& data) {
+    auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
+    const std::size_t nd = std::min<std::size_t>(shape.size(), 2);
+    npy_intp dims[2] = {0, 0};
+    for (std::size_t i = 0; i < nd; ++i) dims[i] = static_cast<npy_intp>(shape[i]);
+    auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
+    PyRef array(array_new(array_type, static_cast<int>(nd), dims, kNpyDouble, nullptr, nullptr, 0,
+                          0, nullptr));
+    if (!array) throw PythonError{};
+    data = reinterpret_cast<double*>(reinterpret_cast<ArrayFields*>(array.get())->data);
+    return array;
+}
+
 PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject* owner) {
     if (shape.size() > 3) fail("an array view has at most three dimensions");
     auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);

@@ -28,6 +28,11 @@ enum class Access : bool { ReadOnly, Writeable };
 // error set on failure. Needs load_api().
 PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access access);
 
+// A new writeable float64 array of `shape` (one or two dimensions) in C order, in memory
+// NumPy allocates and owns; `data` is set to its first element. Throws PythonError. Needs
+// load_api().
+PyRef new_array(std::span<const std::size_t> shape, double*& data);
+
 // A new read-only float64 array of `shape` (up to three dimensions) in C order over `data`,
 // which `owner` keeps alive and unchanged: the array's base is a reference to `owner`.
 // Throws PythonError. Needs load_api().

@@ -120,7 +120,7 @@ class SwarmDriverOf final : public SwarmDriver {
           steps_(engine_.steps()) {}
 
     PyRef ask() override {
-        PyRef matrix = swarm_matrix(steps_.ask());
+        PyRef matrix = asked_matrix(steps_, particles(), dimensions());
         if (!matrix) throw PythonError{};
         return matrix;
     }

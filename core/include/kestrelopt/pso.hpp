@@ -63,6 +63,12 @@ class Pso {
     template <class Batch, class Callback = NoCallback>
     Result minimize_batch(Batch&& batch, Callback&& callback = {}) const;
 
+    // The synchronous run with each round made by round(PsoSteps<S>& steps,
+    // std::vector<double>& values): ask the steps for the positions (ask or ask_into) and
+    // fill values (cleared beforehand). minimize_batch is this with ask.
+    template <class Round, class Callback = NoCallback>
+    Result run_rounds(Round&& round, Callback&& callback = {}) const;
+
     // The synchronous mode as steps a caller drives (pso_steps.hpp). The topology's state
     // (the random topology's generator) is the engine's: one run at a time per engine.
     PsoSteps<S> steps() const { return PsoSteps<S>(config_, space_, *velocity_, *topology_); }
@@ -112,11 +118,19 @@ auto Pso<S>::run_sequential(Objective&& objective, Callback&& callback) const ->
 template <SearchSpace S>
 template <class Batch, class Callback>
 auto Pso<S>::minimize_batch(Batch&& batch, Callback&& callback) const -> Result {
+    return run_rounds(
+        [&](PsoSteps<S>& steps, std::vector<double>& values) { batch(steps.ask(), values); },
+        callback);
+}
+
+template <SearchSpace S>
+template <class Round, class Callback>
+auto Pso<S>::run_rounds(Round&& round, Callback&& callback) const -> Result {
     PsoSteps<S> steps = this->steps();
     std::vector<double> values;
     auto evaluate = [&] {
         values.clear();
-        batch(steps.ask(), values);
+        round(steps, values);
     };
     evaluate();
     steps.tell(values);

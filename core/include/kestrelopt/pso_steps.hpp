@@ -9,6 +9,7 @@
 // whole state between calls; load continues it bit for bit, in another process too.
 #pragma once
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <span>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "kestrelopt/pso_run.hpp"
+#include "kestrelopt/spaces/continuous.hpp"
 
 namespace kestrelopt {
 
@@ -41,16 +43,28 @@ class PsoSteps {
 
     // The decoded positions to evaluate next, one per particle. Stops once the run ended.
     std::span<const std::vector<Element>> ask() {
-        if (stopped_) fail("the run has ended");
-        if (!asked_) {
-            if (started_) {
-                run_.record_positions();
-                for (std::size_t i = 0; i < run_.particles.size(); ++i) run_.move(i, iteration_);
-            }
-            decode_all();
-            asked_ = true;
-        }
+        advance();
+        if (!decoded_fresh_) decode_all();
         return decoded_;
+    }
+
+    // ask, with the decoded positions written as the rows of `out` (n_particles rows of the
+    // space's dimension, as doubles) instead: a caller handing the matrix on copies each
+    // position once.
+    void ask_into(std::span<double> out) {
+        advance();
+        const std::size_t dims = run_.space.span().size();
+        if (out.size() != run_.particles.size() * dims) fail("the matrix has the wrong size");
+        for (std::size_t j = 0; j < run_.particles.size(); ++j) {
+            const std::span<double> row = out.subspan(j * dims, dims);
+            const std::vector<double>& position = run_.particles[j].position;
+            if constexpr (std::is_same_v<S, ContinuousSpace>) {
+                std::copy(position.begin(), position.end(), row.begin());  // decoding is a copy
+            } else {
+                run_.space.decode_into(position, decoded_[j]);
+                std::copy(decoded_[j].begin(), decoded_[j].end(), row.begin());
+            }
+        }
     }
 
     // The values of the asked positions. The first swarm's may be fewer than the particles
@@ -114,13 +128,26 @@ class PsoSteps {
             stop == 0 ? std::nullopt : std::optional<StopReason>(static_cast<StopReason>(stop - 1));
         iteration_ = in.u64();
         run_.load(in, started_);
-        if (asked_) decode_all();
+        decoded_fresh_ = false;
     }
 
   private:
+    // Moves the swarm for the next round, once per round.
+    void advance() {
+        if (stopped_) fail("the run has ended");
+        if (asked_) return;
+        if (started_) {
+            run_.record_positions();
+            for (std::size_t i = 0; i < run_.particles.size(); ++i) run_.move(i, iteration_);
+        }
+        asked_ = true;
+        decoded_fresh_ = false;
+    }
+
     void decode_all() {
         for (std::size_t j = 0; j < run_.particles.size(); ++j)
             run_.space.decode_into(run_.particles[j].position, decoded_[j]);
+        decoded_fresh_ = true;
     }
 
     PsoRun<S> run_;
@@ -128,6 +155,7 @@ class PsoSteps {
     std::size_t iteration_ = 0;
     bool started_ = false;
     bool asked_ = false;
+    bool decoded_fresh_ = false;  // decoded_ holds the positions of the round asked
     std::optional<StopReason> stopped_;
 };
 
