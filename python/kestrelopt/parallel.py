@@ -303,6 +303,9 @@ def drive(
         chunksize: particles per task; larger chunks cut the per-task overhead when one
             evaluation is cheap.
         checkpoint: a file path the swarm is saved to after every round, or ``None``.
+            The checkpoint holds the swarm's history too, which grows by one swarm of
+            positions per round (24 kB for 100 particles in 30 dimensions); for long
+            runs, make the swarm with ``record_history=False`` to keep each save small.
         callback: ``callback(iteration, best_value)``, called after every iteration (not
             after the initial swarm's round) with the same arguments ``minimize`` would
             give it; returning ``False`` stops the run.
