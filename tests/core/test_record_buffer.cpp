@@ -51,6 +51,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RecordBufferGrowth,
                          ::testing::Values(GrowthCase{0, 3, 10},            // heap only
                                            GrowthCase{0, 3000, 200},        // heap, then mapped
                                            GrowthCase{1 << 20, 3000, 400},  // mapped, then moved
+                                           GrowthCase{1 << 20, 2999, 300},  // odd: unaligned rows
                                            GrowthCase{1 << 18, 1, 1},       // hint far above use
                                            GrowthCase{0, 0, 5}));           // nothing at all
 

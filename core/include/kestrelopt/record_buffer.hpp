@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <span>
 
@@ -41,11 +42,16 @@ class RecordBuffer {
         // streaming stores write it without first reading each line into the cache, and
         // without pushing the run's own working set out of it.
         if (mapped_) {
-            for (const double v : values) {
-                long long bits;
-                std::memcpy(&bits, &v, sizeof bits);
-                _mm_stream_si64(reinterpret_cast<long long*>(out++), bits);
+            const double* in = values.data();
+            std::size_t left = values.size();
+            // Two values per store once the output is 16-byte aligned (a mapping starts on a
+            // page, so only an odd number of values before it can misalign it).
+            if (left > 0 && (reinterpret_cast<std::uintptr_t>(out) & 15) != 0) {
+                stream_one(out++, *in++);
+                --left;
             }
+            for (; left >= 2; left -= 2, in += 2, out += 2) _mm_stream_pd(out, _mm_loadu_pd(in));
+            if (left > 0) stream_one(out, *in);
             size_ += values.size();
             return;
         }
@@ -59,6 +65,13 @@ class RecordBuffer {
     std::span<const double> values() const { return {data_, size_}; }
 
   private:
+#if defined(__x86_64__)
+    static void stream_one(double* out, double value) {
+        long long bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        _mm_stream_si64(reinterpret_cast<long long*>(out), bits);
+    }
+#endif
     void grow(std::size_t at_least);
     void release() noexcept;
     void take(RecordBuffer& other) noexcept;
