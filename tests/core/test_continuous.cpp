@@ -90,5 +90,28 @@ TEST(ContinuousSpaceEnforceBounds, UsesEachDimensionsOwnBounds) {
     EXPECT_THROW(space.enforce_bounds(longer, v, BoundaryMode::Clamp, gen), InternalFailure);
 }
 
+// The clamp over the space's two bound arrays gives the bits of the general boundary walk,
+// for NaN, infinities, signed zeros, values on a bound and fixed dimensions, at every
+// length (pairs and a lone last coordinate).
+TEST(ContinuousSpaceEnforceBounds, ClampGivesTheWalksBits) {
+    const double cases[] = {kNaN, kInf, -kInf, 0.0, -0.0, -1.0, 1.0, 0.5, 2.0, -2.0, 1e300};
+    const std::vector<Bound> bounds{{-1, 1}, {0, 0}, {-0.0, 0.0}, {0.5, 2}, {-2, 1e300}};
+    for (std::size_t n = 1; n <= bounds.size(); ++n) {
+        const std::vector<Bound> box(bounds.begin(), bounds.begin() + static_cast<long>(n));
+        const ContinuousSpace space(box);
+        for (std::size_t k = 0; k < std::size(cases) * n; ++k) {
+            std::vector<double> x(n);
+            for (std::size_t d = 0; d < n; ++d) x[d] = cases[(k + 3 * d) % std::size(cases)];
+            std::vector<double> walked = x, v(n, 1.0), w(n, 1.0);
+            auto gen = RandomSource::seed_from_u64(0);
+            space.enforce_bounds(x, v, BoundaryMode::Clamp, gen);
+            apply_boundary(
+                std::span<double>(walked), std::span<double>(w),
+                [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
+            expect_same_bits_any_nan(x, walked);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestrelopt

@@ -34,6 +34,10 @@ std::vector<double> sample_velocity_for_bounds(const std::vector<Bound>& bounds,
 
 ContinuousSpace::ContinuousSpace(std::vector<Bound> bounds) : bounds_(std::move(bounds)) {
     check_real_bounds(bounds_);
+    for (const auto& [low, high] : bounds_) {
+        lower_.push_back(low);
+        upper_.push_back(high);
+    }
 }
 
 std::vector<double> ContinuousSpace::sample(RandomSource& gen) const {

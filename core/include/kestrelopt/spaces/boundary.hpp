@@ -72,6 +72,27 @@ bool all_inside(std::span<const double> position, BoundsOf& bounds_of) {
 }
 #endif
 
+// The Clamp mode over bounds held as two arrays: x < lo ? lo : x, then x > hi ? hi : x,
+// which MAXPD(lo, x) and MINPD(hi, x) compute exactly (they return x for a NaN x and for
+// equal operands), two coordinates at a time.
+inline void clamp_between(std::span<double> position, const double* lower, const double* upper) {
+    double* x = position.data();
+    const std::size_t n = position.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 2 <= n; i += 2) {
+        const __m128d above = _mm_max_pd(_mm_loadu_pd(lower + i), _mm_loadu_pd(x + i));
+        _mm_storeu_pd(x + i, _mm_min_pd(_mm_loadu_pd(upper + i), above));
+    }
+#endif
+    for (; i < n; ++i) {
+        double v = x[i];
+        v = v < lower[i] ? lower[i] : v;
+        v = v > upper[i] ? upper[i] : v;
+        x[i] = v;
+    }
+}
+
 }  // namespace detail
 
 // bounds_of(i) returns the Bound of dimension i. velocity must be at least as long as

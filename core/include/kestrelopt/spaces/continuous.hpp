@@ -29,6 +29,8 @@ class ContinuousSpace {
     }
     void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
                         RandomSource& gen) const {
+        if (mode == BoundaryMode::Clamp && position.size() <= bounds_.size())
+            return detail::clamp_between(position, lower_.data(), upper_.data());
         enforce_box_bounds(
             position, velocity, bounds_.size(),
             [bounds = bounds_.data()](std::size_t i) { return bounds[i]; }, mode, gen);
@@ -38,6 +40,9 @@ class ContinuousSpace {
 
   private:
     std::vector<Bound> bounds_;
+    // The same bounds as two arrays, for the clamp that runs after every move.
+    std::vector<double> lower_;
+    std::vector<double> upper_;
 };
 
 // Shared by the real-valued spaces.
