@@ -90,9 +90,9 @@ TEST(ContinuousSpaceEnforceBounds, UsesEachDimensionsOwnBounds) {
     EXPECT_THROW(space.enforce_bounds(longer, v, BoundaryMode::Clamp, gen), InternalFailure);
 }
 
-// The clamp over the space's two bound arrays gives the bits of the general boundary walk,
-// for NaN, infinities, signed zeros, values on a bound and fixed dimensions, at every
-// length (pairs and a lone last coordinate).
+// The clamp over the space's two bound arrays, alone and fused with the move, gives the bits
+// of the general boundary walk, for NaN, infinities, signed zeros, values on a bound and
+// fixed dimensions, at every length (pairs and a lone last coordinate).
 TEST(ContinuousSpaceEnforceBounds, ClampGivesTheWalksBits) {
     const double cases[] = {kNaN, kInf, -kInf, 0.0, -0.0, -1.0, 1.0, 0.5, 2.0, -2.0, 1e300};
     const std::vector<Bound> bounds{{-1, 1}, {0, 0}, {-0.0, 0.0}, {0.5, 2}, {-2, 1e300}};
@@ -109,7 +109,21 @@ TEST(ContinuousSpaceEnforceBounds, ClampGivesTheWalksBits) {
                 std::span<double>(walked), std::span<double>(w),
                 [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
             expect_same_bits_any_nan(x, walked);
+            // The move fused with the clamp: the engine's addition, then the same clamp.
+            std::vector<double> fused(n), step(n), added(n);
+            for (std::size_t d = 0; d < n; ++d) {
+                fused[d] = cases[(k + d) % std::size(cases)];
+                step[d] = cases[(k + 5 * d + 1) % std::size(cases)];
+                added[d] = step[d] + fused[d];
+            }
+            ASSERT_TRUE(space.move_clamped(fused, step));
+            apply_boundary(
+                std::span<double>(added), std::span<double>(w),
+                [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
+            expect_same_bits_any_nan(fused, added);
         }
+        std::vector<double> longer(n + 1, 0.0);
+        EXPECT_FALSE(space.move_clamped(longer, std::vector<double>(n + 1, 1.0)));
     }
 }
 

@@ -140,6 +140,14 @@ struct PsoRun {
                 if (c < -limit) c = -limit;
             }
         }
+        if constexpr (requires { space.move_clamped(p.position, new_velocity); }) {
+            // The move and the clamp in one pass, where the space can.
+            if (config.boundary == BoundaryMode::Clamp &&
+                space.move_clamped(p.position, new_velocity)) {
+                std::swap(p.velocity, new_velocity);
+                return;
+            }
+        }
         const std::size_t n = std::min(p.position.size(), new_velocity.size());
         for (std::size_t d = 0; d < n; ++d) p.position[d] = new_velocity[d] + p.position[d];
         std::swap(p.velocity, new_velocity);

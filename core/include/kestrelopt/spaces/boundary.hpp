@@ -93,6 +93,27 @@ inline void clamp_between(std::span<double> position, const double* lower, const
     }
 }
 
+// x[i] = step[i] + x[i], then clamp_between, in one pass.
+inline void add_and_clamp(std::span<double> position, const double* step, const double* lower,
+                          const double* upper) {
+    double* x = position.data();
+    const std::size_t n = position.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 2 <= n; i += 2) {
+        const __m128d moved = _mm_add_pd(_mm_loadu_pd(step + i), _mm_loadu_pd(x + i));
+        const __m128d above = _mm_max_pd(_mm_loadu_pd(lower + i), moved);
+        _mm_storeu_pd(x + i, _mm_min_pd(_mm_loadu_pd(upper + i), above));
+    }
+#endif
+    for (; i < n; ++i) {
+        double v = step[i] + x[i];
+        v = v < lower[i] ? lower[i] : v;
+        v = v > upper[i] ? upper[i] : v;
+        x[i] = v;
+    }
+}
+
 }  // namespace detail
 
 // bounds_of(i) returns the Bound of dimension i. velocity must be at least as long as
