@@ -101,12 +101,9 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             Arguments a(kSignature, args, kwargs);
 
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
+            BoxRunParts parts = box_run_parts<P>(a, pairs.size());
             RunRequest request;
-            VelocityLimits limits;
-            request.config = swarm_config<P>(a, limits, pairs.size(), kDimensions);
-            request.config.boundary = build_boundary(a.text(kBoundsHandling));
-            auto velocity = velocity_rule<P>(a, a.optional_real(kWEnd));
-            auto topology = topology_of<P>(a, request.config);
+            request.config = std::move(parts.config);
 
             PyObject* objective = a.object(kObjective);
             request.constraints = a.take_objects(kConstraints);
@@ -127,23 +124,16 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             request.vectorized = a.boolean(kVectorized);
             request.array_input = a.boolean(kArrayInput);
 
-            std::optional<std::vector<VarType>> types;
-            if (a.present(kVarTypes)) {
-                const std::vector<std::string> names = a.take_texts(kVarTypes);
-                if (names.size() != pairs.size())
-                    raise(PyExc_ValueError, "var_types has length " + std::to_string(names.size()) +
-                                                " but bounds has length " +
-                                                std::to_string(pairs.size()));
-                types = build_var_types(names);
-            }
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_lengths_message);
             return with_space(
                        std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
                        [&](auto space) {
-                           auto rule = limit_velocity(std::move(velocity), limits, space.span(),
-                                                      kDimensions);
+                           auto rule = limit_velocity(std::move(parts.velocity), parts.limits,
+                                                      space.span(), kDimensions);
                            request.config.init =
                                init_rows(a.object(kInit), space.span(), request.config.n_particles);
-                           return run(std::move(space), std::move(rule), std::move(topology),
+                           return run(std::move(space), std::move(rule), std::move(parts.topology),
                                       request);
                        })
                 .release();

@@ -79,14 +79,15 @@ PyRef swarm_matrix(std::span<const std::vector<Element>> positions) {
     return numpy::array_over(buffer, shape, numpy::Access::Writeable);
 }
 
-// The (rows, cols) float64 matrix of the positions a steppable run asks for next, written
-// by the run straight into the array's own buffer.
-template <class Steps>
-PyRef asked_matrix(Steps& steps, std::size_t rows, std::size_t cols) {
-    const std::size_t shape[2] = {rows, cols};
+// The (particles, dimensions) float64 matrix of the positions a synchronous run asks for
+// next, written by the run straight into the array's own buffer; null with the error set
+// when the array cannot be made.
+template <class Space>
+PyRef asked_matrix(PsoSteps<Space>& steps) {
+    const std::size_t shape[2] = {steps.run().particles.size(), steps.dimensions()};
     double* data = nullptr;
     PyRef matrix = numpy::new_array(shape, data);
-    steps.ask_into(std::span<double>(data, rows * cols));
+    if (matrix) steps.ask_into(std::span<double>(data, shape[0] * shape[1]));
     return matrix;
 }
 
@@ -190,14 +191,14 @@ class IterationAdapter {
 template <class Space>
 class BatchRound {
   public:
-    explicit BatchRound(AdapterState& state, std::size_t dims) : state_(state), dims_(dims) {}
+    explicit BatchRound(AdapterState& state) : state_(state) {}
 
     void operator()(PsoSteps<Space>& steps, std::vector<double>& values) {
         const std::size_t rows = steps.run().particles.size();
         // Each call is worth a look at the clock: it costs far more than reading it.
         state_.watch.tick(std::numeric_limits<std::size_t>::max());
         numpy::load_api();
-        PyRef matrix = asked_matrix(steps, rows, dims_);
+        PyRef matrix = asked_matrix(steps);
         if (!matrix) state_.watch.stop();
         PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
         matrix.reset();
@@ -213,7 +214,6 @@ class BatchRound {
 
   private:
     AdapterState& state_;
-    std::size_t dims_;
 };
 
 }  // namespace kestrelopt::native

@@ -151,7 +151,8 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             request.array_input = a.boolean(kArrayInput);
             request.vectorized = a.boolean(kVectorized);
 
-            std::optional<std::vector<VarType>> types = multi_var_types<P>(a, pairs.size());
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_match_message);
             return with_space(
                        std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
                        [&](auto space) {

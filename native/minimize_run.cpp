@@ -68,7 +68,7 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     std::optional<PsoResult<Element>> result =
         run_watched(state.watch, state.native != nullptr, [&] {
             if (request.vectorized) {
-                BatchRound<Space> round(state, engine.space().span().size());
+                BatchRound<Space> round(state);
                 if (request.callback != nullptr)
                     return engine.run_rounds(round, IterationAdapter(state));
                 return engine.run_rounds(round);

@@ -1,6 +1,7 @@
 // MultiSwarm: a multi-objective run driven by the caller one particle at a time with ask
 // and tell, over the engine's sequential steps. Options are read as minimize_multi reads
 // them; every call is checked before it changes anything; pickling is by value.
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,6 +107,8 @@ class MultiDriver {
 
     // The number of objectives, fixed by the first tell.
     std::optional<std::size_t> objectives;
+    // The last objective vector told, its buffer reused from tell to tell.
+    std::vector<double> told;
 };
 
 template <class Space>
@@ -117,20 +120,18 @@ class MultiDriverOf final : public MultiDriver {
 
     PyRef ask() override {
         const auto position = steps_.ask();
-        auto* buffer = static_cast<double*>(std::malloc((position.size() + 1) * sizeof(double)));
-        if (buffer == nullptr) throw std::bad_alloc();
-        for (std::size_t d = 0; d < position.size(); ++d)
-            buffer[d] = static_cast<double>(position[d]);
         const std::size_t shape[1] = {position.size()};
-        PyRef array = numpy::array_over(buffer, shape, numpy::Access::Writeable);
+        double* data = nullptr;
+        PyRef array = numpy::new_array(shape, data);
         if (!array) throw PythonError{};
+        std::copy(position.begin(), position.end(), data);  // integers become doubles
         return array;
     }
     void tell(std::span<const double> values, double violation) override {
         steps_.tell(values, violation);
     }
     std::size_t particles() const override { return engine_.config().n_particles; }
-    std::size_t dimensions() const override { return engine_.space().span().size(); }
+    std::size_t dimensions() const override { return steps_.dimensions(); }
     bool asked() const override { return steps_.asked(); }
     std::optional<StopReason> stopped() const override { return steps_.stopped(); }
     std::size_t iteration() const override { return steps_.iteration(); }
@@ -179,7 +180,8 @@ PyObject* multi_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
             VelocityLimits limits;
             std::unique_ptr<Velocity> velocity;
             MopsoConfig config = multi_config<P>(a, limits, pairs.size(), velocity);
-            std::optional<std::vector<VarType>> types = multi_var_types<P>(a, pairs.size());
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_match_message);
             numpy::load_api();
             PyRef options = checkpoint_options(kwargs, pairs);
             MultiDriver* driver = with_space(
@@ -219,7 +221,7 @@ PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
                                   : "tell() needs an ask() before it: it takes the objectives "
                                     "of the position the last ask() gave");
             PyObject* given = a.object(0);
-            std::vector<double> objectives;
+            std::vector<double>& objectives = m.told;
             if (!numpy::read_float64_vector(given, objectives) &&
                 !to_double_list(given, objectives))
                 throw PythonError{};

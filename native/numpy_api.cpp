@@ -135,8 +135,7 @@ PyRef new_array(std::span<const std::size_t> shape, double*& data) {
     auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
     PyRef array(array_new(array_type, static_cast<int>(nd), dims, kNpyDouble, nullptr, nullptr, 0,
                           0, nullptr));
-    if (!array) throw PythonError{};
-    data = reinterpret_cast<double*>(reinterpret_cast<ArrayFields*>(array.get())->data);
+    if (array) data = reinterpret_cast<double*>(reinterpret_cast<ArrayFields*>(array.get())->data);
     return array;
 }
 

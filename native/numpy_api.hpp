@@ -29,8 +29,8 @@ enum class Access : bool { ReadOnly, Writeable };
 PyRef array_over(double* buffer, std::span<const std::size_t> shape, Access access);
 
 // A new writeable float64 array of `shape` (one or two dimensions) in C order, in memory
-// NumPy allocates and owns; `data` is set to its first element. Throws PythonError. Needs
-// load_api().
+// NumPy allocates and owns; `data` is set to its first element. Null with the error set on
+// failure. Needs load_api().
 PyRef new_array(std::span<const std::size_t> shape, double*& data);
 
 // A new read-only float64 array of `shape` (up to three dimensions) in C order over `data`,

@@ -54,14 +54,6 @@ PyRef construct_from(PyObject* type, PyObject* options, PyObject* state,
     return object;
 }
 
-PyRef float_list(const std::vector<double>& values) {
-    PyRef list = check(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       check(PyFloat_FromDouble(values[i])).release());
-    return list;
-}
-
 void raise_ended(StopReason reason) {
     raise(PyExc_ValueError, "the run has ended (" + std::string(stop_reason_text(reason)) +
                                 "); its outcome is kept, and ask() has nothing more to give");

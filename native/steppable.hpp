@@ -141,9 +141,6 @@ PyObject* restore_driver(PyObject*, PyObject* args) {
         static_cast<PyObject*>(nullptr));
 }
 
-// A list of floats.
-PyRef float_list(const std::vector<double>& values);
-
 // ValueError naming the stop reason, for an ask() once the run has ended.
 [[noreturn]] void raise_ended(StopReason reason);
 

@@ -10,6 +10,7 @@
 
 #include "binder.hpp"
 #include "bounds.hpp"
+#include "candidate_list.hpp"
 #include "entry_points.hpp"
 #include "factories.hpp"
 #include "init_rows.hpp"
@@ -105,10 +106,13 @@ class SwarmDriver {
     virtual std::size_t evaluations() const = 0;
     virtual double best_value() const = 0;
     virtual std::vector<double> best_position() const = 0;
-    virtual std::vector<double> convergence() const = 0;
+    virtual std::span<const double> convergence() const = 0;
     virtual PyPsoResult result() const = 0;
     virtual std::vector<std::uint8_t> save() const = 0;
     virtual void load(std::span<const std::uint8_t> bytes) = 0;
+
+    // The values of the last tell, their buffer reused from tell to tell.
+    std::vector<double> told;
 };
 
 template <class Space>
@@ -120,13 +124,13 @@ class SwarmDriverOf final : public SwarmDriver {
           steps_(engine_.steps()) {}
 
     PyRef ask() override {
-        PyRef matrix = asked_matrix(steps_, particles(), dimensions());
+        PyRef matrix = asked_matrix(steps_);
         if (!matrix) throw PythonError{};
         return matrix;
     }
     void tell(std::span<const double> values) override { steps_.tell(values); }
     std::size_t particles() const override { return engine_.config().n_particles; }
-    std::size_t dimensions() const override { return engine_.space().span().size(); }
+    std::size_t dimensions() const override { return steps_.dimensions(); }
     bool asked() const override { return steps_.asked(); }
     bool started() const override { return steps_.started(); }
     std::optional<StopReason> stopped() const override { return steps_.stopped(); }
@@ -138,7 +142,9 @@ class SwarmDriverOf final : public SwarmDriver {
         engine_.space().decode_into(steps_.run().global_best, decoded);
         return as_doubles(std::move(decoded));
     }
-    std::vector<double> convergence() const override { return steps_.run().history.convergence; }
+    std::span<const double> convergence() const override {
+        return steps_.run().history.convergence;
+    }
     PyPsoResult result() const override {
         PyPsoResult record =
             to_py_result(steps_.report(steps_.stopped().value_or(StopReason::MaxIterations)));
@@ -177,31 +183,21 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             check_positional(args, "Swarm()");
             Arguments a(kSignature, args, kwargs);
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
-            VelocityLimits limits;
-            PsoConfig config = swarm_config<P>(a, limits, pairs.size(), kDimensions);
-            config.boundary = build_boundary(a.text(kBoundsHandling));
-            auto velocity = velocity_rule<P>(a, a.optional_real(kWEnd));
-            auto topology = topology_of<P>(a, config);
-            std::optional<std::vector<VarType>> types;
-            if (a.present(kVarTypes)) {
-                const std::vector<std::string> names = a.take_texts(kVarTypes);
-                if (names.size() != pairs.size())
-                    raise(PyExc_ValueError, "var_types has length " + std::to_string(names.size()) +
-                                                " but bounds has length " +
-                                                std::to_string(pairs.size()));
-                types = build_var_types(names);
-            }
+            BoxRunParts parts = box_run_parts<P>(a, pairs.size());
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_lengths_message);
             numpy::load_api();
             PyRef options = checkpoint_options(kwargs, pairs);
             SwarmDriver* driver = with_space(
                 std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
                 [&](auto space) -> SwarmDriver* {
                     using Space = decltype(space);
-                    auto rule =
-                        limit_velocity(std::move(velocity), limits, space.span(), kDimensions);
-                    config.init = init_rows(a.object(kInit), space.span(), config.n_particles);
-                    return new SwarmDriverOf<Space>(std::move(config), std::move(space),
-                                                    std::move(rule), std::move(topology));
+                    auto rule = limit_velocity(std::move(parts.velocity), parts.limits,
+                                               space.span(), kDimensions);
+                    parts.config.init =
+                        init_rows(a.object(kInit), space.span(), parts.config.n_particles);
+                    return new SwarmDriverOf<Space>(std::move(parts.config), std::move(space),
+                                                    std::move(rule), std::move(parts.topology));
                 });
             return adopt_driver(reinterpret_cast<PyObject*>(type), driver, std::move(options))
                 .release();
@@ -228,7 +224,7 @@ PyObject* swarm_tell(PyObject* self, PyObject* values) {
                       s.stopped() ? "the run has ended; result() holds its outcome"
                                   : "tell() needs an ask() before it: it takes the values of "
                                     "the positions the last ask() gave");
-            std::vector<double> read;
+            std::vector<double>& read = s.told;
             if (!numpy::read_float64_vector(values, read) && !to_double_list(values, read))
                 throw PythonError{};
             const std::size_t n = s.particles();
@@ -252,6 +248,10 @@ PyObject* swarm_result(PyObject* self, PyObject*) {
             return make_result(s.result()).release();
         },
         static_cast<PyObject*>(nullptr));
+}
+
+PyRef float_list(std::span<const double> values) {
+    return check(candidate_list(values, false));
 }
 
 template <class Read>

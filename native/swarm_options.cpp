@@ -16,6 +16,15 @@ bool valid_limit(double value) {
 
 }  // namespace
 
+std::string var_types_lengths_message(std::size_t given, std::size_t dims) {
+    return "var_types has length " + std::to_string(given) + " but bounds has length " +
+           std::to_string(dims);
+}
+
+std::string var_types_match_message(std::size_t, std::size_t) {
+    return "var_types length must match bounds";
+}
+
 void check_single_leader(const std::string& velocity) {
     if (velocity == "fips")
         raise(PyExc_ValueError,

@@ -137,13 +137,40 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     return config;
 }
 
-// The var_types of a multi-objective run, none when not given.
+// The ValueError texts for var_types of another length than the bounds: the
+// single-objective entry points name both lengths, the multi-objective ones do not.
+std::string var_types_lengths_message(std::size_t given, std::size_t dims);
+std::string var_types_match_message(std::size_t given, std::size_t dims);
+
+// The var_types of a run, none when not given; `mismatch` words the ValueError for a list
+// whose length is not `dims`.
 template <class P>
-std::optional<std::vector<VarType>> multi_var_types(Arguments& a, std::size_t dims) {
+std::optional<std::vector<VarType>> var_types_of(Arguments& a, std::size_t dims,
+                                                 std::string (*mismatch)(std::size_t,
+                                                                         std::size_t)) {
     if (!a.present(P::kVarTypes)) return std::nullopt;
     const std::vector<std::string> names = a.take_texts(P::kVarTypes);
-    if (names.size() != dims) raise(PyExc_ValueError, "var_types length must match bounds");
+    if (names.size() != dims) raise(PyExc_ValueError, mismatch(names.size(), dims));
     return build_var_types(names);
+}
+
+// What a single-objective run over a box needs besides its objective, read as minimize and
+// Swarm read it: config, velocity limits, velocity rule and topology, in that order.
+struct BoxRunParts {
+    PsoConfig config;
+    VelocityLimits limits;
+    std::unique_ptr<Velocity> velocity;
+    std::unique_ptr<Topology> topology;
+};
+
+template <class P>
+BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
+    BoxRunParts parts;
+    parts.config = swarm_config<P>(a, parts.limits, dims, kDimensions);
+    parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));
+    parts.velocity = velocity_rule<P>(a, a.optional_real(P::kWEnd));
+    parts.topology = topology_of<P>(a, parts.config);
+    return parts;
 }
 
 // Calls `use` with the space the options choose: the mixed space when var_types were

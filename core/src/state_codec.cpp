@@ -52,6 +52,15 @@ void StateWriter::trace(const Trace& trace) {
     }
 }
 
+void StateWriter::stop(std::optional<StopReason> reason) {
+    u64(reason ? static_cast<std::uint64_t>(*reason) + 1 : 0);
+}
+
+void StateWriter::elapsed_since(std::chrono::steady_clock::time_point start) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    f64(elapsed.count());
+}
+
 void StateReader::malformed(const std::string& what) {
     fail("malformed checkpoint: " + what);
 }
@@ -143,6 +152,21 @@ void StateReader::trace(Trace& out) {
             out.push_row(row);
         }
     }
+}
+
+std::optional<StopReason> StateReader::stop() {
+    const std::size_t value =
+        count(static_cast<std::size_t>(StopReason::Interrupted) + 1, "the stop reason");
+    if (value == 0) return std::nullopt;
+    return static_cast<StopReason>(value - 1);
+}
+
+std::chrono::steady_clock::time_point StateReader::start_time() {
+    const double elapsed = f64();
+    if (!(elapsed >= 0 && elapsed < 1e9)) malformed("the elapsed time is invalid");
+    return std::chrono::steady_clock::now() -
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double>(elapsed));
 }
 
 void StateReader::finish() const {

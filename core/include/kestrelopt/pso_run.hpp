@@ -133,13 +133,7 @@ struct PsoRun {
             informants, t,          config.max_iter};
         new_velocity.resize(p.position.size());
         velocity.update_into(context, gen, new_velocity);
-        if (config.v_max) {
-            const double limit = *config.v_max;
-            for (double& c : new_velocity) {
-                if (c > limit) c = limit;
-                if (c < -limit) c = -limit;
-            }
-        }
+        if (config.v_max) clamp_speed(new_velocity, *config.v_max);
         if constexpr (requires { space.move_clamped(p.position, new_velocity); }) {
             // The move and the clamp in one pass, where the space can.
             if (config.boundary == BoundaryMode::Clamp &&
@@ -216,8 +210,7 @@ struct PsoRun {
             out.f64(p.best_value);
         }
         out.u64(evaluations);
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        out.f64(elapsed.count());
+        out.elapsed_since(start);
         if (!begun) return;
         out.doubles(global_best);
         out.f64(global_value);
@@ -244,11 +237,7 @@ struct PsoRun {
             particles.back().best_position = best;
         }
         evaluations = in.u64();
-        const double elapsed = in.f64();
-        if (!(elapsed >= 0 && elapsed < 1e9)) StateReader::malformed("the elapsed time is invalid");
-        start = std::chrono::steady_clock::now() -
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    std::chrono::duration<double>(elapsed));
+        start = in.start_time();
         if (!begun) return;
         in.doubles(global_best, dims, "the global best");
         global_value = in.f64();

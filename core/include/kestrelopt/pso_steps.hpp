@@ -32,7 +32,7 @@ class PsoSteps {
 
     // Samples the swarm (and its starting points from config.init).
     PsoSteps(const PsoConfig& config, const S& space, const Velocity& velocity, Topology& topology)
-        : run_(config, space, velocity, topology) {
+        : run_(config, space, velocity, topology), dims_(space.span().size()) {
         const double infinity = std::numeric_limits<double>::infinity();
         for (std::size_t p = 0; p < config.n_particles; ++p) {
             auto [x, v] = run_.sample(p);
@@ -53,10 +53,9 @@ class PsoSteps {
     // position once.
     void ask_into(std::span<double> out) {
         advance();
-        const std::size_t dims = run_.space.span().size();
-        if (out.size() != run_.particles.size() * dims) fail("the matrix has the wrong size");
+        if (out.size() != run_.particles.size() * dims_) fail("the matrix has the wrong size");
         for (std::size_t j = 0; j < run_.particles.size(); ++j) {
-            const std::span<double> row = out.subspan(j * dims, dims);
+            const std::span<double> row = out.subspan(j * dims_, dims_);
             const std::vector<double>& position = run_.particles[j].position;
             if constexpr (std::is_same_v<S, ContinuousSpace>) {
                 std::copy(position.begin(), position.end(), row.begin());  // decoding is a copy
@@ -105,6 +104,8 @@ class PsoSteps {
     std::optional<StopReason> stopped() const { return stopped_; }
     // Iterations told so far, the first swarm's evaluation not counted.
     std::size_t iteration() const { return iteration_; }
+    // The space's dimensions: the columns of ask_into's matrix.
+    std::size_t dimensions() const { return dims_; }
     const PsoRun<S>& run() const { return run_; }
 
     // The result so far, with the history copied; finish hands the history over instead.
@@ -114,7 +115,7 @@ class PsoSteps {
     void save(StateWriter& out) const {
         out.flag(started_);
         out.flag(asked_);
-        out.u64(stopped_ ? static_cast<std::uint64_t>(*stopped_) + 1 : 0);
+        out.stop(stopped_);
         out.u64(iteration_);
         run_.save(out, started_);
     }
@@ -122,10 +123,7 @@ class PsoSteps {
     void load(StateReader& in) {
         started_ = in.flag();
         asked_ = in.flag();
-        const std::size_t stop =
-            in.count(static_cast<std::size_t>(StopReason::Interrupted) + 1, "the stop reason");
-        stopped_ =
-            stop == 0 ? std::nullopt : std::optional<StopReason>(static_cast<StopReason>(stop - 1));
+        stopped_ = in.stop();
         iteration_ = in.u64();
         run_.load(in, started_);
         decoded_fresh_ = false;
@@ -151,6 +149,7 @@ class PsoSteps {
     }
 
     PsoRun<S> run_;
+    std::size_t dims_;
     std::vector<std::vector<Element>> decoded_;
     std::size_t iteration_ = 0;
     bool started_ = false;

@@ -5,12 +5,15 @@
 // reads out of range or reserves memory the input cannot fill.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "kestrelopt/history.hpp"
 #include "kestrelopt/rows.hpp"
 
 namespace kestrelopt {
@@ -24,6 +27,10 @@ class StateWriter {
     void doubles(std::span<const double> values);
     // The snapshots of a trace: one block when they all have one shape.
     void trace(const Trace& trace);
+    // A run's stop reason, or none while it goes on.
+    void stop(std::optional<StopReason> reason);
+    // The time a run has taken since `start`; a reader turns it into a start as long ago.
+    void elapsed_since(std::chrono::steady_clock::time_point start);
 
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
     std::vector<std::uint8_t> take() { return std::move(bytes_); }
@@ -48,6 +55,8 @@ class StateReader {
     // doubles, which must number exactly `size`.
     void doubles(std::vector<double>& out, std::size_t size, const char* what);
     void trace(Trace& out);
+    std::optional<StopReason> stop();
+    std::chrono::steady_clock::time_point start_time();
     // Stops unless every byte was read.
     void finish() const;
 

@@ -76,6 +76,14 @@ class Velocity {
     }
 };
 
+// The engines' scalar velocity limit: each component into [-limit, limit], NaN unchanged.
+inline void clamp_speed(std::span<double> velocity, double limit) {
+    for (double& c : velocity) {
+        if (c > limit) c = limit;
+        if (c < -limit) c = -limit;
+    }
+}
+
 class Topology {
   public:
     virtual ~Topology() = default;

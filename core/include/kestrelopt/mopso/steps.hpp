@@ -211,6 +211,7 @@ class MopsoSteps {
     std::size_t iteration() const { return iteration_; }
     std::size_t next_particle() const { return next_; }
     std::size_t evaluations() const { return evaluations_; }
+    std::size_t dimensions() const { return bounds_.size(); }
     // The length of the first objective vector told, none before one was.
     std::optional<std::size_t> objective_count() const {
         if (started_) return pbestf_[0].size();
@@ -293,13 +294,7 @@ class MopsoSteps {
         const VelocityContext context{x_[i], v_[i], pbest_[i], guide, {}, t, c_.max_iter};
         new_velocity_.resize(x_[i].size());
         velocity_.update_into(context, gen_, new_velocity_);
-        if (c_.v_max) {
-            const double limit = *c_.v_max;
-            for (double& u : new_velocity_) {
-                if (u > limit) u = limit;
-                if (u < -limit) u = -limit;
-            }
-        }
+        if (c_.v_max) clamp_speed(new_velocity_, *c_.v_max);
         const std::size_t moved = std::min(x_[i].size(), new_velocity_.size());
         for (std::size_t k = 0; k < moved; ++k) x_[i][k] += new_velocity_[k];
         std::swap(v_[i], new_velocity_);
@@ -402,12 +397,11 @@ void MopsoSteps<S>::save(StateWriter& out) const {
     if (batch_asked_) fail("a batch round cannot be saved half way");
     out.flag(started_);
     out.flag(asked_);
-    out.u64(stopped_ ? static_cast<std::uint64_t>(*stopped_) + 1 : 0);
+    out.stop(stopped_);
     out.u64(iteration_);
     out.u64(next_);
     out.u64(evaluations_);
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-    out.f64(elapsed.count());
+    out.elapsed_since(start_);
     gen_.save(out);
     for (std::size_t i = 0; i < n_; ++i) {
         out.doubles(x_[i]);
@@ -435,18 +429,11 @@ template <SearchSpace S>
 void MopsoSteps<S>::load(StateReader& in) {
     started_ = in.flag();
     asked_ = in.flag();
-    const std::size_t stop =
-        in.count(static_cast<std::size_t>(StopReason::Interrupted) + 1, "the stop reason");
-    stopped_ =
-        stop == 0 ? std::nullopt : std::optional<StopReason>(static_cast<StopReason>(stop - 1));
+    stopped_ = in.stop();
     iteration_ = in.u64();
     next_ = in.count(n_ - 1, "the next particle");
     evaluations_ = in.u64();
-    const double elapsed = in.f64();
-    if (!(elapsed >= 0 && elapsed < 1e9)) StateReader::malformed("the elapsed time is invalid");
-    start_ = std::chrono::steady_clock::now() -
-             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                 std::chrono::duration<double>(elapsed));
+    start_ = in.start_time();
     gen_ = RandomSource::load(in);
     const std::size_t dims = bounds_.size();
     for (std::size_t i = 0; i < n_; ++i) {

@@ -72,46 +72,30 @@ bool all_inside(std::span<const double> position, BoundsOf& bounds_of) {
 }
 #endif
 
-// The Clamp mode over bounds held as two arrays: x < lo ? lo : x, then x > hi ? hi : x,
-// which MAXPD(lo, x) and MINPD(hi, x) compute exactly (they return x for a NaN x and for
-// equal operands), two coordinates at a time.
-inline void clamp_between(std::span<double> position, const double* lower, const double* upper) {
-    double* x = position.data();
-    const std::size_t n = position.size();
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 2 <= n; i += 2) {
-        const __m128d above = _mm_max_pd(_mm_loadu_pd(lower + i), _mm_loadu_pd(x + i));
-        _mm_storeu_pd(x + i, _mm_min_pd(_mm_loadu_pd(upper + i), above));
-    }
-#endif
-    for (; i < n; ++i) {
-        double v = x[i];
-        v = v < lower[i] ? lower[i] : v;
-        v = v > upper[i] ? upper[i] : v;
-        x[i] = v;
-    }
+// The Clamp mode of one coordinate: inside (bounds included) and NaN come out unchanged.
+inline double clamped(double x, double lo, double hi) {
+    x = x < lo ? lo : x;
+    return x > hi ? hi : x;
 }
 
-// x[i] = step[i] + x[i], then clamp_between, in one pass.
-inline void add_and_clamp(std::span<double> position, const double* step, const double* lower,
-                          const double* upper) {
+// The Clamp mode over bounds held as two arrays, after x[i] = step[i] + x[i] when kMove.
+// MAXPD(lo, x) and MINPD(hi, x) compute clamped exactly (they return x for a NaN x and for
+// equal operands), two coordinates at a time.
+template <bool kMove>
+void clamp_over(std::span<double> position, const double* step, const double* lower,
+                const double* upper) {
     double* x = position.data();
     const std::size_t n = position.size();
     std::size_t i = 0;
 #if defined(__SSE2__)
     for (; i + 2 <= n; i += 2) {
-        const __m128d moved = _mm_add_pd(_mm_loadu_pd(step + i), _mm_loadu_pd(x + i));
+        __m128d moved = _mm_loadu_pd(x + i);
+        if constexpr (kMove) moved = _mm_add_pd(_mm_loadu_pd(step + i), moved);
         const __m128d above = _mm_max_pd(_mm_loadu_pd(lower + i), moved);
         _mm_storeu_pd(x + i, _mm_min_pd(_mm_loadu_pd(upper + i), above));
     }
 #endif
-    for (; i < n; ++i) {
-        double v = step[i] + x[i];
-        v = v < lower[i] ? lower[i] : v;
-        v = v > upper[i] ? upper[i] : v;
-        x[i] = v;
-    }
+    for (; i < n; ++i) x[i] = clamped(kMove ? step[i] + x[i] : x[i], lower[i], upper[i]);
 }
 
 }  // namespace detail
@@ -130,10 +114,7 @@ void apply_boundary(std::span<double> position, std::span<double> velocity, Boun
         // of the walk unpredictable.
         for (std::size_t i = 0; i < position.size(); ++i) {
             const auto [lo, hi] = bounds_of(i);
-            double x = position[i];
-            x = x < lo ? lo : x;
-            x = x > hi ? hi : x;
-            position[i] = x;
+            position[i] = detail::clamped(position[i], lo, hi);
         }
         return;
     }

@@ -30,7 +30,7 @@ class ContinuousSpace {
     void enforce_bounds(std::span<double> position, std::span<double> velocity, BoundaryMode mode,
                         RandomSource& gen) const {
         if (mode == BoundaryMode::Clamp && position.size() <= bounds_.size())
-            return detail::clamp_between(position, lower_.data(), upper_.data());
+            return detail::clamp_over<false>(position, nullptr, lower_.data(), upper_.data());
         enforce_box_bounds(
             position, velocity, bounds_.size(),
             [bounds = bounds_.data()](std::size_t i) { return bounds[i]; }, mode, gen);
@@ -40,7 +40,7 @@ class ContinuousSpace {
     // and velocity have one value per dimension.
     bool move_clamped(std::span<double> position, std::span<const double> velocity) const {
         if (position.size() != bounds_.size() || velocity.size() != bounds_.size()) return false;
-        detail::add_and_clamp(position, velocity.data(), lower_.data(), upper_.data());
+        detail::clamp_over<true>(position, velocity.data(), lower_.data(), upper_.data());
         return true;
     }
     // Not used by the engines for this space; forces every coordinate into its bounds.
