@@ -44,25 +44,25 @@ RandomSource RandomSource::seed_from_u64(std::uint64_t seed) {
 }
 
 void RandomSource::refill() {
-    // Every path yields the four blocks at counter_ .. counter_+3; the eight-block kernel
-    // also keeps the following four for the next refill.
-    if (ahead_ready_) {
-        results_ = ahead_;
-        ahead_ready_ = false;
-    } else if (detail::chacha8_eight_blocks_simd(key_, counter_, stream_, results_.data(),
-                                                 ahead_.data())) {
-        ahead_ready_ = true;
-    } else if (!detail::chacha8_four_blocks_simd(key_, counter_, stream_, results_.data())) {
-        detail::chacha8_four_blocks_scalar(key_, counter_, stream_, results_.data());
+    if (detail::chacha8_eight_blocks_simd(key_, next_, stream_, words_.data(),
+                                          words_.data() + kWords)) {
+        end_ = 2 * kWords;
+        next_ += 8;
+        return;
     }
-    counter_ += 4;
+    if (!detail::chacha8_four_blocks_simd(key_, next_, stream_, words_.data()))
+        detail::chacha8_four_blocks_scalar(key_, next_, stream_, words_.data());
+    end_ = kWords;
+    next_ += 4;
 }
 
+// Saved in refills of four blocks (index and counter), so a checkpoint does not depend on
+// the kernel of the processor that wrote it.
 void RandomSource::save(StateWriter& out) const {
     for (const std::uint32_t word : key_) out.u64(word);
-    out.u64(counter_);
+    out.u64(counter());
     out.u64(stream_);
-    out.u64(index_);
+    out.u64(index());
 }
 
 RandomSource RandomSource::load(StateReader& in) {
@@ -72,14 +72,13 @@ RandomSource RandomSource::load(StateReader& in) {
         if (value > 0xFFFFFFFFULL) StateReader::malformed("a generator key word is too large");
         word = static_cast<std::uint32_t>(value);
     }
-    gen.counter_ = in.u64();
+    gen.next_ = in.u64();
     gen.stream_ = in.u64();
-    gen.index_ = in.count(kWords, "a generator's read index");
-    // The buffer being read holds the four blocks before the counter; the blocks are a
-    // function of key, counter and stream, so they are made again rather than stored.
-    if (gen.index_ < kWords)
-        detail::chacha8_four_blocks_scalar(gen.key_, gen.counter_ - 4, gen.stream_,
-                                           gen.results_.data());
+    gen.pos_ = in.count(kWords, "a generator's read index");
+    // The four blocks being read come before the counter; they are a function of key,
+    // counter and stream, so they are made again rather than stored.
+    if (gen.pos_ < kWords)
+        detail::chacha8_four_blocks_scalar(gen.key_, gen.next_ - 4, gen.stream_, gen.words_.data());
     return gen;
 }
 
@@ -87,15 +86,15 @@ void RandomSource::fill_uniform01(std::span<double> out) {
     double* dest = out.data();
     std::size_t left = out.size();
     while (left > 0) {
-        if (index_ + 1 >= kWords) {
+        if (pos_ + 1 >= end_) {
             // A value straddling a refill (or starting one) takes the ordinary path.
             *dest++ = detail::unit_from_bits(next_u64());
             --left;
             continue;
         }
-        const std::size_t take = std::min(left, (kWords - index_) / 2);
-        detail::units_from_word_pairs(results_.data() + index_, take, dest);
-        index_ += 2 * take;
+        const std::size_t take = std::min(left, (end_ - pos_) / 2);
+        detail::units_from_word_pairs(words_.data() + pos_, take, dest);
+        pos_ += 2 * take;
         dest += take;
         left -= take;
     }
@@ -104,15 +103,15 @@ void RandomSource::fill_uniform01(std::span<double> out) {
 void RandomSource::fill_bytes(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
     while (done < dest.size()) {
-        if (index_ >= kWords) {
+        if (pos_ >= end_) {
             refill();
-            index_ = 0;
+            pos_ = 0;
         }
-        const std::size_t take = std::min(dest.size() - done, 4 * (kWords - index_));
+        const std::size_t take = std::min(dest.size() - done, 4 * (end_ - pos_));
         for (std::size_t b = 0; b < take; ++b)
-            dest[done + b] = static_cast<std::uint8_t>(results_[index_ + b / 4] >> (8 * (b % 4)));
+            dest[done + b] = static_cast<std::uint8_t>(words_[pos_ + b / 4] >> (8 * (b % 4)));
         // A word of which only part was copied is consumed whole.
-        index_ += (take + 3) / 4;
+        pos_ += (take + 3) / 4;
         done += take;
     }
 }

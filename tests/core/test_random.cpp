@@ -1,5 +1,7 @@
 #include "kestrelopt/random.hpp"
 
+#include "kestrelopt/state_codec.hpp"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -159,6 +161,25 @@ TEST(NextU64, StraddlesTheRefillWithOneWordLeft) {
     EXPECT_EQ(gen.next_u64(), stream[63] | (static_cast<std::uint64_t>(stream[64]) << 32));
     EXPECT_EQ(gen.index(), 1u);
     EXPECT_EQ(gen.next_u32(), stream[65]);
+}
+
+// A checkpoint taken at any read position (both halves of an eight-block buffer, and the
+// straddling word between them) continues with the same words, and records the position
+// in refills of four blocks whatever kernel made it.
+TEST(SaveLoad, ContinuesFromEveryReadPositionAcrossTwoRefills) {
+    for (std::size_t drawn = 0; drawn <= 2 * RandomSource::kWords + 3; ++drawn) {
+        auto gen = RandomSource::seed_from_u64(99);
+        for (std::size_t k = 0; k < drawn; ++k) gen.next_u32();
+        StateWriter out;
+        gen.save(out);
+        StateReader in(out.bytes());
+        auto copy = RandomSource::load(in);
+        EXPECT_EQ(copy.index(), gen.index()) << drawn;
+        EXPECT_EQ(copy.counter(), gen.counter()) << drawn;
+        EXPECT_EQ(gen.counter(), drawn == 0 ? 0 : 4 * ((drawn + 63) / 64)) << drawn;
+        for (int k = 0; k < 150; ++k) ASSERT_EQ(copy.next_u32(), gen.next_u32()) << drawn;
+        ASSERT_EQ(copy.next_u64(), gen.next_u64()) << drawn;
+    }
 }
 
 TEST(FillBytes, PartialWordIsConsumedWhole) {

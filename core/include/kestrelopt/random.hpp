@@ -1,6 +1,6 @@
 // RandomSource: the one deterministic generator of a run. ChaCha with 8 rounds as a
-// counter-mode keystream (64-bit block counter, 64-bit stream number fixed at 0), four
-// blocks per refill; a 64-bit seed is widened to the 32-byte key with PCG32.
+// counter-mode keystream (64-bit block counter, 64-bit stream number fixed at 0), made
+// eight blocks (or four) at a time; a 64-bit seed is widened to the 32-byte key with PCG32.
 // A draw costs a few nanoseconds amortised and never allocates.
 #pragma once
 
@@ -29,29 +29,29 @@ class RandomSource {
     static RandomSource from_key(const Key& key);
 
     std::uint32_t next_u32() {
-        if (index_ >= kWords) {
+        if (pos_ >= end_) {
             refill();
-            index_ = 0;
+            pos_ = 0;
         }
-        return results_[index_++];
+        return words_[pos_++];
     }
 
     std::uint64_t next_u64() {
-        if (index_ < kWords - 1) {
-            const std::uint64_t value = join(results_[index_], results_[index_ + 1]);
-            index_ += 2;
+        if (pos_ + 1 < end_) {
+            const std::uint64_t value = join(words_[pos_], words_[pos_ + 1]);
+            pos_ += 2;
             return value;
         }
-        if (index_ == kWords - 1) {
+        if (pos_ + 1 == end_) {
             // The last word of the old buffer is the low half.
-            const std::uint32_t low = results_[kWords - 1];
+            const std::uint32_t low = words_[end_ - 1];
             refill();
-            index_ = 1;
-            return join(low, results_[0]);
+            pos_ = 1;
+            return join(low, words_[0]);
         }
         refill();
-        index_ = 2;
-        return join(results_[0], results_[1]);
+        pos_ = 2;
+        return join(words_[0], words_[1]);
     }
 
     // Exactly what out.size() successive uniform01 calls would give, in order, leaving
@@ -70,23 +70,26 @@ class RandomSource {
     void save(StateWriter& out) const;
     static RandomSource load(StateReader& in);
 
-    // Introspection for tests and diagnostics.
-    std::size_t index() const { return index_; }
-    std::uint64_t counter() const { return counter_; }
+    // Introspection for tests and diagnostics, in refills of four blocks whatever the
+    // kernel: the read index in the current four blocks (kWords when they are used up), and
+    // the counter of the block after them.
+    std::size_t index() const { return pos_ > kWords ? pos_ - kWords : pos_; }
+    std::uint64_t counter() const { return end_ > kWords && pos_ <= kWords ? next_ - 4 : next_; }
 
   private:
     static std::uint64_t join(std::uint32_t low, std::uint32_t high) {
         return static_cast<std::uint64_t>(low) | (static_cast<std::uint64_t>(high) << 32);
     }
+    // Refills the buffer from block next_: eight blocks where the processor has the vector
+    // kernel, four otherwise. Draws read straight across the two halves of eight blocks,
+    // so the second half is never copied.
     void refill();
 
-    std::array<std::uint32_t, kWords> results_{};
-    std::size_t index_ = kWords;
-    // The next refill's words, when the eight-block kernel produced them ahead of time.
-    std::array<std::uint32_t, kWords> ahead_{};
-    bool ahead_ready_ = false;
+    alignas(64) std::array<std::uint32_t, 2 * kWords> words_{};
+    std::size_t pos_ = kWords;  // next word to read
+    std::size_t end_ = kWords;  // words the buffer holds: kWords or 2 * kWords
     std::array<std::uint32_t, 8> key_{};
-    std::uint64_t counter_ = 0;
+    std::uint64_t next_ = 0;  // the block after the buffer's last
     std::uint64_t stream_ = 0;
 };
 
