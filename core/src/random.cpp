@@ -44,10 +44,12 @@ RandomSource RandomSource::seed_from_u64(std::uint64_t seed) {
 }
 
 void RandomSource::refill() {
-    if (detail::chacha8_eight_blocks_simd(key_, next_, stream_, words_.data(),
-                                          words_.data() + kWords)) {
-        end_ = 2 * kWords;
-        next_ += 8;
+    std::uint32_t* words = words_.data();
+    if (detail::chacha8_eight_blocks_simd(key_, next_, stream_, words, words + kWords)) {
+        detail::chacha8_eight_blocks_simd(key_, next_ + 8, stream_, words + 2 * kWords,
+                                          words + 3 * kWords);
+        end_ = 4 * kWords;
+        next_ += 16;
         return;
     }
     if (!detail::chacha8_four_blocks_simd(key_, next_, stream_, words_.data()))

@@ -163,11 +163,11 @@ TEST(NextU64, StraddlesTheRefillWithOneWordLeft) {
     EXPECT_EQ(gen.next_u32(), stream[65]);
 }
 
-// A checkpoint taken at any read position (both halves of an eight-block buffer, and the
-// straddling word between them) continues with the same words, and records the position
-// in refills of four blocks whatever kernel made it.
-TEST(SaveLoad, ContinuesFromEveryReadPositionAcrossTwoRefills) {
-    for (std::size_t drawn = 0; drawn <= 2 * RandomSource::kWords + 3; ++drawn) {
+// A checkpoint taken at any read position (every quarter of a sixteen-block buffer, the
+// words straddling them, and the next refill) continues with the same words, and records the
+// position in refills of four blocks whatever kernel made it.
+TEST(SaveLoad, ContinuesFromEveryReadPositionAcrossRefills) {
+    for (std::size_t drawn = 0; drawn <= 5 * RandomSource::kWords + 3; ++drawn) {
         auto gen = RandomSource::seed_from_u64(99);
         for (std::size_t k = 0; k < drawn; ++k) gen.next_u32();
         StateWriter out;
