@@ -13,6 +13,26 @@
 
 namespace kestrelopt {
 
+namespace {
+
+// How many members of the order have a first objective of at most `value`: a binary search
+// whose step is a conditional move rather than a branch, because the branch on fresh
+// candidates is taken at random and mispredicts at every other step.
+std::size_t count_not_above(const std::vector<std::size_t>& order, const double* first,
+                            double value) {
+    if (order.empty()) return 0;
+    const std::size_t* base = order.data();
+    std::size_t length = order.size();
+    while (length > 1) {
+        const std::size_t half = length / 2;
+        base += first[base[half]] <= value ? half : 0;
+        length -= half;
+    }
+    return static_cast<std::size_t>(base - order.data()) + (first[*base] <= value ? 1 : 0);
+}
+
+}  // namespace
+
 bool Archive::ordered_usable(std::span<const double> objectives) {
     if (!columnar_ || objectives.size() != 2 || std::isnan(objectives[0]) ||
         std::isnan(objectives[1]))
@@ -53,16 +73,8 @@ bool Archive::scan_ordered(std::span<const double> objectives, bool& removes, bo
     if (n == 0) return true;
     const double* first = columns_[0].data();
     const double* second = columns_[1].data();
-    // p: the members whose first objective is at most the candidate's.
-    std::size_t low = 0;
-    std::size_t high = n;
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (first[by_first_[middle]] <= c0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
+    // low: the members whose first objective is at most the candidate's.
+    const std::size_t low = count_not_above(by_first_, first, c0);
     std::size_t from = low;  // the first member whose first objective is at least c0
     if (low > 0) {
         const std::size_t m = by_first_[low - 1];
@@ -93,10 +105,8 @@ void Archive::order_appended() {
         return;
     }
     const double* first = columns_[0].data();
-    const auto at =
-        std::upper_bound(by_first_.begin(), by_first_.end(), first[index],
-                         [&](double value, std::size_t member) { return value < first[member]; });
-    by_first_.insert(at, index);
+    const std::size_t at = count_not_above(by_first_, first, first[index]);
+    by_first_.insert(by_first_.begin() + static_cast<std::ptrdiff_t>(at), index);
 }
 
 void Archive::renumber(std::vector<std::size_t>& indices, std::size_t n, std::size_t kept,
