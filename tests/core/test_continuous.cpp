@@ -109,18 +109,22 @@ TEST(ContinuousSpaceEnforceBounds, ClampGivesTheWalksBits) {
                 std::span<double>(walked), std::span<double>(w),
                 [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
             expect_same_bits_any_nan(x, walked);
-            // The move fused with the clamp: the engine's addition, then the same clamp.
-            std::vector<double> fused(n), step(n), added(n);
-            for (std::size_t d = 0; d < n; ++d) {
-                fused[d] = cases[(k + d) % std::size(cases)];
-                step[d] = cases[(k + 5 * d + 1) % std::size(cases)];
-                added[d] = step[d] + fused[d];
+            // The move fused with the clamp: each engine's addition, then the same clamp.
+            for (const bool velocity_first : {true, false}) {
+                std::vector<double> fused(n), step(n), added(n);
+                for (std::size_t d = 0; d < n; ++d) {
+                    fused[d] = cases[(k + d) % std::size(cases)];
+                    step[d] = cases[(k + 5 * d + 1) % std::size(cases)];
+                    added[d] = velocity_first ? step[d] + fused[d] : fused[d] + step[d];
+                }
+                ASSERT_TRUE(velocity_first
+                                ? space.move_clamped<MoveOrder::VelocityFirst>(fused, step)
+                                : space.move_clamped<MoveOrder::PositionFirst>(fused, step));
+                apply_boundary(
+                    std::span<double>(added), std::span<double>(w),
+                    [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
+                expect_same_bits_any_nan(fused, added);
             }
-            ASSERT_TRUE(space.move_clamped(fused, step));
-            apply_boundary(
-                std::span<double>(added), std::span<double>(w),
-                [&](std::size_t i) { return box[i]; }, BoundaryMode::Clamp, gen);
-            expect_same_bits_any_nan(fused, added);
         }
         std::vector<double> longer(n + 1, 0.0);
         EXPECT_FALSE(space.move_clamped(longer, std::vector<double>(n + 1, 1.0)));

@@ -134,18 +134,8 @@ struct PsoRun {
         new_velocity.resize(p.position.size());
         velocity.update_into(context, gen, new_velocity);
         if (config.v_max) clamp_speed(new_velocity, *config.v_max);
-        if constexpr (requires { space.move_clamped(p.position, new_velocity); }) {
-            // The move and the clamp in one pass, where the space can.
-            if (config.boundary == BoundaryMode::Clamp &&
-                space.move_clamped(p.position, new_velocity)) {
-                std::swap(p.velocity, new_velocity);
-                return;
-            }
-        }
-        const std::size_t n = std::min(p.position.size(), new_velocity.size());
-        for (std::size_t d = 0; d < n; ++d) p.position[d] = new_velocity[d] + p.position[d];
-        std::swap(p.velocity, new_velocity);
-        space.enforce_bounds(p.position, p.velocity, config.boundary, gen);
+        move_within<MoveOrder::VelocityFirst>(space, p.position, p.velocity, new_velocity,
+                                              config.boundary, gen);
     }
 
     // Personal- and global-best update of particle i with the value of its position.

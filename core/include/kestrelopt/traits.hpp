@@ -23,6 +23,10 @@ class StateWriter;
 
 enum class BoundaryMode : std::uint8_t { Clamp = 0, Reflect = 1, Wrap = 2, Reinit = 3 };
 
+// How a move adds the velocity to a coordinate: v + x (the single-objective engine) or
+// x + v (the multi-objective one). The sums are equal but for which NaN comes out of two.
+enum class MoveOrder : std::uint8_t { VelocityFirst, PositionFirst };
+
 using Bound = std::pair<double, double>;
 
 template <class S>
@@ -82,6 +86,28 @@ inline void clamp_speed(std::span<double> velocity, double limit) {
         if (c > limit) c = limit;
         if (c < -limit) c = -limit;
     }
+}
+
+// The end of both engines' moves: the new velocity added to the position in kOrder, swapped
+// into `velocity`, then the boundary mode; the addition and the clamp in one pass where
+// the space can.
+template <MoveOrder kOrder, SearchSpace S>
+void move_within(const S& space, std::vector<double>& position, std::vector<double>& velocity,
+                 std::vector<double>& new_velocity, BoundaryMode mode, RandomSource& gen) {
+    if constexpr (requires { space.template move_clamped<kOrder>(position, new_velocity); }) {
+        if (mode == BoundaryMode::Clamp &&
+            space.template move_clamped<kOrder>(position, new_velocity)) {
+            std::swap(velocity, new_velocity);
+            return;
+        }
+    }
+    const std::size_t n =
+        position.size() < new_velocity.size() ? position.size() : new_velocity.size();
+    for (std::size_t d = 0; d < n; ++d)
+        position[d] = kOrder == MoveOrder::VelocityFirst ? new_velocity[d] + position[d]
+                                                         : position[d] + new_velocity[d];
+    std::swap(velocity, new_velocity);
+    space.enforce_bounds(position, velocity, mode, gen);
 }
 
 class Topology {

@@ -8,6 +8,11 @@
 // answers are those of the scan; the scan remains for every other archive.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "kestrelopt/mopso/archive.hpp"
 
@@ -15,20 +20,29 @@ namespace kestrelopt {
 
 namespace {
 
-// How many members of the order have a first objective of at most `value`: a binary search
-// whose step is a conditional move rather than a branch, because the branch on fresh
-// candidates is taken at random and mispredicts at every other step.
-std::size_t count_not_above(const std::vector<std::size_t>& order, const double* first,
-                            double value) {
-    if (order.empty()) return 0;
-    const std::size_t* base = order.data();
-    std::size_t length = order.size();
-    while (length > 1) {
-        const std::size_t half = length / 2;
-        base += first[base[half]] <= value ? half : 0;
-        length -= half;
+// How many of the n values are at most `value`. A binary search over the order chains two
+// dependent loads per step (and its branch mispredicts at every other one); counting over
+// the column has no chain and vectorizes, which for an archive's few hundred members is
+// faster.
+std::size_t count_not_above(const double* values, std::size_t n, double value) {
+    std::size_t i = 0;
+    std::size_t count = 0;
+#if defined(__SSE2__)
+    // A true comparison is a lane of all ones, -1: subtracting the masks counts.
+    const __m128d limit = _mm_set1_pd(value);
+    __m128i even = _mm_setzero_si128();
+    __m128i odd = _mm_setzero_si128();
+    for (; i + 4 <= n; i += 4) {
+        even = _mm_sub_epi64(even, _mm_castpd_si128(_mm_cmple_pd(_mm_loadu_pd(values + i), limit)));
+        odd =
+            _mm_sub_epi64(odd, _mm_castpd_si128(_mm_cmple_pd(_mm_loadu_pd(values + i + 2), limit)));
     }
-    return static_cast<std::size_t>(base - order.data()) + (first[*base] <= value ? 1 : 0);
+    alignas(16) std::uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_add_epi64(even, odd));
+    count = static_cast<std::size_t>(lanes[0] + lanes[1]);
+#endif
+    for (; i < n; ++i) count += values[i] <= value ? 1 : 0;
+    return count;
 }
 
 }  // namespace
@@ -74,7 +88,7 @@ bool Archive::scan_ordered(std::span<const double> objectives, bool& removes, bo
     const double* first = columns_[0].data();
     const double* second = columns_[1].data();
     // low: the members whose first objective is at most the candidate's.
-    const std::size_t low = count_not_above(by_first_, first, c0);
+    const std::size_t low = count_not_above(first, n, c0);
     std::size_t from = low;  // the first member whose first objective is at least c0
     if (low > 0) {
         const std::size_t m = by_first_[low - 1];
@@ -105,7 +119,8 @@ void Archive::order_appended() {
         return;
     }
     const double* first = columns_[0].data();
-    const std::size_t at = count_not_above(by_first_, first, first[index]);
+    // The new member counts itself (its value is not NaN).
+    const std::size_t at = count_not_above(first, members_.size(), first[index]) - 1;
     by_first_.insert(by_first_.begin() + static_cast<std::ptrdiff_t>(at), index);
 }
 

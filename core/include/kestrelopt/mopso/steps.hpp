@@ -295,10 +295,8 @@ class MopsoSteps {
         new_velocity_.resize(x_[i].size());
         velocity_.update_into(context, gen_, new_velocity_);
         if (c_.v_max) clamp_speed(new_velocity_, *c_.v_max);
-        const std::size_t moved = std::min(x_[i].size(), new_velocity_.size());
-        for (std::size_t k = 0; k < moved; ++k) x_[i][k] += new_velocity_[k];
-        std::swap(v_[i], new_velocity_);
-        space_.enforce_bounds(x_[i], v_[i], c_.boundary, gen_);
+        move_within<MoveOrder::PositionFirst>(space_, x_[i], v_[i], new_velocity_, c_.boundary,
+                                              gen_);
 
         const std::size_t dims = bounds_.size();
         if (c_.mutation_rate > 0 && dims > 0) {

@@ -78,24 +78,30 @@ inline double clamped(double x, double lo, double hi) {
     return x > hi ? hi : x;
 }
 
-// The Clamp mode over bounds held as two arrays, after x[i] = step[i] + x[i] when kMove.
-// MAXPD(lo, x) and MINPD(hi, x) compute clamped exactly (they return x for a NaN x and for
-// equal operands), two coordinates at a time.
-template <bool kMove>
+// The Clamp mode over bounds held as two arrays, after a move by `step` (added in kOrder)
+// when kMove. MAXPD(lo, x) and MINPD(hi, x) compute clamped exactly (they return x for a
+// NaN x and for equal operands), two coordinates at a time.
+template <bool kMove, MoveOrder kOrder = MoveOrder::VelocityFirst>
 void clamp_over(std::span<double> position, const double* step, const double* lower,
                 const double* upper) {
+    constexpr bool kStepFirst = kOrder == MoveOrder::VelocityFirst;
     double* x = position.data();
     const std::size_t n = position.size();
     std::size_t i = 0;
 #if defined(__SSE2__)
     for (; i + 2 <= n; i += 2) {
         __m128d moved = _mm_loadu_pd(x + i);
-        if constexpr (kMove) moved = _mm_add_pd(_mm_loadu_pd(step + i), moved);
+        if constexpr (kMove)
+            moved = kStepFirst ? _mm_add_pd(_mm_loadu_pd(step + i), moved)
+                               : _mm_add_pd(moved, _mm_loadu_pd(step + i));
         const __m128d above = _mm_max_pd(_mm_loadu_pd(lower + i), moved);
         _mm_storeu_pd(x + i, _mm_min_pd(_mm_loadu_pd(upper + i), above));
     }
 #endif
-    for (; i < n; ++i) x[i] = clamped(kMove ? step[i] + x[i] : x[i], lower[i], upper[i]);
+    for (; i < n; ++i) {
+        const double moved = !kMove ? x[i] : (kStepFirst ? step[i] + x[i] : x[i] + step[i]);
+        x[i] = clamped(moved, lower[i], upper[i]);
+    }
 }
 
 }  // namespace detail

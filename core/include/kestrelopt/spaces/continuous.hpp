@@ -35,12 +35,13 @@ class ContinuousSpace {
             position, velocity, bounds_.size(),
             [bounds = bounds_.data()](std::size_t i) { return bounds[i]; }, mode, gen);
     }
-    // position[d] = velocity[d] + position[d], then the Clamp mode, in one pass: what the
-    // engine's move and enforce_bounds(Clamp) give. False (nothing done) unless position
-    // and velocity have one value per dimension.
+    // The move (velocity added to position in kOrder), then the Clamp mode, in one pass:
+    // what the engines' move and enforce_bounds(Clamp) give. False (nothing done) unless
+    // position and velocity have one value per dimension.
+    template <MoveOrder kOrder = MoveOrder::VelocityFirst>
     bool move_clamped(std::span<double> position, std::span<const double> velocity) const {
         if (position.size() != bounds_.size() || velocity.size() != bounds_.size()) return false;
-        detail::clamp_over<true>(position, velocity.data(), lower_.data(), upper_.data());
+        detail::clamp_over<true, kOrder>(position, velocity.data(), lower_.data(), upper_.data());
         return true;
     }
     // Not used by the engines for this space; forces every coordinate into its bounds.
