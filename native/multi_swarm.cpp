@@ -138,22 +138,13 @@ class MultiDriverOf final : public MultiDriver {
     std::size_t next_particle() const override { return steps_.next_particle(); }
     std::size_t evaluations() const override { return steps_.evaluations(); }
     PyParetoFront front() const override {
-        PyParetoFront record =
-            to_front_record(steps_.report(steps_.stopped().value_or(StopReason::MaxIterations)));
-        if (!steps_.stopped()) record.stop_reason = kRunning;
-        return record;
+        return running_report(steps_, [](auto r) { return to_front_record(std::move(r)); });
     }
     std::vector<std::uint8_t> save() const override {
-        StateWriter out;
-        out.u64(kMultiSwarmMagic);
-        steps_.save(out);
-        return out.take();
+        return tagged_state(steps_, kMultiSwarmMagic);
     }
     void load(std::span<const std::uint8_t> bytes) override {
-        StateReader in(bytes);
-        if (in.u64() != kMultiSwarmMagic) StateReader::malformed("it is not a MultiSwarm's");
-        steps_.load(in);
-        in.finish();
+        load_tagged_state(steps_, bytes, kMultiSwarmMagic, "it is not a MultiSwarm's");
         objectives = steps_.objective_count();
     }
 
@@ -200,16 +191,6 @@ PyObject* multi_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         static_cast<PyObject*>(nullptr));
 }
 
-PyObject* multi_swarm_ask(PyObject* self, PyObject*) {
-    return guarded(
-        [&] {
-            MultiDriver& m = multi(self);
-            if (const auto reason = m.stopped()) raise_ended(*reason);
-            return m.ask().release();
-        },
-        static_cast<PyObject*>(nullptr));
-}
-
 PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&] {
@@ -247,10 +228,7 @@ PyObject* multi_swarm_repr(PyObject* self) {
     return guarded(
         [&] {
             const MultiDriver& m = multi(self);
-            const std::string text = "MultiSwarm(n_particles=" + std::to_string(m.particles()) +
-                                     ", dim=" + std::to_string(m.dimensions()) +
-                                     ", iteration=" + std::to_string(m.iteration()) +
-                                     ", evaluations=" + std::to_string(m.evaluations()) + ")";
+            const std::string text = describe_run("MultiSwarm", m) + ")";
             return check(PyUnicode_FromString(text.c_str())).release();
         },
         static_cast<PyObject*>(nullptr));
@@ -274,7 +252,7 @@ PyGetSetDef multi_swarm_getters[] = {
 };
 
 PyMethodDef multi_swarm_methods[] = {
-    {"ask", multi_swarm_ask, METH_NOARGS, kMultiSwarmAskDoc},
+    {"ask", ask_driver<Driver>, METH_NOARGS, kMultiSwarmAskDoc},
     {"tell", as_method(multi_swarm_tell), METH_VARARGS | METH_KEYWORDS, kMultiSwarmTellDoc},
     {"front", multi_swarm_front, METH_NOARGS, kMultiSwarmFrontDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreMultiSwarm>, METH_NOARGS,

@@ -13,6 +13,7 @@
 
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/state_codec.hpp"
 #include "kestrelopt/traits.hpp"
 #include "panic.hpp"
 #include "py_ref.hpp"
@@ -144,7 +145,55 @@ PyObject* restore_driver(PyObject*, PyObject* args) {
 // ValueError naming the stop reason, for an ask() once the run has ended.
 [[noreturn]] void raise_ended(StopReason reason);
 
+// ask(): what the driver asks next, or the ValueError of a run that has ended.
+template <class Driver>
+PyObject* ask_driver(PyObject* self, PyObject*) {
+    return guarded(
+        [&] {
+            Driver& driver = driver_of<Driver>(self);
+            if (const auto reason = driver.stopped()) raise_ended(*reason);
+            return driver.ask().release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+// "<name>(n_particles=.., dim=.., iteration=.., evaluations=..", the start of a repr.
+template <class Driver>
+std::string describe_run(const char* name, const Driver& driver) {
+    return std::string(name) + "(n_particles=" + std::to_string(driver.particles()) +
+           ", dim=" + std::to_string(driver.dimensions()) +
+           ", iteration=" + std::to_string(driver.iteration()) +
+           ", evaluations=" + std::to_string(driver.evaluations());
+}
+
 // The stop reason of a result taken while the run goes on.
 inline constexpr const char* kRunning = "running";
+
+// The steps' result so far, made a record by `convert`; its stop reason is kRunning while
+// the run goes on.
+template <class Steps, class Convert>
+auto running_report(const Steps& steps, Convert&& convert) {
+    auto record = convert(steps.report(steps.stopped().value_or(StopReason::MaxIterations)));
+    if (!steps.stopped()) record.stop_reason = kRunning;
+    return record;
+}
+
+// The steps' state behind `tag`, which tells a class's checkpoints from anything else; and
+// its reading back, "malformed checkpoint: <not_ours>" when the tag is another.
+template <class Steps>
+std::vector<std::uint8_t> tagged_state(const Steps& steps, std::uint64_t tag) {
+    StateWriter out;
+    out.u64(tag);
+    steps.save(out);
+    return out.take();
+}
+template <class Steps>
+void load_tagged_state(Steps& steps, std::span<const std::uint8_t> bytes, std::uint64_t tag,
+                       const char* not_ours) {
+    StateReader in(bytes);
+    if (in.u64() != tag) StateReader::malformed(not_ours);
+    steps.load(in);
+    in.finish();
+}
 
 }  // namespace kestrelopt::native

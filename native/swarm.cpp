@@ -146,22 +146,11 @@ class SwarmDriverOf final : public SwarmDriver {
         return steps_.run().history.convergence;
     }
     PyPsoResult result() const override {
-        PyPsoResult record =
-            to_py_result(steps_.report(steps_.stopped().value_or(StopReason::MaxIterations)));
-        if (!steps_.stopped()) record.stop_reason = kRunning;
-        return record;
+        return running_report(steps_, [](auto r) { return to_py_result(std::move(r)); });
     }
-    std::vector<std::uint8_t> save() const override {
-        StateWriter out;
-        out.u64(kSwarmMagic);
-        steps_.save(out);
-        return out.take();
-    }
+    std::vector<std::uint8_t> save() const override { return tagged_state(steps_, kSwarmMagic); }
     void load(std::span<const std::uint8_t> bytes) override {
-        StateReader in(bytes);
-        if (in.u64() != kSwarmMagic) StateReader::malformed("it is not a Swarm's");
-        steps_.load(in);
-        in.finish();
+        load_tagged_state(steps_, bytes, kSwarmMagic, "it is not a Swarm's");
     }
 
   private:
@@ -201,16 +190,6 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                 });
             return adopt_driver(reinterpret_cast<PyObject*>(type), driver, std::move(options))
                 .release();
-        },
-        static_cast<PyObject*>(nullptr));
-}
-
-PyObject* swarm_ask(PyObject* self, PyObject*) {
-    return guarded(
-        [&] {
-            SwarmDriver& s = swarm(self);
-            if (const auto reason = s.stopped()) raise_ended(*reason);
-            return s.ask().release();
         },
         static_cast<PyObject*>(nullptr));
 }
@@ -277,10 +256,7 @@ PyObject* swarm_repr(PyObject* self) {
     return guarded(
         [&] {
             const SwarmDriver& s = swarm(self);
-            std::string text = "Swarm(n_particles=" + std::to_string(s.particles()) +
-                               ", dim=" + std::to_string(s.dimensions()) +
-                               ", iteration=" + std::to_string(s.iteration()) +
-                               ", evaluations=" + std::to_string(s.evaluations());
+            std::string text = describe_run("Swarm", s);
             if (s.started()) text += ", best_value=" + format_float(s.best_value());
             text += ")";
             return check(PyUnicode_FromString(text.c_str())).release();
@@ -305,7 +281,7 @@ PyGetSetDef swarm_getters[] = {
 };
 
 PyMethodDef swarm_methods[] = {
-    {"ask", swarm_ask, METH_NOARGS, kSwarmAskDoc},
+    {"ask", ask_driver<Driver>, METH_NOARGS, kSwarmAskDoc},
     {"tell", swarm_tell, METH_O, kSwarmTellDoc},
     {"result", swarm_result, METH_NOARGS, kSwarmResultDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreSwarm>, METH_NOARGS,

@@ -52,8 +52,8 @@ void RandomSource::refill() {
         next_ += 16;
         return;
     }
-    if (!detail::chacha8_four_blocks_simd(key_, next_, stream_, words_.data()))
-        detail::chacha8_four_blocks_scalar(key_, next_, stream_, words_.data());
+    if (!detail::chacha8_four_blocks_simd(key_, next_, stream_, words))
+        detail::chacha8_four_blocks_scalar(key_, next_, stream_, words);
     end_ = kWords;
     next_ += 4;
 }
