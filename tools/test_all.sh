@@ -38,6 +38,7 @@ fi
 "$python" -m pip install -q --disable-pip-version-check cmake ninja scikit-build-core pytest numpy build
 
 echo "== core tests"
+"$python" tools/check_native_layers.py
 cmake -S . -B build/ci -G Ninja -DKESTRELOPT_BUILD_TESTS=ON -DKESTRELOPT_BUILD_BENCH=ON >/dev/null
 cmake --build build/ci -j "$jobs"
 ctest --test-dir build/ci --output-on-failure -j "$jobs"

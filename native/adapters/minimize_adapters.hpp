@@ -1,0 +1,219 @@
+// The adapters between the engine and the caller's Python callables for minimize. They
+// keep the engine free of Python: the first failure is parked in the call's PendingError
+// and ends the run (StopRun), so Python is never called again. Every adapter also ticks
+// the call's RunWatch, which hears signals.
+#pragma once
+
+#include <Python.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "adapters/candidate_args.hpp"
+#include "convert/binder.hpp"
+#include "convert/numpy_api.hpp"
+#include "cpython/panic.hpp"
+#include "cpython/pending_error.hpp"
+#include "cpython/py_ref.hpp"
+#include "cpython/run_watch.hpp"
+#include "kestrelopt/benchmarks/functions.hpp"
+#include "kestrelopt/history.hpp"
+#include "kestrelopt/pso_steps.hpp"
+
+namespace kestrelopt::native {
+
+// Sets the ValueError of a repair whose point has `got` values instead of `expected`.
+inline void set_repair_length_error(std::size_t got, std::size_t expected) {
+    const std::string message = "repair returned " + std::to_string(got) +
+                                (got == 1 ? " value" : " values") + " for a point of " +
+                                std::to_string(expected) +
+                                (expected == 1 ? " dimension" : " dimensions");
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+}
+
+// Calls a per-iteration callback with (iteration, make_second()), make_second giving a new
+// reference or null with the error set; true continues the run: any answer but a false bool
+// (or NumPy boolean). An exception ends the run, parked.
+template <class MakeSecond>
+bool call_iteration_callback(RunWatch& watch, PyObject* callback, std::size_t iteration,
+                             MakeSecond&& make_second) {
+    const LockHeld held(watch);  // a native run released it
+    PyRef index(PyLong_FromSize_t(iteration));
+    PyRef value(index ? make_second() : nullptr);
+    PyRef answer(value ? PyObject_CallFunctionObjArgs(callback, index.get(), value.get(), nullptr)
+                       : nullptr);
+    if (!answer) watch.stop();
+    bool is_boolean = false;
+    bool truth = true;
+    if (!boolean_value(answer.get(), is_boolean, truth)) watch.stop();
+    return !is_boolean || truth;
+}
+
+// The (rows, cols) float64 matrix of the decoded positions, over a buffer filled here and
+// owned by the array; a row shorter than the first is padded with zeros.
+template <class Element>
+PyRef swarm_matrix(std::span<const std::vector<Element>> positions) {
+    const std::size_t rows = positions.size();
+    const std::size_t cols = rows > 0 ? positions[0].size() : 0;
+    const std::size_t count = rows * cols;
+    auto* buffer = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
+    if (buffer == nullptr) throw std::bad_alloc();
+    for (std::size_t j = 0; j < rows; ++j) {
+        const std::vector<Element>& row = positions[j];
+        double* out = buffer + j * cols;
+        const std::size_t n = std::min(row.size(), cols);
+        if constexpr (std::is_same_v<Element, double>) {
+            std::copy_n(row.data(), n, out);  // one block copy per row
+        } else {
+            for (std::size_t d = 0; d < n; ++d) out[d] = static_cast<double>(row[d]);
+        }
+        std::fill(out + n, out + cols, 0.0);
+    }
+    const std::size_t shape[2] = {rows, cols};
+    return numpy::array_over(buffer, shape, numpy::Access::Writeable);
+}
+
+// The (particles, dimensions) float64 matrix of the positions a synchronous run asks for
+// next, written by the run straight into the array's own buffer; null with the error set
+// when the array cannot be made.
+template <class Space>
+PyRef asked_matrix(PsoSteps<Space>& steps) {
+    const std::size_t shape[2] = {steps.run().particles.size(), steps.dimensions()};
+    double* data = nullptr;
+    PyRef matrix = numpy::new_array(shape, data);
+    if (matrix) steps.ask_into(std::span<double>(data, shape[0] * shape[1]));
+    return matrix;
+}
+
+// What the adapters of one call share.
+struct AdapterState {
+    PyObject* objective = nullptr;          // borrowed
+    benchmarks::Function native = nullptr;  // set for a native benchmark
+    std::span<const PyRef> constraints;
+    std::span<const PyRef> equality_constraints;
+    PyObject* repair = nullptr;
+    PyObject* callback = nullptr;
+    double penalty = 0.0;
+    CandidateForm form = CandidateForm::Floats;
+    PendingError pending;
+    RunWatch watch{pending};  // after pending, which it refers to
+};
+
+// One evaluation of one particle.
+template <class Element>
+class CandidateAdapter {
+  public:
+    explicit CandidateAdapter(AdapterState& state) : state_(state) {}
+
+    double operator()(std::span<const Element> x) {
+        if (state_.native != nullptr) {
+            state_.watch.tick(x.size() + 1);
+            return native(x);
+        }
+        state_.watch.tick(kPythonCallWork + x.size());
+        if (state_.repair == nullptr) return evaluate(x);
+        if (!repair_args_.prepare(x, state_.form)) failed();
+        PyRef repaired(repair_args_.call(state_.repair));
+        if (!repaired || !to_point(repaired.get(), point_, state_.form)) failed();
+        repaired.reset();
+        if (point_.size() != x.size()) {
+            set_repair_length_error(point_.size(), x.size());
+            failed();
+        }
+        return evaluate(std::span<const double>(point_));
+    }
+
+  private:
+    double native(std::span<const Element> x) {
+        if constexpr (std::is_same_v<Element, double>) {
+            return state_.native(x);
+        } else {
+            point_.assign(x.begin(), x.end());
+            return state_.native(point_);
+        }
+    }
+
+    [[noreturn]] void failed() { state_.watch.stop(); }
+
+    // The objective and the constraints on the candidate list of one point.
+    template <class Value>
+    double evaluate(std::span<const Value> point) {
+        if (!args_.prepare(point, state_.form)) failed();
+        double value = 0.0;
+        if (!call_for_double(state_.objective, value)) failed();
+        double penalty_sum = 0.0;
+        for (const PyRef& g : state_.constraints) {
+            double c = 0.0;
+            if (!call_for_double(g.get(), c)) failed();
+            const double excess = c > 0.0 ? c : 0.0;  // NaN counts as 0
+            penalty_sum = penalty_sum + excess * excess;
+        }
+        for (const PyRef& h : state_.equality_constraints) {
+            double c = 0.0;
+            if (!call_for_double(h.get(), c)) failed();
+            penalty_sum = penalty_sum + c * c;
+        }
+        return value + penalty_sum * state_.penalty;
+    }
+
+    bool call_for_double(PyObject* callable, double& out) const {
+        PyRef result(args_.call(callable));
+        return result && to_double(result.get(), out);
+    }
+
+    AdapterState& state_;
+    std::vector<double> point_;  // reused: repaired point, or integers as doubles
+    CandidateArgs args_;         // of the objective and the constraints
+    CandidateArgs repair_args_;
+};
+
+// The per-iteration callback; true continues the run.
+class IterationAdapter {
+  public:
+    explicit IterationAdapter(AdapterState& state) : state_(state) {}
+
+    bool operator()(const IterationInfo& info) {
+        return call_iteration_callback(state_.watch, state_.callback, info.iteration,
+                                       [&] { return PyFloat_FromDouble(info.best_value); });
+    }
+
+  private:
+    AdapterState& state_;
+};
+
+// The whole swarm in one call of a NumPy-aware objective: one round of the synchronous run.
+template <class Space>
+class BatchRound {
+  public:
+    explicit BatchRound(AdapterState& state) : state_(state) {}
+
+    void operator()(PsoSteps<Space>& steps, std::vector<double>& values) {
+        const std::size_t rows = steps.run().particles.size();
+        // Each call is worth a look at the clock: it costs far more than reading it.
+        state_.watch.tick(std::numeric_limits<std::size_t>::max());
+        numpy::load_api();
+        PyRef matrix = asked_matrix(steps);
+        if (!matrix) state_.watch.stop();
+        PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
+        matrix.reset();
+        if (!result) state_.watch.stop();
+        if (!numpy::read_float64_vector(result.get(), values) &&
+            !to_double_list(result.get(), values))
+            state_.watch.stop();
+        if (values.size() != rows) {
+            PyErr_SetString(PyExc_ValueError, "vectorized objective must return one value per row");
+            state_.watch.stop();
+        }
+    }
+
+  private:
+    AdapterState& state_;
+};
+
+}  // namespace kestrelopt::native

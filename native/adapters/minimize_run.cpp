@@ -1,0 +1,98 @@
+#include "adapters/minimize_run.hpp"
+
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "adapters/minimize_adapters.hpp"
+#include "kestrelopt/pso.hpp"
+#include "results/result_records.hpp"
+#include "results/results.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// The repair operator once more on the reported best position, so that it is consistent
+// with its value (which was computed on a repaired point).
+void repair_best(PyObject* repair, CandidateForm form, PyPsoResult& record) {
+    CandidateArgs candidate;
+    if (!candidate.prepare(std::span<const double>(record.best_position), form))
+        throw PythonError{};
+    PyRef repaired = check(candidate.call(repair));
+    std::vector<double> position;
+    if (!to_point(repaired.get(), position, form)) throw PythonError{};
+    if (position.size() != record.best_position.size()) {
+        set_repair_length_error(position.size(), record.best_position.size());
+        throw PythonError{};
+    }
+    record.best_position = std::move(position);
+}
+
+}  // namespace
+
+template <class Space>
+PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topology> topology,
+          const RunRequest& request) {
+    using Element = typename Space::Element;
+    const Pso<Space> engine(request.config, std::move(space), std::move(velocity),
+                            std::move(topology));
+
+    AdapterState state;
+    if (request.native_name) {
+        auto found = benchmarks::native_benchmark(*request.native_name);
+        if (auto* message = std::get_if<std::string>(&found)) raise(PyExc_KeyError, *message);
+        if (request.vectorized)
+            raise(PyExc_ValueError,
+                  "vectorized=True requires a Python objective callable, not a native benchmark");
+        state.native = std::get<benchmarks::Function>(found);
+    } else if (request.vectorized && (!request.constraints.empty() || request.repair != nullptr ||
+                                      !request.equality_constraints.empty())) {
+        raise(PyExc_ValueError,
+              "vectorized=True does not support constraints, equality_constraints or repair "
+              "yet");
+    }
+    state.objective = request.objective;
+    state.constraints = request.constraints;
+    state.equality_constraints = request.equality_constraints;
+    state.repair = request.repair;
+    state.callback = request.callback;
+    state.penalty = request.penalty;
+    state.form = candidate_form(std::is_same_v<Space, IntegerSpace>, request.array_input);
+    // Only Python callables take arrays; a native run never needs NumPy.
+    if (state.form == CandidateForm::Array && state.native == nullptr) numpy::load_api();
+
+    // A native benchmark needs no Python until a callback or a signal check asks for it.
+    std::optional<PsoResult<Element>> result =
+        run_watched(state.watch, state.native != nullptr, [&] {
+            if (request.vectorized) {
+                BatchRound<Space> round(state);
+                if (request.callback != nullptr)
+                    return engine.run_rounds(round, IterationAdapter(state));
+                return engine.run_rounds(round);
+            }
+            if (request.callback != nullptr)
+                return engine.run_sequential(CandidateAdapter<Element>(state),
+                                             IterationAdapter(state));
+            return engine.run_sequential(CandidateAdapter<Element>(state));
+        });
+    raise_parked(state.pending, result, [](PsoResult<Element>&& partial) {
+        return make_result(to_py_result(std::move(partial)));
+    });
+
+    PyPsoResult record = to_py_result(std::move(*result));
+    if (request.repair != nullptr && !request.vectorized)
+        repair_best(request.repair, state.form, record);
+    return make_result(std::move(record));
+}
+
+template PyRef run(ContinuousSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+template PyRef run(IntegerSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+template PyRef run(MixedSpace, std::unique_ptr<Velocity>, std::unique_ptr<Topology>,
+                   const RunRequest&);
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,110 @@
+#include "convert/factories.hpp"
+
+#include <Python.h>
+
+#include <cmath>
+
+#include "cpython/panic.hpp"
+#include "kestrelopt/spaces/rounding.hpp"
+#include "kestrelopt/topology/global.hpp"
+#include "kestrelopt/topology/random.hpp"
+#include "kestrelopt/topology/ring.hpp"
+#include "kestrelopt/topology/von_neumann.hpp"
+#include "kestrelopt/velocity/constriction.hpp"
+#include "kestrelopt/velocity/fips.hpp"
+#include "kestrelopt/velocity/inertia.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// Informants of the random topology besides the particle itself.
+constexpr std::size_t kRandomInformants = 3;
+// Coefficients used when c1 + c2 does not exceed 4 (the constriction factor needs phi > 4).
+constexpr double kFallbackCoefficient = 2.05;
+constexpr double kFallbackPhi = 4.1;
+
+[[noreturn]] void unknown(const char* what, const std::string& name, const char* available) {
+    raise(PyExc_ValueError,
+          std::string("unknown ") + what + ": '" + name + "'. Available: " + available);
+}
+
+}  // namespace
+
+BoundaryMode build_boundary(const std::string& name) {
+    if (name == "clamp") return BoundaryMode::Clamp;
+    if (name == "reflect") return BoundaryMode::Reflect;
+    if (name == "wrap") return BoundaryMode::Wrap;
+    if (name == "reinit") return BoundaryMode::Reinit;
+    unknown("bounds_handling", name, "clamp, reflect, wrap, reinit");
+}
+
+std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2,
+                                         std::optional<double> w_end) {
+    // Strict, and false for a NaN sum.
+    const bool phi_ok = c1 + c2 > 4.0;
+    std::unique_ptr<Velocity> rule;
+    if (name == "inertia")
+        rule = std::make_unique<InertiaVelocity>(w, c1, c2, w_end);
+    else if (name == "constriction" && phi_ok)
+        rule = std::make_unique<ConstrictionVelocity>(c1, c2);
+    else if (name == "constriction")
+        rule = std::make_unique<ConstrictionVelocity>(kFallbackCoefficient, kFallbackCoefficient);
+    else if (name == "fips")
+        rule = std::make_unique<FipsVelocity>(phi_ok ? c1 + c2 : kFallbackPhi);
+    else
+        unknown("variant", name, "inertia, constriction, fips");
+    if (w_end && name != "inertia")
+        raise(PyExc_ValueError, "w_end applies only to velocity='inertia' (got velocity='" + name +
+                                    "'); the other rules have no inertia weight");
+    if (w_end && !std::isfinite(*w_end))
+        raise(PyExc_ValueError, "w_end must be a finite value (or None for a constant w)");
+    return rule;
+}
+
+std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t n_particles,
+                                         std::optional<std::uint64_t> seed,
+                                         std::uint64_t ring_neighbors) {
+    std::unique_ptr<Topology> topology;
+    if (name == "global")
+        topology = std::make_unique<GlobalBest>();
+    else if (name == "ring")
+        topology = std::make_unique<Ring>(ring_neighbors);
+    else if (name == "vonneumann" || name == "von_neumann")
+        topology = std::make_unique<VonNeumann>(VonNeumann::square_for(n_particles));
+    else if (name == "random")
+        topology = std::make_unique<Random>(kRandomInformants, seed.value_or(0));
+    else
+        unknown("topology", name, "global, ring, vonneumann, random");
+    if (ring_neighbors == 0) raise(PyExc_ValueError, "ring_neighbors must be >= 1");
+    if (ring_neighbors != 1 && name != "ring")
+        raise(PyExc_ValueError,
+              "ring_neighbors applies only to topology='ring' (got topology='" + name + "')");
+    return topology;
+}
+
+std::vector<VarType> build_var_types(const std::vector<std::string>& names) {
+    std::vector<VarType> types;
+    types.reserve(names.size());
+    for (const std::string& name : names) {
+        if (name == "real" || name == "float" || name == "continuous")
+            types.push_back(VarType::Real);
+        else if (name == "integer" || name == "int")
+            types.push_back(VarType::Integer);
+        else if (name == "binary" || name == "bin")
+            types.push_back(VarType::Binary);
+        else
+            unknown("variable type", name, "real, integer, binary");
+    }
+    return types;
+}
+
+std::vector<IntegerBound> integer_ranges(const std::vector<Bound>& pairs) {
+    std::vector<IntegerBound> ranges;
+    ranges.reserve(pairs.size());
+    for (const auto& [low, high] : pairs)
+        ranges.emplace_back(round_to_i64(low), round_to_i64(high));
+    return ranges;
+}
+
+}  // namespace kestrelopt::native

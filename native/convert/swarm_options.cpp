@@ -1,0 +1,95 @@
+#include "convert/swarm_options.hpp"
+
+#include <cmath>
+
+#include "cpython/panic.hpp"
+#include "kestrelopt/format.hpp"
+#include "kestrelopt/velocity/limited.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+bool valid_limit(double value) {
+    return std::isfinite(value) && value >= 0.0;
+}
+
+}  // namespace
+
+std::string var_types_lengths_message(std::size_t given, std::size_t dims) {
+    return "var_types has length " + std::to_string(given) + " but bounds has length " +
+           std::to_string(dims);
+}
+
+std::string var_types_match_message(std::size_t, std::size_t) {
+    return "var_types length must match bounds";
+}
+
+void check_single_leader(const std::string& velocity) {
+    if (velocity == "fips")
+        raise(PyExc_ValueError,
+              "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
+              "'fips' does not apply");
+}
+
+void check_n_particles(std::uint64_t n_particles) {
+    if (n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
+}
+
+VelocityLimits check_velocity_limits(std::optional<double> v_max, const std::vector<double>* each,
+                                     std::optional<double> fraction, std::size_t units,
+                                     LimitUnit unit) {
+    if ((v_max || each) && fraction)
+        raise(PyExc_ValueError, "pass either v_max or v_max_fraction, not both");
+    if (v_max && !valid_limit(*v_max))
+        raise(PyExc_ValueError, "v_max must be a finite value >= 0 (or None to disable)");
+    VelocityLimits limits{v_max, {}, fraction};
+    if (each) {
+        if (each->size() != units)
+            raise(PyExc_ValueError, "v_max has " + std::to_string(each->size()) +
+                                        " values but there are " + std::to_string(units) + " " +
+                                        unit.plural);
+        for (std::size_t i = 0; i < each->size(); ++i)
+            if (!valid_limit((*each)[i]))
+                raise(PyExc_ValueError, "v_max[" + std::to_string(i) +
+                                            "] must be a finite value >= 0 (got " +
+                                            format_float((*each)[i]) + ")");
+        limits.v_max_each = *each;
+    }
+    if (fraction && !valid_limit(*fraction))
+        raise(PyExc_ValueError, "v_max_fraction must be a finite value >= 0 (or None to disable)");
+    return limits;
+}
+
+std::unique_ptr<Velocity> limit_velocity(std::unique_ptr<Velocity> rule,
+                                         const VelocityLimits& limits,
+                                         const std::vector<Bound>& spans, LimitUnit unit) {
+    if (!limits.v_max && limits.v_max_each.empty() && !limits.fraction) return rule;
+    std::vector<double> each(spans.size());
+    for (std::size_t c = 0; c < spans.size(); ++c) {
+        const std::size_t owner = c / unit.coordinates;
+        if (limits.v_max) {
+            each[c] = *limits.v_max;
+        } else if (!limits.v_max_each.empty()) {
+            each[c] = limits.v_max_each[owner];
+        } else {
+            const auto [low, high] = spans[c];
+            each[c] = *limits.fraction * (high - low);
+            if (!std::isfinite(each[c]))
+                raise(PyExc_ValueError, "v_max_fraction needs bounds of finite width, but " +
+                                            std::string(unit.singular) + " " +
+                                            std::to_string(owner) + " spans (" + format_float(low) +
+                                            ", " + format_float(high) + ")");
+        }
+    }
+    return std::make_unique<LimitedVelocity>(std::move(rule), std::move(each));
+}
+
+std::optional<std::string> objective_name(PyObject* objective) {
+    if (!PyUnicode_Check(objective)) return std::nullopt;
+    std::string name;
+    if (!to_text(objective, name)) throw PythonError{};
+    return name;
+}
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,188 @@
+// The options the swarm entry points share, read from their bound arguments. The
+// templates take the entry point's parameter enum, whose positions carry the same names
+// in every entry point (kNParticles, kVMax, ...); each entry point keeps its own table.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert/binder.hpp"
+#include "convert/duration.hpp"
+#include "convert/factories.hpp"
+#include "cpython/panic.hpp"
+#include "kestrelopt/history.hpp"
+#include "kestrelopt/mopso/steps.hpp"
+#include "kestrelopt/spaces/continuous.hpp"
+#include "kestrelopt/spaces/integer.hpp"
+#include "kestrelopt/spaces/mixed.hpp"
+
+namespace kestrelopt::native {
+
+// What velocity limits are counted in: the dimensions of a space, or grey variables, each
+// encoded as two coordinates (center, spread).
+struct LimitUnit {
+    const char* singular;
+    const char* plural;
+    std::size_t coordinates;  // encoded coordinates per unit
+};
+inline constexpr LimitUnit kDimensions{"dimension", "dimensions", 1};
+inline constexpr LimitUnit kGreyVariables{"grey variable", "grey variables", 2};
+
+// The velocity limit asked for, checked: at most one of the three is set.
+struct VelocityLimits {
+    std::optional<double> v_max;     // one limit for every coordinate
+    std::vector<double> v_max_each;  // or one per unit (empty when not given)
+    std::optional<double> fraction;  // or this fraction of each coordinate's width
+};
+
+// ValueError for n_particles == 0.
+void check_n_particles(std::uint64_t n_particles);
+
+// Checks v_max (`each` when it was given as a sequence) and v_max_fraction against `units`
+// units: ValueError when both are given, for a value (or element) that is not finite and
+// >= 0, and for a sequence whose length is not `units`.
+VelocityLimits check_velocity_limits(std::optional<double> v_max, const std::vector<double>* each,
+                                     std::optional<double> fraction, std::size_t units,
+                                     LimitUnit unit);
+
+template <class P>
+VelocityLimits velocity_limits(const Arguments& a, std::size_t units, LimitUnit unit) {
+    const bool each = a.holds_floats(P::kVMax);
+    return check_velocity_limits(each ? std::nullopt : a.optional_real(P::kVMax),
+                                 each ? &a.floats(P::kVMax) : nullptr,
+                                 a.optional_real(P::kVMaxFraction), units, unit);
+}
+
+// `rule` clamped per encoded coordinate as `limits` ask, or `rule` itself when they ask for
+// nothing. `spans` are the space's ranges per coordinate (the widths of v_max_fraction); a
+// width that is not finite is a ValueError.
+std::unique_ptr<Velocity> limit_velocity(std::unique_ptr<Velocity> rule,
+                                         const VelocityLimits& limits,
+                                         const std::vector<Bound>& spans, LimitUnit unit);
+
+// The benchmark name when the objective is a str; none for a callable.
+std::optional<std::string> objective_name(PyObject* objective);
+
+// The PsoConfig of a single-objective run, and its velocity limits (of `units` units).
+// Raises in this order: n_particles, v_max and v_max_fraction, max_time; the other fields
+// cannot fail. The boundary is left to the caller.
+template <class P>
+PsoConfig swarm_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
+                       LimitUnit unit) {
+    PsoConfig config;
+    config.n_particles = a.count(P::kNParticles);
+    check_n_particles(config.n_particles);
+    limits = velocity_limits<P>(a, units, unit);
+    if (const auto max_time = a.optional_real(P::kMaxTime))
+        config.max_time = seconds_to_duration(*max_time);
+    config.seed = a.optional_count(P::kSeed);
+    config.max_iter = a.count(P::kMaxIter);
+    config.patience = a.count(P::kPatience);
+    config.tol = a.real(P::kTol);
+    config.max_evals = a.optional_count(P::kMaxEvals);
+    config.target = a.optional_real(P::kTarget);
+    config.record_history = a.boolean(P::kRecordHistory);
+    return config;
+}
+
+// The velocity rule, with the final inertia weight `w_end` when one is given.
+template <class P>
+std::unique_ptr<Velocity> velocity_rule(const Arguments& a,
+                                        std::optional<double> w_end = std::nullopt) {
+    return build_velocity(a.text(P::kVelocity), a.real(P::kW), a.real(P::kC1), a.real(P::kC2),
+                          w_end);
+}
+
+template <class P>
+std::unique_ptr<Topology> topology_of(const Arguments& a, const PsoConfig& config) {
+    return build_topology(a.text(P::kTopology), config.n_particles, config.seed,
+                          a.count(P::kRingNeighbors));
+}
+
+// ValueError for "fips": the multi-objective engine never hands informants to the rule, so
+// it needs a single leader.
+void check_single_leader(const std::string& velocity);
+
+// The MopsoConfig of a multi-objective run, its velocity limits (of `units` dimensions) and
+// its velocity rule. Raises in this order: n_particles, v_max and v_max_fraction,
+// archive_size, the velocity rule, bounds_handling, max_time.
+template <class P>
+MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
+                         std::unique_ptr<Velocity>& velocity) {
+    MopsoConfig config;
+    config.n_particles = a.count(P::kNParticles);
+    check_n_particles(config.n_particles);
+    limits = velocity_limits<P>(a, units, kDimensions);
+    config.archive_size = a.count(P::kArchiveSize);
+    if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
+    velocity = velocity_rule<P>(a);
+    config.boundary = build_boundary(a.text(P::kBoundsHandling));
+    config.max_iter = a.count(P::kMaxIter);
+    if (const auto divisions = a.optional_count(P::kGridDivisions))
+        config.strategy = ArchiveStrategy::grid(*divisions);
+    else
+        config.strategy = ArchiveStrategy::crowding();
+    config.mutation_rate = a.real(P::kMutationRate);
+    config.record_history = a.boolean(P::kRecordHistory);
+    config.seed = a.optional_count(P::kSeed);
+    config.max_evals = a.optional_count(P::kMaxEvals);
+    if (const auto max_time = a.optional_real(P::kMaxTime))
+        config.max_time = seconds_to_duration(*max_time);
+    return config;
+}
+
+// The ValueError texts for var_types of another length than the bounds: the
+// single-objective entry points name both lengths, the multi-objective ones do not.
+std::string var_types_lengths_message(std::size_t given, std::size_t dims);
+std::string var_types_match_message(std::size_t given, std::size_t dims);
+
+// The var_types of a run, none when not given; `mismatch` words the ValueError for a list
+// whose length is not `dims`.
+template <class P>
+std::optional<std::vector<VarType>> var_types_of(Arguments& a, std::size_t dims,
+                                                 std::string (*mismatch)(std::size_t,
+                                                                         std::size_t)) {
+    if (!a.present(P::kVarTypes)) return std::nullopt;
+    const std::vector<std::string> names = a.take_texts(P::kVarTypes);
+    if (names.size() != dims) raise(PyExc_ValueError, mismatch(names.size(), dims));
+    return build_var_types(names);
+}
+
+// What a single-objective run over a box needs besides its objective, read as minimize and
+// Swarm read it: config, velocity limits, velocity rule and topology, in that order.
+struct BoxRunParts {
+    PsoConfig config;
+    VelocityLimits limits;
+    std::unique_ptr<Velocity> velocity;
+    std::unique_ptr<Topology> topology;
+};
+
+template <class P>
+BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
+    BoxRunParts parts;
+    parts.config = swarm_config<P>(a, parts.limits, dims, kDimensions);
+    parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));
+    parts.velocity = velocity_rule<P>(a, a.optional_real(P::kWEnd));
+    parts.topology = topology_of<P>(a, parts.config);
+    return parts;
+}
+
+// Calls `use` with the space the options choose: the mixed space when var_types were
+// given, else 0/1 integers for binary, rounded integer ranges for integer, or the box.
+template <class Use>
+auto with_space(std::vector<Bound> pairs, std::optional<std::vector<VarType>> types, bool binary,
+                bool integer, Use&& use) {
+    if (types) return use(MixedSpace(std::move(pairs), std::move(*types)));
+    if (binary)
+        return use(IntegerSpace(std::vector<IntegerBound>(pairs.size(), IntegerBound{0, 1})));
+    if (integer) return use(IntegerSpace(integer_ranges(pairs)));
+    return use(ContinuousSpace(std::move(pairs)));
+}
+
+}  // namespace kestrelopt::native

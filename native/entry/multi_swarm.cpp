@@ -1,0 +1,277 @@
+// MultiSwarm: a multi-objective run driven by the caller one particle at a time with ask
+// and tell, over the engine's sequential steps. Options are read as minimize_multi reads
+// them; every call is checked before it changes anything; pickling is by value.
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert/binder.hpp"
+#include "convert/bounds.hpp"
+#include "convert/factories.hpp"
+#include "convert/init_rows.hpp"
+#include "convert/numpy_api.hpp"
+#include "convert/swarm_options.hpp"
+#include "cpython/panic.hpp"
+#include "docs/swarm_docs.hpp"
+#include "entry/entry_points.hpp"
+#include "entry/steppable.hpp"
+#include "kestrelopt/mopso/engine.hpp"
+#include "results/result_records.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// Parameter positions, in signature order.
+enum P : std::size_t {
+    kBounds,
+    kDim,
+    kNParticles,
+    kMaxIter,
+    kArchiveSize,
+    kW,
+    kC1,
+    kC2,
+    kVelocity,
+    kSeed,
+    kInteger,
+    kBinary,
+    kVarTypes,
+    kMutationRate,
+    kGridDivisions,
+    kVMax,
+    kBoundsHandling,
+    kRecordHistory,
+    kVMaxFraction,
+    kMaxEvals,
+    kMaxTime,
+    kInit,
+};
+
+constexpr Param kParams[] = {
+    required("bounds", Kind::Object),
+    optional("dim", Kind::Count),
+    count("n_particles", 100),
+    count("max_iter", 100),
+    count("archive_size", 100),
+    real("w", 0.729),
+    real("c1", 1.49445),
+    real("c2", 1.49445),
+    text("velocity", "inertia"),
+    optional("seed", Kind::Count),
+    flag("integer", false),
+    flag("binary", false),
+    optional("var_types", Kind::TextList),
+    real("mutation_rate", 0.1),
+    optional("grid_divisions", Kind::Count),
+    optional("v_max", Kind::FloatOrList),
+    text("bounds_handling", "clamp"),
+    flag("record_history", true),
+    optional("v_max_fraction", Kind::Float),
+    optional("max_evals", Kind::Count),
+    optional("max_time", Kind::Float),
+    optional("init", Kind::Object),
+};
+static_assert(std::size(kParams) == kInit + 1);
+
+constexpr Signature kSignature{"MultiSwarm()", kParams};
+
+constexpr Param kTellParams[] = {
+    required("objectives", Kind::Object),
+    real("violation", 0.0),
+};
+constexpr Signature kTellSignature{"tell()", kTellParams};
+
+constexpr char kRestoreMultiSwarm[] = "_restore_multi_swarm";
+
+constexpr std::uint64_t kMultiSwarmMagic = 0x316D72617753754DULL;  // "MuSwarm1"
+
+class MultiDriver {
+  public:
+    virtual ~MultiDriver() = default;
+    virtual PyRef ask() = 0;
+    virtual void tell(std::span<const double> objectives, double violation) = 0;
+    virtual std::size_t particles() const = 0;
+    virtual std::size_t dimensions() const = 0;
+    virtual bool asked() const = 0;
+    virtual std::optional<StopReason> stopped() const = 0;
+    virtual std::size_t iteration() const = 0;
+    virtual std::size_t next_particle() const = 0;
+    virtual std::size_t evaluations() const = 0;
+    virtual PyParetoFront front() const = 0;
+    virtual std::vector<std::uint8_t> save() const = 0;
+    virtual void load(std::span<const std::uint8_t> bytes) = 0;
+
+    // The number of objectives, fixed by the first tell.
+    std::optional<std::size_t> objectives;
+    // The last objective vector told, its buffer reused from tell to tell.
+    std::vector<double> told;
+};
+
+template <class Space>
+class MultiDriverOf final : public MultiDriver {
+  public:
+    MultiDriverOf(MopsoConfig config, Space space, std::unique_ptr<Velocity> velocity)
+        : engine_(std::move(config), std::move(space), std::move(velocity)),
+          steps_(engine_.steps()) {}
+
+    PyRef ask() override {
+        const auto position = steps_.ask();
+        const std::size_t shape[1] = {position.size()};
+        double* data = nullptr;
+        PyRef array = numpy::new_array(shape, data);
+        if (!array) throw PythonError{};
+        std::copy(position.begin(), position.end(), data);  // integers become doubles
+        return array;
+    }
+    void tell(std::span<const double> values, double violation) override {
+        steps_.tell(values, violation);
+    }
+    std::size_t particles() const override { return engine_.config().n_particles; }
+    std::size_t dimensions() const override { return steps_.dimensions(); }
+    bool asked() const override { return steps_.asked(); }
+    std::optional<StopReason> stopped() const override { return steps_.stopped(); }
+    std::size_t iteration() const override { return steps_.iteration(); }
+    std::size_t next_particle() const override { return steps_.next_particle(); }
+    std::size_t evaluations() const override { return steps_.evaluations(); }
+    PyParetoFront front() const override {
+        return running_report(steps_, [](auto r) { return to_front_record(std::move(r)); });
+    }
+    std::vector<std::uint8_t> save() const override {
+        return tagged_state(steps_, kMultiSwarmMagic);
+    }
+    void load(std::span<const std::uint8_t> bytes) override {
+        load_tagged_state(steps_, bytes, kMultiSwarmMagic, "it is not a MultiSwarm's");
+        objectives = steps_.objective_count();
+    }
+
+  private:
+    Mopso<Space> engine_;
+    MopsoSteps<Space> steps_;
+};
+
+using Instance = DriverInstance<MultiDriver>;
+
+MultiDriver& multi(PyObject* self) {
+    return driver_of<MultiDriver>(self);
+}
+
+PyObject* g_multi_swarm_type = nullptr;
+
+PyObject* multi_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            check_positional(args, "MultiSwarm()");
+            Arguments a(kSignature, args, kwargs);
+            check_single_leader(a.text(kVelocity));
+            std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
+            VelocityLimits limits;
+            std::unique_ptr<Velocity> velocity;
+            MopsoConfig config = multi_config<P>(a, limits, pairs.size(), velocity);
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_match_message);
+            numpy::load_api();
+            PyRef options = checkpoint_options(kwargs, pairs);
+            MultiDriver* driver = with_space(
+                std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
+                [&](auto space) -> MultiDriver* {
+                    using Space = decltype(space);
+                    auto rule =
+                        limit_velocity(std::move(velocity), limits, space.span(), kDimensions);
+                    config.init = init_rows(a.object(kInit), space.span(), config.n_particles);
+                    return new MultiDriverOf<Space>(std::move(config), std::move(space),
+                                                    std::move(rule));
+                });
+            return adopt_driver(reinterpret_cast<PyObject*>(type), driver, std::move(options))
+                .release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            MultiDriver& m = multi(self);
+            Arguments a(kTellSignature, args, kwargs);
+            if (!m.asked())
+                raise(PyExc_ValueError,
+                      m.stopped() ? "the run has ended; front() holds its outcome"
+                                  : "tell() needs an ask() before it: it takes the objectives "
+                                    "of the position the last ask() gave");
+            PyObject* given = a.object(0);
+            std::vector<double>& objectives = m.told;
+            if (!numpy::read_float64_vector(given, objectives) &&
+                !to_double_list(given, objectives))
+                throw PythonError{};
+            if (objectives.empty())
+                raise(PyExc_ValueError, "tell() needs at least one objective value");
+            if (m.objectives && objectives.size() != *m.objectives)
+                raise(PyExc_ValueError, "tell() got " + std::to_string(objectives.size()) +
+                                            " objective values, but earlier points had " +
+                                            std::to_string(*m.objectives));
+            m.tell(objectives, a.real(1));
+            m.objectives = objectives.size();
+            return PyRef::borrow(Py_None).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* multi_swarm_front(PyObject* self, PyObject*) {
+    return guarded([&] { return make_result(multi(self).front()).release(); },
+                   static_cast<PyObject*>(nullptr));
+}
+
+PyObject* multi_swarm_repr(PyObject* self) {
+    return guarded(
+        [&] {
+            const MultiDriver& m = multi(self);
+            const std::string text = describe_run("MultiSwarm", m) + ")";
+            return check(PyUnicode_FromString(text.c_str())).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+using Driver = MultiDriver;
+
+PyGetSetDef multi_swarm_getters[] = {
+    {"iteration", size_getter<Driver, &Driver::iteration>, nullptr,
+     "Iterations completed (the initial swarm's round is not one).", nullptr},
+    {"particle", size_getter<Driver, &Driver::next_particle>, nullptr,
+     "Index of the particle the next ask() moves (or gives, if asked already).", nullptr},
+    {"evaluations", size_getter<Driver, &Driver::evaluations>, nullptr,
+     "Objective vectors told so far.", nullptr},
+    {"stop_reason", stop_reason_getter<Driver>, nullptr,
+     "Why the run ended (as ParetoFront.stop_reason), or None while it goes on.", nullptr},
+    {"n_particles", size_getter<Driver, &Driver::particles>, nullptr, "Number of particles.",
+     nullptr},
+    {"dim", size_getter<Driver, &Driver::dimensions>, nullptr, "Number of dimensions.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef multi_swarm_methods[] = {
+    {"ask", ask_driver<Driver>, METH_NOARGS, kMultiSwarmAskDoc},
+    {"tell", as_method(multi_swarm_tell), METH_VARARGS | METH_KEYWORDS, kMultiSwarmTellDoc},
+    {"front", multi_swarm_front, METH_NOARGS, kMultiSwarmFrontDoc},
+    {"__reduce__", reduce_driver<Driver, kRestoreMultiSwarm>, METH_NOARGS,
+     "A checkpoint of the run, for pickle and copy."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyObject* multi_swarm_class() {
+    if (g_multi_swarm_type == nullptr)
+        g_multi_swarm_type = create_driver_class(
+            {"kestrelopt_native.MultiSwarm", kMultiSwarmDoc, sizeof(Instance), multi_swarm_getters,
+             multi_swarm_methods, multi_swarm_repr, multi_swarm_new, dealloc_driver<MultiDriver>});
+    return g_multi_swarm_type;
+}
+
+PyMethodDef restore_multi_swarm_method = {
+    kRestoreMultiSwarm, restore_driver<MultiDriver, multi_swarm_class>, METH_VARARGS,
+    "A MultiSwarm rebuilt from its checkpoint (pickle)."};
+
+}  // namespace kestrelopt::native

@@ -1,0 +1,305 @@
+// Swarm: a single-objective run in the synchronous mode, driven by the caller with ask and
+// tell. One driver per search space holds the engine and its steps; the class reads the
+// options as minimize does, checks every call before it changes anything, and pickles by
+// value (the options and the bytes of the steps' state).
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "adapters/candidate_list.hpp"
+#include "adapters/minimize_adapters.hpp"
+#include "convert/binder.hpp"
+#include "convert/bounds.hpp"
+#include "convert/factories.hpp"
+#include "convert/init_rows.hpp"
+#include "convert/numpy_api.hpp"
+#include "convert/swarm_options.hpp"
+#include "cpython/panic.hpp"
+#include "docs/swarm_docs.hpp"
+#include "entry/entry_points.hpp"
+#include "entry/steppable.hpp"
+#include "kestrelopt/pso.hpp"
+#include "results/result_records.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+// Parameter positions, in signature order.
+enum P : std::size_t {
+    kBounds,
+    kDim,
+    kNParticles,
+    kMaxIter,
+    kW,
+    kC1,
+    kC2,
+    kVelocity,
+    kTopology,
+    kSeed,
+    kVMax,
+    kBoundsHandling,
+    kInteger,
+    kBinary,
+    kVarTypes,
+    kInit,
+    kRecordHistory,
+    kPatience,
+    kTol,
+    kMaxEvals,
+    kTarget,
+    kMaxTime,
+    kWEnd,
+    kVMaxFraction,
+    kRingNeighbors,
+};
+
+constexpr Param kParams[] = {
+    required("bounds", Kind::Object),
+    optional("dim", Kind::Count),
+    count("n_particles", 30),
+    count("max_iter", 100),
+    real("w", 0.729),
+    real("c1", 1.49445),
+    real("c2", 1.49445),
+    text("velocity", "inertia"),
+    text("topology", "global"),
+    optional("seed", Kind::Count),
+    optional("v_max", Kind::FloatOrList),
+    text("bounds_handling", "clamp"),
+    flag("integer", false),
+    flag("binary", false),
+    optional("var_types", Kind::TextList),
+    optional("init", Kind::Object),
+    flag("record_history", true),
+    count("patience", 0),
+    real("tol", 0.0),
+    optional("max_evals", Kind::Count),
+    optional("target", Kind::Float),
+    optional("max_time", Kind::Float),
+    optional("w_end", Kind::Float),
+    optional("v_max_fraction", Kind::Float),
+    count("ring_neighbors", 1),
+};
+static_assert(std::size(kParams) == kRingNeighbors + 1);
+
+constexpr Signature kSignature{"Swarm()", kParams};
+
+constexpr char kRestoreSwarm[] = "_restore_swarm";
+
+// Tells a checkpoint of a Swarm from anything else.
+constexpr std::uint64_t kSwarmMagic = 0x316D726177536B4FULL;  // "OkSwarm1"
+
+class SwarmDriver {
+  public:
+    virtual ~SwarmDriver() = default;
+    virtual PyRef ask() = 0;
+    virtual void tell(std::span<const double> values) = 0;
+    virtual std::size_t particles() const = 0;
+    virtual std::size_t dimensions() const = 0;
+    virtual bool asked() const = 0;
+    virtual bool started() const = 0;
+    virtual std::optional<StopReason> stopped() const = 0;
+    virtual std::size_t iteration() const = 0;
+    virtual std::size_t evaluations() const = 0;
+    virtual double best_value() const = 0;
+    virtual std::vector<double> best_position() const = 0;
+    virtual std::span<const double> convergence() const = 0;
+    virtual PyPsoResult result() const = 0;
+    virtual std::vector<std::uint8_t> save() const = 0;
+    virtual void load(std::span<const std::uint8_t> bytes) = 0;
+
+    // The values of the last tell, their buffer reused from tell to tell.
+    std::vector<double> told;
+};
+
+template <class Space>
+class SwarmDriverOf final : public SwarmDriver {
+  public:
+    SwarmDriverOf(PsoConfig config, Space space, std::unique_ptr<Velocity> velocity,
+                  std::unique_ptr<Topology> topology)
+        : engine_(std::move(config), std::move(space), std::move(velocity), std::move(topology)),
+          steps_(engine_.steps()) {}
+
+    PyRef ask() override {
+        PyRef matrix = asked_matrix(steps_);
+        if (!matrix) throw PythonError{};
+        return matrix;
+    }
+    void tell(std::span<const double> values) override { steps_.tell(values); }
+    std::size_t particles() const override { return engine_.config().n_particles; }
+    std::size_t dimensions() const override { return steps_.dimensions(); }
+    bool asked() const override { return steps_.asked(); }
+    bool started() const override { return steps_.started(); }
+    std::optional<StopReason> stopped() const override { return steps_.stopped(); }
+    std::size_t iteration() const override { return steps_.iteration(); }
+    std::size_t evaluations() const override { return steps_.run().evaluations; }
+    double best_value() const override { return steps_.run().global_value; }
+    std::vector<double> best_position() const override {
+        std::vector<typename Space::Element> decoded;
+        engine_.space().decode_into(steps_.run().global_best, decoded);
+        return as_doubles(std::move(decoded));
+    }
+    std::span<const double> convergence() const override {
+        return steps_.run().history.convergence;
+    }
+    PyPsoResult result() const override {
+        return running_report(steps_, [](auto r) { return to_py_result(std::move(r)); });
+    }
+    std::vector<std::uint8_t> save() const override { return tagged_state(steps_, kSwarmMagic); }
+    void load(std::span<const std::uint8_t> bytes) override {
+        load_tagged_state(steps_, bytes, kSwarmMagic, "it is not a Swarm's");
+    }
+
+  private:
+    Pso<Space> engine_;
+    PsoSteps<Space> steps_;
+};
+
+using Instance = DriverInstance<SwarmDriver>;
+
+SwarmDriver& swarm(PyObject* self) {
+    return driver_of<SwarmDriver>(self);
+}
+
+PyObject* g_swarm_type = nullptr;
+
+PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            check_positional(args, "Swarm()");
+            Arguments a(kSignature, args, kwargs);
+            std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
+            BoxRunParts parts = box_run_parts<P>(a, pairs.size());
+            std::optional<std::vector<VarType>> types =
+                var_types_of<P>(a, pairs.size(), var_types_lengths_message);
+            numpy::load_api();
+            PyRef options = checkpoint_options(kwargs, pairs);
+            SwarmDriver* driver = with_space(
+                std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
+                [&](auto space) -> SwarmDriver* {
+                    using Space = decltype(space);
+                    auto rule = limit_velocity(std::move(parts.velocity), parts.limits,
+                                               space.span(), kDimensions);
+                    parts.config.init =
+                        init_rows(a.object(kInit), space.span(), parts.config.n_particles);
+                    return new SwarmDriverOf<Space>(std::move(parts.config), std::move(space),
+                                                    std::move(rule), std::move(parts.topology));
+                });
+            return adopt_driver(reinterpret_cast<PyObject*>(type), driver, std::move(options))
+                .release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* swarm_tell(PyObject* self, PyObject* values) {
+    return guarded(
+        [&] {
+            SwarmDriver& s = swarm(self);
+            if (!s.asked())
+                raise(PyExc_ValueError,
+                      s.stopped() ? "the run has ended; result() holds its outcome"
+                                  : "tell() needs an ask() before it: it takes the values of "
+                                    "the positions the last ask() gave");
+            std::vector<double>& read = s.told;
+            if (!numpy::read_float64_vector(values, read) && !to_double_list(values, read))
+                throw PythonError{};
+            const std::size_t n = s.particles();
+            if (read.size() != n)
+                raise(PyExc_ValueError, "tell() needs " + std::to_string(n) +
+                                            " values, one per particle, but got " +
+                                            std::to_string(read.size()));
+            s.tell(read);
+            return PyRef::borrow(Py_None).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* swarm_result(PyObject* self, PyObject*) {
+    return guarded(
+        [&] {
+            const SwarmDriver& s = swarm(self);
+            if (!s.started())
+                raise(PyExc_ValueError,
+                      "result() needs the first swarm's values: call ask() and tell() first");
+            return make_result(s.result()).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyRef float_list(std::span<const double> values) {
+    return check(candidate_list(values, false));
+}
+
+template <class Read>
+PyObject* getter(PyObject* self, Read&& read) {
+    return guarded([&] { return read(swarm(self)).release(); }, static_cast<PyObject*>(nullptr));
+}
+
+PyObject* get_best_value(PyObject* self, void*) {
+    return getter(self, [](const SwarmDriver& s) {
+        return s.started() ? check(PyFloat_FromDouble(s.best_value())) : PyRef::borrow(Py_None);
+    });
+}
+PyObject* get_best_position(PyObject* self, void*) {
+    return getter(self, [](const SwarmDriver& s) {
+        return s.started() ? float_list(s.best_position()) : PyRef::borrow(Py_None);
+    });
+}
+PyObject* get_convergence(PyObject* self, void*) {
+    return getter(self, [](const SwarmDriver& s) { return float_list(s.convergence()); });
+}
+
+PyObject* swarm_repr(PyObject* self) {
+    return guarded(
+        [&] {
+            const SwarmDriver& s = swarm(self);
+            std::string text = describe_run("Swarm", s);
+            if (s.started()) text += ", best_value=" + format_float(s.best_value());
+            text += ")";
+            return check(PyUnicode_FromString(text.c_str())).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+using Driver = SwarmDriver;
+
+PyGetSetDef swarm_getters[] = {
+    {"best_position", get_best_position, nullptr, kSwarmBestPositionDoc, nullptr},
+    {"best_value", get_best_value, nullptr, kSwarmBestValueDoc, nullptr},
+    {"iteration", size_getter<Driver, &Driver::iteration>, nullptr, kSwarmIterationDoc, nullptr},
+    {"evaluations", size_getter<Driver, &Driver::evaluations>, nullptr, kSwarmEvaluationsDoc,
+     nullptr},
+    {"convergence", get_convergence, nullptr, kSwarmConvergenceDoc, nullptr},
+    {"stop_reason", stop_reason_getter<Driver>, nullptr, kSwarmStopReasonDoc, nullptr},
+    {"n_particles", size_getter<Driver, &Driver::particles>, nullptr, "Number of particles.",
+     nullptr},
+    {"dim", size_getter<Driver, &Driver::dimensions>, nullptr, "Number of dimensions.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef swarm_methods[] = {
+    {"ask", ask_driver<Driver>, METH_NOARGS, kSwarmAskDoc},
+    {"tell", swarm_tell, METH_O, kSwarmTellDoc},
+    {"result", swarm_result, METH_NOARGS, kSwarmResultDoc},
+    {"__reduce__", reduce_driver<Driver, kRestoreSwarm>, METH_NOARGS,
+     "A checkpoint of the run, for pickle and copy."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyObject* swarm_class() {
+    if (g_swarm_type == nullptr)
+        g_swarm_type = create_driver_class({"kestrelopt_native.Swarm", kSwarmDoc, sizeof(Instance),
+                                            swarm_getters, swarm_methods, swarm_repr, swarm_new,
+                                            dealloc_driver<SwarmDriver>});
+    return g_swarm_type;
+}
+
+PyMethodDef restore_swarm_method = {kRestoreSwarm, restore_driver<SwarmDriver, swarm_class>,
+                                    METH_VARARGS, "A Swarm rebuilt from its checkpoint (pickle)."};
+
+}  // namespace kestrelopt::native
