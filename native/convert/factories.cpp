@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "cpython/panic.hpp"
+#include "kestrelopt/format.hpp"
 #include "kestrelopt/spaces/rounding.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
@@ -29,6 +30,13 @@ constexpr double kFallbackPhi = 4.1;
           std::string("unknown ") + what + ": '" + name + "'. Available: " + available);
 }
 
+// A coefficient that a rule uses: NaN or an infinity would make every position NaN.
+void check_finite(const char* name, double value) {
+    if (!std::isfinite(value))
+        raise(PyExc_ValueError,
+              std::string(name) + " must be a finite number (got " + format_float(value) + ")");
+}
+
 }  // namespace
 
 BoundaryMode build_boundary(const std::string& name) {
@@ -43,6 +51,15 @@ std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, doub
                                          std::optional<double> w_end) {
     // Strict, and false for a NaN sum.
     const bool phi_ok = c1 + c2 > 4.0;
+    if (name == "inertia") {
+        check_finite("w", w);
+        check_finite("c1", c1);
+        check_finite("c2", c2);
+    } else if (phi_ok && (name == "constriction" || name == "fips")) {
+        // A sum not above 4 (NaN included) selects the fixed coefficients instead.
+        check_finite("c1", c1);
+        check_finite("c2", c2);
+    }
     std::unique_ptr<Velocity> rule;
     if (name == "inertia")
         rule = std::make_unique<InertiaVelocity>(w, c1, c2, w_end);

@@ -191,28 +191,31 @@ PyObject* multi_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         static_cast<PyObject*>(nullptr));
 }
 
+// ValueError unless the swarm waits for the objectives of an ask().
+void check_asked(const MultiDriver& m) {
+    if (!m.asked())
+        raise(PyExc_ValueError, m.stopped() ? "the run has ended; front() holds its outcome"
+                                            : "tell() needs an ask() before it: it takes the "
+                                              "objectives of the position the last ask() gave");
+}
+
 PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&] {
             MultiDriver& m = multi(self);
             Arguments a(kTellSignature, args, kwargs);
-            if (!m.asked())
-                raise(PyExc_ValueError,
-                      m.stopped() ? "the run has ended; front() holds its outcome"
-                                  : "tell() needs an ask() before it: it takes the objectives "
-                                    "of the position the last ask() gave");
-            PyObject* given = a.object(0);
-            std::vector<double>& objectives = m.told;
-            if (!numpy::read_float64_vector(given, objectives) &&
-                !to_double_list(given, objectives))
-                throw PythonError{};
+            check_asked(m);
+            const double violation = a.real(1);
+            TellValues told(m.told);
+            const std::vector<double>& objectives = told.read(a.object(0));
+            check_asked(m);  // reading may have run code that told meanwhile
             if (objectives.empty())
                 raise(PyExc_ValueError, "tell() needs at least one objective value");
             if (m.objectives && objectives.size() != *m.objectives)
                 raise(PyExc_ValueError, "tell() got " + std::to_string(objectives.size()) +
                                             " objective values, but earlier points had " +
                                             std::to_string(*m.objectives));
-            m.tell(objectives, a.real(1));
+            m.tell(objectives, violation);
             m.objectives = objectives.size();
             return PyRef::borrow(Py_None).release();
         },

@@ -3,8 +3,15 @@
 #include <string>
 
 #include "convert/binder.hpp"
+#include "convert/numpy_api.hpp"
 
 namespace kestrelopt::native {
+
+const std::vector<double>& TellValues::read(PyObject* given) {
+    if (!numpy::read_float64_vector(given, values_) && !to_double_list(given, values_))
+        throw PythonError{};
+    return values_;
+}
 
 void check_positional(PyObject* args, const char* function) {
     const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
@@ -27,7 +34,10 @@ PyRef checkpoint_options(PyObject* kwargs, const std::vector<Bound>& pairs) {
         if (has < 0 || (has == 1 && PyDict_DelItem(options.get(), key.get()) < 0))
             throw PythonError{};
     }
-    return options;
+    // The values, not the caller's objects: a v_max array or var_types list the caller
+    // changes after construction must not change what later checkpoints resume.
+    PyRef copy = check(PyImport_ImportModule("copy"));
+    return check(PyObject_CallMethod(copy.get(), "deepcopy", "O", options.get()));
 }
 
 PyRef reduce_to(const char* restore, PyObject* options, const std::vector<std::uint8_t>& state) {
@@ -38,12 +48,41 @@ PyRef reduce_to(const char* restore, PyObject* options, const std::vector<std::u
     return check(Py_BuildValue("(O(OO))", function.get(), options, bytes.get()));
 }
 
+namespace {
+
+// Building the object allocates in proportion to its particles and dimensions; a state
+// holds, per particle, at least a position, a velocity and a personal best, each a count
+// and its values. A state shorter than that is malformed whatever else it holds, and is
+// refused before anything is built, so that a few bytes claiming a huge swarm cost nothing.
+void check_state_size(PyObject* options, std::size_t state_bytes) {
+    PyObject* particles = PyDict_GetItemString(options, "n_particles");  // borrowed
+    PyObject* bounds = PyDict_GetItemString(options, "bounds");          // borrowed
+    if (particles == nullptr || bounds == nullptr || !PyLong_Check(particles) ||
+        !PyList_Check(bounds))
+        return;  // the constructor reports options it cannot take
+    const std::size_t n = PyLong_AsSize_t(particles);
+    if (n == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();  // negative or too large: the constructor says which
+        return;
+    }
+    const auto dims = static_cast<std::size_t>(PyList_Size(bounds));
+    const std::size_t per_particle = 3 * 8 * (dims + 1);
+    if (n > state_bytes / per_particle)
+        raise(PyExc_ValueError, "malformed checkpoint: its state is " +
+                                    std::to_string(state_bytes) + " bytes, too short for " +
+                                    std::to_string(n) + " particles in " + std::to_string(dims) +
+                                    " dimensions");
+}
+
+}  // namespace
+
 PyRef construct_from(PyObject* type, PyObject* options, PyObject* state,
                      std::span<const std::uint8_t>& bytes) {
     if (!PyDict_Check(options))
         raise(PyExc_TypeError, "a checkpoint's options must be a dict, got " + type_name(options));
     if (!PyBytes_Check(state))
         raise(PyExc_TypeError, "a checkpoint's state must be bytes, got " + type_name(state));
+    check_state_size(options, static_cast<std::size_t>(PyBytes_Size(state)));
     PyRef no_args = check(PyTuple_New(0));
     PyRef object = check(PyObject_Call(type, no_args.get(), options));
     if (Py_TYPE(object.get()) != reinterpret_cast<PyTypeObject*>(type))

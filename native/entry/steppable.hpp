@@ -35,8 +35,9 @@ Driver& driver_of(PyObject* self) {
 // TypeError unless `args` holds at most one positional argument (the bounds).
 void check_positional(PyObject* args, const char* function);
 
-// The keyword arguments of a constructor call, with the bounds as resolved (a list of
-// (low, high) tuples) and without "dim" and "init", which a restored object does not need.
+// A deep copy of the keyword arguments of a constructor call, with the bounds as resolved
+// (a list of (low, high) tuples) and without "dim" and "init", which a restored object does
+// not need.
 PyRef checkpoint_options(PyObject* kwargs, const std::vector<Bound>& pairs);
 
 // (restore, (options, state)) for __reduce__, `restore` being the module function named.
@@ -141,6 +142,26 @@ PyObject* restore_driver(PyObject*, PyObject* args) {
         },
         static_cast<PyObject*>(nullptr));
 }
+
+// The values of a tell, read into the buffer a driver reuses from tell to tell. Reading
+// can run Python code (a user __float__, a sequence's __iter__), during which another
+// thread or a re-entrant call may use the same object: the buffer is taken out meanwhile
+// (such a call reads into a fresh one), so callers read first and only then check the
+// object's state and commit, with no Python code in between.
+class TellValues {
+  public:
+    explicit TellValues(std::vector<double>& home) : home_(home), values_(std::move(home)) {}
+    ~TellValues() { home_ = std::move(values_); }
+    TellValues(const TellValues&) = delete;
+    TellValues& operator=(const TellValues&) = delete;
+
+    // Reads a float64 array or a sequence of numbers; PythonError when neither.
+    const std::vector<double>& read(PyObject* given);
+
+  private:
+    std::vector<double>& home_;
+    std::vector<double> values_;
+};
 
 // ValueError naming the stop reason, for an ask() once the run has ended.
 [[noreturn]] void raise_ended(StopReason reason);

@@ -194,18 +194,22 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         static_cast<PyObject*>(nullptr));
 }
 
+// ValueError unless the swarm waits for the values of an ask().
+void check_asked(const SwarmDriver& s) {
+    if (!s.asked())
+        raise(PyExc_ValueError, s.stopped() ? "the run has ended; result() holds its outcome"
+                                            : "tell() needs an ask() before it: it takes the "
+                                              "values of the positions the last ask() gave");
+}
+
 PyObject* swarm_tell(PyObject* self, PyObject* values) {
     return guarded(
         [&] {
             SwarmDriver& s = swarm(self);
-            if (!s.asked())
-                raise(PyExc_ValueError,
-                      s.stopped() ? "the run has ended; result() holds its outcome"
-                                  : "tell() needs an ask() before it: it takes the values of "
-                                    "the positions the last ask() gave");
-            std::vector<double>& read = s.told;
-            if (!numpy::read_float64_vector(values, read) && !to_double_list(values, read))
-                throw PythonError{};
+            check_asked(s);
+            TellValues told(s.told);
+            const std::vector<double>& read = told.read(values);
+            check_asked(s);  // reading may have run code that told meanwhile
             const std::size_t n = s.particles();
             if (read.size() != n)
                 raise(PyExc_ValueError, "tell() needs " + std::to_string(n) +

@@ -193,6 +193,9 @@ def minimize(
         True
         >>> r = pso.minimize(lambda x: sum(xi*xi for xi in x),
         ...                  bounds=[(-5, 5)] * 3, velocity="fips", topology="ring")
+
+    See docs/guide/velocity-and-topology.md for measured advice on which velocity,
+    topology and bounds_handling to pick.
     """
 
 def minimize_multi(
@@ -602,13 +605,35 @@ class ParetoFront:
 class Swarm:
     """A single-objective search you drive yourself, with ``ask`` and ``tell``.
 
-    Each round, ``ask()`` gives the positions of the whole swarm and
-    ``tell(values)`` takes their values in the same order. The first round
-    evaluates the initial swarm; each later one is one iteration. ``max_iter + 1``
-    rounds with a seed give exactly what ``minimize(f, vectorized=True, seed=...)``
-    gives with the same options. A ``Swarm`` pickles by value between calls and
-    resumes bit for bit. The options mean what they mean for ``minimize``;
-    ``init`` holds up to ``n_particles`` starting positions.
+    Use it when the evaluations happen elsewhere (a job queue, a cluster, an
+    instrument) or when the loop must survive a crash. Each round, ``ask()``
+    gives the positions of the whole swarm and ``tell(values)`` takes their
+    values, in the same order. The first round evaluates the initial swarm;
+    each later one is one iteration. ``max_iter + 1`` rounds with a seed give
+    exactly what ``minimize(f, vectorized=True, seed=...)`` gives with the
+    same options.
+
+    A ``Swarm`` pickles by value between calls (``pickle``, ``copy.deepcopy``):
+    a run saved, loaded in another process and continued ends exactly as the
+    run that never stopped.
+
+    Args:
+        The options mean what they mean for ``minimize``. ``init`` holds up to
+        ``n_particles`` starting positions (rows inside the bounds), for a warm
+        start. The stop rules (``max_iter``, ``patience``, ``target``,
+        ``max_evals``, ``max_time``) end the run: ``stop_reason`` is then set
+        and ``ask()`` raises ``ValueError``. ``max_time`` counts from the
+        Swarm's creation; time it spends pickled does not count.
+
+    Example:
+        >>> import numpy as np
+        >>> import kestrelopt as pso
+        >>> swarm = pso.Swarm([(-5, 5)] * 3, n_particles=20, max_iter=50, seed=1)
+        >>> while swarm.stop_reason is None:
+        ...     X = swarm.ask()
+        ...     swarm.tell((X ** 2).sum(axis=1))
+        >>> swarm.best_value < 1e-3
+        True
     """
 
     def __new__(
@@ -641,15 +666,25 @@ class Swarm:
         ring_neighbors: int = 1,
     ) -> Swarm: ...
     def ask(self) -> Any:
-        """The next positions, a new float64 array of shape ``(n_particles, dim)``."""
+        """The positions to evaluate next, a new float64 array of shape
+        ``(n_particles, dim)`` (integer and binary variables hold whole values).
+        Asking again before ``tell`` gives the same positions. Raises ``ValueError``
+        once the run has ended.
+        """
     def tell(self, values: Any, /) -> None:
-        """The values of the positions the last ``ask()`` gave, one per particle."""
+        """The values of the positions the last ``ask()`` gave, one float per
+        particle in row order (list, tuple or array). Updates the bests, then
+        applies the stop rules. Raises ``ValueError``, changing nothing, without
+        an ``ask()`` before it or with the wrong number of values.
+        """
     def result(self) -> PsoResult:
-        """The run so far as a ``PsoResult`` (``stop_reason`` ``"running"`` until it ends)."""
+        """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
+        is ``"running"`` while the run has not ended. The run is not changed.
+        """
     def __reduce__(self) -> Tuple[Any, ...]: ...
     @property
     def best_position(self) -> Optional[List[float]]:
-        """Best position so far, None before the first tell()."""
+        """Best position so far (list of floats), None before the first tell()."""
     @property
     def best_value(self) -> Optional[float]:
         """Best value so far, None before the first tell()."""
@@ -664,7 +699,7 @@ class Swarm:
         """Best value after each iteration (empty with record_history=False)."""
     @property
     def stop_reason(self) -> Optional[str]:
-        """Why the run ended, or None while it goes on."""
+        """Why the run ended (as PsoResult.stop_reason), or None while it goes on."""
     @property
     def n_particles(self) -> int:
         """Number of particles."""
@@ -676,11 +711,26 @@ class Swarm:
 class MultiSwarm:
     """A multi-objective search you drive yourself, one particle at a time.
 
-    ``ask()`` gives the next particle's position and ``tell(objectives)`` takes
-    its objective vector (and, for a constrained problem, its total violation).
-    With a seed, ``n_particles * (max_iter + 1)`` rounds give exactly what
-    ``minimize_multi(f, seed=...)`` gives. ``front()`` returns the front so far.
-    A ``MultiSwarm`` pickles by value between calls and resumes bit for bit.
+    The engine moves and evaluates particles one after the other (each new
+    point enters the archive before the next particle moves), so ``ask()``
+    gives the next particle's position and ``tell(objectives)`` takes its
+    objective vector. With a seed, a loop of ``n_particles * (max_iter + 1)``
+    rounds gives exactly what ``minimize_multi(f, seed=...)`` gives with the
+    same options. ``front()`` returns the ``ParetoFront`` so far. A
+    ``MultiSwarm`` pickles by value between calls and resumes bit for bit.
+
+    Args:
+        The options mean what they mean for ``minimize_multi``; ``init`` as for
+        ``Swarm``. Constraints are told with each point (see ``tell``).
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> ms = pso.MultiSwarm([(0, 1)] * 2, n_particles=20, max_iter=30, seed=3)
+        >>> while ms.stop_reason is None:
+        ...     x = ms.ask()
+        ...     ms.tell([x[0], 1 - x[0] + x[1]])
+        >>> len(ms.front().positions) > 0
+        True
     """
 
     def __new__(
@@ -710,24 +760,37 @@ class MultiSwarm:
         init: Optional[Any] = None,
     ) -> MultiSwarm: ...
     def ask(self) -> Any:
-        """The next particle's position, a new one-dimensional float64 array."""
+        """The next particle's position, a new one-dimensional float64 array.
+        Asking again before ``tell`` gives the same position. Raises
+        ``ValueError`` once the run has ended.
+        """
     def tell(self, objectives: Any, violation: float = 0.0) -> None:
-        """The objective vector (and total violation) of the last ``ask()``."""
+        """The objective vector of the position the last ``ask()`` gave (the same
+        number of objectives every time) and, for a constrained problem, its total
+        constraint violation: 0 (or less) when feasible, else the sum of
+        ``max(g, 0)`` over inequality constraints ``g <= 0`` and of ``abs(h)`` over
+        equalities ``h == 0``, as ``minimize_multi`` computes it; NaN counts as
+        infinitely violated. Raises ``ValueError``, changing nothing, without an
+        ``ask()`` before it or with a vector of another length.
+        """
     def front(self) -> ParetoFront:
-        """The front so far (``stop_reason`` ``"running"`` until the run ends)."""
+        """The front so far as a ``ParetoFront`` (pruned to ``archive_size``), like
+        ``minimize_multi``'s; its ``stop_reason`` is ``"running"`` while the run
+        has not ended. The run is not changed.
+        """
     def __reduce__(self) -> Tuple[Any, ...]: ...
     @property
     def iteration(self) -> int:
         """Iterations completed (the initial swarm's round is not one)."""
     @property
     def particle(self) -> int:
-        """Index of the particle the next ask() moves."""
+        """Index of the particle the next ask() moves (or gives, if asked already)."""
     @property
     def evaluations(self) -> int:
         """Objective vectors told so far."""
     @property
     def stop_reason(self) -> Optional[str]:
-        """Why the run ended, or None while it goes on."""
+        """Why the run ended (as ParetoFront.stop_reason), or None while it goes on."""
     @property
     def n_particles(self) -> int:
         """Number of particles."""

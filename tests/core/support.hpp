@@ -36,11 +36,10 @@ inline std::vector<double> as_vector(std::span<const double> row) {
     return {row.begin(), row.end()};
 }
 
-// Recorded rows from the vectors a transcription of an engine builds.
-inline Rows rows_of(const std::vector<std::vector<double>>& vectors) {
-    Rows rows;
-    for (const std::vector<double>& row : vectors) rows.push_back(row);
-    return rows;
+// Records the vectors a transcription of an engine builds as the next snapshot of `trace`.
+inline void push_snapshot(Trace& trace, const std::vector<std::vector<double>>& vectors) {
+    trace.open_snapshot();
+    for (const std::vector<double>& row : vectors) trace.push_row(row);
 }
 
 // The message of the InternalFailure that action() stops with, or `none` if it returns.

@@ -73,8 +73,8 @@ MopsoResult<double> reference_run(const MopsoConfig& c, const std::vector<Bound>
             leaders.push_back(m.position);
             front.push_back(m.objectives);
         }
-        result.history.swarm_history.push_back(rows_of(x));
-        result.history.front_history.push_back(rows_of(front));
+        push_snapshot(result.history.swarm_history, x);
+        push_snapshot(result.history.front_history, front);
         const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c.max_iter);
         for (std::size_t i = 0; i < c.n_particles; ++i) {
             const auto a = index_below(gen, leaders.size());

@@ -110,7 +110,7 @@ PsoResult<double> reference_run(std::uint64_t seed, std::size_t n, std::size_t i
     for (std::size_t t = 0; t < iters; ++t) {
         std::vector<std::vector<double>> snapshot;
         for (const P& p : swarm) snapshot.push_back(p.x);
-        result.history.positions.push_back(rows_of(snapshot));
+        push_snapshot(result.history.positions, snapshot);
         result.evaluations += n;
         for (std::size_t i = 0; i < n; ++i) {
             std::size_t b = 0;

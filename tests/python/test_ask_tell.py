@@ -272,3 +272,86 @@ def test_vectorized_callback_sees_every_iteration_and_can_stop():
                      callback=lambda i, best: seen.append((i, best)) or i < 9)
     assert r.stop_reason == "callback" and [i for i, _ in seen] == list(range(10))
     assert [best for _, best in seen] == r.convergence
+
+
+class TellsFirst:
+    """A number whose conversion runs code that tells the same swarm first, as a re-entrant
+    call or another thread can while a tell reads its values."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __float__(self):
+        action, self.action = self.action, None
+        action()
+        return 1e9
+
+
+def tell_inside_a_swarm_tell():
+    swarm = pso.Swarm(B4, seed=1, n_particles=4, max_iter=3)
+    swarm.ask()
+    with pytest.raises(ValueError, match="tell\\(\\) needs an ask\\(\\) before it"):
+        swarm.tell([TellsFirst(lambda: swarm.tell([0.0, 0.0, 0.0, 0.0])), 1e9, 1e9, 1e9])
+    return swarm.evaluations, swarm.best_value
+
+
+def tell_inside_a_multi_swarm_tell():
+    ms = pso.MultiSwarm((0, 1), dim=3, n_particles=3, max_iter=2, seed=1)
+    ms.ask()
+    with pytest.raises(ValueError, match="tell\\(\\) got 3 objective values, but earlier points had 2"):
+        ms.tell([TellsFirst(lambda: (ms.tell([0.0, 0.0]), ms.ask())), 1e9, 1e9])
+    return ms.evaluations, ms.front().objectives
+
+
+@pytest.mark.parametrize(
+    "run, outcome",
+    [(tell_inside_a_swarm_tell, (4, 0.0)), (tell_inside_a_multi_swarm_tell, (0, []))],
+)
+def test_a_tell_checks_the_swarm_after_reading_its_values(run, outcome):
+    # Only the inner tell counts; the outer one is refused with the documented error,
+    # and none of its values is recorded.
+    assert run() == outcome
+
+
+@pytest.mark.parametrize("cls", [pso.Swarm, pso.MultiSwarm])
+def test_a_checkpoint_too_short_for_its_swarm_is_refused_before_building_it(cls):
+    restore, (options, state) = cls(B4, n_particles=4, seed=1).__reduce__()
+    # Building 10**12 particles would exhaust memory long before the state is read.
+    with pytest.raises(ValueError, match="malformed checkpoint: its state is .* too short for "
+                                         "1000000000000 particles in 4 dimensions"):
+        restore({**options, "n_particles": 10**12}, state)
+
+
+def test_a_swarm_keeps_the_values_of_its_options_not_the_callers_objects():
+    v_max = np.array([0.5, 1.0, 1.5, 2.0])
+    var_types = ["real", "integer", "real", "real"]
+    swarm = pso.Swarm(B4, seed=2, n_particles=5, v_max=v_max, var_types=var_types)
+    untouched = pso.Swarm(B4, seed=2, n_particles=5, v_max=v_max.copy(), var_types=list(var_types))
+    v_max[:] = 1e-9
+    var_types[:] = ["integer"] * 4
+    resumed = pickle.loads(pickle.dumps(swarm))
+    for s in (resumed, untouched):
+        for _ in range(4):
+            s.tell(sphere_rows(s.ask()))
+    same_result(resumed.result(), untouched.result())
+
+
+def test_history_reserves_memory_for_what_the_budget_can_record():
+    # Under a 1.5 GiB address-space limit: three swarms with a huge max_iter and a
+    # multi-objective run whose max_evals ends it early.
+    script = (
+        "import resource\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (3 << 29, 3 << 29))\n"
+        "import kestrelopt as pso\n"
+        "swarms = [pso.Swarm([(-1, 1)] * 20, n_particles=40, max_iter=10**6, seed=i) for i in range(3)]\n"
+        "for s in swarms:\n"
+        "    for _ in range(3):\n"
+        "        X = s.ask(); s.tell((X * X).sum(axis=1))\n"
+        "r = pso.minimize_multi(lambda x: [x[0], 1 - x[0]], [(0, 1)] * 30, max_iter=10**6,\n"
+        "                       max_evals=300, seed=1)\n"
+        "print(r.evaluations)\n"
+    )
+    env = {"OPENBLAS_NUM_THREADS": "1", "PATH": ""}
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env,
+                          timeout=300)
+    assert done.returncode == 0 and done.stdout.split() == ["300"], done.stderr

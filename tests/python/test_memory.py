@@ -257,7 +257,7 @@ T, V, K = TypeError, ValueError, KeyError
         ("objective", [T, T, K, T, T, T, T, T]),
         ("constraints", [None, T, T, T, T, T, T, T]),
         ("var_types", [None, T, T, T, T, T, T, T]),
-        ("w", [T, None, T, T, T, T, T, None]),
+        ("w", [T, None, T, T, T, T, T, V]),  # NaN would make every position NaN
         ("n_particles", [T, None, T, T, T, T, T, T]),
         ("callback", [None, T, T, T, T, T, T, T]),
         ("repair", [None, T, T, T, T, T, T, T]),

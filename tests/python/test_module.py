@@ -219,3 +219,20 @@ def test_only_the_init_function_is_exported():
     ).stdout
     symbols = [line.split()[-1] for line in output.splitlines() if line.strip()]
     assert symbols == ["PyInit_kestrelopt_native"]
+
+
+def test_the_installed_stub_carries_the_module_docstrings():
+    import pathlib
+
+    import importlib.util
+
+    tools = pathlib.Path(__file__).resolve().parents[2] / "tools" / "stub_docs.py"
+    spec = importlib.util.spec_from_file_location("stub_docs", tools)
+    stub_docs = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(stub_docs)
+    stub = pathlib.Path(native.__file__).parent / "kestrelopt_native-stubs" / "__init__.pyi"
+    text = stub.read_text(encoding="utf-8")
+    assert stub_docs.differences(native, text) == []
+    # and the check sees a drift: one docstring changed in the stub is named
+    drifted = text.replace('"""The values of the positions', '"""The values of positions', 1)
+    assert drifted != text and stub_docs.differences(native, drifted) == ["Swarm.tell"]

@@ -203,3 +203,34 @@ def test_zero_limits_are_accepted_and_freeze_their_dimension():
     assert all(row == r.history[0] for row in r.history)
     r = pso.minimize("sphere", [(1.0, 1.0), (-2.0, 2.0)], v_max_fraction=0.5, seed=3, max_iter=5)
     assert all(same_bits(p[0], 1.0) for row in r.history for p in row)
+
+
+NAN, INF = float("nan"), float("inf")
+
+
+@pytest.mark.parametrize(
+    "velocity, option, value",
+    [("inertia", "w", NAN), ("inertia", "c1", NAN), ("inertia", "c2", INF),
+     ("inertia", "w", -INF), ("constriction", "c1", INF), ("fips", "c2", INF)],
+)
+@pytest.mark.parametrize("run", ["minimize", "minimize_multi", "Swarm"])
+def test_a_coefficient_the_rule_uses_must_be_finite(velocity, option, value, run):
+    if run == "minimize_multi" and velocity == "fips":
+        pytest.skip("the multi-objective engine has no fully informed rule")
+    calls = {
+        "minimize": lambda: pso.minimize(F, B2, velocity=velocity, **{option: value}),
+        "minimize_multi": lambda: pso.minimize_multi(lambda x: [x[0], x[1]], B2, velocity=velocity,
+                                                     **{option: value}),
+        "Swarm": lambda: pso.Swarm(B2, velocity=velocity, **{option: value}),
+    }
+    with pytest.raises(ValueError, match=f"^{option} must be a finite number \\(got "):
+        calls[run]()
+
+
+@pytest.mark.parametrize("velocity", ["constriction", "fips"])
+def test_a_coefficient_sum_that_is_not_above_four_keeps_its_fixed_coefficients(velocity):
+    # NaN included; and an inertia weight these rules do not use is not checked.
+    def run(**kwargs):
+        return pso.minimize(F, B2, velocity=velocity, seed=4, max_iter=10, **kwargs).history
+
+    assert run(c1=NAN) == run(c1=1.0, c2=1.0) == run(w=NAN)

@@ -1,6 +1,7 @@
 // Run records shared by the engines: stop reasons, the recorded history and the result.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,12 +34,16 @@ struct Duration {
     std::uint32_t nanos = 0;
 };
 
-// How many values to reserve for a record of `per_iteration` values per iteration over
-// `iterations`: all of them, up to 1 GiB (a larger record grows as it goes). Reserved
-// memory that a run stopping early never writes costs address space only.
-inline std::size_t record_hint(std::size_t iterations, std::size_t per_iteration) {
-    constexpr std::size_t kMost = std::size_t{1} << 27;
+// How many values to reserve for a record of `per_iteration` values per iteration, in a
+// run of at most `iterations` iterations and, when given, `max_evals` evaluations of a
+// swarm of `swarm`: what the budget can record, up to 8 MiB. A larger record grows as it
+// goes (moving pages, not copying them), so a generous budget or an early stop reserves
+// nothing in proportion to the limits it never reaches.
+inline std::size_t record_hint(std::size_t iterations, std::optional<std::size_t> max_evals,
+                               std::size_t swarm, std::size_t per_iteration) {
+    constexpr std::size_t kMost = std::size_t{1} << 20;
     if (per_iteration == 0) return 0;
+    if (max_evals && swarm > 0) iterations = std::min(iterations, *max_evals / swarm + 1);
     return iterations > kMost / per_iteration ? kMost : iterations * per_iteration;
 }
 

@@ -90,8 +90,9 @@ struct PsoRun {
         previous = global_value;
         derive();
         if (config.record_history && config.record_swarm)
-            history.positions.reserve(
-                record_hint(config.max_iter, particles.size() * particles[0].position.size()));
+            history.positions.reserve(record_hint(config.max_iter, config.max_evals,
+                                                  particles.size(),
+                                                  particles.size() * particles[0].position.size()));
     }
 
     // What follows from the engine's parts rather than from the run so far.

@@ -1,5 +1,5 @@
-// Rows of doubles kept in one buffer: Rows holds one snapshot (a swarm, a front), Trace a
-// run's snapshots one after the other, RowsView looks at one snapshot of either. Rows may
+// Rows of doubles kept in one buffer: Trace holds a run's snapshots (a swarm, a front) one
+// after the other, RowsView looks at one snapshot. Rows may
 // differ in length. A trace whose snapshots all have the same shape is one (snapshots,
 // rows, columns) block of doubles, which callers can hand out without copying.
 #pragma once
@@ -15,8 +15,6 @@
 #include "kestrelopt/record_buffer.hpp"
 
 namespace kestrelopt {
-
-class Rows;
 
 // Walks the items [index, size) of a container through its operator[]. `Holder` is the
 // container itself when it is a view (a copy is cheap, and iterating over a temporary view
@@ -66,7 +64,6 @@ class RowsView {
         view.columns_ = columns;
         return view;
     }
-    RowsView(const Rows& rows);  // NOLINT: every Rows is viewable as it is
 
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
@@ -103,32 +100,6 @@ inline RowsView::Iterator RowsView::begin() const {
 inline RowsView::Iterator RowsView::end() const {
     return {*this, size()};
 }
-
-// One snapshot: two allocations, however many rows it has.
-class Rows {
-  public:
-    void reserve(std::size_t rows, std::size_t values) {
-        ends_.reserve(rows);
-        values_.reserve(values);
-    }
-    void push_back(std::span<const double> row) {
-        values_.insert(values_.end(), row.begin(), row.end());
-        ends_.push_back(values_.size());
-    }
-    std::size_t size() const { return ends_.size(); }
-    bool empty() const { return ends_.empty(); }
-    std::span<const double> operator[](std::size_t i) const { return view()[i]; }
-    RowsView view() const { return {values_.data(), ends_.data(), 0, ends_.size()}; }
-    RowsView::Iterator begin() const { return view().begin(); }
-    RowsView::Iterator end() const { return view().end(); }
-    friend bool operator==(const Rows& a, const Rows& b) { return a.view() == b.view(); }
-
-  private:
-    std::vector<double> values_;
-    std::vector<std::size_t> ends_;
-};
-
-inline RowsView::RowsView(const Rows& rows) : RowsView(rows.view()) {}
 
 // Snapshots of rows, all in one buffer: what a run records once per iteration. A snapshot
 // is opened, then filled row by row. While every row has the same length, rows cost

@@ -80,12 +80,19 @@ class Velocity {
     }
 };
 
-// The engines' scalar velocity limit: each component into [-limit, limit], NaN unchanged.
+// The velocity limit, wherever one applies (a scalar v_max in either engine, per-dimension
+// limits): a component into [-limit, limit], above the limit tested first; NaN unchanged.
+inline double limited_speed(double component, double limit) {
+    if (component > limit) component = limit;
+    if (component < -limit) component = -limit;
+    return component;
+}
 inline void clamp_speed(std::span<double> velocity, double limit) {
-    for (double& c : velocity) {
-        if (c > limit) c = limit;
-        if (c < -limit) c = -limit;
-    }
+    for (double& c : velocity) c = limited_speed(c, limit);
+}
+inline void clamp_speed(std::span<double> velocity, std::span<const double> limits) {
+    for (std::size_t d = 0; d < velocity.size(); ++d)
+        velocity[d] = limited_speed(velocity[d], limits[d]);
 }
 
 // The end of both engines' moves: the new velocity added to the position in kOrder, swapped

@@ -22,12 +22,7 @@ void LimitedVelocity::update_into(const VelocityContext& context, RandomSource& 
         fail("velocity limits cover " + std::to_string(limits_.size()) +
              " dimensions, the particle has " + std::to_string(out.size()));
     rule_->update_into(context, gen, out);
-    for (std::size_t d = 0; d < out.size(); ++d) {
-        const double limit = limits_[d];
-        double& c = out[d];
-        if (c > limit) c = limit;
-        if (c < -limit) c = -limit;
-    }
+    clamp_speed(out, limits_);
 }
 
 }  // namespace kestrelopt

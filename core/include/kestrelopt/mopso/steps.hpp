@@ -250,9 +250,10 @@ class MopsoSteps {
         }
         evaluations_ = n_;
         if (c_.record_history && n_ > 0) {
-            history_.swarm_history.reserve(record_hint(c_.max_iter, n_ * x_[0].size()));
+            history_.swarm_history.reserve(
+                record_hint(c_.max_iter, c_.max_evals, n_, n_ * x_[0].size()));
             history_.front_history.reserve(
-                record_hint(c_.max_iter, c_.archive_size * pbestf_[0].size()));
+                record_hint(c_.max_iter, c_.max_evals, n_, c_.archive_size * pbestf_[0].size()));
         }
         started_ = true;
         next_ = 0;
