@@ -36,12 +36,13 @@ struct Duration {
 
 // How many values to reserve for a record of `per_iteration` values per iteration, in a
 // run of at most `iterations` iterations and, when given, `max_evals` evaluations of a
-// swarm of `swarm`: what the budget can record, up to 8 MiB. A larger record grows as it
-// goes (moving pages, not copying them), so a generous budget or an early stop reserves
-// nothing in proportion to the limits it never reaches.
+// swarm of `swarm`: what the budget can record, up to 64 MiB (the size of mapping a record
+// keeps for the next run). A larger record grows as it goes (moving pages, not copying
+// them), and reserved pages that are never written cost address space only, so a generous
+// budget or an early stop costs no memory.
 inline std::size_t record_hint(std::size_t iterations, std::optional<std::size_t> max_evals,
                                std::size_t swarm, std::size_t per_iteration) {
-    constexpr std::size_t kMost = std::size_t{1} << 20;
+    constexpr std::size_t kMost = std::size_t{1} << 23;
     if (per_iteration == 0) return 0;
     if (max_evals && swarm > 0) iterations = std::min(iterations, *max_evals / swarm + 1);
     return iterations > kMost / per_iteration ? kMost : iterations * per_iteration;
