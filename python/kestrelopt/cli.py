@@ -41,31 +41,29 @@ TOPOLOGIES = ("global", "ring", "vonneumann", "random")
 BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
 
 
-def _positive_int(text: str) -> int:
+# The engine takes every count (sizes, budgets, the seed) as an unsigned 64-bit integer.
+_COUNT_LIMIT = 2**64
+
+
+def _count(text: str, low: int) -> int:
+    """An integer option in [low, 2**64): the one range check of every count."""
     try:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"invalid integer: '{text}'") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be >= 1, got {value}")
+    if value < low:
+        raise argparse.ArgumentTypeError(f"must be >= {low}, got {value}")
+    if value >= _COUNT_LIMIT:
+        raise argparse.ArgumentTypeError(f"must be below 2**64, got {value}")
     return value
+
+
+def _positive_int(text: str) -> int:
+    return _count(text, 1)
 
 
 def _non_negative_int(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"invalid integer: '{text}'") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must be >= 0, got {value}")
-    return value
-
-
-def _seed(text: str) -> int:
-    value = _non_negative_int(text)
-    if value >= 2**64:
-        raise argparse.ArgumentTypeError(f"must be below 2**64, got {value}")
-    return value
+    return _count(text, 0)
 
 
 def _finite_float(text: str) -> float:
@@ -130,7 +128,7 @@ def build_parser() -> argparse.ArgumentParser:
     run._negative_number_matcher = _NEGATIVE_NUMBER  # type: ignore[attr-defined]
     run.add_argument("benchmark", metavar="BENCHMARK", help="benchmark name (see 'kestrelopt list')")
     run.add_argument("--dim", type=_positive_int, required=True, help="number of dimensions")
-    run.add_argument("--seed", type=_seed, help="seed for a reproducible run")
+    run.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
     run.add_argument("--bounds", type=_finite_float, nargs=2, metavar=("MIN", "MAX"),
                      help="search box for every dimension (default: the benchmark's own bound)")
     run.add_argument("--velocity", choices=VELOCITIES, default="inertia", help="velocity rule")
@@ -158,7 +156,7 @@ def build_parser() -> argparse.ArgumentParser:
     multi.add_argument("problem", metavar="PROBLEM", help="one of: " + ", ".join(MULTI_PROBLEMS))
     multi.add_argument("--dim", type=_positive_int,
                        help="number of variables (default: the problem's usual one)")
-    multi.add_argument("--seed", type=_seed, help="seed for a reproducible run")
+    multi.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
     multi.add_argument("--n-particles", type=_positive_int, default=100, help="swarm size")
     multi.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
     multi.add_argument("--archive-size", type=_positive_int, default=100,
@@ -214,22 +212,30 @@ def _physical_memory() -> Optional[int]:
         return None
 
 
-def _swarm_too_large(args: argparse.Namespace) -> Optional[str]:
-    """Why the swarm cannot fit in this machine's memory, or None when it can."""
-    available = _physical_memory()
-    needed = args.dim * args.n_particles * _NUMBERS_PER_COORDINATE * 8
-    if available is None or needed <= available:
+def _swarm_too_large(dim: int, n_particles: int) -> Optional[str]:
+    """Why a swarm of this size cannot fit in this machine's memory, or None when it can."""
+    memory = _physical_memory()
+    # Without a figure for the memory, no swarm can still be larger than the address space.
+    available = sys.maxsize if memory is None else memory
+    needed = dim * n_particles * _NUMBERS_PER_COORDINATE * 8
+    if needed <= available:
         return None
-    return (f"--dim {args.dim} with --n-particles {args.n_particles} needs about "
-            f"{needed / 2**30:.3g} GiB for the swarm, more than this machine's "
+    holder = "the address space's" if memory is None else "this machine's"
+    return (f"--dim {dim} with --n-particles {n_particles} needs about "
+            f"{needed / 2**30:.3g} GiB for the swarm, more than {holder} "
             f"{available / 2**30:.3g} GiB")
+
+
+# The engine draws first velocities from a range twice the box's width, which overflows a
+# double for a width near 9e307; this keeps a wide margin below that.
+_WIDEST_BOX = 1e307
 
 
 def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     import kestrelopt
 
     name = args.benchmark
-    too_large = _swarm_too_large(args)
+    too_large = _swarm_too_large(args.dim, args.n_particles)
     if too_large is not None:
         return _fail(parser, too_large, 2)
     grey = name in GREY_BENCHMARKS
@@ -244,6 +250,9 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         low, high = args.bounds
         if not low < high:
             return _fail(parser, f"--bounds: MIN must be below MAX, got {low:g} >= {high:g}", 2)
+        if not high - low <= _WIDEST_BOX:
+            return _fail(parser, f"--bounds: MAX - MIN must be at most {_WIDEST_BOX:g}, "
+                                 f"got {high - low:g}", 2)
     else:
         try:
             info = kestrelopt.grey_benchmark_info if grey else kestrelopt.benchmark_info
@@ -412,6 +421,9 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
         return _fail(parser, f"unknown problem '{args.problem}'. Available: "
                              + ", ".join(MULTI_PROBLEMS), 2)
     dim = problem.default_dim if args.dim is None else args.dim
+    too_large = _swarm_too_large(dim, args.n_particles)
+    if too_large is not None:
+        return _fail(parser, too_large, 2)
     try:
         bounds = problem.bounds(dim)
     except ValueError as error:

@@ -270,10 +270,52 @@ def test_plot_that_cannot_be_saved_keeps_the_printed_result(capsys, tmp_path, pa
     assert err.startswith(f"kestrelopt: cannot save the plot to {tmp_path / path}: ")
 
 
-def test_internal_failure_exits_1_without_traceback(capsys):
-    code, out, err = run_cli(capsys, "run", "sphere", "--dim", "2", "--bounds", "-1e308", "1e308")
+def test_internal_failure_exits_1_without_traceback(monkeypatch, capsys):
+    # The command refuses the arguments known to break the engine, so the failure is staged.
+    def failing(*args, **kwargs):
+        raise pso.PanicException("Uniform::new_inclusive: range overflow")
+
+    monkeypatch.setattr(pso, "minimize", failing)
+    code, out, err = run_cli(capsys, "run", "sphere", "--dim", "2")
     assert code == 1 and out == ""
     assert err.splitlines()[-1] == "kestrelopt: internal error: Uniform::new_inclusive: range overflow"
+
+
+BEYOND = str(10**20)  # more than the engine's 64-bit counts hold
+
+
+@pytest.mark.parametrize(
+    "command, option, value, memory, message",
+    [
+        ("run", "--max-iter", BEYOND, 2**34, "argument --max-iter: must be below 2**64"),
+        ("run", "--max-evals", BEYOND, 2**34, "argument --max-evals: must be below 2**64"),
+        ("run", "--patience", BEYOND, 2**34, "argument --patience: must be below 2**64"),
+        ("run", "--n-particles", BEYOND, 2**34, "argument --n-particles: must be below 2**64"),
+        ("run", "--dim", str(2**64), 2**34, "argument --dim: must be below 2**64"),
+        ("run", "--dim", str(10**17), None, "more than the address space's"),
+        ("run", "--bounds", "-1e308 1e308", 2**34, "--bounds: MAX - MIN must be at most 1e+307, got inf"),
+        ("run", "--bounds", "-1e307 1e307", 2**34, "--bounds: MAX - MIN must be at most 1e+307, got 2e+307"),
+        ("run-multi", "--max-iter", BEYOND, 2**34, "argument --max-iter: must be below 2**64"),
+        ("run-multi", "--max-evals", BEYOND, 2**34, "argument --max-evals: must be below 2**64"),
+        ("run-multi", "--n-particles", BEYOND, 2**34, "argument --n-particles: must be below 2**64"),
+        ("run-multi", "--archive-size", BEYOND, 2**34, "argument --archive-size: must be below 2**64"),
+        ("run-multi", "--grid-divisions", BEYOND, 2**34, "argument --grid-divisions: must be below 2**64"),
+        ("run-multi", "--seed", str(2**64), 2**34, "argument --seed: must be below 2**64"),
+        ("run-multi", "--dim", BEYOND, 2**34, "argument --dim: must be below 2**64"),
+        ("run-multi", "--dim", "100000000", 2**34, "more than this machine's 16 GiB"),
+        ("run-multi", "--n-particles", str(10**17), None, "more than the address space's"),
+    ],
+)
+def test_every_number_out_of_range_is_a_usage_error(monkeypatch, capsys, command, option, value,
+                                                    memory, message):
+    # A fixed memory size keeps the outcome the same on every machine.
+    monkeypatch.setattr(cli, "_physical_memory", lambda: memory)
+    target = ["sphere", "--dim", "2"] if command == "run" else ["zdt1"]
+    code, out, err = run_cli(capsys, command, *target, option, *value.split())
+    assert code == 2 and out == ""
+    assert "Traceback" not in err
+    last = err.splitlines()[-1]
+    assert last.startswith(f"kestrelopt {command}: error: ") and option in last and message in last
 
 
 class BrokenStdout(io.StringIO):
