@@ -38,7 +38,10 @@ import functools
 import operator
 import os
 import pickle
+import re
+import stat
 import tempfile
+import time
 from typing import Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union
 
 import kestrelopt_native
@@ -55,6 +58,13 @@ __all__ = [
 ]
 
 PathLike = Union[str, "os.PathLike[str]"]
+
+# A time before every checkpoint write of this process, which all come after this import;
+# the two seconds allow for the coarsest common mtime granularity (FAT's). A temporary file
+# last written before it is no live writer's of this process, and a writer of another
+# process does not sit on a file it has not written to since before this process began:
+# such a file was left by a writer that was killed.
+_STARTED = time.time() - 2.0
 
 
 def _evaluate_rows(objective: Callable[[List[float]], Any], rows: Sequence[List[float]]) -> List[Any]:
@@ -284,8 +294,10 @@ def drive(
     With ``checkpoint``, the swarm is pickled to that file after every round: written
     to a temporary file in the same directory, then renamed over the old checkpoint, so
     the file always holds a complete round even when the process dies while writing.
-    ``load_checkpoint`` (or ``pickle.load``) gives the swarm back, and driving it again
-    finishes the run bit for bit as if it had never stopped::
+    The temporary file such a death leaves behind is removed by the next write or
+    ``load_checkpoint`` of the same path. ``load_checkpoint`` (or ``pickle.load``) gives
+    the swarm back, and driving it again finishes the run bit for bit as if it had never
+    stopped::
 
         swarm = load_checkpoint(path) if os.path.exists(path) else kestrelopt.Swarm(...)
         result = drive(swarm, simulate, client, checkpoint=path)
@@ -325,9 +337,13 @@ def drive(
             that is not a path, or an objective value that is not a number.
         ValueError: for a ``chunksize`` or ``rounds`` below 1.
         Exception: anything the objective raised (for the first failing particle in
-            particle order), the callback raised, or writing the checkpoint raised. The
-            swarm is then left waiting for the values of the round that failed, and the
-            checkpoint holds the round before it; either can be driven again.
+            particle order), writing the checkpoint raised, or the callback raised. After
+            the objective fails, the swarm is left waiting for the values of the round
+            that failed, and the checkpoint holds the round before it. After a failed
+            write, the swarm has already taken the round (``tell`` comes first), while
+            the checkpoint file still holds the round before it (if one was saved).
+            After the callback fails, both hold the round. Either the swarm or the
+            checkpoint can be driven again.
     """
     if not isinstance(swarm, kestrelopt_native.Swarm):
         hint = ""
@@ -375,6 +391,7 @@ def load_checkpoint(path: PathLike) -> Any:
         FileNotFoundError: when there is no checkpoint at ``path``.
         TypeError: when the file holds something other than a ``kestrelopt.Swarm``.
     """
+    _remove_stale_temporaries(path)
     with open(path, "rb") as handle:
         swarm = pickle.load(handle)
     if not isinstance(swarm, kestrelopt_native.Swarm):
@@ -399,6 +416,7 @@ def _write_checkpoint(swarm: Any, path: PathLike) -> None:
     # so a reader (or a resumed run) never sees a half-written checkpoint.
     target = os.fspath(path)
     directory, name = os.path.split(os.path.abspath(target))
+    _remove_stale_temporaries(target)
     handle, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=directory)
     try:
         with os.fdopen(handle, "wb") as stream:
@@ -410,6 +428,23 @@ def _write_checkpoint(swarm: Any, path: PathLike) -> None:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
+
+
+def _remove_stale_temporaries(path: PathLike) -> None:
+    """Removes the temporary files that writers of the checkpoint at `path` killed while
+    writing left behind: regular files named as mkstemp names them, last written before
+    this process started. Errors are ignored; the files are only clutter."""
+    directory, name = os.path.split(os.path.abspath(os.fspath(path)))
+    # mkstemp's random part: eight of the lowercase letters, digits and underscore.
+    pattern = re.compile(re.escape(f".{name}.") + r"[a-z0-9_]{8}" + re.escape(".tmp"))
+    with contextlib.suppress(OSError), os.scandir(directory) as entries:
+        for entry in entries:
+            if not pattern.fullmatch(entry.name):
+                continue
+            with contextlib.suppress(OSError):
+                info = entry.stat(follow_symlinks=False)
+                if stat.S_ISREG(info.st_mode) and info.st_mtime < _STARTED:
+                    os.unlink(entry.path)
 
 
 def _stopped_by_callback(swarm: Any) -> Any:

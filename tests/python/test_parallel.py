@@ -321,17 +321,60 @@ def test_a_run_resumed_from_its_checkpoint_ends_as_the_uninterrupted_one(
                        pso.minimize(batched(rastrigin), **RUN))
 
 
-def test_a_failed_round_leaves_the_previous_checkpoint_and_a_swarm_that_can_go_on(tmp_path):
+@pytest.mark.parametrize("failing, error, taken", [("objective", ObjectiveFailed, 16),
+                                                    ("write", OSError, 24)])
+def test_a_failed_round_leaves_the_previous_checkpoint_and_a_swarm_that_can_go_on(
+        tmp_path, monkeypatch, failing, error, taken):
     path = tmp_path / "run.ckpt"
     swarm = new_swarm()
-    # Fails in the third round (8 particles a round), so the checkpoint holds the second.
-    with pytest.raises(ObjectiveFailed):
-        drive(swarm, FailOn(20, ObjectiveFailed("third round"), rastrigin), checkpoint=path)
+    # Fails in the third round (8 particles a round), so the checkpoint holds the second;
+    # a failed write comes after the swarm has taken its round.
+    objective = rastrigin
+    if failing == "objective":
+        objective = FailOn(20, ObjectiveFailed("third round"), rastrigin)
+    else:
+        replace = os.replace
+        writes = FailOn(3, OSError("disk full"), lambda pair: replace(*pair))
+        monkeypatch.setattr(os, "replace", lambda *pair: writes(pair))
+    with pytest.raises(error, match="third round|disk full"):
+        drive(swarm, objective, checkpoint=path)
+    monkeypatch.undo()
+    assert os.listdir(tmp_path) == ["run.ckpt"]
     loaded = load_checkpoint(path)
-    assert (loaded.iteration, loaded.evaluations, swarm.evaluations) == (1, 16, 16)
+    assert (loaded.iteration, loaded.evaluations, swarm.evaluations) == (1, 16, taken)
     expected = pso.minimize(batched(rastrigin), **RUN)
     for run in (swarm, loaded):
         assert_same_result(drive(run, rastrigin), expected)
+
+
+DAY = 86400
+
+
+@pytest.mark.parametrize("trigger", ["write", "load"])
+@pytest.mark.parametrize(
+    "name, age, removed",  # age in seconds; a day ago is before this run began
+    [
+        (".run.ckpt.k2x_9q0a.tmp", DAY, True),  # left by a writer killed before we started
+        (".run.ckpt.k2x_9q0a.tmp", 0, False),  # a live writer's
+        (".run.ckpt.k2x_9q0a.tmp", -DAY, False),  # a clock ahead of ours
+        (".other.ckpt.k2x_9q0a.tmp", DAY, False),  # another checkpoint's
+        (".run.ckpt.my-notes.tmp", DAY, False),  # not a name mkstemp makes
+        ("run.ckpt.k2x_9q0a.tmp", DAY, False),
+        (".run.ckpt.k2x_9q0a.tmp.old", DAY, False),
+    ],
+)
+def test_stale_temporary_files_of_the_checkpoint_are_removed(tmp_path, trigger, name, age, removed):
+    path = tmp_path / "run.ckpt"
+    drive(new_swarm(), rastrigin, checkpoint=path, rounds=1)
+    temporary = tmp_path / name
+    temporary.write_bytes(b"half a swarm")
+    then = time.time() - age
+    os.utime(temporary, (then, then))
+    if trigger == "write":
+        drive(new_swarm(), rastrigin, checkpoint=path, rounds=1)
+    else:
+        assert load_checkpoint(path).evaluations == 8
+    assert sorted(os.listdir(tmp_path)) == sorted(["run.ckpt"] + ([] if removed else [name]))
 
 
 @pytest.mark.parametrize(
