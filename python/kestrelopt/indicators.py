@@ -2,7 +2,9 @@
 
 Every function takes (n, m) array-likes of float64 objective vectors, one row per point,
 and returns a float or a NumPy array. NaN values are refused: dominance with a NaN is not
-transitive, so ranks and contributions would have no meaning. Infinities are accepted.
+transitive, so ranks and contributions would have no meaning. Infinities are accepted,
+except by the three distance indicators: the difference of two equal infinities has no
+value, so neither has a distance to a point at infinity.
 
 Distance indicators compare a ``front`` with a ``reference_front`` (for instance points
 sampled on the true Pareto front); smaller is better for all three.
@@ -38,8 +40,9 @@ __all__ = [
 _BLOCK_VALUES = 1 << 22
 
 
-def _points(name, value):
-    """``value`` as an (n, m) float64 array; an empty sequence is a (0, 0) array."""
+def _points(name, value, finite=False):
+    """``value`` as an (n, m) float64 array; an empty sequence is a (0, 0) array. With
+    ``finite``, infinities are refused as NaN is."""
     try:
         array = np.asarray(value, dtype=np.float64)
     except (TypeError, ValueError) as error:
@@ -50,12 +53,14 @@ def _points(name, value):
         raise ValueError(f"{name} must be an (n, m) array, got shape {array.shape}")
     if np.isnan(array).any():
         raise ValueError(f"{name} contains NaN")
+    if finite and np.isinf(array).any():
+        raise ValueError(f"{name} contains an infinity")
     return array
 
 
 def _front_pair(front, reference_front):
-    front = _points("front", front)
-    reference_front = _points("reference_front", reference_front)
+    front = _points("front", front, finite=True)
+    reference_front = _points("reference_front", reference_front, finite=True)
     if reference_front.shape[0] == 0:
         raise ValueError("reference_front is empty")
     if front.shape[0] and front.shape[1] != reference_front.shape[1]:
@@ -89,7 +94,8 @@ def igd(front, reference_front):
 
         IGD(A, R) = 1/|R| * sum over r in R of min over a in A of ||a - r||
 
-    Returns ``inf`` for an empty ``front``; ``reference_front`` must not be empty.
+    Returns ``inf`` for an empty ``front``; ``reference_front`` must not be empty. A NaN or
+    an infinity in either argument is a ValueError.
     """
     front, reference_front = _front_pair(front, reference_front)
     if front.shape[0] == 0:
@@ -107,7 +113,8 @@ def igd_plus(front, reference_front):
 
     which counts only the objectives in which a is worse than r, so that a front that
     dominates another never scores worse (weak Pareto compliance). Returns ``inf`` for an
-    empty ``front``; ``reference_front`` must not be empty.
+    empty ``front``; ``reference_front`` must not be empty. A NaN or an infinity in either
+    argument is a ValueError.
     """
     front, reference_front = _front_pair(front, reference_front)
     if front.shape[0] == 0:
@@ -129,7 +136,8 @@ def additive_epsilon(front, reference_front):
         I_eps+(A, R) = max over r in R of min over a in A of max over k of (a_k - r_k)
 
     Zero or less when ``front`` weakly dominates ``reference_front``. Returns ``inf`` for an
-    empty ``front``; ``reference_front`` must not be empty.
+    empty ``front``; ``reference_front`` must not be empty. A NaN or an infinity in either
+    argument is a ValueError.
     """
     front, reference_front = _front_pair(front, reference_front)
     if front.shape[0] == 0:
@@ -204,13 +212,17 @@ def _ranks_2d(points):
 
 def crowding_distance(points):
     """NSGA-II's crowding distance (Deb et al. 2002), the definition the archive of
-    ``minimize_multi`` prunes by.
+    ``minimize_multi`` prunes by on finite values.
 
     For each objective, the points are sorted by it (a stable sort: equal values keep
     their order); the first and the last get ``inf``, and each other point adds the gap
     between its two neighbours divided by the objective's range (max - min), when that
     range is positive. There is no division by the number of objectives. With one or two
     points every distance is ``inf``. Returns a float array of shape (n,).
+
+    An infinite extreme makes the range infinite: a finite gap then adds 0 (its limit
+    as the range grows), and the infinite gap of a neighbour of that extreme adds ``inf``.
+    Equal values, infinite ones too, are no gap apart. No distance is ever NaN.
     """
     points = _points("points", points)
     n = points.shape[0]
@@ -222,8 +234,16 @@ def crowding_distance(points):
         values = column[order]
         distances[order[0]] = np.inf
         distances[order[-1]] = np.inf
+        if not values[-1] > values[0]:
+            continue
         span = values[-1] - values[0]
-        if span > 0:
+        if np.isinf(span):
+            # inf / inf would be NaN. Only a neighbour of an infinite extreme has an
+            # infinite gap; two equal infinities (whose difference is NaN) have none.
+            lower, upper = values[:-2], values[2:]
+            gap_infinite = (upper > lower) & (np.isinf(upper) | np.isinf(lower))
+            distances[order[1:-1]] += np.where(gap_infinite, np.inf, 0.0)
+        else:
             distances[order[1:-1]] += (values[2:] - values[:-2]) / span
     return distances
 

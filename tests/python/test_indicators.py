@@ -201,6 +201,39 @@ def test_large_blocks_give_the_same_values():
     )
 
 
+# ---------------------------------------------------------------- infinities
+
+INF = math.inf
+
+
+@pytest.mark.parametrize(
+    "function, args, expected",
+    [
+        (ind.igd, ([[0, INF], [1, 0]], [[0, INF], [1, 0]]), "front contains an infinity"),
+        (ind.igd_plus, ([[0, 0]], [[-INF, 1]]), "reference_front contains an infinity"),
+        (ind.additive_epsilon, ([[0, -INF]], [[0, -INF]]), "front contains an infinity"),
+        (ind.additive_epsilon, ([[0, 0]], [[0, 1], [INF, 0]]), "reference_front contains an infinity"),
+        # The neighbour of an infinite extreme has an infinite gap.
+        (ind.crowding_distance, ([[0, 1], [1, 0], [INF, -1]],), [INF, INF, INF]),
+        # Both extremes infinite: the finite gap in the middle adds 0; the second objective 2/4.
+        (ind.crowding_distance, ([[-INF, 0], [0, 1], [1, 2], [2, 3], [INF, 4]],),
+         [INF, INF, 0.5, INF, INF]),
+        # Equal infinities are no gap apart.
+        (ind.crowding_distance, ([[0, 1], [INF, 0], [INF, -1], [INF, -2]],), [INF, INF, 2 / 3, INF]),
+        (ind.crowding_distance, ([[INF, -INF]] * 3,), [INF, 0.0, INF]),
+    ],
+)
+def test_infinities_are_refused_or_give_no_nan(function, args, expected):
+    if isinstance(expected, str):
+        with pytest.raises(ValueError, match=f"^{expected}$"):
+            function(*args)
+        return
+    with np.errstate(all="raise"):  # no inf - inf or inf / inf on the way either
+        result = function(*args)
+    assert not np.isnan(result).any()
+    np.testing.assert_allclose(result, expected)
+
+
 # ---------------------------------------------------------------- errors
 
 
