@@ -128,8 +128,10 @@ def test_other_threads_run_during_a_native_run():
         done.set()
         beat.join()
     during = [t for t in ticks if start <= t <= start + elapsed]
-    # A tick every 5 ms would give elapsed / 0.005; with the lock held throughout, it was 1.
-    assert len(during) >= elapsed / 0.005 / 4, (len(during), elapsed)
+    # With the lock held throughout, the heartbeat could tick at most once, as the run
+    # began. Counting ticks, not their share of the wall-clock time, holds on a busy machine
+    # too, where the heartbeat thread waits for a core far longer than its 5 ms.
+    assert len(during) >= 5, (len(during), elapsed)
 
 
 def test_native_runs_in_threads_match_runs_made_alone():
