@@ -83,6 +83,9 @@ struct PsoConfig {
     std::optional<std::size_t> max_evals;
     std::optional<double> target;
     std::optional<Duration> max_time;
+    // Ends a run as stagnant (after patience, before target) once no coordinate spreads
+    // over more than this fraction of its bounds' width across the swarm; for restarts.
+    std::optional<double> min_diameter;
     bool record_history = true;
     // With record_history, whether the positions are recorded too (a caller that keeps
     // only the convergence curve saves their memory).

@@ -51,6 +51,10 @@ struct PsoRun {
     std::vector<std::span<const double>> informants;
     std::vector<double> new_velocity;
     std::vector<Element> decoded;
+    // With min_diameter: each coordinate's bounds width, and its extent over the swarm.
+    std::vector<double> widths;
+    std::vector<double> lows;
+    std::vector<double> highs;
 
     PsoRun(const PsoConfig& config_, const S& space_, const Velocity& velocity_,
            Topology& topology_)
@@ -66,6 +70,13 @@ struct PsoRun {
         if (config.init.size() > config.n_particles)
             fail("init has more rows than the swarm has particles");
         particles.reserve(config.n_particles);
+        if (config.min_diameter) {
+            if (!(*config.min_diameter >= 0))
+                fail("min_diameter must be >= 0 (got " + format_float(*config.min_diameter) + ")");
+            for (const auto& [low, high] : space.span()) widths.push_back(high - low);
+            lows.resize(widths.size());
+            highs.resize(widths.size());
+        }
     }
 
     // Particle p's position and velocity as drawn; a starting point the caller gave for it
@@ -169,6 +180,7 @@ struct PsoRun {
                 ++stall;
             if (stall >= config.patience) return StopReason::Stagnation;
         }
+        if (config.min_diameter && collapsed(*config.min_diameter)) return StopReason::Stagnation;
         if (config.target && global_value <= *config.target) return StopReason::Target;
         if (config.max_evals && evaluations >= *config.max_evals) return StopReason::MaxEvaluations;
         if (config.max_time && time_is_up(start, *config.max_time)) return StopReason::MaxTime;
@@ -238,6 +250,22 @@ struct PsoRun {
         in.trace(history.positions);
         in.doubles(history.convergence);
         derive();
+    }
+
+    // True when every coordinate's extent over the swarm's positions is at most `fraction`
+    // of its bounds' width (a coordinate of zero width does not count). O(n * dims).
+    bool collapsed(double fraction) {
+        std::copy(particles.front().position.begin(), particles.front().position.end(),
+                  lows.begin());
+        std::copy(lows.begin(), lows.end(), highs.begin());
+        for (const Particle& p : particles)
+            for (std::size_t d = 0; d < widths.size(); ++d) {
+                lows[d] = std::min(lows[d], p.position[d]);
+                highs[d] = std::max(highs[d], p.position[d]);
+            }
+        for (std::size_t d = 0; d < widths.size(); ++d)
+            if (widths[d] > 0 && !(highs[d] - lows[d] <= fraction * widths[d])) return false;
+        return true;
     }
 
   private:
