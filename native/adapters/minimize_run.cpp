@@ -8,6 +8,7 @@
 
 #include "adapters/minimize_adapters.hpp"
 #include "kestrelopt/pso.hpp"
+#include "kestrelopt/restarts.hpp"
 #include "results/result_records.hpp"
 #include "results/results.hpp"
 
@@ -31,14 +32,60 @@ void repair_best(PyObject* repair, CandidateForm form, PyPsoResult& record) {
     record.best_position = std::move(position);
 }
 
+// One run of `engine` in the request's mode; `shift` adjusts what its callback is told.
+template <class Space, class Shift>
+PsoResult<typename Space::Element> run_mode(const Pso<Space>& engine, AdapterState& state,
+                                            const RunRequest& request, Shift&& shift) {
+    using Element = typename Space::Element;
+    IterationAdapter adapter(state);
+    auto callback = [&](const IterationInfo& info) { return adapter(shift(info)); };
+    if (request.vectorized) {
+        BatchRound<Space> round(state);
+        if (request.callback != nullptr) return engine.run_rounds(round, callback);
+        return engine.run_rounds(round);
+    }
+    if (request.callback != nullptr)
+        return engine.run_sequential(CandidateAdapter<Element>(state), callback);
+    return engine.run_sequential(CandidateAdapter<Element>(state));
+}
+
+// Runs the restart search of the request, `first` being its first run's engine. A callback
+// is told the search's iteration, evaluations and best value, not the run's.
+template <class Space>
+PsoResult<typename Space::Element> run_restarts(const Pso<Space>& first, const Space& space,
+                                                AdapterState& state, const RunRequest& request) {
+    RestartSearch<typename Space::Element> search(request.config, request.restarts);
+    auto shift = [&](const IterationInfo& info) {
+        IterationInfo shifted = info;
+        shifted.iteration += search.iterations();
+        shifted.evaluations += search.evaluations();
+        if (search.runs() > 0 && !better_value(info.best_value, search.best_value()))
+            shifted.best_value = search.best_value();
+        return shifted;
+    };
+    while (const std::optional<PsoConfig> config = search.next()) {
+        if (search.runs() == 0) {
+            search.take(run_mode(first, state, request, shift));
+            continue;
+        }
+        auto [rule, topology] = request.remake(*config);
+        const Pso<Space> engine(*config, space, std::move(rule), std::move(topology));
+        try {
+            search.take(run_mode(engine, state, request, shift));
+        } catch (const StopRun&) {  // before this run's swarm had its values
+            search.interrupt();
+        }
+    }
+    return search.finish();
+}
+
 }  // namespace
 
 template <class Space>
 PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topology> topology,
           const RunRequest& request) {
     using Element = typename Space::Element;
-    const Pso<Space> engine(request.config, std::move(space), std::move(velocity),
-                            std::move(topology));
+    const Pso<Space> engine(request.config, space, std::move(velocity), std::move(topology));
 
     AdapterState state;
     if (request.native_name) {
@@ -67,16 +114,8 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     // A native benchmark needs no Python until a callback or a signal check asks for it.
     std::optional<PsoResult<Element>> result =
         run_watched(state.watch, state.native != nullptr, [&] {
-            if (request.vectorized) {
-                BatchRound<Space> round(state);
-                if (request.callback != nullptr)
-                    return engine.run_rounds(round, IterationAdapter(state));
-                return engine.run_rounds(round);
-            }
-            if (request.callback != nullptr)
-                return engine.run_sequential(CandidateAdapter<Element>(state),
-                                             IterationAdapter(state));
-            return engine.run_sequential(CandidateAdapter<Element>(state));
+            if (request.restarts.restarts > 0) return run_restarts(engine, space, state, request);
+            return run_mode(engine, state, request, [](const IterationInfo& info) { return info; });
         });
     raise_parked(state.pending, result, [](PsoResult<Element>&& partial) {
         return make_result(to_py_result(std::move(partial)));

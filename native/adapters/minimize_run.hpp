@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "convert/swarm_options.hpp"
 #include "cpython/py_ref.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/restarts.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
@@ -29,6 +31,9 @@ struct RunRequest {
     PyObject* callback = nullptr;  // borrowed, null when absent
     bool vectorized = false;
     bool array_input = false;  // the callables (vectorized objective aside) take arrays
+    RestartPolicy restarts;
+    // The velocity rule and topology of a run after a restart (needed only with restarts).
+    RuleRemaker remake;
 };
 
 // The finished PsoResult, or PythonError with the exception set (a stored exception of the

@@ -92,4 +92,19 @@ std::optional<std::string> objective_name(PyObject* objective) {
     return name;
 }
 
+RestartPolicy restart_policy(std::uint64_t restarts, double growth,
+                             std::optional<double> min_diameter, std::size_t patience) {
+    if (!(growth >= 1.0 && std::isfinite(growth)))
+        raise(PyExc_ValueError,
+              "restart_growth must be a finite number >= 1, got " + format_float(growth));
+    if (min_diameter && !(*min_diameter >= 0.0 && std::isfinite(*min_diameter)))
+        raise(PyExc_ValueError,
+              "min_diameter must be a finite number >= 0, got " + format_float(*min_diameter));
+    if (restarts > 0 && !min_diameter && patience == 0)
+        raise(PyExc_ValueError,
+              "restarts need a rule that finds a run stagnant: pass min_diameter (for example "
+              "1e-6, a fraction of the bounds' width) or patience");
+    return {static_cast<std::size_t>(restarts), growth};
+}
+
 }  // namespace kestrelopt::native

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "cpython/panic.hpp"
 #include "kestrelopt/history.hpp"
 #include "kestrelopt/mopso/steps.hpp"
+#include "kestrelopt/restarts.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
@@ -161,7 +163,32 @@ struct BoxRunParts {
     VelocityLimits limits;
     std::unique_ptr<Velocity> velocity;
     std::unique_ptr<Topology> topology;
+    RestartPolicy restarts;
 };
+
+// The restart policy and the min_diameter stop rule: ValueError for a growth that is not a
+// finite number >= 1, a min_diameter that is not a finite number >= 0, and restarts without
+// a rule that can find a run stagnant (patience or min_diameter).
+RestartPolicy restart_policy(std::uint64_t restarts, double growth,
+                             std::optional<double> min_diameter, std::size_t patience);
+
+// Makes the velocity rule and topology of each run after a restart from the options
+// read once: it runs without the interpreter lock, so it touches no Python object.
+using RuleRemaker = std::function<std::pair<std::unique_ptr<Velocity>, std::unique_ptr<Topology>>(
+    const PsoConfig&)>;
+
+template <class P>
+RuleRemaker rule_remaker(const Arguments& a, const VelocityLimits& limits,
+                         std::vector<Bound> spans) {
+    return [velocity = a.text(P::kVelocity), w = a.real(P::kW), c1 = a.real(P::kC1),
+            c2 = a.real(P::kC2), w_end = a.optional_real(P::kWEnd), topology = a.text(P::kTopology),
+            ring = a.count(P::kRingNeighbors), limits,
+            spans = std::move(spans)](const PsoConfig& config) {
+        return std::pair{
+            limit_velocity(build_velocity(velocity, w, c1, c2, w_end), limits, spans, kDimensions),
+            build_topology(topology, config.n_particles, config.seed, ring)};
+    };
+}
 
 template <class P>
 BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
@@ -170,6 +197,9 @@ BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
     parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));
     parts.velocity = velocity_rule<P>(a, a.optional_real(P::kWEnd));
     parts.topology = topology_of<P>(a, parts.config);
+    parts.config.min_diameter = a.optional_real(P::kMinDiameter);
+    parts.restarts = restart_policy(a.count(P::kRestarts), a.real(P::kRestartGrowth),
+                                    parts.config.min_diameter, parts.config.patience);
     return parts;
 }
 

@@ -1,4 +1,4 @@
-// minimize: binding of its 33 parameters, bounds, validation in a fixed order, the choice
+// minimize: binding of its 36 parameters, bounds, validation in a fixed order, the choice
 // of the search space, then the hand-over to run.
 #include <optional>
 #include <string>
@@ -54,6 +54,9 @@ enum P : std::size_t {
     kRingNeighbors,
     kArrayInput,
     kInit,
+    kRestarts,
+    kRestartGrowth,
+    kMinDiameter,
 };
 
 constexpr Param kParams[] = {
@@ -90,8 +93,11 @@ constexpr Param kParams[] = {
     count("ring_neighbors", 1),
     flag("array_input", false),
     optional("init", Kind::Object),
+    count("restarts", 0),
+    real("restart_growth", 2.0),
+    optional("min_diameter", Kind::Float),
 };
-static_assert(std::size(kParams) == kInit + 1);
+static_assert(std::size(kParams) == kMinDiameter + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
 
@@ -126,16 +132,19 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
 
             std::optional<std::vector<VarType>> types =
                 var_types_of<P>(a, pairs.size(), var_types_lengths_message);
-            return with_space(
-                       std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
-                       [&](auto space) {
-                           auto rule = limit_velocity(std::move(parts.velocity), parts.limits,
-                                                      space.span(), kDimensions);
-                           request.config.init =
-                               init_rows(a.object(kInit), space.span(), request.config.n_particles);
-                           return run(std::move(space), std::move(rule), std::move(parts.topology),
-                                      request);
-                       })
+            return with_space(std::move(pairs), std::move(types), a.boolean(kBinary),
+                              a.boolean(kInteger),
+                              [&](auto space) {
+                                  const std::vector<Bound> spans = space.span();
+                                  auto rule = limit_velocity(std::move(parts.velocity),
+                                                             parts.limits, spans, kDimensions);
+                                  request.config.init =
+                                      init_rows(a.object(kInit), spans, request.config.n_particles);
+                                  request.restarts = parts.restarts;
+                                  request.remake = rule_remaker<P>(a, parts.limits, spans);
+                                  return run(std::move(space), std::move(rule),
+                                             std::move(parts.topology), request);
+                              })
                 .release();
         },
         static_cast<PyObject*>(nullptr));

@@ -54,6 +54,9 @@ enum P : std::size_t {
     kWEnd,
     kVMaxFraction,
     kRingNeighbors,
+    kRestarts,
+    kRestartGrowth,
+    kMinDiameter,
 };
 
 constexpr Param kParams[] = {
@@ -82,8 +85,11 @@ constexpr Param kParams[] = {
     optional("w_end", Kind::Float),
     optional("v_max_fraction", Kind::Float),
     count("ring_neighbors", 1),
+    count("restarts", 0),
+    real("restart_growth", 2.0),
+    optional("min_diameter", Kind::Float),
 };
-static_assert(std::size(kParams) == kRingNeighbors + 1);
+static_assert(std::size(kParams) == kMinDiameter + 1);
 
 constexpr Signature kSignature{"Swarm()", kParams};
 
@@ -173,6 +179,10 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             Arguments a(kSignature, args, kwargs);
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             BoxRunParts parts = box_run_parts<P>(a, pairs.size());
+            if (parts.restarts.restarts > 0)
+                raise(PyExc_ValueError,
+                      "restarts are not available on a Swarm yet; use minimize(..., "
+                      "vectorized=True, restarts=...) for a restarting search over whole swarms");
             std::optional<std::vector<VarType>> types =
                 var_types_of<P>(a, pairs.size(), var_types_lengths_message);
             numpy::load_api();

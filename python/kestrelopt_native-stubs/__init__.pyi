@@ -53,6 +53,9 @@ def minimize(
     ring_neighbors: int = 1,
     array_input: bool = False,
     init: Optional[Any] = None,
+    restarts: int = 0,
+    restart_growth: float = 2.0,
+    min_diameter: Optional[float] = None,
 ) -> PsoResult:
     """Minimizes an objective function with Particle Swarm Optimization.
 
@@ -175,6 +178,25 @@ def minimize(
             others where they would have started anyway (a seeded run draws the
             same numbers with or without ``init``). Warm-start from an earlier
             run with ``init=[result.best_position]``. Defaults to ``None``.
+        restarts (int): how many times a run that stagnates (``patience``
+            iterations without an improvement above ``tol``, or the swarm shrunk
+            below ``min_diameter``) starts again with a larger swarm, while the
+            budget lasts, keeping the best found. ``max_iter``, ``max_evals`` and
+            ``max_time`` count over all runs; a run starts only while the
+            evaluations left pay for its first two rounds. The first run is the
+            run without restarts; run ``k`` has ``restart_growth ** k`` times the
+            particles, no ``init`` and a seed derived from ``seed`` and ``k``. The
+            result holds the best of all runs, ``convergence`` the best so far
+            over all of them, ``history`` every run's swarms, and the callback is
+            told the search's iteration and best value. Needs ``patience`` or
+            ``min_diameter``. Defaults to ``0`` (no restarts).
+        restart_growth (float): the factor by which each restart multiplies the
+            number of particles, a finite number ``>= 1``. Defaults to ``2.0``.
+        min_diameter (float | None): a stop rule: the run ends as stagnant
+            (``stop_reason`` ``"stagnation"``) once, across the swarm, no
+            coordinate spreads over more than this fraction of its bounds'
+            width. Checked after ``patience``, before ``target``. Defaults to
+            ``None`` (off).
 
     Returns:
         PsoResult: with ``best_position``, ``best_value``, ``convergence`` and
@@ -623,7 +645,9 @@ class Swarm:
         start. The stop rules (``max_iter``, ``patience``, ``target``,
         ``max_evals``, ``max_time``) end the run: ``stop_reason`` is then set
         and ``ask()`` raises ``ValueError``. ``max_time`` counts from the
-        Swarm's creation; time it spends pickled does not count.
+        Swarm's creation; time it spends pickled does not count. ``min_diameter``
+        is a stop rule as for ``minimize``; a Swarm does not restart yet
+        (``restarts`` must stay ``0``).
 
     Example:
         >>> import numpy as np
@@ -664,6 +688,9 @@ class Swarm:
         w_end: Optional[float] = None,
         v_max_fraction: Optional[float] = None,
         ring_neighbors: int = 1,
+        restarts: int = 0,
+        restart_growth: float = 2.0,
+        min_diameter: Optional[float] = None,
     ) -> Swarm: ...
     def ask(self) -> Any:
         """The positions to evaluate next, a new float64 array of shape

@@ -87,7 +87,8 @@ def test_functions_belong_to_kestrelopt_native(name):
             "penalty=1000000.0, binary=False, max_evals=None, target=None, max_time=None, "
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
             "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
-            "ring_neighbors=1, array_input=False, init=None)",
+            "ring_neighbors=1, array_input=False, init=None, restarts=0, restart_growth=2.0, "
+            "min_diameter=None)",
         ),
     ],
 )
@@ -102,7 +103,8 @@ def test_minimize_text_signature_line_is_verbatim():
         'v_max=None, patience=0, tol=0.0, constraints=None, penalty=1e6, binary=False, '
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
-        'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None)'
+        'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None, '
+        'restarts=0, restart_growth=2.0, min_diameter=None)'
     )
 
 

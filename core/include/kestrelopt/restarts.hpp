@@ -106,6 +106,9 @@ class RestartSearch {
         if (run_ > policy_.restarts) return (void)end(StopReason::Stagnation);
     }
 
+    // Ends the search as interrupted: StopRun escaped a run before its swarm had its values.
+    void interrupt() { end(StopReason::Interrupted); }
+
     // Runs taken so far, and the iterations and evaluations they made: what a callback of
     // the next run adds to its own counts.
     std::size_t runs() const { return run_; }
