@@ -21,6 +21,8 @@
 #include "entry/entry_points.hpp"
 #include "entry/steppable.hpp"
 #include "kestrelopt/pso.hpp"
+#include "kestrelopt/restarts.hpp"
+#include "kestrelopt/state_codec.hpp"
 #include "results/result_records.hpp"
 
 namespace kestrelopt::native {
@@ -164,6 +166,110 @@ class SwarmDriverOf final : public SwarmDriver {
     PsoSteps<Space> steps_;
 };
 
+// Tells a checkpoint of a restarting Swarm from anything else.
+constexpr std::uint64_t kRestartingMagic = 0x526D726177536B4FULL;  // "OkSwarmR"
+
+// A Swarm with restarts: the runs of a RestartSearch, each driven by its own steps. When a
+// tell ends a run that stagnated, the next run (with its larger swarm) is built at once, so
+// the next ask gives its initial swarm. What the getters show is the search so far.
+template <class Space>
+class RestartingDriverOf final : public SwarmDriver {
+  public:
+    using Element = typename Space::Element;
+
+    RestartingDriverOf(PsoConfig config, Space space, std::unique_ptr<Velocity> velocity,
+                       std::unique_ptr<Topology> topology, RestartPolicy policy, RuleRemaker remake)
+        : search_(config, policy), space_(std::move(space)), remake_(std::move(remake)) {
+        start(std::move(config), std::move(velocity), std::move(topology));
+    }
+
+    PyRef ask() override {
+        PyRef matrix = asked_matrix(*steps_);
+        if (!matrix) throw PythonError{};
+        return matrix;
+    }
+    void tell(std::span<const double> values) override {
+        steps_->tell(values);
+        const std::optional<StopReason> reason = steps_->stopped();
+        if (!reason) return;
+        search_.take(steps_->finish(*reason));
+        if (const std::optional<PsoConfig> config = search_.next()) {
+            auto [rule, topology] = remake_(*config);
+            start(*config, std::move(rule), std::move(topology));
+        }
+    }
+    std::size_t particles() const override { return engine_->config().n_particles; }
+    std::size_t dimensions() const override { return steps_->dimensions(); }
+    bool asked() const override { return !search_.ended() && steps_->asked(); }
+    bool started() const override { return search_.runs() > 0 || steps_->started(); }
+    std::optional<StopReason> stopped() const override {
+        if (!search_.ended()) return std::nullopt;
+        return search_.result().stop_reason;
+    }
+    std::size_t iteration() const override {
+        return search_.iterations() + (search_.ended() ? 0 : steps_->iteration());
+    }
+    std::size_t evaluations() const override {
+        return search_.evaluations() + (search_.ended() ? 0 : steps_->run().evaluations);
+    }
+    double best_value() const override { return so_far().best_value; }
+    std::vector<double> best_position() const override {
+        return as_doubles(so_far().best_position);
+    }
+    std::span<const double> convergence() const override {
+        convergence_ = so_far().history.convergence;
+        return convergence_;
+    }
+    PyPsoResult result() const override {
+        PyPsoResult record = to_py_result(so_far());
+        if (!search_.ended()) record.stop_reason = kRunning;
+        return record;
+    }
+    std::vector<std::uint8_t> save() const override {
+        StateWriter out;
+        out.u64(kRestartingMagic);
+        search_.save(out);
+        if (!search_.ended()) steps_->save(out);
+        return out.take();
+    }
+    void load(std::span<const std::uint8_t> bytes) override {
+        StateReader in(bytes);
+        if (in.u64() != kRestartingMagic) StateReader::malformed("it is not a restarting Swarm's");
+        search_.load(in, steps_->dimensions());
+        if (!search_.ended()) {
+            // The run in progress is the one next() configures after the runs taken.
+            const std::optional<PsoConfig> config = search_.next();
+            if (!config) StateReader::malformed("the search has no run in progress");
+            auto [rule, topology] = remake_(*config);
+            start(*config, std::move(rule), std::move(topology));
+            steps_->load(in);
+        }
+        in.finish();
+    }
+
+  private:
+    void start(PsoConfig config, std::unique_ptr<Velocity> rule,
+               std::unique_ptr<Topology> topology) {
+        steps_.reset();  // the steps refer to the engine they came from
+        engine_ = std::make_unique<Pso<Space>>(std::move(config), space_, std::move(rule),
+                                               std::move(topology));
+        steps_ = std::make_unique<PsoSteps<Space>>(engine_->steps());
+    }
+
+    // The search's result with the run in progress counted in, once it has its values.
+    PsoResult<Element> so_far() const {
+        if (search_.ended() || !steps_->started()) return search_.result();
+        return search_.with(steps_->report(StopReason::MaxIterations));
+    }
+
+    RestartSearch<Element> search_;
+    Space space_;
+    RuleRemaker remake_;
+    std::unique_ptr<Pso<Space>> engine_;
+    std::unique_ptr<PsoSteps<Space>> steps_;
+    mutable std::vector<double> convergence_;
+};
+
 using Instance = DriverInstance<SwarmDriver>;
 
 SwarmDriver& swarm(PyObject* self) {
@@ -179,10 +285,6 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             Arguments a(kSignature, args, kwargs);
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
             BoxRunParts parts = box_run_parts<P>(a, pairs.size());
-            if (parts.restarts.restarts > 0)
-                raise(PyExc_ValueError,
-                      "restarts are not available on a Swarm yet; use minimize(..., "
-                      "vectorized=True, restarts=...) for a restarting search over whole swarms");
             std::optional<std::vector<VarType>> types =
                 var_types_of<P>(a, pairs.size(), var_types_lengths_message);
             numpy::load_api();
@@ -191,10 +293,15 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                 std::move(pairs), std::move(types), a.boolean(kBinary), a.boolean(kInteger),
                 [&](auto space) -> SwarmDriver* {
                     using Space = decltype(space);
-                    auto rule = limit_velocity(std::move(parts.velocity), parts.limits,
-                                               space.span(), kDimensions);
-                    parts.config.init =
-                        init_rows(a.object(kInit), space.span(), parts.config.n_particles);
+                    const std::vector<Bound> spans = space.span();
+                    auto rule =
+                        limit_velocity(std::move(parts.velocity), parts.limits, spans, kDimensions);
+                    parts.config.init = init_rows(a.object(kInit), spans, parts.config.n_particles);
+                    if (parts.restarts.restarts > 0)
+                        return new RestartingDriverOf<Space>(
+                            std::move(parts.config), std::move(space), std::move(rule),
+                            std::move(parts.topology), parts.restarts,
+                            rule_remaker<P>(a, parts.limits, spans));
                     return new SwarmDriverOf<Space>(std::move(parts.config), std::move(space),
                                                     std::move(rule), std::move(parts.topology));
                 });

@@ -645,9 +645,10 @@ class Swarm:
         start. The stop rules (``max_iter``, ``patience``, ``target``,
         ``max_evals``, ``max_time``) end the run: ``stop_reason`` is then set
         and ``ask()`` raises ``ValueError``. ``max_time`` counts from the
-        Swarm's creation; time it spends pickled does not count. ``min_diameter``
-        is a stop rule as for ``minimize``; a Swarm does not restart yet
-        (``restarts`` must stay ``0``).
+        Swarm's creation; time it spends pickled does not count. ``restarts``,
+        ``restart_growth`` and ``min_diameter`` work as for ``minimize``: once a
+        run stagnates, the next ``ask()`` gives the next run's larger swarm
+        (``n_particles`` follows it), and the getters show the search so far.
 
     Example:
         >>> import numpy as np

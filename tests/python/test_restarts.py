@@ -90,3 +90,29 @@ def test_bad_restart_options_are_refused(options, message):
         pso.minimize("sphere", B, **options)
     with pytest.raises(ValueError, match=message):
         pso.Swarm(B, **options)
+
+
+def test_a_restarting_swarm_is_the_vectorized_search_and_resumes_bit_for_bit():
+    import pickle
+
+    options = dict(seed=5, n_particles=8, max_iter=100_000, max_evals=12_000, restarts=3,
+                   min_diameter=1e-3)
+    sealed = pso.minimize(rastrigin_rows, B, vectorized=True, **options)
+    swarm, calls, sizes = pso.Swarm(B, **options), 0, set()
+    while swarm.stop_reason is None:
+        if calls % 5 == 0:  # a checkpoint between calls, now and then
+            swarm = pickle.loads(pickle.dumps(swarm))
+        X = swarm.ask()
+        sizes.add(len(X))
+        assert swarm.n_particles == len(X)
+        swarm.tell(rastrigin_rows(X))
+        calls += 1
+        assert swarm.convergence == swarm.result().convergence
+    done = swarm.result()
+    assert sizes == {8, 16, 32}
+    assert (done.best_position, done.best_value, done.convergence, done.history, done.evaluations,
+            done.stop_reason) == (sealed.best_position, sealed.best_value, sealed.convergence,
+                                  sealed.history, sealed.evaluations, sealed.stop_reason)
+    assert swarm.iteration == len(done.convergence) and swarm.evaluations == done.evaluations
+    with pytest.raises(ValueError, match="the run has ended"):
+        swarm.ask()

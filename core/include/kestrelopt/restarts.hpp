@@ -17,12 +17,14 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "kestrelopt/deadline.hpp"
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/history.hpp"
+#include "kestrelopt/state_codec.hpp"
 #include "kestrelopt/traits.hpp"
 
 namespace kestrelopt {
@@ -80,22 +82,12 @@ class RestartSearch {
         // from an interruption, ends the search and no longer counts).
         const std::size_t iterations =
             run.evaluations >= n && n > 0 ? (run.evaluations - n) / n : 0;
-        const double before = best_.best_value;
-        for (const double value : run.history.convergence)
-            best_.history.convergence.push_back(run_ == 0 || better_value(value, before) ? value
-                                                                                         : before);
-        for (const RowsView snapshot : run.history.positions)
-            best_.history.positions.push_back(snapshot);
-        if (run_ == 0 || better_value(run.best_value, best_.best_value)) {
-            best_.best_value = run.best_value;
-            best_.best_position = std::move(run.best_position);
-        }
+        const StopReason reason = run.stop_reason;
+        append(best_, std::move(run), run_ == 0);
         iterations_ += iterations;
-        evaluations_ += run.evaluations;
-        best_.evaluations = evaluations_;
-        best_.stop_reason = run.stop_reason;
+        evaluations_ = best_.evaluations;
         ++run_;
-        if (run.stop_reason != StopReason::Stagnation) return (void)end(run.stop_reason);
+        if (reason != StopReason::Stagnation) return (void)end(reason);
         // The rules a stagnating run did not get to check, in the engine's order.
         if (base_.target && best_.best_value <= *base_.target) return (void)end(StopReason::Target);
         if (base_.max_evals && evaluations_ >= *base_.max_evals)
@@ -104,6 +96,14 @@ class RestartSearch {
             return (void)end(StopReason::MaxTime);
         if (iterations_ >= base_.max_iter) return (void)end(StopReason::MaxIterations);
         if (run_ > policy_.restarts) return (void)end(StopReason::Stagnation);
+    }
+
+    // The search's result had the run going on, whose report is `current`, ended now; the
+    // search itself does not change.
+    Result with(Result current) const {
+        Result result = best_;
+        append(result, std::move(current), run_ == 0);
+        return result;
     }
 
     // Ends the search as interrupted: StopRun escaped a run before its swarm had its values.
@@ -119,9 +119,70 @@ class RestartSearch {
 
     // The search's result: the best of every run, the convergence of the best so far
     // across them, the swarms of all their iterations and the reason the search ended.
+    const Result& result() const { return best_; }
     Result finish() { return std::move(best_); }
+    bool ended() const { return ended_; }
+
+    // Everything the search holds, for a checkpoint; load continues it exactly (a run's
+    // time budget aside, which counts from the load). Positions of `dims` coordinates.
+    void save(StateWriter& out) const {
+        out.u64(run_);
+        out.u64(iterations_);
+        out.u64(evaluations_);
+        out.flag(ended_);
+        out.elapsed_since(start_);
+        out.u64(best_.best_position.size());
+        for (const Element e : best_.best_position) {
+            if constexpr (std::is_integral_v<Element>)
+                out.u64(static_cast<std::uint64_t>(e));
+            else
+                out.f64(e);
+        }
+        out.f64(best_.best_value);
+        out.doubles(best_.history.convergence);
+        out.trace(best_.history.positions);
+        out.stop(best_.stop_reason);
+    }
+    void load(StateReader& in, std::size_t dims) {
+        const std::size_t most = policy_.restarts == SIZE_MAX ? SIZE_MAX : policy_.restarts + 1;
+        run_ = in.count(most, "the restart's run");
+        iterations_ = in.u64();
+        evaluations_ = in.u64();
+        ended_ = in.flag();
+        start_ = in.start_time();
+        const std::size_t size = in.count(dims, "the best position's length");
+        best_.best_position.clear();
+        for (std::size_t i = 0; i < size; ++i) {
+            if constexpr (std::is_integral_v<Element>)
+                best_.best_position.push_back(static_cast<Element>(in.u64()));
+            else
+                best_.best_position.push_back(in.f64());
+        }
+        best_.best_value = in.f64();
+        in.doubles(best_.history.convergence);
+        in.trace(best_.history.positions);
+        best_.stop_reason = in.stop().value_or(StopReason::MaxIterations);
+        best_.evaluations = evaluations_;
+    }
 
   private:
+    // Adds a run's record to `into`: its best if better, the best so far per iteration, its
+    // swarms, its evaluations and its stop reason.
+    static void append(Result& into, Result run, bool first) {
+        const double before = into.best_value;
+        for (const double value : run.history.convergence)
+            into.history.convergence.push_back(first || better_value(value, before) ? value
+                                                                                    : before);
+        for (const RowsView snapshot : run.history.positions)
+            into.history.positions.push_back(snapshot);
+        if (first || better_value(run.best_value, into.best_value)) {
+            into.best_value = run.best_value;
+            into.best_position = std::move(run.best_position);
+        }
+        into.evaluations += run.evaluations;
+        into.stop_reason = run.stop_reason;
+    }
+
     std::optional<PsoConfig> end(StopReason reason) {
         ended_ = true;
         if (run_ > 0) best_.stop_reason = reason;
