@@ -331,14 +331,125 @@ def animate_swarm(
     animation.draw_frame = draw_frame
     animation.scatter = scatter
     animation.frame_interval = interval
+    animation._frame_count = n_iterations
     return animation
+
+
+def _render_frames(animation: Any, emit: Callable[[Any], None]) -> None:
+    """Pass each frame of an ``animate_swarm`` animation to ``emit`` as an (h, w, 4) RGBA
+    array, valid until the next call.
+
+    Only the swarm and the title change between frames, so the figure is drawn once
+    without them and each frame restores that background and draws the two over it, as
+    blitting does: the same pixels as a full redraw, whose axes, ticks and contour take
+    nearly all of its time. Drawn on an off-screen Agg canvas whatever backend shows the
+    figure, which gets its own canvas back afterwards.
+    """
+    import numpy as np
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    scatter = animation.scatter
+    ax = scatter.axes
+    fig = ax.figure
+    shown = fig.canvas
+    canvas = FigureCanvasAgg(fig)
+    try:
+        scatter.set_visible(False)
+        ax.title.set_text("")
+        canvas.draw()
+        background = canvas.copy_from_bbox(fig.bbox)
+        scatter.set_visible(True)
+        for k in range(animation._frame_count):
+            animation.draw_frame(k)
+            canvas.restore_region(background)
+            ax.draw_artist(scatter)
+            ax.draw_artist(ax.title)
+            emit(np.asarray(canvas.buffer_rgba()))
+    finally:
+        scatter.set_visible(True)
+        fig.set_canvas(shown)
+
+
+class _GifFrames:
+    """Frames for a GIF on one palette, the first frame's (median cut, 256 colors).
+
+    Pillow would quantize each frame on its own, which takes longer than drawing it. The
+    frames of an animation share their background, so a pixel that the first frame also
+    has keeps the first frame's palette index, and each other color takes its nearest
+    palette entry: the background stays exact, with no flicker between frames.
+    """
+
+    def __init__(self) -> None:
+        self.images: List[Any] = []
+        self.see_through = False
+
+    def add(self, rgba: Any) -> None:
+        import numpy as np
+        from PIL import Image
+
+        if not self.images:
+            self.see_through = bool(rgba[:, :, 3].min() < 255)
+        if self.see_through:  # Pillow converts each frame itself, keeping transparency
+            self.images.append(Image.fromarray(rgba.copy()))
+            return
+        pixels = rgba.view(np.uint32)[:, :, 0]  # one word per pixel: compared at once
+        if not self.images:
+            first = Image.fromarray(rgba[:, :, :3]).quantize(256, method=Image.Quantize.MEDIANCUT)
+            self.first_pixels = pixels.copy()
+            self.first_indexes = np.asarray(first)
+            palette = np.asarray(first.getpalette(), dtype=float).reshape(-1, 3)
+            self.palette = palette
+            self.palette_norms = (palette**2).sum(axis=1)
+            self.images.append(first)
+            return
+        indexes = self.first_indexes.copy()
+        changed = pixels != self.first_pixels
+        colors, where = np.unique(pixels[changed], return_inverse=True)
+        if len(colors):
+            rgb = colors.view(np.uint8).reshape(-1, 4)[:, :3].astype(float)
+            # |c - p|^2 less the |c|^2 that every entry shares: exact on whole numbers.
+            distances = self.palette_norms[None, :] - 2.0 * rgb @ self.palette.T
+            indexes[changed] = distances.argmin(axis=1).astype(np.uint8)[where.ravel()]
+        image = Image.fromarray(indexes, "P")
+        image.putpalette(self.images[0].getpalette())
+        self.images.append(image)
+
+    def save(self, path: pathlib.Path, fps: float) -> None:
+        # The duration and looping of matplotlib's PillowWriter.
+        first, *rest = self.images
+        first.save(path, save_all=True, append_images=rest, duration=int(1000 / fps), loop=0)
+
+
+def _save_movie(animation: Any, writer: Any, path: pathlib.Path) -> None:
+    """Write the frames with a matplotlib movie writer, through a bare figure that holds
+    each rendered frame as a pixel-for-pixel image: the writer then draws one image per
+    frame instead of the whole plot."""
+    import numpy as np
+    from matplotlib.figure import Figure
+
+    fig = animation.scatter.axes.figure
+    dpi = fig.dpi
+    width, height = (int(v) for v in fig.bbox.size)
+    sheet = Figure(figsize=(width / dpi, height / dpi), dpi=dpi)
+    image = sheet.figimage(np.zeros((height, width, 4), np.uint8), resize=False, origin="upper")
+
+    def add(rgba: Any) -> None:
+        image.set_data(rgba)
+        writer.grab_frame()
+
+    with writer.saving(sheet, str(path), dpi):
+        _render_frames(animation, add)
 
 
 def save_animation(animation: Any, path: Union[str, pathlib.Path], fps: Optional[float] = None) -> None:
     """Save an animation as GIF (Pillow) or MP4 (ffmpeg), chosen by the file's extension.
 
+    An animation made by ``animate_swarm`` is drawn once and then only its swarm is
+    redrawn per frame, a few times faster than a full redraw; the GIF's frames share one
+    palette. Any other matplotlib animation is saved by its own ``save``.
+
     Args:
-        animation: what ``animate_swarm`` returned.
+        animation: what ``animate_swarm`` returned, or another matplotlib animation.
         path: a ``.gif`` or ``.mp4`` file name.
         fps: frames per second; by default the animation's own pace.
 
@@ -362,7 +473,18 @@ def save_animation(animation: Any, path: Union[str, pathlib.Path], fps: Optional
         writer = mpl_animation.FFMpegWriter(fps=pace)
     else:
         raise ValueError(f"cannot save an animation as '{path.suffix}': use .gif or .mp4")
-    animation.save(str(path), writer=writer)
+    if not hasattr(animation, "_frame_count"):  # not made by animate_swarm
+        animation.save(str(path), writer=writer)
+        return
+    if suffix == ".gif":
+        frames = _GifFrames()
+        _render_frames(animation, frames.add)
+        frames.save(path, fps)
+    else:
+        _save_movie(animation, writer, path)
+    # Its frames were rendered here, not by the animation itself, which matplotlib would
+    # otherwise warn about when it is deleted.
+    animation._draw_was_started = True
 
 
 # ---------------------------------------------------------------- Pareto fronts

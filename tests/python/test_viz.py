@@ -186,15 +186,57 @@ def test_animation_range_defaults_to_the_swarm():
     assert low < history[:, :, 0].min() and high > history[:, :, 0].max()
 
 
-def test_animation_saves_as_gif(tmp_path):
+def full_redraws(animation):
+    """Each frame drawn the plain way: the whole figure, every time."""
+    canvas = animation.scatter.figure.canvas
+    frames = []
+    for k in range(len(list(animation.new_frame_seq()))):
+        animation.draw_frame(k)
+        canvas.draw()
+        frames.append(np.asarray(canvas.buffer_rgba()).copy())
+    return frames
+
+
+def test_saved_frames_are_the_full_redraws():
+    # Saving draws the figure once and then only the swarm and title per frame: the
+    # pixels must be those of a full redraw, even with other artists on the figure.
+    run = pso.minimize("rastrigin", **dict(RUN, max_iter=5))
+    animation = viz.animate_swarm(run, dims=(1, 2), objective="rastrigin", resolution=12)
+    ax = animation.scatter.axes
+    ax.plot([0.0], [0.0], "w*", zorder=2)
+    ax.figure.suptitle("swarm")
+    canvas = ax.figure.canvas
+    blitted = []
+    viz._render_frames(animation, lambda rgba: blitted.append(rgba.copy()))
+    assert ax.figure.canvas is canvas and animation.scatter.get_visible()
+    assert ax.get_title() == "iteration 5/5"
+    expected = full_redraws(animation)
+    assert len(blitted) == len(expected) == 5
+    for k, (fast, full) in enumerate(zip(blitted, expected)):
+        assert np.array_equal(fast, full), f"frame {k} differs from its full redraw"
+
+
+@pytest.mark.parametrize("see_through", [False, True])
+def test_animation_saves_as_gif(tmp_path, see_through):
     pytest.importorskip("PIL")
-    from PIL import Image
+    from PIL import Image, ImageSequence
 
     run = pso.minimize("rastrigin", **dict(RUN, max_iter=4))
     path = tmp_path / "swarm.gif"
-    viz.save_animation(viz.animate_swarm(run, objective="rastrigin", resolution=10), path)
+    animation = viz.animate_swarm(run, objective="rastrigin", resolution=10)
+    animation.scatter.figure.patch.set_alpha(0.0 if see_through else 1.0)
+    viz.save_animation(animation, path, fps=5)
+    expected = full_redraws(animation)
     with Image.open(path) as image:
         assert image.format == "GIF" and image.n_frames == 4
+        assert image.info["duration"] == 200 and image.info["loop"] == 0
+        assert ("transparency" in image.info) == see_through
+        # One shared palette of 256 colors: close to the true colors, not equal (a frame
+        # quantized apart, such as a shifted background, would be off by more).
+        opaque = [] if see_through else ImageSequence.Iterator(image)
+        for k, frame in enumerate(opaque):
+            error = np.abs(np.asarray(frame.convert("RGB"), dtype=int) - expected[k][:, :, :3])
+            assert error.mean() < 0.05, f"frame {k} is off by {error.mean()} on average"
 
 
 @pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
