@@ -7,7 +7,11 @@ PYTHONPATH)::
 """
 
 import ast
+import inspect
 import pathlib
+import re
+
+from sphinx.util import logging
 
 import kestrelopt
 
@@ -107,6 +111,64 @@ def _join_wrapped_argument_names(app, what, name, obj, options, lines):
             i += 1
 
 
+# Napoleon turns any line under "Args:" that reads like "words (words): text" into a
+# parameter of that name, so free text there renders as parameters that do not exist, and
+# Sphinx says nothing. This check runs after napoleon and compares the parameters it
+# rendered with the callable's signature (the native ones' come from their text
+# signatures); each stray is a warning naming the callable, an error under -W.
+_RENDERED_PARAMETER = re.compile(r":(?:param|keyword)\s+([^:]*):")
+_RENDERED_TYPE = re.compile(r":(?:type|kwtype)\s+([^:]*):(.*)")
+_logger = logging.getLogger(__name__)
+
+
+def _parameter_names(obj):
+    """The names of obj's parameters, or None when it has no signature to read."""
+    try:
+        signature = inspect.signature(obj)
+    except (TypeError, ValueError):
+        return None
+    return {parameter.name for parameter in signature.parameters.values()}
+
+
+def _brackets_nest(text):
+    depth = 0
+    for character in text:
+        depth += {"(": 1, "[": 1, ")": -1, "]": -1}.get(character, 0)
+        if depth < 0:
+            return False
+    return depth == 0
+
+
+def _check_argument_names(app, what, name, obj, options, lines):
+    if what not in ("function", "method", "class", "exception", "decorator"):
+        return
+    rendered = []
+    for line in lines:
+        match = _RENDERED_PARAMETER.match(line)
+        if match:
+            rendered.append(match.group(1).replace("\\", "").lstrip("*"))
+        match = _RENDERED_TYPE.match(line)
+        if match and not _brackets_nest(match.group(2)):
+            # "a (int), b (str): ..." reads as parameter a of type "int), b (str".
+            _logger.warning(f"{name}: Args gives {match.group(1)} the type "
+                            f"{match.group(2).strip()!r}; name one type per entry",
+                            location=app.env.docname)
+    if not rendered:
+        return
+    real = _parameter_names(obj)
+    if real is None:
+        _logger.warning(f"{name} documents parameters {rendered} but has no signature to "
+                        "check them against", location=app.env.docname)
+        return
+    strays = [parameter for parameter in rendered if parameter not in real]
+    if strays:
+        _logger.warning(f"{name}: Args renders {strays} as parameters, which its signature "
+                        "does not have; move free text out of Args into the description or "
+                        "a Note", location=app.env.docname)
+
+
 def setup(app):
     app.connect("autodoc-process-signature", _signature_from_stub)
     app.connect("autodoc-process-docstring", _join_wrapped_argument_names, priority=100)
+    # After napoleon (priority 500), so that the lines are the parameters it rendered.
+    app.connect("autodoc-process-docstring", _check_argument_names, priority=900)

@@ -263,8 +263,8 @@ def minimize_multi(
         velocity (str): ``"inertia"`` or ``"constriction"`` (single-leader
             rules; ``"fips"`` is not applicable to MOPSO).
         seed (int | None): RNG seed.
-        integer (bool), binary (bool), var_types (list[str] | None): same
-            meaning as in ``minimize``.
+        integer, binary, var_types: integer or binary variables, or one type
+            per dimension, as in ``minimize``.
         mutation_rate (float): turbulence strength in [0, 1] (default 0.1);
             improves front spread. ``0`` disables it.
         grid_divisions (int | None): archive diversity strategy. ``None``
@@ -371,6 +371,13 @@ def minimize_grey(
     array of shape ``(n, 2)`` instead, row ``i`` holding the pair of grey
     variable ``i``.
 
+    ``n_particles``, ``max_iter``, ``w``, ``c1``, ``c2``, ``velocity``,
+    ``topology``, ``seed``, ``record_history``, ``patience``, ``tol``,
+    ``max_evals``, ``target``, ``max_time``, ``dim``, ``w_end`` and
+    ``ring_neighbors`` mean what they mean for ``minimize``. Grey bounds are
+    enforced by projection onto the feasible region, so there is no
+    ``bounds_handling``.
+
     Args:
         objective: callable ``f(list[tuple[float, float]]) -> float`` to minimize,
             OR the name (str) of a native grey benchmark: ``"grey_sphere"``.
@@ -384,11 +391,6 @@ def minimize_grey(
             the objective: ``"interval"`` (default) gives ``(lower, upper)``
             pairs; ``"center_spread"`` gives ``(center, spread)`` pairs. Does not
             affect native benchmarks. The result always exposes both forms.
-        n_particles, max_iter, w, c1, c2, velocity, topology, seed,
-        record_history, patience, tol, max_evals, target, max_time, dim, w_end,
-        ring_neighbors: same meaning as in ``minimize``. (Grey bounds are
-        enforced by projection onto the feasible region, so ``bounds_handling``
-        does not apply.)
         v_max (float | list[float] | None): velocity limit as in ``minimize``; a
             list gives one limit per grey variable, which bounds both its center
             and its spread velocity. Defaults to ``None`` (off).
@@ -639,16 +641,22 @@ class Swarm:
     a run saved, loaded in another process and continued ends exactly as the
     run that never stopped.
 
+    The options mean what they mean for ``minimize``. The stop rules
+    (``max_iter``, ``patience``, ``target``, ``max_evals``, ``max_time``) end
+    the run: ``stop_reason`` is then set and ``ask()`` raises ``ValueError``.
+    ``restarts``, ``restart_growth`` and ``min_diameter`` work as for
+    ``minimize``: once a run stagnates, the next ``ask()`` gives the next run's
+    larger swarm (``n_particles`` follows it), and the getters show the search
+    so far.
+
     Args:
-        The options mean what they mean for ``minimize``. ``init`` holds up to
-        ``n_particles`` starting positions (rows inside the bounds), for a warm
-        start. The stop rules (``max_iter``, ``patience``, ``target``,
-        ``max_evals``, ``max_time``) end the run: ``stop_reason`` is then set
-        and ``ask()`` raises ``ValueError``. ``max_time`` counts from the
-        Swarm's creation; time it spends pickled does not count. ``restarts``,
-        ``restart_growth`` and ``min_diameter`` work as for ``minimize``: once a
-        run stagnates, the next ``ask()`` gives the next run's larger swarm
-        (``n_particles`` follows it), and the getters show the search so far.
+        bounds: ``(min, max)`` per dimension, or one pair with ``dim``, as in
+            ``minimize``.
+        init (array-like | None): up to ``n_particles`` starting positions
+            (rows inside the bounds), for a warm start; the other particles
+            start at random. Defaults to ``None``.
+        max_time (float | None): seconds from the Swarm's creation; time it
+            spends pickled does not count. Defaults to ``None`` (no limit).
 
     Example:
         >>> import numpy as np
@@ -747,9 +755,9 @@ class MultiSwarm:
     same options. ``front()`` returns the ``ParetoFront`` so far. A
     ``MultiSwarm`` pickles by value between calls and resumes bit for bit.
 
-    Args:
-        The options mean what they mean for ``minimize_multi``; ``init`` as for
-        ``Swarm``. Constraints are told with each point (see ``tell``).
+    The options mean what they mean for ``minimize_multi``, and ``init`` and
+    ``max_time`` what they mean for ``Swarm``. Constraints are not options:
+    each point's violation is told with its objectives (see ``tell``).
 
     Example:
         >>> import kestrelopt as pso

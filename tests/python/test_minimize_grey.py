@@ -65,6 +65,13 @@ benchmark (``"grey_sphere"``), which runs without the GIL. With
 array of shape ``(n, 2)`` instead, row ``i`` holding the pair of grey
 variable ``i``.
 
+``n_particles``, ``max_iter``, ``w``, ``c1``, ``c2``, ``velocity``,
+``topology``, ``seed``, ``record_history``, ``patience``, ``tol``,
+``max_evals``, ``target``, ``max_time``, ``dim``, ``w_end`` and
+``ring_neighbors`` mean what they mean for ``minimize``. Grey bounds are
+enforced by projection onto the feasible region, so there is no
+``bounds_handling``.
+
 Args:
     objective: callable ``f(list[tuple[float, float]]) -> float`` to minimize,
         OR the name (str) of a native grey benchmark: ``"grey_sphere"``.
@@ -78,11 +85,6 @@ Args:
         the objective: ``"interval"`` (default) gives ``(lower, upper)``
         pairs; ``"center_spread"`` gives ``(center, spread)`` pairs. Does not
         affect native benchmarks. The result always exposes both forms.
-    n_particles, max_iter, w, c1, c2, velocity, topology, seed,
-    record_history, patience, tol, max_evals, target, max_time, dim, w_end,
-    ring_neighbors: same meaning as in ``minimize``. (Grey bounds are
-    enforced by projection onto the feasible region, so ``bounds_handling``
-    does not apply.)
     v_max (float | list[float] | None): velocity limit as in ``minimize``; a
         list gives one limit per grey variable, which bounds both its center
         and its spread velocity. Defaults to ``None`` (off).
