@@ -36,6 +36,18 @@ for _result_class in (PsoResult, GreyResult, ParetoFront):  # noqa: F405
 del _result_class
 
 
+# The public names besides __all__: the exception made on first use, the version and the
+# submodules reached as attributes (indicators loads on first use).
+_PUBLIC_EXTRAS = ("PanicException", "__version__", "callbacks", "indicators", "parallel", "viz")
+
+
+def __dir__():
+    # Only the public API (and Python's own module attributes), not the modules this
+    # file imports for itself, such as sys and copyreg.
+    python_own = [name for name in globals() if name.startswith("__") and name.endswith("__")]
+    return sorted({*__all__, *_PUBLIC_EXTRAS, *python_own})
+
+
 def __getattr__(name):
     # PanicException is created by the native module at its first use, so it is looked up
     # there on demand rather than copied at import.

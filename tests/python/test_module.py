@@ -2,6 +2,7 @@
 
 import importlib
 import inspect
+import pickle
 import shutil
 import subprocess
 import sys
@@ -238,3 +239,20 @@ def test_the_installed_stub_carries_the_module_docstrings():
     # and the check sees a drift: one docstring changed in the stub is named
     drifted = text.replace('"""The values of the positions', '"""The values of positions', 1)
     assert drifted != text and stub_docs.differences(native, drifted) == ["Swarm.tell"]
+
+
+def test_dir_lists_the_public_api_only():
+    listed = dir(pso)
+    public = [name for name in listed if not (name.startswith("__") and name.endswith("__"))]
+    assert public == sorted(NAMES + ["PanicException", "callbacks", "indicators", "parallel", "viz"])
+    assert "__version__" in listed and "__all__" in listed
+    for name in listed:  # every listed name resolves, the lazily made ones included
+        getattr(pso, name)
+    # The star import and pickling by reference do not go through dir().
+    namespace = {}
+    exec("from kestrelopt import *", namespace)
+    assert sorted(set(namespace) - {"__builtins__"}) == sorted(NAMES)
+    result = pso.minimize("sphere", (-1, 1), dim=2, max_iter=3, seed=1)
+    copy = pickle.loads(pickle.dumps(result))
+    assert copy.best_position == result.best_position and copy.convergence == result.convergence
+    assert pickle.loads(pickle.dumps(pso.minimize)) is pso.minimize
