@@ -122,28 +122,3 @@ def test_grey_numbers():
     assert shortest == pytest.approx(sum(lo for lo, _ in parts), abs=2e-4)
     assert longest == pytest.approx(sum(hi for _, hi in parts), abs=2e-4)
     assert numbers_after(out, "cost:")
-
-
-README = EXAMPLES.parent / "README.md"
-README_BLOCKS = re.findall(r"```python\n(.*?)```", README.read_text(encoding="utf-8"), re.S)
-
-
-def test_readme_has_its_python_examples():
-    assert len(README_BLOCKS) >= 4
-
-
-@pytest.mark.parametrize("index", range(len(README_BLOCKS)))
-def test_readme_python_block_runs(tmp_path, index):
-    block = README_BLOCKS[index]
-    for marker, modules in (("viz.", ("matplotlib", "PIL")), ("vectorized=True", ("numpy",))):
-        for name in modules if marker in block else ():
-            pytest.importorskip(name)
-    script = tmp_path / f"readme_{index}.py"
-    script.write_text(block, encoding="utf-8")
-    env = dict(os.environ, MPLBACKEND="Agg", PYTHONPATH=os.pathsep.join(sys.path))
-    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
-                          env=env, cwd=tmp_path, timeout=300)
-    assert done.returncode == 0, done.stderr
-    if "stop_reason, len(r.convergence)" in block:  # the callback example really stops early
-        stop, iterations = done.stdout.splitlines()[2].split()
-        assert stop == "callback" and int(iterations) < 100
