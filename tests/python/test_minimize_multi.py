@@ -69,8 +69,8 @@ Args:
     velocity (str): ``"inertia"`` or ``"constriction"`` (single-leader
         rules; ``"fips"`` is not applicable to MOPSO).
     seed (int | None): RNG seed.
-    integer (bool), binary (bool), var_types (list[str] | None): same
-        meaning as in ``minimize``.
+    integer, binary, var_types: integer or binary variables, or one type
+        per dimension, as in ``minimize``.
     mutation_rate (float): turbulence strength in [0, 1] (default 0.1);
         improves front spread. ``0`` disables it.
     grid_divisions (int | None): archive diversity strategy. ``None``
