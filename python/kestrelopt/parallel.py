@@ -230,7 +230,7 @@ def multistart(
     Raises:
         TypeError, ValueError: for invalid ``seeds``, ``executor`` or a ``seed`` option.
         Exception: the first run's error in seed order (a ``concurrent.futures``
-        executor cancels the runs it has not started yet).
+            executor cancels the runs it has not started yet).
     """
     if "seed" in options:
         raise TypeError("multistart takes seeds=, not seed=")
