@@ -3,6 +3,7 @@
 // steady state allocates nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -157,42 +158,73 @@ double constrained_zdt1(std::span<const double> x, std::vector<double>& out) {
     return 0.3 - x[0];
 }
 
-MopsoResult<double> drive_mopso(ArchiveStrategy strategy, bool hop) {
+// Runs to the end one particle at a time, or the whole swarm at once (`batch`), moving the
+// run into a fresh engine's steps through a checkpoint after every call when `hop` is set.
+MopsoResult<double> drive_mopso(ArchiveStrategy strategy, bool batch, bool hop) {
     std::vector<std::unique_ptr<Mopso<ContinuousSpace>>> engines;
     engines.push_back(std::make_unique<Mopso<ContinuousSpace>>(mopso(strategy)));
     auto steps = std::make_unique<MopsoSteps<ContinuousSpace>>(engines.back()->steps());
+    auto checkpoint = [&] {
+        if (!hop) return;
+        StateWriter out;
+        steps->save(out);
+        engines.push_back(std::make_unique<Mopso<ContinuousSpace>>(mopso(strategy)));
+        steps = std::make_unique<MopsoSteps<ContinuousSpace>>(engines.back()->steps());
+        StateReader in(out.bytes());
+        steps->load(in);
+        in.finish();
+    };
     std::vector<double> f;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> violations;
     while (!steps->stopped()) {
-        f.clear();
-        const double violation = constrained_zdt1(steps->ask(), f);
-        if (hop) {
-            StateWriter out;
-            steps->save(out);
-            engines.push_back(std::make_unique<Mopso<ContinuousSpace>>(mopso(strategy)));
-            steps = std::make_unique<MopsoSteps<ContinuousSpace>>(engines.back()->steps());
-            StateReader in(out.bytes());
-            steps->load(in);
-            in.finish();
+        if (!batch) {
+            f.clear();
+            const double violation = constrained_zdt1(steps->ask(), f);
+            checkpoint();
+            steps->tell(f, violation);
+            continue;
         }
-        steps->tell(f, violation);
+        rows.clear();
+        violations.clear();
+        const auto positions = steps->ask_all();
+        const std::vector<std::vector<double>> asked(positions.begin(), positions.end());
+        for (const auto& x : asked) {
+            rows.emplace_back();
+            violations.push_back(constrained_zdt1(x, rows.back()));
+        }
+        checkpoint();
+        // Asking again before the values are told gives the same positions, unmoved.
+        EXPECT_TRUE(std::ranges::equal(steps->ask_all(), asked));
+        steps->tell_all(rows, violations);
+        checkpoint();
     }
     return steps->finish(*steps->stopped());
 }
 
-TEST(MopsoCheckpoint, HoppingThroughCheckpointsEveryParticleIsTheUnbrokenRun) {
+TEST(MopsoCheckpoint, HoppingThroughCheckpointsEveryCallIsTheUnbrokenRun) {
     for (const ArchiveStrategy strategy : {ArchiveStrategy::crowding(), ArchiveStrategy::grid(3)}) {
-        const auto unbroken = drive_mopso(strategy, false);
-        const auto hopped = drive_mopso(strategy, true);
-        const auto engine_run = mopso(strategy).minimize(constrained_zdt1);
-        for (const auto* other : {&hopped, &engine_run}) {
-            ASSERT_EQ(unbroken.front.size(), other->front.size());
-            for (std::size_t i = 0; i < unbroken.front.size(); ++i) {
-                EXPECT_EQ(unbroken.front[i].position, other->front[i].position);
-                EXPECT_EQ(unbroken.front[i].objectives, other->front[i].objectives);
+        for (const bool batch : {false, true}) {
+            const auto unbroken = drive_mopso(strategy, batch, false);
+            const auto hopped = drive_mopso(strategy, batch, true);
+            const auto engine_run =
+                batch ? mopso(strategy).minimize_batch([](std::span<const std::vector<double>> xs,
+                                                          std::vector<std::vector<double>>& out,
+                                                          std::vector<double>& v) {
+                    for (std::size_t i = 0; i < xs.size(); ++i)
+                        v[i] = constrained_zdt1(xs[i], out[i]);
+                })
+                      : mopso(strategy).minimize(constrained_zdt1);
+            for (const auto* other : {&hopped, &engine_run}) {
+                ASSERT_EQ(unbroken.front.size(), other->front.size());
+                for (std::size_t i = 0; i < unbroken.front.size(); ++i) {
+                    EXPECT_EQ(unbroken.front[i].position, other->front[i].position);
+                    EXPECT_EQ(unbroken.front[i].objectives, other->front[i].objectives);
+                }
+                EXPECT_EQ(unbroken.history.swarm_history, other->history.swarm_history);
+                EXPECT_EQ(unbroken.history.front_history, other->history.front_history);
+                EXPECT_EQ(unbroken.evaluations, other->evaluations);
             }
-            EXPECT_EQ(unbroken.history.swarm_history, other->history.swarm_history);
-            EXPECT_EQ(unbroken.history.front_history, other->history.front_history);
-            EXPECT_EQ(unbroken.evaluations, other->evaluations);
         }
     }
 }

@@ -170,10 +170,12 @@ class MopsoSteps {
         return stopped_;
     }
 
-    // Every particle's decoded position, for a batch (only between whole rounds).
+    // Every particle's decoded position, for a batch (only between whole rounds; the same
+    // until tell_all).
     std::span<const std::vector<Element>> ask_all() {
         if (stopped_) fail("the run has ended");
-        if (asked_ || batch_asked_ || next_ != 0) fail("a round is under way");
+        if (batch_asked_) return decoded_all_;
+        if (asked_ || next_ != 0) fail("a round is under way");
         if (started_) {
             begin_iteration();
             for (std::size_t i = 0; i < n_; ++i) move(i);
@@ -207,11 +209,17 @@ class MopsoSteps {
 
     bool started() const { return started_; }
     bool asked() const { return asked_; }
+    // True between ask_all and tell_all.
+    bool batch_asked() const { return batch_asked_; }
     std::optional<StopReason> stopped() const { return stopped_; }
     std::size_t iteration() const { return iteration_; }
     std::size_t next_particle() const { return next_; }
     std::size_t evaluations() const { return evaluations_; }
     std::size_t dimensions() const { return bounds_.size(); }
+    // The archive's members once pruned to its capacity (what the callback is told).
+    std::size_t front_size() const {
+        return std::min(front_.archive().members().size(), c_.archive_size);
+    }
     // The length of the first objective vector told, none before one was.
     std::optional<std::size_t> objective_count() const {
         if (started_) return pbestf_[0].size();
@@ -334,8 +342,7 @@ class MopsoSteps {
         next_ = 0;
         const std::size_t t = iteration_++;
         if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
-            const std::size_t size = std::min(front_.archive().members().size(), c_.archive_size);
-            if (!callback(MopsoIterationInfo{t, size, evaluations_})) {
+            if (!callback(MopsoIterationInfo{t, front_size(), evaluations_})) {
                 stopped_ = StopReason::Callback;
                 return;
             }
@@ -393,9 +400,9 @@ class MopsoSteps {
 
 template <SearchSpace S>
 void MopsoSteps<S>::save(StateWriter& out) const {
-    if (batch_asked_) fail("a batch round cannot be saved half way");
     out.flag(started_);
-    out.flag(asked_);
+    // What waits for its values: nothing (0), the particle asked (1) or the whole swarm (2).
+    out.u64(asked_ ? 1 : (batch_asked_ ? 2 : 0));
     out.stop(stopped_);
     out.u64(iteration_);
     out.u64(next_);
@@ -427,7 +434,10 @@ void MopsoSteps<S>::save(StateWriter& out) const {
 template <SearchSpace S>
 void MopsoSteps<S>::load(StateReader& in) {
     started_ = in.flag();
-    asked_ = in.flag();
+    const std::uint64_t waiting = in.u64();
+    if (waiting > 2) StateReader::malformed("what the run waits for is unknown");
+    asked_ = waiting == 1;
+    batch_asked_ = waiting == 2;
     stopped_ = in.stop();
     iteration_ = in.u64();
     next_ = in.count(n_ - 1, "the next particle");
@@ -464,6 +474,11 @@ void MopsoSteps<S>::load(StateReader& in) {
     in.trace(history_.swarm_history);
     in.trace(history_.front_history);
     if (asked_) space_.decode_into(x_[next_], decoded_);
+    if (batch_asked_) {
+        if (next_ != 0) StateReader::malformed("a whole-swarm round begins at particle 0");
+        decoded_all_.resize(n_);
+        for (std::size_t i = 0; i < n_; ++i) space_.decode_into(x_[i], decoded_all_[i]);
+    }
 }
 
 }  // namespace kestrelopt
