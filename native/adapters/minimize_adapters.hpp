@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "adapters/candidate_args.hpp"
+#include "adapters/constraint_sums.hpp"
 #include "convert/binder.hpp"
 #include "convert/numpy_api.hpp"
 #include "cpython/panic.hpp"
@@ -100,6 +101,7 @@ struct AdapterState {
     PyObject* repair = nullptr;
     PyObject* callback = nullptr;
     double penalty = 0.0;
+    bool returned = false;  // the objective returns its constraint values too
     CandidateForm form = CandidateForm::Floats;
     PendingError pending;
     RunWatch watch{pending};  // after pending, which it refers to
@@ -145,21 +147,33 @@ class CandidateAdapter {
     template <class Value>
     double evaluate(std::span<const Value> point) {
         if (!args_.prepare(point, state_.form)) failed();
+        if (state_.returned) return evaluate_returned();
         double value = 0.0;
         if (!call_for_double(state_.objective, value)) failed();
         double penalty_sum = 0.0;
         for (const PyRef& g : state_.constraints) {
             double c = 0.0;
             if (!call_for_double(g.get(), c)) failed();
-            const double excess = c > 0.0 ? c : 0.0;  // NaN counts as 0
-            penalty_sum = penalty_sum + excess * excess;
+            penalty_sum = penalty_sum + PenaltyTerms::term(ConstraintKind::Inequality, c);
         }
         for (const PyRef& h : state_.equality_constraints) {
             double c = 0.0;
             if (!call_for_double(h.get(), c)) failed();
-            penalty_sum = penalty_sum + c * c;
+            penalty_sum = penalty_sum + PenaltyTerms::term(ConstraintKind::Equality, c);
         }
-        return value + penalty_sum * state_.penalty;
+        return penalised(value, penalty_sum, state_.penalty);
+    }
+
+    // One call of an objective that returns (value, g) or (value, g, h).
+    double evaluate_returned() {
+        PyRef answer(args_.call(state_.objective));
+        ReturnedItems items;
+        double value = 0.0;
+        double penalty_sum = 0.0;
+        if (!answer || !returned_items(answer.get(), items) || !to_double(items.value, value) ||
+            !returned_sum<PenaltyTerms>(items, constraint_values_, penalty_sum))
+            failed();
+        return penalised(value, penalty_sum, state_.penalty);
     }
 
     bool call_for_double(PyObject* callable, double& out) const {
@@ -171,6 +185,7 @@ class CandidateAdapter {
     std::vector<double> point_;  // reused: repaired point, or integers as doubles
     CandidateArgs args_;         // of the objective and the constraints
     CandidateArgs repair_args_;
+    std::vector<double> constraint_values_;  // returned by the objective
 };
 
 // The per-iteration callback; true continues the run.
@@ -187,7 +202,42 @@ class IterationAdapter {
     AdapterState& state_;
 };
 
+// The (rows, cols) float64 matrix of `values`, read-only or not; null with the error set.
+inline PyRef matrix_of(const FloatRows& values, std::size_t rows, std::size_t cols,
+                       numpy::Access access) {
+    auto* buffer =
+        static_cast<double*>(std::malloc((rows * cols > 0 ? rows * cols : 1) * sizeof(double)));
+    if (buffer == nullptr) throw std::bad_alloc();
+    std::copy_n(values.values.data(), rows * cols, buffer);
+    const std::size_t shape[2] = {rows, cols};
+    return numpy::array_over(buffer, shape, access);
+}
+
+// Reads what a vectorized repair returned for `rows` points of `cols` dimensions into
+// `out`; false with the error set unless it is one row of `cols` values per point.
+inline bool read_repaired(PyObject* repaired, std::size_t rows, std::size_t cols, FloatRows& out,
+                          std::vector<double>& scratch) {
+    if (!read_rows(repaired, out, scratch, "repair's result")) return false;
+    if (out.size() != rows) {
+        const std::string message = "vectorized repair must return one row per particle: got " +
+                                    std::to_string(out.size()) + " for " + std::to_string(rows) +
+                                    " rows";
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+        return false;
+    }
+    for (std::size_t j = 0; j < rows; ++j) {
+        if (out.row(j).size() == cols) continue;
+        set_repair_length_error(out.row(j).size(), cols);
+        return false;
+    }
+    return true;
+}
+
 // The whole swarm in one call of a NumPy-aware objective: one round of the synchronous run.
+// The repair (when given) takes the (N, D) matrix and returns the repaired one, which the
+// objective and every constraint then receive; each constraint returns one value per row,
+// or the objective returns (values, G) or (values, G, H) with returned constraints. Each
+// row's penalty is added as the sequential mode adds it; without constraints none is.
 template <class Space>
 class BatchRound {
   public:
@@ -200,20 +250,57 @@ class BatchRound {
         numpy::load_api();
         PyRef matrix = asked_matrix(steps);
         if (!matrix) state_.watch.stop();
+        if (state_.repair != nullptr) matrix = repaired(matrix, rows, steps.dimensions());
         PyRef result(PyObject_CallFunctionObjArgs(state_.objective, matrix.get(), nullptr));
-        matrix.reset();
         if (!result) state_.watch.stop();
-        if (!numpy::read_float64_vector(result.get(), values) &&
-            !to_double_list(result.get(), values))
-            state_.watch.stop();
+        ReturnedItems items{result.get()};
+        if (state_.returned && !returned_items(result.get(), items)) state_.watch.stop();
+        if (!read_column(items.value, values)) state_.watch.stop();
         if (values.size() != rows) {
             PyErr_SetString(PyExc_ValueError, "vectorized objective must return one value per row");
             state_.watch.stop();
         }
+        if (!state_.returned && state_.constraints.empty() && state_.equality_constraints.empty())
+            return;
+        sums_.assign(rows, 0.0);
+        if (state_.returned) {
+            if (!add_returned_rows<PenaltyTerms>(items, sums_, rows_, scratch_))
+                state_.watch.stop();
+        } else {
+            result.reset();
+            add_callables(state_.constraints, matrix.get(), ConstraintKind::Inequality);
+            add_callables(state_.equality_constraints, matrix.get(), ConstraintKind::Equality);
+        }
+        for (std::size_t j = 0; j < rows; ++j)
+            values[j] = penalised(values[j], sums_[j], state_.penalty);
     }
 
   private:
+    // The matrix the repair made of `matrix`, as a fresh float64 array.
+    PyRef repaired(const PyRef& matrix, std::size_t rows, std::size_t cols) {
+        PyRef result(PyObject_CallFunctionObjArgs(state_.repair, matrix.get(), nullptr));
+        if (!result || !read_repaired(result.get(), rows, cols, rows_, scratch_))
+            state_.watch.stop();
+        PyRef fresh = matrix_of(rows_, rows, cols, numpy::Access::Writeable);
+        if (!fresh) state_.watch.stop();
+        return fresh;
+    }
+
+    void add_callables(std::span<const PyRef> callables, PyObject* matrix, ConstraintKind kind) {
+        for (const PyRef& constraint : callables) {
+            PyRef result(PyObject_CallFunctionObjArgs(constraint.get(), matrix, nullptr));
+            if (!result || !read_column(result.get(), column_) ||
+                !rows_match(column_.size(), sums_.size(), "one constraint value per particle"))
+                state_.watch.stop();
+            add_column<PenaltyTerms>(sums_, column_, kind);
+        }
+    }
+
     AdapterState& state_;
+    std::vector<double> sums_;    // each row's penalty sum
+    std::vector<double> column_;  // one constraint's values
+    FloatRows rows_;              // returned constraint values, or the repaired matrix
+    std::vector<double> scratch_;
 };
 
 }  // namespace kestrelopt::native

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "adapters/candidate_args.hpp"
+#include "adapters/constraint_sums.hpp"
 #include "adapters/minimize_adapters.hpp"
 #include "convert/binder.hpp"
 #include "convert/numpy_api.hpp"
@@ -27,18 +28,8 @@ struct MultiCallables {
     std::span<const PyRef> constraints;
     std::span<const PyRef> equality_constraints;
     PyObject* callback = nullptr;  // borrowed, null when absent
+    bool returned = false;         // the objective returns its constraint values too
 };
-
-// A constraint's share of the total violation: the excess of an inequality value over 0,
-// the magnitude of an equality value; a NaN value makes the point infinitely infeasible.
-inline double inequality_violation(double value) {
-    if (value > 0) return value;
-    return value != value ? std::numeric_limits<double>::infinity() : 0.0;
-}
-inline double equality_violation(double value) {
-    if (value != value) return std::numeric_limits<double>::infinity();
-    return value < 0 ? -value : value;
-}
 
 // The number of objectives, the same at every evaluation of a run: the archive measures
 // every vector by its first member's length, so vectors of another length would be
@@ -79,14 +70,23 @@ class VectorObjective {
         watch_.tick(kPythonCallWork + x.size());
         if (!args_.prepare(x, form_)) watch_.stop();
         PyRef answer(args_.call(callables_.objective));
-        if (!answer || !to_point(answer.get(), out, form_) || !count_.check(out.size()))
-            watch_.stop();
+        if (!answer) watch_.stop();
+        ReturnedItems items{answer.get()};
+        if (callables_.returned && !returned_items(answer.get(), items)) watch_.stop();
+        if (!to_point(items.value, out, form_) || !count_.check(out.size())) watch_.stop();
+        if (callables_.returned) {
+            double violation = 0.0;
+            if (!returned_sum<ViolationTerms>(items, values_, violation)) watch_.stop();
+            return violation;
+        }
         // The objective and every constraint receive the same candidate object.
         double violation = 0.0;
         for (const PyRef& g : callables_.constraints)
-            violation = violation + inequality_violation(call_for_double(g.get()));
+            violation = violation +
+                        ViolationTerms::term(ConstraintKind::Inequality, call_for_double(g.get()));
         for (const PyRef& h : callables_.equality_constraints)
-            violation = violation + equality_violation(call_for_double(h.get()));
+            violation = violation +
+                        ViolationTerms::term(ConstraintKind::Equality, call_for_double(h.get()));
         return violation;
     }
 
@@ -104,11 +104,14 @@ class VectorObjective {
     RunWatch& watch_;
     ObjectiveCount count_;
     CandidateArgs args_;
+    std::vector<double> values_;  // returned constraint values
 };
 
 // The whole swarm in one call: the objective and every constraint receive the same (N, D)
 // matrix; the objective returns an (N, M) array (or N sequences of M numbers), each
-// constraint one value per row.
+// constraint one value per row. With returned constraints the objective returns
+// (objectives, G) or (objectives, G, H) instead, G and H holding one row of constraint
+// values per particle.
 template <class Element>
 class VectorBatch {
   public:
@@ -124,65 +127,49 @@ class VectorBatch {
         if (!matrix) watch_.stop();
         PyRef result(PyObject_CallFunctionObjArgs(callables_.objective, matrix.get(), nullptr));
         if (!result) watch_.stop();
-        read_objectives(result.get(), rows, objectives);
+        ReturnedItems items{result.get()};
+        if (callables_.returned && !returned_items(result.get(), items)) watch_.stop();
+        read_objectives(items.value, rows, objectives);
+        if (callables_.returned) {
+            if (!add_returned_rows<ViolationTerms>(items, violations, rows_, flat_)) watch_.stop();
+            return;
+        }
         result.reset();
         for (const PyRef& g : callables_.constraints) {
             read_constraint(g.get(), matrix.get(), rows);
-            for (std::size_t j = 0; j < rows; ++j)
-                violations[j] = violations[j] + inequality_violation(column_[j]);
+            add_column<ViolationTerms>(violations, column_, ConstraintKind::Inequality);
         }
         for (const PyRef& h : callables_.equality_constraints) {
             read_constraint(h.get(), matrix.get(), rows);
-            for (std::size_t j = 0; j < rows; ++j)
-                violations[j] = violations[j] + equality_violation(column_[j]);
+            add_column<ViolationTerms>(violations, column_, ConstraintKind::Equality);
         }
     }
 
   private:
     void read_objectives(PyObject* result, std::size_t rows,
                          std::vector<std::vector<double>>& objectives) {
-        std::size_t got_rows = 0;
-        std::size_t cols = 0;
-        if (numpy::read_float64_matrix(result, got_rows, cols, flat_)) {
-            check_rows(got_rows, rows, "one row of objectives per particle");
-            for (std::size_t j = 0; j < rows; ++j)
-                objectives[j].assign(flat_.begin() + static_cast<std::ptrdiff_t>(j * cols),
-                                     flat_.begin() + static_cast<std::ptrdiff_t>((j + 1) * cols));
-        } else {
-            if (!to_double_rows(result, rows_)) watch_.stop();
-            check_rows(rows_.size(), rows, "one row of objectives per particle");
-            for (std::size_t j = 0; j < rows; ++j) {
-                const std::span<const double> row = rows_.row(j);
-                objectives[j].assign(row.begin(), row.end());
-            }
-        }
-        for (std::size_t j = 0; j < rows; ++j)
+        if (!read_rows(result, rows_, flat_, "the objectives") ||
+            !rows_match(rows_.size(), rows, "one row of objectives per particle"))
+            watch_.stop();
+        for (std::size_t j = 0; j < rows; ++j) {
+            const std::span<const double> row = rows_.row(j);
+            objectives[j].assign(row.begin(), row.end());
             if (!count_.check(objectives[j].size())) watch_.stop();
+        }
     }
 
     void read_constraint(PyObject* constraint, PyObject* matrix, std::size_t rows) {
         PyRef result(PyObject_CallFunctionObjArgs(constraint, matrix, nullptr));
-        if (!result) watch_.stop();
-        if (!numpy::read_float64_vector(result.get(), column_) &&
-            !to_double_list(result.get(), column_))
+        if (!result || !read_column(result.get(), column_) ||
+            !rows_match(column_.size(), rows, "one constraint value per particle"))
             watch_.stop();
-        check_rows(column_.size(), rows, "one constraint value per particle");
-    }
-
-    void check_rows(std::size_t got, std::size_t rows, const char* what) {
-        if (got == rows) return;
-        const std::string message = "vectorized callables must return " + std::string(what) +
-                                    ": got " + std::to_string(got) + " for " +
-                                    std::to_string(rows) + " rows";
-        PyErr_SetString(PyExc_ValueError, message.c_str());
-        watch_.stop();
     }
 
     const MultiCallables& callables_;
     RunWatch& watch_;
     ObjectiveCount count_;
-    std::vector<double> flat_;    // an (N, M) array's values
-    FloatRows rows_;              // or its rows read as sequences
+    FloatRows rows_;              // the objectives, or returned constraint values
+    std::vector<double> flat_;    // scratch of the readers
     std::vector<double> column_;  // one constraint's values
 };
 

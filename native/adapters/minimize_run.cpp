@@ -32,6 +32,21 @@ void repair_best(PyObject* repair, CandidateForm form, PyPsoResult& record) {
     record.best_position = std::move(position);
 }
 
+// The same in vectorized mode: the repair takes the best position as a (1, D) matrix.
+void repair_best_row(PyObject* repair, PyPsoResult& record) {
+    const std::size_t cols = record.best_position.size();
+    FloatRows best;
+    best.values = record.best_position;
+    best.ends = {cols};
+    PyRef matrix = matrix_of(best, 1, cols, numpy::Access::Writeable);
+    if (!matrix) throw PythonError{};
+    PyRef repaired = check(PyObject_CallFunctionObjArgs(repair, matrix.get(), nullptr));
+    FloatRows rows;
+    std::vector<double> scratch;
+    if (!read_repaired(repaired.get(), 1, cols, rows, scratch)) throw PythonError{};
+    record.best_position = std::move(rows.values);
+}
+
 // One run of `engine` in the request's mode; `shift` adjusts what its callback is told.
 template <class Space, class Shift>
 PsoResult<typename Space::Element> run_mode(const Pso<Space>& engine, AdapterState& state,
@@ -95,13 +110,9 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
             raise(PyExc_ValueError,
                   "vectorized=True requires a Python objective callable, not a native benchmark");
         state.native = std::get<benchmarks::Function>(found);
-    } else if (request.vectorized && (!request.constraints.empty() || request.repair != nullptr ||
-                                      !request.equality_constraints.empty())) {
-        raise(PyExc_ValueError,
-              "vectorized=True does not support constraints, equality_constraints or repair "
-              "yet");
     }
     state.objective = request.objective;
+    state.returned = request.returned;
     state.constraints = request.constraints;
     state.equality_constraints = request.equality_constraints;
     state.repair = request.repair;
@@ -122,8 +133,12 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     });
 
     PyPsoResult record = to_py_result(std::move(*result));
-    if (request.repair != nullptr && !request.vectorized)
-        repair_best(request.repair, state.form, record);
+    if (request.repair != nullptr) {
+        if (request.vectorized)
+            repair_best_row(request.repair, record);
+        else
+            repair_best(request.repair, state.form, record);
+    }
     return make_result(std::move(record));
 }
 

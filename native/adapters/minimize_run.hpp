@@ -27,6 +27,7 @@ struct RunRequest {
     std::optional<std::string> native_name;  // the objective was a str
     std::vector<PyRef> constraints;
     std::vector<PyRef> equality_constraints;
+    bool returned = false;         // constraints="returned": the objective gives their values
     PyObject* repair = nullptr;    // borrowed, null when absent
     PyObject* callback = nullptr;  // borrowed, null when absent
     bool vectorized = false;

@@ -67,23 +67,6 @@ bool to_object(PyObject* item, PyRef& out) {
     return true;
 }
 
-// Replaces a pending TypeError by TypeError("argument '{name}': {message}"), keeping its
-// cause. Errors of other types stay as they are.
-void wrap_type_error(const char* name) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    const FetchedError error = fetch_error(true);
-    if (!error.value) return;  // nothing to wrap; the fetched error is gone with the refs
-    PyRef message(PyObject_Str(error.value.get()));
-    if (!message) return;
-    PyRef text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
-    if (!text) return;
-    PyRef wrapped(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
-    if (!wrapped) return;
-    if (PyRef cause{PyException_GetCause(error.value.get())})
-        PyException_SetCause(wrapped.get(), cause.release());
-    PyErr_SetObject(PyExc_TypeError, wrapped.get());
-}
-
 std::string quoted_list(const std::vector<const char*>& names) {
     std::string out;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -214,11 +197,41 @@ bool convert(const Param& param, PyObject* given, Value& out) {
             out = std::move(value);
             return true;
         }
+        case Kind::ObjectListOrReturned: {
+            if (PyUnicode_Check(given)) {
+                if (PyUnicode_CompareWithASCIIString(given, kReturned) == 0) {
+                    out = std::string(kReturned);
+                    return true;
+                }
+                PyErr_Format(PyExc_TypeError, "%R is neither a list of callables nor \"%s\"", given,
+                             kReturned);
+                return false;
+            }
+            std::vector<PyRef> value;
+            if (!to_list(given, value, to_object)) return false;
+            out = std::move(value);
+            return true;
+        }
     }
     return false;
 }
 
 }  // namespace
+
+void wrap_type_error(const char* name) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    const FetchedError error = fetch_error(true);
+    if (!error.value) return;  // nothing to wrap; the fetched error is gone with the refs
+    PyRef message(PyObject_Str(error.value.get()));
+    if (!message) return;
+    PyRef text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
+    if (!text) return;
+    PyRef wrapped(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
+    if (!wrapped) return;
+    if (PyRef cause{PyException_GetCause(error.value.get())})
+        PyException_SetCause(wrapped.get(), cause.release());
+    PyErr_SetObject(PyExc_TypeError, wrapped.get());
+}
 
 std::string utf8(PyObject* text) {
     PyRef bytes(PyUnicode_AsUTF8String(text));
@@ -401,8 +414,9 @@ PyObject* Arguments::object(std::size_t i) const {
 }
 
 std::vector<PyRef> Arguments::take_objects(std::size_t i) {
-    if (!present(i)) return {};
-    return std::move(std::get<std::vector<PyRef>>(values_[i]));
+    // Empty when absent, and for "returned".
+    if (auto* objects = std::get_if<std::vector<PyRef>>(&values_[i])) return std::move(*objects);
+    return {};
 }
 
 std::vector<std::string> Arguments::take_texts(std::size_t i) {

@@ -23,17 +23,22 @@
 namespace kestrelopt::native {
 
 enum class Kind : std::uint8_t {
-    Object,       // kept as given
-    Boolean,      // bool or NumPy boolean
-    Count,        // unsigned 64-bit, through the index protocol
-    Float,        // the interpreter's float conversion
-    Text,         // str, read as UTF-8
-    FloatList,    // non-str sequence of floats
-    FloatOrList,  // a float, or a non-str sequence of floats
-    FloatRows,    // non-str sequence of non-str sequences of floats, stored flat
-    TextList,     // non-str sequence of str
-    ObjectList,   // non-str sequence of anything
+    Object,                // kept as given
+    Boolean,               // bool or NumPy boolean
+    Count,                 // unsigned 64-bit, through the index protocol
+    Float,                 // the interpreter's float conversion
+    Text,                  // str, read as UTF-8
+    FloatList,             // non-str sequence of floats
+    FloatOrList,           // a float, or a non-str sequence of floats
+    FloatRows,             // non-str sequence of non-str sequences of floats, stored flat
+    TextList,              // non-str sequence of str
+    ObjectList,            // non-str sequence of anything
+    ObjectListOrReturned,  // ObjectList, or the str "returned"
 };
+
+// The value of an ObjectListOrReturned parameter that stands for values the objective
+// returns rather than callables.
+inline constexpr const char* kReturned = "returned";
 
 struct Param {
     enum class Default : std::uint8_t { Required, None, Bool, Count, Float, Text };
@@ -103,11 +108,13 @@ class Arguments {
     std::uint64_t count(std::size_t i) const { return std::get<std::uint64_t>(values_[i]); }
     double real(std::size_t i) const { return std::get<double>(values_[i]); }
     const std::string& text(std::size_t i) const { return std::get<std::string>(values_[i]); }
+    // Of an ObjectListOrReturned argument: whether it was given as "returned".
+    bool returned(std::size_t i) const { return std::holds_alternative<std::string>(values_[i]); }
     std::optional<std::uint64_t> optional_count(std::size_t i) const;
     std::optional<double> optional_real(std::size_t i) const;
     // Borrowed (the Arguments keep it alive); null when absent.
     PyObject* object(std::size_t i) const;
-    // The converted list, or an empty one when absent.
+    // The converted list, or an empty one when absent (or "returned").
     std::vector<PyRef> take_objects(std::size_t i);
     std::vector<std::string> take_texts(std::size_t i);
     std::vector<double> take_floats(std::size_t i);
@@ -123,6 +130,10 @@ class Arguments {
   private:
     std::vector<Value> values_;
 };
+
+// Replaces a pending TypeError by TypeError("argument '{name}': {message}"), keeping its
+// cause. Errors of other types stay as they are.
+void wrap_type_error(const char* name);
 
 // UTF-8 text of a str object; "" (with the error cleared) if it cannot be encoded.
 std::string utf8(PyObject* text);

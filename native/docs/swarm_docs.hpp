@@ -9,7 +9,7 @@ inline constexpr const char* kSwarmDoc =
     "bounds_handling=\"clamp\", integer=False, binary=False, var_types=None, init=None, "
     "record_history=True, patience=0, tol=0.0, max_evals=None, target=None, max_time=None, "
     "w_end=None, v_max_fraction=None, ring_neighbors=1, restarts=0, restart_growth=2.0, "
-    "min_diameter=None)\n"
+    "min_diameter=None, penalty=1e6)\n"
     "--\n"
     "\n"
     "A single-objective search you drive yourself, with ``ask`` and ``tell``.\n"
@@ -42,6 +42,8 @@ inline constexpr const char* kSwarmDoc =
     "        start at random. Defaults to ``None``.\n"
     "    max_time (float | None): seconds from the Swarm's creation; time it\n"
     "        spends pickled does not count. Defaults to ``None`` (no limit).\n"
+    "    penalty (float): the weight of the violations told (see ``tell``), as\n"
+    "        ``minimize`` weighs its constraints. Defaults to ``1e6``.\n"
     "\n"
     "Example:\n"
     "    >>> import numpy as np\n"
@@ -61,11 +63,30 @@ inline constexpr const char* kSwarmAskDoc =
     "once the run has ended.";
 
 inline constexpr const char* kSwarmTellDoc =
-    "tell($self, values, /)\n--\n\n"
+    "tell($self, values, violations=None)\n--\n\n"
     "The values of the positions the last ``ask()`` gave, one float per\n"
     "particle in row order (list, tuple or array). Updates the bests, then\n"
-    "applies the stop rules. Raises ``ValueError``, changing nothing, without\n"
-    "an ``ask()`` before it or with the wrong number of values.";
+    "applies the stop rules. For a constrained problem, ``violations`` gives\n"
+    "each particle's constraint violation, ``>= 0`` (0 when feasible): the\n"
+    "sum ``minimize`` weighs by ``penalty``, ``sum(max(g, 0)**2) + sum(h**2)``\n"
+    "over the inequality values ``g`` and the equality values ``h``, which\n"
+    "``Swarm.violations`` makes of them. Each value told is then\n"
+    "``value + penalty * violation``, exactly as ``minimize`` computes it, so a\n"
+    "seeded loop gives what ``minimize(..., vectorized=True)`` gives with the\n"
+    "same constraints. A NaN violation makes the value NaN (as a NaN equality\n"
+    "value does in ``minimize``). Raises ``ValueError``, changing nothing,\n"
+    "without an ``ask()`` before it, with the wrong number of values or\n"
+    "violations, or with a negative violation.";
+
+inline constexpr const char* kSwarmViolationsDoc =
+    "violations(constraints, equality_constraints=None)\n--\n\n"
+    "The violations ``tell`` takes, made of constraint values: ``constraints``\n"
+    "holds one row of inequality values ``g`` per particle (feasible when\n"
+    "``g <= 0``; an ``(N, K)`` array or N sequences), ``equality_constraints``\n"
+    "one row of equality values ``h`` (feasible when ``h == 0``). Returns a new\n"
+    "float64 array of ``sum(max(g, 0)**2) + sum(h**2)`` per row, added in the\n"
+    "order ``minimize`` adds them (a NaN ``g`` adds 0, a NaN ``h`` makes the sum\n"
+    "NaN).";
 
 inline constexpr const char* kSwarmResultDoc =
     "result($self)\n--\n\n"
@@ -92,19 +113,26 @@ inline constexpr const char* kMultiSwarmDoc =
     "max_time=None, init=None)\n"
     "--\n"
     "\n"
-    "A multi-objective search you drive yourself, one particle at a time.\n"
+    "A multi-objective search you drive yourself, one particle or the whole\n"
+    "swarm at a time.\n"
     "\n"
-    "The engine moves and evaluates particles one after the other (each new\n"
-    "point enters the archive before the next particle moves), so ``ask()``\n"
-    "gives the next particle's position and ``tell(objectives)`` takes its\n"
-    "objective vector. With a seed, a loop of ``n_particles * (max_iter + 1)``\n"
-    "rounds gives exactly what ``minimize_multi(f, seed=...)`` gives with the\n"
-    "same options. ``front()`` returns the ``ParetoFront`` so far. A\n"
-    "``MultiSwarm`` pickles by value between calls and resumes bit for bit.\n"
+    "One particle at a time, each new point enters the archive before the next\n"
+    "particle moves: ``ask()`` gives the next particle's position and\n"
+    "``tell(objectives)`` takes its objective vector. With a seed, a loop of\n"
+    "``n_particles * (max_iter + 1)`` rounds gives exactly what\n"
+    "``minimize_multi(f, seed=...)`` gives with the same options. The whole\n"
+    "swarm at a time, all particles move before any is evaluated:\n"
+    "``ask_all()`` gives every position and ``tell_all(objectives)`` takes\n"
+    "every objective vector; ``max_iter + 1`` such rounds give exactly what\n"
+    "``minimize_multi(f, vectorized=True, seed=...)`` gives. A round is of one\n"
+    "kind or the other; rounds of both kinds may follow each other.\n"
+    "``front()`` returns the ``ParetoFront`` so far. A ``MultiSwarm`` pickles by\n"
+    "value between calls and resumes bit for bit.\n"
     "\n"
     "The options mean what they mean for ``minimize_multi``, and ``init`` and\n"
     "``max_time`` what they mean for ``Swarm``. Constraints are not options:\n"
-    "each point's violation is told with its objectives (see ``tell``).\n"
+    "each point's violation is told with its objectives (see ``tell`` and\n"
+    "``tell_all``).\n"
     "\n"
     "Example:\n"
     "    >>> import kestrelopt as pso\n"
@@ -119,7 +147,36 @@ inline constexpr const char* kMultiSwarmAskDoc =
     "ask($self)\n--\n\n"
     "The next particle's position, a new one-dimensional float64 array.\n"
     "Asking again before ``tell`` gives the same position. Raises\n"
-    "``ValueError`` once the run has ended.";
+    "``ValueError`` once the run has ended, or while a round of ``ask_all()``\n"
+    "waits for its objectives.";
+
+inline constexpr const char* kMultiSwarmAskAllDoc =
+    "ask_all($self)\n--\n\n"
+    "The positions of the whole swarm, moved for the next round, as a new\n"
+    "float64 array of shape ``(n_particles, dim)``. Asking again before\n"
+    "``tell_all`` gives the same positions. Raises ``ValueError`` once the run\n"
+    "has ended, or while a round of single particles (``ask()``) is under way.";
+
+inline constexpr const char* kMultiSwarmTellAllDoc =
+    "tell_all($self, objectives, violations=None)\n--\n\n"
+    "The objective vectors of the positions ``ask_all()`` gave: one row per\n"
+    "particle (an ``(n_particles, M)`` array or sequences), every row of the\n"
+    "same length as earlier points. ``violations``, for a constrained problem,\n"
+    "gives each particle's total violation as ``tell``'s ``violation`` does\n"
+    "(``MultiSwarm.violations`` makes them of constraint values); ``None``\n"
+    "means all feasible. Updates the personal bests and the archive in particle\n"
+    "order, then applies the stop rules. Raises ``ValueError``, changing\n"
+    "nothing, without an ``ask_all()`` before it or with rows of the wrong\n"
+    "number or length.";
+
+inline constexpr const char* kMultiSwarmViolationsDoc =
+    "violations(constraints, equality_constraints=None)\n--\n\n"
+    "The total violations ``tell_all`` takes, made of constraint values:\n"
+    "``constraints`` holds one row of inequality values ``g`` per particle\n"
+    "(feasible when ``g <= 0``; an ``(N, K)`` array or N sequences),\n"
+    "``equality_constraints`` one row of equality values ``h``. Returns a new\n"
+    "float64 array of ``sum(max(g, 0)) + sum(abs(h))`` per row, added as\n"
+    "``minimize_multi`` adds them (a NaN makes the violation infinite).";
 
 inline constexpr const char* kMultiSwarmTellDoc =
     "tell($self, objectives, violation=0.0)\n--\n\n"

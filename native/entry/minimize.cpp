@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "adapters/constraint_sums.hpp"
 #include "adapters/minimize_run.hpp"
 #include "convert/binder.hpp"
 #include "convert/bounds.hpp"
@@ -75,7 +76,7 @@ constexpr Param kParams[] = {
     optional("v_max", Kind::FloatOrList),
     count("patience", 0),
     real("tol", 0.0),
-    optional("constraints", Kind::ObjectList),
+    optional("constraints", Kind::ObjectListOrReturned),
     real("penalty", 1e6),
     flag("binary", false),
     optional("max_evals", Kind::Count),
@@ -114,17 +115,19 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             PyObject* objective = a.object(kObjective);
             request.constraints = a.take_objects(kConstraints);
             request.equality_constraints = a.take_objects(kEqualityConstraints);
+            request.returned = a.returned(kConstraints);
             request.repair = a.object(kRepair);
             request.native_name = objective_name(objective);
             if (!request.native_name) {
                 request.objective = objective;
             } else if (!request.constraints.empty() || !request.equality_constraints.empty() ||
-                       request.repair != nullptr) {
+                       request.returned || request.repair != nullptr) {
                 raise(PyExc_ValueError,
                       "constraints, equality_constraints and repair require a Python "
                       "objective callable, not a native benchmark name; pass a function as "
                       "the objective");
             }
+            check_returned_alone(request.returned, !request.equality_constraints.empty());
             request.penalty = a.real(kPenalty);
             request.callback = a.object(kCallback);
             request.vectorized = a.boolean(kVectorized);

@@ -88,7 +88,7 @@ constexpr Param kParams[] = {
     flag("record_history", true),
     optional("v_max_fraction", Kind::Float),
     flag("array_input", false),
-    optional("constraints", Kind::ObjectList),
+    optional("constraints", Kind::ObjectListOrReturned),
     optional("equality_constraints", Kind::ObjectList),
     flag("vectorized", false),
     optional("max_evals", Kind::Count),
@@ -146,8 +146,10 @@ PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
             const std::vector<PyRef> constraints = a.take_objects(kConstraints);
             const std::vector<PyRef> equality_constraints = a.take_objects(kEqualityConstraints);
             MultiRequest request;
+            const bool returned = a.returned(kConstraints);
+            check_returned_alone(returned, !equality_constraints.empty());
             request.callables = {a.object(kObjective), constraints, equality_constraints,
-                                 a.object(kCallback)};
+                                 a.object(kCallback), returned};
             request.array_input = a.boolean(kArrayInput);
             request.vectorized = a.boolean(kVectorized);
 

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "adapters/constraint_sums.hpp"
+#include "adapters/minimize_adapters.hpp"
 #include "convert/binder.hpp"
 #include "convert/bounds.hpp"
 #include "convert/factories.hpp"
@@ -85,6 +87,12 @@ constexpr Param kTellParams[] = {
 };
 constexpr Signature kTellSignature{"tell()", kTellParams};
 
+constexpr Param kTellAllParams[] = {
+    required("objectives", Kind::Object),
+    optional("violations", Kind::Object),
+};
+constexpr Signature kTellAllSignature{"tell_all()", kTellAllParams};
+
 constexpr char kRestoreMultiSwarm[] = "_restore_multi_swarm";
 
 constexpr std::uint64_t kMultiSwarmMagic = 0x316D72617753754DULL;  // "MuSwarm1"
@@ -94,6 +102,11 @@ class MultiDriver {
     virtual ~MultiDriver() = default;
     virtual PyRef ask() = 0;
     virtual void tell(std::span<const double> objectives, double violation) = 0;
+    virtual PyRef ask_all() = 0;
+    virtual void tell_all(std::span<const std::vector<double>> objectives,
+                          std::span<double> violations) = 0;
+    virtual bool batch_asked() const = 0;
+    virtual std::size_t front_size() const = 0;
     virtual std::size_t particles() const = 0;
     virtual std::size_t dimensions() const = 0;
     virtual bool asked() const = 0;
@@ -109,6 +122,12 @@ class MultiDriver {
     std::optional<std::size_t> objectives;
     // The last objective vector told, its buffer reused from tell to tell.
     std::vector<double> told;
+    // A whole swarm's objectives and violations, their buffers reused from round to round:
+    // as read, then as the steps take them.
+    FloatRows told_rows;
+    std::vector<double> told_violations;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> scratch;
 };
 
 template <class Space>
@@ -130,6 +149,17 @@ class MultiDriverOf final : public MultiDriver {
     void tell(std::span<const double> values, double violation) override {
         steps_.tell(values, violation);
     }
+    PyRef ask_all() override {
+        PyRef matrix = swarm_matrix(steps_.ask_all());
+        if (!matrix) throw PythonError{};
+        return matrix;
+    }
+    void tell_all(std::span<const std::vector<double>> objectives,
+                  std::span<double> violations) override {
+        steps_.tell_all(objectives, violations);
+    }
+    bool batch_asked() const override { return steps_.batch_asked(); }
+    std::size_t front_size() const override { return steps_.front_size(); }
     std::size_t particles() const override { return engine_.config().n_particles; }
     std::size_t dimensions() const override { return steps_.dimensions(); }
     bool asked() const override { return steps_.asked(); }
@@ -191,12 +221,112 @@ PyObject* multi_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         static_cast<PyObject*>(nullptr));
 }
 
+constexpr const char* kWholeRound =
+    "a whole-swarm round is under way: ask_all() gave its positions, and tell_all() takes "
+    "their objectives";
+
 // ValueError unless the swarm waits for the objectives of an ask().
 void check_asked(const MultiDriver& m) {
-    if (!m.asked())
-        raise(PyExc_ValueError, m.stopped() ? "the run has ended; front() holds its outcome"
-                                            : "tell() needs an ask() before it: it takes the "
-                                              "objectives of the position the last ask() gave");
+    if (m.asked()) return;
+    if (m.batch_asked()) raise(PyExc_ValueError, kWholeRound);
+    raise(PyExc_ValueError, m.stopped() ? "the run has ended; front() holds its outcome"
+                                        : "tell() needs an ask() before it: it takes the "
+                                          "objectives of the position the last ask() gave");
+}
+
+// ValueError unless the swarm waits for the objectives of an ask_all().
+void check_batch_asked(const MultiDriver& m) {
+    if (m.batch_asked()) return;
+    raise(PyExc_ValueError, m.stopped() ? "the run has ended; front() holds its outcome"
+                                        : "tell_all() needs an ask_all() before it: it takes "
+                                          "the objectives of the positions ask_all() gave");
+}
+
+PyObject* multi_swarm_ask(PyObject* self, PyObject* args) {
+    if (multi(self).batch_asked()) {
+        PyErr_SetString(PyExc_ValueError, kWholeRound);
+        return nullptr;
+    }
+    return ask_driver<MultiDriver>(self, args);
+}
+
+PyObject* multi_swarm_ask_all(PyObject* self, PyObject*) {
+    return guarded(
+        [&] {
+            MultiDriver& m = multi(self);
+            if (const auto reason = m.stopped()) raise_ended(*reason);
+            if (!m.batch_asked() && (m.asked() || m.next_particle() != 0))
+                raise(PyExc_ValueError,
+                      "ask_all() starts a round, but a round of single particles is under way "
+                      "(at particle " +
+                          std::to_string(m.next_particle()) + " of " +
+                          std::to_string(m.particles()) +
+                          "): finish it with ask() and tell() first");
+            return m.ask_all().release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+// ValueError unless `rows` holds one objective vector per particle, all of one length that
+// is that of the earlier points; the length.
+std::size_t check_objective_rows(const MultiDriver& m, const FloatRows& rows) {
+    const std::size_t n = m.particles();
+    if (rows.size() != n)
+        raise(PyExc_ValueError, "tell_all() needs " + std::to_string(n) +
+                                    " rows of objectives, one per particle, but got " +
+                                    std::to_string(rows.size()));
+    if (n == 0) return m.objectives.value_or(0);
+    const std::size_t count = m.objectives.value_or(rows.row(0).size());
+    if (count == 0) raise(PyExc_ValueError, "tell_all() needs at least one objective value");
+    for (std::size_t j = 0; j < n; ++j) {
+        if (rows.row(j).size() == count) continue;
+        raise(PyExc_ValueError, "tell_all() got " + std::to_string(rows.row(j).size()) +
+                                    " objective values for particle " + std::to_string(j) +
+                                    ", but " +
+                                    (m.objectives ? "earlier points had " : "particle 0 has ") +
+                                    std::to_string(count));
+    }
+    return count;
+}
+
+PyObject* multi_swarm_tell_all(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            MultiDriver& m = multi(self);
+            Arguments a(kTellAllSignature, args, kwargs);
+            check_batch_asked(m);
+            Lent<FloatRows> lent_rows(m.told_rows);
+            FloatRows& read = lent_rows.get();
+            if (!read_rows(a.object(0), read, m.scratch, "objectives")) {
+                wrap_type_error("objectives");
+                throw PythonError{};
+            }
+            TellValues told_violations(m.told_violations);
+            PyObject* given_violations = a.object(1);
+            std::vector<double>& violations = given_violations != nullptr
+                                                  ? told_violations.read(given_violations)
+                                                  : told_violations.get();
+            check_batch_asked(m);  // reading may have run code that told meanwhile
+            const std::size_t count = check_objective_rows(m, read);
+            const std::size_t n = m.particles();
+            if (given_violations == nullptr)
+                violations.assign(n, 0.0);
+            else if (violations.size() != n)
+                raise(PyExc_ValueError, "tell_all() needs " + std::to_string(n) +
+                                            " violations, one per particle, but got " +
+                                            std::to_string(violations.size()));
+            m.rows.resize(n);
+            for (std::size_t j = 0; j < n; ++j)
+                m.rows[j].assign(read.row(j).begin(), read.row(j).end());
+            m.tell_all(m.rows, violations);
+            if (n > 0) m.objectives = count;
+            return PyRef::borrow(Py_None).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* multi_swarm_violations(PyObject*, PyObject* args, PyObject* kwargs) {
+    return constraint_sums(args, kwargs, false);
 }
 
 PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -246,6 +376,10 @@ PyGetSetDef multi_swarm_getters[] = {
      "Index of the particle the next ask() moves (or gives, if asked already).", nullptr},
     {"evaluations", size_getter<Driver, &Driver::evaluations>, nullptr,
      "Objective vectors told so far.", nullptr},
+    {"front_size", size_getter<Driver, &Driver::front_size>, nullptr,
+     "Points the front holds now, as front() would give them (what minimize_multi's callback "
+     "is told).",
+     nullptr},
     {"stop_reason", stop_reason_getter<Driver>, nullptr,
      "Why the run ended (as ParetoFront.stop_reason), or None while it goes on.", nullptr},
     {"n_particles", size_getter<Driver, &Driver::particles>, nullptr, "Number of particles.",
@@ -255,8 +389,13 @@ PyGetSetDef multi_swarm_getters[] = {
 };
 
 PyMethodDef multi_swarm_methods[] = {
-    {"ask", ask_driver<Driver>, METH_NOARGS, kMultiSwarmAskDoc},
+    {"ask", multi_swarm_ask, METH_NOARGS, kMultiSwarmAskDoc},
     {"tell", as_method(multi_swarm_tell), METH_VARARGS | METH_KEYWORDS, kMultiSwarmTellDoc},
+    {"ask_all", multi_swarm_ask_all, METH_NOARGS, kMultiSwarmAskAllDoc},
+    {"tell_all", as_method(multi_swarm_tell_all), METH_VARARGS | METH_KEYWORDS,
+     kMultiSwarmTellAllDoc},
+    {"violations", as_method(multi_swarm_violations), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     kMultiSwarmViolationsDoc},
     {"front", multi_swarm_front, METH_NOARGS, kMultiSwarmFrontDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreMultiSwarm>, METH_NOARGS,
      "A checkpoint of the run, for pickle and copy."},

@@ -1,16 +1,70 @@
 #include "entry/steppable.hpp"
 
+#include <algorithm>
 #include <string>
 
+#include "adapters/constraint_sums.hpp"
 #include "convert/binder.hpp"
 #include "convert/numpy_api.hpp"
 
 namespace kestrelopt::native {
 
-const std::vector<double>& TellValues::read(PyObject* given) {
-    if (!numpy::read_float64_vector(given, values_) && !to_double_list(given, values_))
-        throw PythonError{};
-    return values_;
+std::vector<double>& TellValues::read(PyObject* given) {
+    if (!read_column(given, get())) throw PythonError{};
+    return get();
+}
+
+namespace {
+
+constexpr Param kViolationsParams[] = {
+    required("constraints", Kind::Object),
+    optional("equality_constraints", Kind::Object),
+};
+constexpr Signature kViolationsSignature{"violations()", kViolationsParams};
+
+// The rows of the argument named `name`; a TypeError names it.
+void read_argument_rows(PyObject* given, const char* name, FloatRows& out,
+                        std::vector<double>& scratch) {
+    if (read_rows(given, out, scratch, name)) return;
+    wrap_type_error(name);
+    throw PythonError{};
+}
+
+template <class Terms>
+PyObject* sums_of(PyObject* args, PyObject* kwargs) {
+    Arguments a(kViolationsSignature, args, kwargs);
+    numpy::load_api();
+    FloatRows rows;
+    std::vector<double> scratch;
+    read_argument_rows(a.object(0), "constraints", rows, scratch);
+    const std::size_t n = rows.size();
+    const std::size_t shape[1] = {n};
+    double* data = nullptr;
+    PyRef sums = numpy::new_array(shape, data);
+    if (!sums) throw PythonError{};
+    const std::span<double> out(data, n);
+    std::fill(out.begin(), out.end(), 0.0);
+    add_rows<Terms>(out, rows, ConstraintKind::Inequality);
+    if (PyObject* equalities = a.object(1)) {
+        read_argument_rows(equalities, "equality_constraints", rows, scratch);
+        if (rows.size() != n)
+            raise(PyExc_ValueError, "equality_constraints has " + std::to_string(rows.size()) +
+                                        " rows and constraints " + std::to_string(n) +
+                                        ": both need one row per particle");
+        add_rows<Terms>(out, rows, ConstraintKind::Equality);
+    }
+    return sums.release();
+}
+
+}  // namespace
+
+PyObject* constraint_sums(PyObject* args, PyObject* kwargs, bool penalty) {
+    return guarded(
+        [&] {
+            return penalty ? sums_of<PenaltyTerms>(args, kwargs)
+                           : sums_of<ViolationTerms>(args, kwargs);
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 void check_positional(PyObject* args, const char* function) {

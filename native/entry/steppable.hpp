@@ -143,25 +143,39 @@ PyObject* restore_driver(PyObject*, PyObject* args) {
         static_cast<PyObject*>(nullptr));
 }
 
-// The values of a tell, read into the buffer a driver reuses from tell to tell. Reading
+// A buffer a driver reuses from call to call, taken out of it for one call. Reading a tell
 // can run Python code (a user __float__, a sequence's __iter__), during which another
 // thread or a re-entrant call may use the same object: the buffer is taken out meanwhile
 // (such a call reads into a fresh one), so callers read first and only then check the
 // object's state and commit, with no Python code in between.
-class TellValues {
+template <class Buffer>
+class Lent {
   public:
-    explicit TellValues(std::vector<double>& home) : home_(home), values_(std::move(home)) {}
-    ~TellValues() { home_ = std::move(values_); }
-    TellValues(const TellValues&) = delete;
-    TellValues& operator=(const TellValues&) = delete;
+    explicit Lent(Buffer& home) : home_(home), buffer_(std::move(home)) {}
+    ~Lent() { home_ = std::move(buffer_); }
+    Lent(const Lent&) = delete;
+    Lent& operator=(const Lent&) = delete;
 
-    // Reads a float64 array or a sequence of numbers; PythonError when neither.
-    const std::vector<double>& read(PyObject* given);
+    Buffer& get() { return buffer_; }
 
   private:
-    std::vector<double>& home_;
-    std::vector<double> values_;
+    Buffer& home_;
+    Buffer buffer_;
 };
+
+// The values of a tell, read into a lent buffer.
+class TellValues : public Lent<std::vector<double>> {
+  public:
+    using Lent::Lent;
+
+    // Reads a float64 array or a sequence of numbers; PythonError when neither.
+    std::vector<double>& read(PyObject* given);
+};
+
+// The static method violations(constraints, equality_constraints=None) of Swarm
+// (`penalty`: the sums of minimize's penalty) and MultiSwarm (minimize_multi's total
+// violations): a new float64 array of one sum per row of constraint values.
+PyObject* constraint_sums(PyObject* args, PyObject* kwargs, bool penalty);
 
 // ValueError naming the stop reason, for an ask() once the run has ended.
 [[noreturn]] void raise_ended(StopReason reason);

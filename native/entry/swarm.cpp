@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "adapters/candidate_list.hpp"
+#include "adapters/constraint_sums.hpp"
 #include "adapters/minimize_adapters.hpp"
 #include "convert/binder.hpp"
 #include "convert/bounds.hpp"
@@ -59,6 +60,7 @@ enum P : std::size_t {
     kRestarts,
     kRestartGrowth,
     kMinDiameter,
+    kPenalty,
 };
 
 constexpr Param kParams[] = {
@@ -90,10 +92,17 @@ constexpr Param kParams[] = {
     count("restarts", 0),
     real("restart_growth", 2.0),
     optional("min_diameter", Kind::Float),
+    real("penalty", 1e6),
 };
-static_assert(std::size(kParams) == kMinDiameter + 1);
+static_assert(std::size(kParams) == kPenalty + 1);
 
 constexpr Signature kSignature{"Swarm()", kParams};
+
+constexpr Param kTellParams[] = {
+    required("values", Kind::Object),
+    optional("violations", Kind::Object),
+};
+constexpr Signature kTellSignature{"tell()", kTellParams};
 
 constexpr char kRestoreSwarm[] = "_restore_swarm";
 
@@ -119,8 +128,11 @@ class SwarmDriver {
     virtual std::vector<std::uint8_t> save() const = 0;
     virtual void load(std::span<const std::uint8_t> bytes) = 0;
 
-    // The values of the last tell, their buffer reused from tell to tell.
+    // The values and violations of the last tell, their buffers reused from tell to tell.
     std::vector<double> told;
+    std::vector<double> told_violations;
+    // The weight of the violations told, as minimize's penalty.
+    double penalty = 0.0;
 };
 
 template <class Space>
@@ -305,6 +317,7 @@ PyObject* swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                     return new SwarmDriverOf<Space>(std::move(parts.config), std::move(space),
                                                     std::move(rule), std::move(parts.topology));
                 });
+            driver->penalty = a.real(kPenalty);
             return adopt_driver(reinterpret_cast<PyObject*>(type), driver, std::move(options))
                 .release();
         },
@@ -319,23 +332,51 @@ void check_asked(const SwarmDriver& s) {
                                               "values of the positions the last ask() gave");
 }
 
-PyObject* swarm_tell(PyObject* self, PyObject* values) {
+// ValueError unless every violation is >= 0 or NaN.
+void check_violations(std::span<const double> violations) {
+    for (std::size_t j = 0; j < violations.size(); ++j) {
+        if (!(violations[j] < 0)) continue;
+        raise(PyExc_ValueError, "violations must be >= 0 (0 when feasible), but particle " +
+                                    std::to_string(j) + " has " + format_float(violations[j]) +
+                                    "; Swarm.violations(g) makes them of the constraint values g");
+    }
+}
+
+PyObject* swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&] {
             SwarmDriver& s = swarm(self);
+            Arguments a(kTellSignature, args, kwargs);
             check_asked(s);
             TellValues told(s.told);
-            const std::vector<double>& read = told.read(values);
+            TellValues told_violations(s.told_violations);
+            std::vector<double>& read = told.read(a.object(0));
+            PyObject* given_violations = a.object(1);
+            const std::vector<double>* violations =
+                given_violations != nullptr ? &told_violations.read(given_violations) : nullptr;
             check_asked(s);  // reading may have run code that told meanwhile
             const std::size_t n = s.particles();
             if (read.size() != n)
                 raise(PyExc_ValueError, "tell() needs " + std::to_string(n) +
                                             " values, one per particle, but got " +
                                             std::to_string(read.size()));
+            if (violations != nullptr) {
+                if (violations->size() != n)
+                    raise(PyExc_ValueError, "tell() needs " + std::to_string(n) +
+                                                " violations, one per particle, but got " +
+                                                std::to_string(violations->size()));
+                check_violations(*violations);
+                for (std::size_t j = 0; j < n; ++j)
+                    read[j] = penalised(read[j], (*violations)[j], s.penalty);
+            }
             s.tell(read);
             return PyRef::borrow(Py_None).release();
         },
         static_cast<PyObject*>(nullptr));
+}
+
+PyObject* swarm_violations(PyObject*, PyObject* args, PyObject* kwargs) {
+    return constraint_sums(args, kwargs, true);
 }
 
 PyObject* swarm_result(PyObject* self, PyObject*) {
@@ -403,7 +444,9 @@ PyGetSetDef swarm_getters[] = {
 
 PyMethodDef swarm_methods[] = {
     {"ask", ask_driver<Driver>, METH_NOARGS, kSwarmAskDoc},
-    {"tell", swarm_tell, METH_O, kSwarmTellDoc},
+    {"tell", as_method(swarm_tell), METH_VARARGS | METH_KEYWORDS, kSwarmTellDoc},
+    {"violations", as_method(swarm_violations), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     kSwarmViolationsDoc},
     {"result", swarm_result, METH_NOARGS, kSwarmResultDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreSwarm>, METH_NOARGS,
      "A checkpoint of the run, for pickle and copy."},

@@ -1,6 +1,6 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, List, Optional, Sequence, Tuple, Union, final
+from typing import Any, Callable, List, Literal, Optional, Sequence, Tuple, Union, final
 
 __all__ = [
     "minimize",
@@ -18,6 +18,8 @@ __all__ = [
 
 _Pair = Tuple[float, float]
 _Bounds = Union[Sequence[_Pair], Sequence[Sequence[float]], _Pair, Sequence[float], Any]
+# Constraint callables, or "returned": the objective returns their values with its own.
+_Constraints = Union[Sequence[Callable[[Any], Any]], Literal["returned"], None]
 
 def minimize(
     objective: Union[Callable[..., Any], str],
@@ -35,7 +37,7 @@ def minimize(
     v_max: Union[None, float, Sequence[float]] = None,
     patience: int = 0,
     tol: float = 0.0,
-    constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    constraints: _Constraints = None,
     penalty: float = 1e6,
     binary: bool = False,
     max_evals: Optional[int] = None,
@@ -101,11 +103,16 @@ def minimize(
             iterations. ``0`` (default) disables it (always runs ``max_iter``).
         tol (float): minimum improvement counted as progress for the
             ``patience`` window. Defaults to ``0.0``.
-        constraints (list[callable] | None): inequality constraints, each a
-            callable ``g(x) -> float`` that is feasible when ``g(x) <= 0``. A
-            quadratic penalty ``penalty * sum(max(0, g(x))**2)`` is added to the
-            objective. Requires ``objective`` to be a Python callable (not a
-            native benchmark name). Defaults to ``None``.
+        constraints (list[callable] | "returned" | None): inequality
+            constraints, each a callable ``g(x) -> float`` that is feasible when
+            ``g(x) <= 0``. A quadratic penalty ``penalty * sum(max(0, g(x))**2)``
+            is added to the objective. ``"returned"``: one call gives the value
+            and the constraint values together (one simulation run, say): the
+            objective returns a tuple ``(value, g)`` or ``(value, g, h)``, ``g``
+            the inequality values and ``h`` the equality values (sequences),
+            penalised exactly as callables returning them would be; then
+            ``equality_constraints`` stays ``None``. Requires ``objective`` to be a
+            Python callable (not a native benchmark name). Defaults to ``None``.
         penalty (float): weight of the constraint penalty (shared by the
             inequality and equality terms). Defaults to ``1e6``.
         equality_constraints (list[callable] | None): equality constraints, each
@@ -141,8 +148,15 @@ def minimize(
             per call as a NumPy array (shape ``n_particles x dim``) and must
             return one value per row. This lets a NumPy-vectorized objective
             amortize its overhead over the swarm. Uses synchronous updates;
-            incompatible with native benchmarks, constraints and repair (the
-            callback is called after every iteration, as in the sequential mode).
+            incompatible with native benchmarks. Each constraint then takes the
+            same array and returns one value per row; with
+            ``constraints="returned"`` the objective returns ``(values, G)`` or
+            ``(values, G, H)``, ``G`` and ``H`` holding one row of constraint
+            values per particle (``(N, K)`` arrays or sequences). Each row is
+            penalised exactly as the sequential mode penalises the same values.
+            ``repair`` takes the array and returns the repaired one, of the same
+            shape; the best position is repaired as a ``(1, dim)`` array. The
+            callback is called after every iteration, as in the sequential mode.
             Defaults to ``False``.
         var_types (list[str] | None): per-dimension variable types for a mixed
             problem — each ``"real"``, ``"integer"`` or ``"binary"`` (same
@@ -242,7 +256,7 @@ def minimize_multi(
     record_history: bool = True,
     v_max_fraction: Optional[float] = None,
     array_input: bool = False,
-    constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    constraints: _Constraints = None,
     equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
     vectorized: bool = False,
     max_evals: Optional[int] = None,
@@ -290,14 +304,19 @@ def minimize_multi(
             binary variables as whole-valued floats) instead of a list; it may
             return an array. A seeded run gives the same front as with lists.
             Defaults to ``False``.
-        constraints (list[callable] | None): inequality constraints ``g(x)``,
-            called with the same candidate as the objective; ``x`` is feasible
-            when every ``g(x) <= 0``. Handled by constrained domination, not a
-            penalty: a feasible point beats an infeasible one, of two infeasible
-            points the smaller total violation (the sum of ``max(g(x), 0)`` and
-            ``abs(h(x))``; a NaN counts as infinite) wins, and feasible points
-            compare by Pareto dominance. Once a feasible point is found the front
-            holds only feasible points; before that, the least violating ones.
+        constraints (list[callable] | "returned" | None): inequality
+            constraints ``g(x)``, called with the same candidate as the objective;
+            ``x`` is feasible when every ``g(x) <= 0``. Handled by constrained
+            domination, not a penalty: a feasible point beats an infeasible one,
+            of two infeasible points the smaller total violation (the sum of
+            ``max(g(x), 0)`` and ``abs(h(x))``; a NaN counts as infinite) wins,
+            and feasible points compare by Pareto dominance. Once a feasible point
+            is found the front holds only feasible points; before that, the least
+            violating ones. ``"returned"``: one call gives the objectives and
+            the constraint values together, as for ``minimize``: the objective
+            returns ``(objectives, g)`` or ``(objectives, g, h)`` (vectorized:
+            ``(F, G)`` or ``(F, G, H)``, one row per particle), and
+            ``equality_constraints`` stays ``None``.
         equality_constraints (list[callable] | None): constraints ``h(x) == 0``.
             They hold only exactly, which a continuous search rarely meets; for a
             tolerance ``eps`` write ``abs(h(x)) - eps`` as an inequality instead.
@@ -657,6 +676,8 @@ class Swarm:
             start at random. Defaults to ``None``.
         max_time (float | None): seconds from the Swarm's creation; time it
             spends pickled does not count. Defaults to ``None`` (no limit).
+        penalty (float): the weight of the violations told (see ``tell``), as
+            ``minimize`` weighs its constraints. Defaults to ``1e6``.
 
     Example:
         >>> import numpy as np
@@ -700,6 +721,7 @@ class Swarm:
         restarts: int = 0,
         restart_growth: float = 2.0,
         min_diameter: Optional[float] = None,
+        penalty: float = 1e6,
     ) -> Swarm: ...
     def ask(self) -> Any:
         """The positions to evaluate next, a new float64 array of shape
@@ -707,11 +729,41 @@ class Swarm:
         Asking again before ``tell`` gives the same positions. Raises ``ValueError``
         once the run has ended.
         """
-    def tell(self, values: Any, /) -> None:
+    def tell(self, values: Any, violations: Any = None) -> None:
         """The values of the positions the last ``ask()`` gave, one float per
         particle in row order (list, tuple or array). Updates the bests, then
-        applies the stop rules. Raises ``ValueError``, changing nothing, without
-        an ``ask()`` before it or with the wrong number of values.
+        applies the stop rules. For a constrained problem, ``violations`` gives
+        each particle's constraint violation, ``>= 0`` (0 when feasible): the
+        sum ``minimize`` weighs by ``penalty``, ``sum(max(g, 0)**2) + sum(h**2)``
+        over the inequality values ``g`` and the equality values ``h``, which
+        ``Swarm.violations`` makes of them. Each value told is then
+        ``value + penalty * violation``, exactly as ``minimize`` computes it, so a
+        seeded loop gives what ``minimize(..., vectorized=True)`` gives with the
+        same constraints. A NaN violation makes the value NaN (as a NaN equality
+        value does in ``minimize``). Raises ``ValueError``, changing nothing,
+        without an ``ask()`` before it, with the wrong number of values or
+        violations, or with a negative violation.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
         """
     def result(self) -> PsoResult:
         """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
@@ -745,15 +797,21 @@ class Swarm:
 
 @final
 class MultiSwarm:
-    """A multi-objective search you drive yourself, one particle at a time.
+    """A multi-objective search you drive yourself, one particle or the whole
+    swarm at a time.
 
-    The engine moves and evaluates particles one after the other (each new
-    point enters the archive before the next particle moves), so ``ask()``
-    gives the next particle's position and ``tell(objectives)`` takes its
-    objective vector. With a seed, a loop of ``n_particles * (max_iter + 1)``
-    rounds gives exactly what ``minimize_multi(f, seed=...)`` gives with the
-    same options. ``front()`` returns the ``ParetoFront`` so far. A
-    ``MultiSwarm`` pickles by value between calls and resumes bit for bit.
+    One particle at a time, each new point enters the archive before the next
+    particle moves: ``ask()`` gives the next particle's position and
+    ``tell(objectives)`` takes its objective vector. With a seed, a loop of
+    ``n_particles * (max_iter + 1)`` rounds gives exactly what
+    ``minimize_multi(f, seed=...)`` gives with the same options. The whole
+    swarm at a time, all particles move before any is evaluated:
+    ``ask_all()`` gives every position and ``tell_all(objectives)`` takes
+    every objective vector; ``max_iter + 1`` such rounds give exactly what
+    ``minimize_multi(f, vectorized=True, seed=...)`` gives. A round is of one
+    kind or the other; rounds of both kinds may follow each other.
+    ``front()`` returns the ``ParetoFront`` so far. A ``MultiSwarm`` pickles by
+    value between calls and resumes bit for bit.
 
     The options mean what they mean for ``minimize_multi``, and ``init`` and
     ``max_time`` what they mean for ``Swarm``. Constraints are not options:
@@ -798,7 +856,46 @@ class MultiSwarm:
     def ask(self) -> Any:
         """The next particle's position, a new one-dimensional float64 array.
         Asking again before ``tell`` gives the same position. Raises
-        ``ValueError`` once the run has ended.
+        ``ValueError`` once the run has ended, or while a round of ``ask_all()``
+        waits for its objectives.
+        """
+    def ask_all(self) -> Any:
+        """The positions of the whole swarm, moved for the next round, as a new
+        float64 array of shape ``(n_particles, dim)``. Asking again before
+        ``tell_all`` gives the same positions. Raises ``ValueError`` once the run
+        has ended, or while a round of single particles (``ask()``) is under way.
+        """
+    def tell_all(self, objectives: Any, violations: Any = None) -> None:
+        """The objective vectors of the positions ``ask_all()`` gave: one row per
+        particle (an ``(n_particles, M)`` array or sequences), every row of the
+        same length as earlier points. ``violations``, for a constrained problem,
+        gives each particle's total violation as ``tell``'s ``violation`` does
+        (``MultiSwarm.violations`` makes them of constraint values); ``None``
+        means all feasible. Updates the personal bests and the archive in particle
+        order, then applies the stop rules. Raises ``ValueError``, changing
+        nothing, without an ``ask_all()`` before it or with rows of the wrong
+        number or length.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
         """
     def tell(self, objectives: Any, violation: float = 0.0) -> None:
         """The objective vector of the position the last ``ask()`` gave (the same
@@ -818,6 +915,9 @@ class MultiSwarm:
     @property
     def iteration(self) -> int:
         """Iterations completed (the initial swarm's round is not one)."""
+    @property
+    def front_size(self) -> int:
+        """Points the front holds now, as front() would give them (what minimize_multi's callback is told)."""
     @property
     def particle(self) -> int:
         """Index of the particle the next ask() moves (or gives, if asked already)."""

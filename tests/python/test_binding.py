@@ -108,7 +108,7 @@ class IndexLike:
         (dict(var_types=5), "argument 'var_types': 'int' object cannot be converted to 'Sequence'"),
         (dict(var_types=["real", 1]), "argument 'var_types': 'int' object cannot be converted to 'PyString'"),
         (dict(constraints=5), "argument 'constraints': 'int' object cannot be converted to 'Sequence'"),
-        (dict(constraints="g"), "argument 'constraints': Can't extract `str` to `Vec`"),
+        (dict(constraints="g"), "argument 'constraints': 'g' is neither a list of callables nor \"returned\""),
         (dict(equality_constraints={"a": 1}), "argument 'equality_constraints': 'dict' object cannot be converted to 'Sequence'"),
     ],
 )

@@ -96,14 +96,19 @@ Args:
         binary variables as whole-valued floats) instead of a list; it may
         return an array. A seeded run gives the same front as with lists.
         Defaults to ``False``.
-    constraints (list[callable] | None): inequality constraints ``g(x)``,
-        called with the same candidate as the objective; ``x`` is feasible
-        when every ``g(x) <= 0``. Handled by constrained domination, not a
-        penalty: a feasible point beats an infeasible one, of two infeasible
-        points the smaller total violation (the sum of ``max(g(x), 0)`` and
-        ``abs(h(x))``; a NaN counts as infinite) wins, and feasible points
-        compare by Pareto dominance. Once a feasible point is found the front
-        holds only feasible points; before that, the least violating ones.
+    constraints (list[callable] | "returned" | None): inequality
+        constraints ``g(x)``, called with the same candidate as the objective;
+        ``x`` is feasible when every ``g(x) <= 0``. Handled by constrained
+        domination, not a penalty: a feasible point beats an infeasible one,
+        of two infeasible points the smaller total violation (the sum of
+        ``max(g(x), 0)`` and ``abs(h(x))``; a NaN counts as infinite) wins,
+        and feasible points compare by Pareto dominance. Once a feasible point
+        is found the front holds only feasible points; before that, the least
+        violating ones. ``"returned"``: one call gives the objectives and
+        the constraint values together, as for ``minimize``: the objective
+        returns ``(objectives, g)`` or ``(objectives, g, h)`` (vectorized:
+        ``(F, G)`` or ``(F, G, H)``, one row per particle), and
+        ``equality_constraints`` stays ``None``.
     equality_constraints (list[callable] | None): constraints ``h(x) == 0``.
         They hold only exactly, which a continuous search rarely meets; for a
         tolerance ``eps`` write ``abs(h(x)) - eps`` as an inequality instead.
