@@ -9,7 +9,11 @@ the rows are then evaluated over any ``concurrent.futures.Executor``::
         r = kestrelopt.minimize(batched(simulate, pool), bounds, vectorized=True, seed=1)
 
 A multi-objective ``f(list[float]) -> list[float]`` works the same way with
-``minimize_multi(..., vectorized=True)``.
+``minimize_multi(..., vectorized=True)``. An ``f`` that returns its constraint values with
+its value, ``(value, g)`` or ``(value, g, h)``, works with ``constraints="returned"``::
+
+    r = kestrelopt.minimize(batched(simulate, pool), bounds, vectorized=True,
+                            constraints="returned", seed=1)
 
 A Dask cluster works the same way through ``distributed.Client(...).get_executor()``
 (or by passing the ``Client`` itself). Values come back in row order whatever order the
@@ -20,9 +24,9 @@ when given) and returns the best of them together with all of them::
 
     best, runs = multistart("rastrigin", (-5.12, 5.12), dim=30, seeds=8, executor=pool)
 
-``drive`` runs a ``kestrelopt.Swarm`` to its end over an executor, one round of ask and
-tell at a time, and can save the swarm to a file after every round, so that a run killed
-part-way resumes from its last round with ``load_checkpoint``::
+``drive`` runs a ``kestrelopt.Swarm`` (or a ``MultiSwarm``) to its end over an executor,
+one round of ask and tell at a time, and can save the swarm to a file after every round, so
+that a run killed part-way resumes from its last round with ``load_checkpoint``::
 
     if os.path.exists(path):
         swarm = load_checkpoint(path)
@@ -72,6 +76,46 @@ def _evaluate_rows(objective: Callable[[List[float]], Any], rows: Sequence[List[
     return [objective(row) for row in rows]
 
 
+def _is_returned(value: Any) -> bool:
+    # The form of constraints="returned": (value, g) or (value, g, h), g a sequence. A
+    # multi-objective vector given as a tuple holds numbers, which have no length.
+    return (
+        type(value) is tuple
+        and len(value) in (2, 3)
+        and hasattr(value[1], "__len__")
+        and not isinstance(value[1], (str, bytes))
+    )
+
+
+def _form(returned: bool) -> str:
+    return "(value, constraints)" if returned else "a plain value"
+
+
+def _gathered(results: Iterable[Any]) -> Any:
+    """The rows' results as a vectorized objective returns them: one value (or list of
+    values) per row; or, when the rows return their constraint values too, the tuple
+    ``(values, G, H)`` that ``constraints="returned"`` takes, with one row of inequality
+    and one of equality values per particle."""
+    values: List[Any] = []
+    inequalities: List[Any] = []
+    equalities: List[Any] = []
+    first: Optional[bool] = None
+    for row, result in enumerate(results):
+        returned = _is_returned(result)
+        if first is None:
+            first = returned
+        elif returned != first:
+            raise TypeError(
+                f"objective returned {_form(returned)} for row {row} but {_form(first)} for row 0"
+            )
+        if returned:
+            inequalities.append(result[1])
+            equalities.append(result[2] if len(result) == 3 else [])
+            result = result[0]
+        values.append(_as_values(result))
+    return (values, inequalities, equalities) if first else values
+
+
 def _as_values(value: Any) -> Union[float, List[float]]:
     # A number for minimize, a sequence of objective values for minimize_multi.
     if isinstance(value, (str, bytes)):
@@ -100,14 +144,16 @@ class BatchedObjective:
         self.executor = executor
         self.chunksize = chunksize
 
-    def __call__(self, X: Any) -> List[Any]:
+    def __call__(self, X: Any) -> Any:
         """Evaluate every row of ``X``: one float per row (one list of floats per row for a
-        multi-objective objective); an exception from any row propagates unchanged."""
+        multi-objective objective); an exception from any row propagates unchanged. When
+        the objective returns ``(value, g)`` or ``(value, g, h)`` tuples, the result is
+        ``(values, G, H)``, the form ``constraints="returned"`` takes (``H`` has empty rows
+        where the objective gave no ``h``)."""
         # Plain lists of Python floats: the objective receives exactly what the
         # non-vectorized mode would give it, and they pickle cheaply.
         rows = X.tolist() if hasattr(X, "tolist") else [list(row) for row in X]
-        values = _map_rows(self.objective, self.executor, self.chunksize, rows)
-        return [_as_values(v) for v in values]
+        return _gathered(_map_rows(self.objective, self.executor, self.chunksize, rows))
 
     def __repr__(self) -> str:
         name = getattr(self.objective, "__qualname__", repr(self.objective))
@@ -146,7 +192,9 @@ def batched(
     Args:
         objective: ``f(list[float]) -> float``, as ``minimize`` would call it without
             ``vectorized`` (or ``f(list[float]) -> list[float]`` for ``minimize_multi``,
-            whose rows then come back as lists). For a process pool or a Dask cluster it must be picklable
+            whose rows then come back as lists). With ``constraints="returned"`` it
+            returns ``(value, g)`` or ``(value, g, h)``, and the batch returns
+            ``(values, G, H)``. For a process pool or a Dask cluster it must be picklable
             (a module-level function; Dask also accepts lambdas and closures).
         executor: a ``concurrent.futures.Executor`` (``ProcessPoolExecutor``,
             ``ThreadPoolExecutor``, ``distributed.Client(...).get_executor()``), a
@@ -280,16 +328,28 @@ def drive(
     *,
     chunksize: int = 1,
     checkpoint: Optional[PathLike] = None,
-    callback: Optional[Callable[[int, float], Any]] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
     rounds: Optional[int] = None,
+    constraints: Optional[str] = None,
 ) -> Any:
-    """Run a ``kestrelopt.Swarm`` to its end, evaluating each round over an executor.
+    """Run a ``kestrelopt.Swarm`` or ``MultiSwarm`` to its end, evaluating each round over
+    an executor.
 
-    Each round asks the swarm for its positions, evaluates every row (as tasks on the
-    executor when one is given), and tells the values back in particle order, whatever
-    order the workers finish in. A seeded run therefore ends exactly as the serial
-    ``ask``/``tell`` loop, and as ``minimize(f_rows, vectorized=True, seed=...)`` with the
-    same options, on any executor and any number of workers.
+    Each round asks the swarm for the positions of all its particles (``ask()``, or
+    ``ask_all()`` for a ``MultiSwarm``), evaluates every row (as tasks on the executor when
+    one is given), and tells the values back in particle order (``tell``, ``tell_all``),
+    whatever order the workers finish in. A seeded run therefore ends exactly as the serial
+    loop, and as ``minimize(batched(f), vectorized=True, seed=...)`` (or
+    ``minimize_multi``) with the same options, on any executor and any number of workers.
+
+    With ``constraints="returned"`` the objective returns ``(value, g)`` or
+    ``(value, g, h)``: its value (a ``MultiSwarm``: its objective vector) together with
+    the values of its inequality constraints ``g`` (feasible when ``<= 0``) and equality
+    constraints ``h``, from one call, as ``minimize(..., constraints="returned")`` takes
+    them. Each round's values go to ``Swarm.violations`` (``MultiSwarm.violations``) and
+    are told with the values, so the run is that of ``minimize`` (``minimize_multi``) with
+    ``vectorized=True``, ``constraints="returned"`` and the swarm's options (for a
+    ``Swarm``, its ``penalty``).
 
     With ``checkpoint``, the swarm is pickled to that file after every round: written
     to a temporary file in the same directory, then renamed over the old checkpoint, so
@@ -303,12 +363,15 @@ def drive(
         result = drive(swarm, simulate, client, checkpoint=path)
 
     Args:
-        swarm: the ``kestrelopt.Swarm`` to step; it is advanced in place, and may be new,
-            part-way through its run, or already ended (its result then comes back at
-            once).
+        swarm: the ``kestrelopt.Swarm`` or ``kestrelopt.MultiSwarm`` to step; it is
+            advanced in place, and may be new, part-way through its run, or already
+            ended (its result then comes back at once). A ``MultiSwarm`` must be between
+            rounds, not part-way through a round of ``ask()``.
         objective: ``f(list[float]) -> float`` for one particle, as ``minimize`` would
-            call it without ``vectorized``. For a process pool or a Dask cluster it must
-            be picklable (a module-level function; Dask also accepts closures).
+            call it without ``vectorized`` (``f(list[float]) -> list[float]`` for a
+            ``MultiSwarm``, as ``minimize_multi`` would). For a process pool or a Dask
+            cluster it must be picklable (a module-level function; Dask also accepts
+            closures).
         executor: a ``concurrent.futures.Executor``, a ``distributed.Client`` (its
             executor is used), or ``None`` to evaluate on the calling thread. It stays
             the caller's to shut down.
@@ -318,24 +381,32 @@ def drive(
             The checkpoint holds the swarm's history too, which grows by one swarm of
             positions per round (24 kB for 100 particles in 30 dimensions); for long
             runs, make the swarm with ``record_history=False`` to keep each save small.
-        callback: ``callback(iteration, best_value)``, called after every iteration (not
-            after the initial swarm's round) with the same arguments ``minimize`` would
-            give it; returning ``False`` stops the run.
+        callback: called after every iteration (not after the initial swarm's round)
+            with the arguments ``minimize`` would give it, ``(iteration, best_value)``
+            (for a ``MultiSwarm``, those of ``minimize_multi``: ``(iteration,
+            front_size)``); returning ``False`` stops the run.
         rounds: the most rounds to make in this call, or ``None`` to go on until the
             swarm's stop rules end the run. The swarm can be driven again afterwards.
+        constraints: ``None``, or ``"returned"`` for an objective that returns its
+            constraint values with its value.
 
     Returns:
-        PsoResult: ``swarm.result()``, whose ``stop_reason`` is the swarm's own when the
-        run ended and ``"running"`` when ``rounds`` ran out first. When the callback
-        stopped the run it is ``"callback"``, as ``minimize`` reports it, even if a stop
-        rule was met in the same iteration; the swarm's own ``stop_reason`` stays
-        ``None`` unless its rules ended the run, so it can be driven on.
+        PsoResult: ``swarm.result()`` (for a ``MultiSwarm``, ParetoFront:
+        ``swarm.front()``), whose ``stop_reason`` is the swarm's own when the run ended
+        and ``"running"`` when ``rounds`` ran out first. When the callback stopped the
+        run it is ``"callback"``, as ``minimize`` reports it, even if a stop rule was met
+        in the same iteration; the swarm's own ``stop_reason`` stays ``None`` unless its
+        rules ended the run, so it can be driven on.
 
     Raises:
-        TypeError: for a ``swarm`` that is not a ``kestrelopt.Swarm``, an objective or
-            callback that is not callable, an executor of the wrong kind, a checkpoint
-            that is not a path, or an objective value that is not a number.
-        ValueError: for a ``chunksize`` or ``rounds`` below 1.
+        TypeError: for a ``swarm`` that is neither a ``kestrelopt.Swarm`` nor a
+            ``MultiSwarm``, an objective or callback that is not callable, an executor of
+            the wrong kind, a checkpoint that is not a path, or an objective value that is
+            not a number (not a sequence of numbers for a ``MultiSwarm``; not such a
+            tuple with ``constraints="returned"``).
+        ValueError: for a ``chunksize`` or ``rounds`` below 1, a ``constraints`` other
+            than ``None`` and ``"returned"``, or a ``MultiSwarm`` part-way through a round
+            of ``ask()``.
         Exception: anything the objective raised (for the first failing particle in
             particle order), writing the checkpoint raised, or the callback raised. After
             the objective fails, the swarm is left waiting for the values of the round
@@ -345,11 +416,11 @@ def drive(
             After the callback fails, both hold the round. Either the swarm or the
             checkpoint can be driven again.
     """
-    if not isinstance(swarm, kestrelopt_native.Swarm):
-        hint = ""
-        if isinstance(swarm, kestrelopt_native.MultiSwarm):
-            hint = " (a MultiSwarm asks for one particle at a time; step it yourself)"
-        raise TypeError(f"swarm must be a kestrelopt.Swarm, got {type(swarm).__name__}{hint}")
+    multi = isinstance(swarm, kestrelopt_native.MultiSwarm)
+    if not multi and not isinstance(swarm, kestrelopt_native.Swarm):
+        raise TypeError(
+            f"swarm must be a kestrelopt.Swarm or MultiSwarm, got {type(swarm).__name__}"
+        )
     if not callable(objective):
         raise TypeError(f"objective must be callable, got {type(objective).__name__}")
     _check_chunksize(chunksize)
@@ -362,40 +433,76 @@ def drive(
         isinstance(rounds, bool) or not isinstance(rounds, int) or rounds < 1
     ):
         raise ValueError(f"rounds must be an integer >= 1 or None, got {rounds!r}")
+    if constraints is not None and constraints != "returned":
+        raise ValueError(f'constraints must be None or "returned", got {constraints!r}')
 
     done = 0
     while swarm.stop_reason is None and (rounds is None or done < rounds):
         iteration = swarm.iteration
-        rows = swarm.ask().tolist()
+        rows = (swarm.ask_all() if multi else swarm.ask()).tolist()
         values = _map_rows(objective, pool, chunksize, rows)
-        swarm.tell([_as_number(value, particle) for particle, value in enumerate(values)])
+        _tell_round(swarm, multi, values, constraints is not None)
         done += 1
         if checkpoint is not None:
             _write_checkpoint(swarm, checkpoint)
         # The initial swarm's round is no iteration; minimize does not call back after it.
         if callback is not None and swarm.iteration > iteration:
-            best = swarm.best_value
-            assert best is not None  # set by the first tell
-            if asks_to_stop(callback(swarm.iteration - 1, best)):
-                return _stopped_by_callback(swarm)
-    return swarm.result()
+            if multi:
+                progress = swarm.front_size
+            else:
+                progress = swarm.best_value
+                assert progress is not None  # set by the first tell
+            if asks_to_stop(callback(swarm.iteration - 1, progress)):
+                return _stopped_by_callback(swarm.front() if multi else swarm.result())
+    return swarm.front() if multi else swarm.result()
+
+
+def _tell_round(swarm: Any, multi: bool, results: Iterable[Any], returned: bool) -> None:
+    """Tells the swarm the objective's results of its particles, in particle order."""
+    values: List[Any] = []
+    inequalities: List[Any] = []
+    equalities: List[Any] = []
+    for particle, result in enumerate(results):
+        if returned:
+            result, g, h = _returned_items(result, particle)
+            inequalities.append(g)
+            equalities.append(h)
+        values.append(_as_vector(result, particle) if multi else _as_number(result, particle))
+    tell = swarm.tell_all if multi else swarm.tell
+    if not returned:
+        tell(values)
+        return
+    # The violations as the swarm's own class sums them, in the order minimize adds them.
+    tell(values, type(swarm).violations(inequalities, equalities))
+
+
+def _returned_items(result: Any, particle: int) -> Any:
+    if type(result) is tuple and len(result) in (2, 3):
+        return result[0], result[1], (result[2] if len(result) == 3 else [])
+    raise TypeError(
+        f"objective returned a {type(result).__name__} for particle {particle}, not "
+        '(value, constraints) or (value, constraints, equality_constraints) as constraints="returned" asks'
+    )
 
 
 def load_checkpoint(path: PathLike) -> Any:
-    """The ``kestrelopt.Swarm`` that ``drive`` saved to ``path``.
+    """The ``kestrelopt.Swarm`` (or ``MultiSwarm``) that ``drive`` saved to ``path``.
 
     Equivalent to ``pickle.load`` on the file, with a check that it holds a swarm. Like
     any pickle, load only checkpoints you wrote yourself: unpickling can run code.
 
     Raises:
         FileNotFoundError: when there is no checkpoint at ``path``.
-        TypeError: when the file holds something other than a ``kestrelopt.Swarm``.
+        TypeError: when the file holds something other than a ``kestrelopt.Swarm`` or
+            ``MultiSwarm``.
     """
     _remove_stale_temporaries(path)
     with open(path, "rb") as handle:
         swarm = pickle.load(handle)
-    if not isinstance(swarm, kestrelopt_native.Swarm):
-        raise TypeError(f"{os.fspath(path)!r} holds a {type(swarm).__name__}, not a kestrelopt.Swarm")
+    if not isinstance(swarm, (kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm)):
+        raise TypeError(
+            f"{os.fspath(path)!r} holds a {type(swarm).__name__}, not a kestrelopt.Swarm or MultiSwarm"
+        )
     return swarm
 
 
@@ -408,7 +515,25 @@ def _as_number(value: Any, particle: int) -> float:
             pass
     raise TypeError(
         f"objective returned a {type(value).__name__} for particle {particle}, not a number"
+        + _returned_hint(value)
     )
+
+
+def _as_vector(value: Any, particle: int) -> List[float]:
+    # A MultiSwarm takes a sequence of numbers per particle.
+    if not isinstance(value, (str, bytes)):
+        try:
+            return [_as_number(v, particle) for v in value]
+        except TypeError:
+            pass
+    raise TypeError(
+        f"objective returned a {type(value).__name__} for particle {particle}, not a sequence "
+        "of objective values" + _returned_hint(value)
+    )
+
+
+def _returned_hint(value: Any) -> str:
+    return ' (pass constraints="returned" for (value, constraints) tuples)' if _is_returned(value) else ""
 
 
 def _write_checkpoint(swarm: Any, path: PathLike) -> None:
@@ -447,11 +572,11 @@ def _remove_stale_temporaries(path: PathLike) -> None:
                     os.unlink(entry.path)
 
 
-def _stopped_by_callback(swarm: Any) -> Any:
+def _stopped_by_callback(result: Any) -> Any:
     # The result minimize gives for the same stop, where the callback's answer wins over
     # a stop rule met in the same iteration. A swarm has no stop of its own, so the
     # reason is set on its result.
-    name, fields = kestrelopt_native._result_state(swarm.result())  # type: ignore[attr-defined]
+    name, fields = kestrelopt_native._result_state(result)  # type: ignore[attr-defined]
     return kestrelopt_native._restore_result(  # type: ignore[attr-defined]
         name, (*fields[:-1], "callback")
     )

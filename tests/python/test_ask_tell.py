@@ -135,6 +135,163 @@ def test_a_multi_swarm_loop_is_the_multi_objective_run(options, constrained):
     assert ms.front().stop_reason == expected.stop_reason
 
 
+def zdt1_rows(X):
+    g = 1.0 + 9.0 * X[:, 1:].sum(axis=1) / (X.shape[1] - 1)
+    return np.column_stack((X[:, 0], g * (1.0 - np.sqrt(X[:, 0] / g))))
+
+
+def multi_constraints(X):
+    # x0 >= 0.4, and the two first coordinates apart by at most 0.3
+    return np.column_stack((0.4 - X[:, 0], np.abs(X[:, 0] - X[:, 1]) - 0.3))
+
+
+@pytest.mark.parametrize("options", MULTI)
+@pytest.mark.parametrize("constrained", [False, True])
+def test_a_whole_swarm_multi_swarm_loop_is_the_vectorized_run(options, constrained):
+    constraints = [lambda X: multi_constraints(X)[:, 0], lambda X: multi_constraints(X)[:, 1]]
+    expected = pso.minimize_multi(zdt1_rows, (0, 1), dim=5, n_particles=10, max_iter=20, archive_size=8,
+                                  seed=2, vectorized=True, constraints=constraints if constrained else None,
+                                  **options)
+    ms = pso.MultiSwarm((0, 1), dim=5, n_particles=10, max_iter=20, archive_size=8, seed=2, **options)
+    rounds = 0
+    while ms.stop_reason is None:
+        X = ms.ask_all()
+        if rounds % 3 == 1:  # a checkpoint in the middle of a round, and one between rounds
+            ms = pickle.loads(pickle.dumps(ms))
+            assert np.array_equal(ms.ask_all(), X)  # the same positions, not moved again
+        violations = pso.MultiSwarm.violations(multi_constraints(X)) if constrained else None
+        ms.tell_all(zdt1_rows(X), violations)
+        if rounds % 3 == 2:
+            ms = copy.deepcopy(ms)
+        rounds += 1
+    same_front(ms.front(), expected)
+    assert ms.front().stop_reason == expected.stop_reason
+    assert ms.front_size == len(expected.objectives)
+
+
+def whole_rounds(ms, rounds=None):
+    """Whole-swarm rounds on zdt1_rows until the run ends (or `rounds` of them)."""
+    while ms.stop_reason is None and rounds != 0:
+        ms.tell_all(zdt1_rows(ms.ask_all()))
+        rounds = None if rounds is None else rounds - 1
+    return ms
+
+
+def test_whole_swarm_rounds_refuse_misuse_and_change_nothing():
+    def fresh():
+        return pso.MultiSwarm((0, 1), dim=3, n_particles=4, max_iter=3, seed=5)
+
+    ms = fresh()
+    with pytest.raises(ValueError, match="tell_all\\(\\) needs an ask_all\\(\\) before it"):
+        ms.tell_all(np.zeros((4, 2)))
+    X = ms.ask_all()
+    F = zdt1_rows(X)
+    round_under_way = "a whole-swarm round is under way: ask_all\\(\\) gave its positions"
+    bad_tells = [
+        (lambda: ms.ask(), ValueError, round_under_way),
+        (lambda: ms.tell([0.0, 0.0]), ValueError, round_under_way),
+        (lambda: ms.tell_all(F[:3]), ValueError,
+         "tell_all\\(\\) needs 4 rows of objectives, one per particle, but got 3"),
+        (lambda: ms.tell_all([[0.0, 1.0], [0.0, 1.0], [0.0, 1.0, 2.0], [0.0, 1.0]]), ValueError,
+         "tell_all\\(\\) got 3 objective values for particle 2, but particle 0 has 2"),
+        (lambda: ms.tell_all(np.zeros((4, 0))), ValueError, "needs at least one objective value"),
+        (lambda: ms.tell_all(F, [0.0, 0.0]), ValueError,
+         "tell_all\\(\\) needs 4 violations, one per particle, but got 2"),
+        (lambda: ms.tell_all(F[:, 0]), ValueError, "objectives must hold one row per particle"),
+        (lambda: ms.tell_all(None), TypeError,
+         "argument 'objectives': 'NoneType' object cannot be converted to 'Sequence'"),
+        (lambda: ms.tell_all(F, ["a"] * 4), TypeError, "must be real number, not str"),
+    ]
+    for call, error, message in bad_tells:
+        with pytest.raises(error, match=message):
+            call()
+    ms.tell_all(F)
+    with pytest.raises(ValueError, match="tell_all\\(\\) got 3 objective values for particle 0, but earlier points had 2"):
+        ms.ask_all(), ms.tell_all(np.zeros((4, 3)))
+    ms.tell_all(zdt1_rows(ms.ask_all()))
+    # A round of single particles, which ask_all() may not interrupt.
+    for particle in range(4):
+        x = ms.ask()
+        with pytest.raises(ValueError, match=f"a round of single particles is under way \\(at particle {particle} of 4\\)"):
+            ms.ask_all()
+        ms.tell(zdt1(list(x)))
+    whole_rounds(ms)
+    with pytest.raises(ValueError, match="the run has ended \\(max_iterations\\)"):
+        ms.ask_all()
+    with pytest.raises(ValueError, match="the run has ended; front\\(\\) holds its outcome"):
+        ms.tell_all(F)
+    # The same rounds without the refused calls.
+    same = fresh()
+    whole_rounds(same, 2)
+    for _ in range(4):
+        same.tell(zdt1(list(same.ask())))
+    same_front(ms.front(), whole_rounds(same).front())
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda s: s.tell([1.0] * 4, [0.0, -0.5, 0.0, 0.0]), ValueError,
+         "violations must be >= 0 \\(0 when feasible\\), but particle 1 has -0.5; Swarm.violations"),
+        (lambda s: s.tell([1.0] * 4, [0.0] * 3), ValueError,
+         "tell\\(\\) needs 4 violations, one per particle, but got 3"),
+        (lambda s: pso.Swarm.violations([[1.0]] * 3, [[1.0]] * 2), ValueError,
+         "equality_constraints has 2 rows and constraints 3: both need one row per particle"),
+        (lambda s: pso.Swarm.violations("ab"), TypeError, "argument 'constraints': Can't extract `str` to `Vec`"),
+        (lambda s: pso.MultiSwarm.violations([[1.0]], 5), TypeError,
+         "argument 'equality_constraints': 'int' object cannot be converted to 'Sequence'"),
+    ],
+)
+def test_bad_violations_are_refused_and_change_nothing(call, error, message):
+    swarm = pso.Swarm(B4, seed=4, n_particles=4, max_iter=3, penalty=10.0)
+    X = swarm.ask()
+    with pytest.raises(error, match=message):
+        call(swarm)
+    assert swarm.evaluations == 0
+    swarm.tell(sphere_rows(X), violations=pso.Swarm.violations(X[:, :2] - 1.0))
+    while swarm.stop_reason is None:
+        X = swarm.ask()
+        swarm.tell(sphere_rows(X), violations=pso.Swarm.violations(X[:, :2] - 1.0))
+    expected = pso.minimize(lambda X: (sphere_rows(X), X[:, :2] - 1.0), B4, seed=4, n_particles=4,
+                            max_iter=3, penalty=10.0, vectorized=True, constraints="returned")
+    same_result(swarm.result(), expected)
+
+
+@pytest.mark.parametrize(
+    "g, h, swarm_sums, multi_sums",
+    [
+        ([[0.5, -1.0], [2.0, 0.0]], None, [0.25, 4.0], [0.5, 2.0]),
+        ([[-1.0], [float("nan")]], [[-3.0], [0.0]], [9.0, 0.0], [3.0, math.inf]),
+        ([[], [1.0, 2.0]], [[float("nan")], []], [math.nan, 5.0], [math.inf, 3.0]),
+        (np.zeros((2, 0)), np.array([[0.5], [-0.5]]), [0.25, 0.25], [0.5, 0.5]),
+    ],
+)
+def test_violations_are_the_sums_of_each_mode(g, h, swarm_sums, multi_sums):
+    for cls, expected in ((pso.Swarm, swarm_sums), (pso.MultiSwarm, multi_sums)):
+        sums = cls.violations(g, h)
+        assert sums.dtype == np.float64 and sums.shape == (2,)
+        np.testing.assert_array_equal(sums, expected)
+
+
+def test_failed_evaluations_told_as_advised_never_reach_the_result():
+    # A Swarm: a failure is told as an infinite value.
+    swarm = pso.Swarm(B4, seed=8, n_particles=6, max_iter=6)
+    while swarm.stop_reason is None:
+        values = sphere_rows(swarm.ask())
+        values[::2] = math.inf
+        swarm.tell(values)
+    assert math.isfinite(swarm.best_value) and math.isfinite(max(swarm.convergence))
+    # A MultiSwarm: NaN objectives (never offered to the front) with an infinite violation
+    # (worse than any measurable point for the personal bests).
+    ms = pso.MultiSwarm((0, 1), dim=3, n_particles=6, max_iter=6, seed=8)
+    while ms.stop_reason is None:
+        F = zdt1_rows(ms.ask_all())
+        F[::2] = math.nan
+        ms.tell_all(F, np.where(np.arange(6) % 2 == 0, math.inf, 0.0))
+    front = ms.front()
+    assert front.objectives and not np.isnan(front.objectives).any() and max(front.violations) == 0.0
+
+
 def test_warm_start_rows_land_where_asked_and_the_others_do_not_move():
     rows = [[1.0, 2.0, -1.0, 0.0], [0.25, 0.25, 0.25, 0.25]]
     cold = pso.minimize(sphere_rows, B4, vectorized=True, seed=4, n_particles=6, max_iter=3)
@@ -303,9 +460,26 @@ def tell_inside_a_multi_swarm_tell():
     return ms.evaluations, ms.front().objectives
 
 
+def violations_inside_a_swarm_tell():
+    swarm = pso.Swarm(B4, seed=1, n_particles=4, max_iter=3)
+    swarm.ask()
+    with pytest.raises(ValueError, match="tell\\(\\) needs an ask\\(\\) before it"):
+        swarm.tell([1e9] * 4, violations=[TellsFirst(lambda: swarm.tell([0.0, 0.0, 0.0, 0.0])), 0, 0, 0])
+    return swarm.evaluations, swarm.best_value
+
+
+def tell_inside_a_multi_swarm_tell_all():
+    ms = pso.MultiSwarm((0, 1), dim=3, n_particles=3, max_iter=2, seed=1)
+    ms.ask_all()
+    with pytest.raises(ValueError, match="tell_all\\(\\) needs an ask_all\\(\\) before it"):
+        ms.tell_all([[TellsFirst(lambda: ms.tell_all(np.zeros((3, 2)))), 1e9]] + [[1e9, 1e9]] * 2)
+    return ms.evaluations, ms.front().objectives
+
+
 @pytest.mark.parametrize(
     "run, outcome",
-    [(tell_inside_a_swarm_tell, (4, 0.0)), (tell_inside_a_multi_swarm_tell, (0, []))],
+    [(tell_inside_a_swarm_tell, (4, 0.0)), (tell_inside_a_multi_swarm_tell, (0, [])),
+     (violations_inside_a_swarm_tell, (4, 0.0)), (tell_inside_a_multi_swarm_tell_all, (3, [[0.0, 0.0]]))],
 )
 def test_a_tell_checks_the_swarm_after_reading_its_values(run, outcome):
     # Only the inner tell counts; the outer one is refused with the documented error,

@@ -44,6 +44,20 @@ def returns_none(x):
     return None
 
 
+def simulate(x):
+    """A simulation that yields its value and its constraint values in one run."""
+    return rastrigin(x), [x[0] - 1.0, x[1] * x[2] - 0.5], [x[0] + x[1] - 0.5]
+
+
+def simulate_two(x):
+    """The same for two objectives; the equality values are left out."""
+    return [x[0] * x[0] + x[1] * x[1], (x[0] - 2.0) ** 2 + x[2] * x[2]], [0.5 - x[0], x[1] - x[2]]
+
+
+def two_objectives(x):
+    return simulate_two(x)[0]
+
+
 @pytest.fixture(scope="module")
 def process_pool():
     # spawn: the Dask cluster of this module runs threads in this process, and forking a
@@ -380,8 +394,15 @@ def test_stale_temporary_files_of_the_checkpoint_are_removed(tmp_path, trigger, 
 @pytest.mark.parametrize(
     "kwargs, error, message",
     [
-        (dict(swarm=object()), TypeError, "swarm must be a kestrelopt.Swarm, got object"),
-        (dict(swarm=pso.MultiSwarm([(0, 1)], seed=1)), TypeError, "one particle at a time"),
+        (dict(swarm=object()), TypeError, "swarm must be a kestrelopt.Swarm or MultiSwarm, got object"),
+        # A MultiSwarm is driven too, and takes a vector per particle.
+        (dict(swarm=pso.MultiSwarm([(0, 1)], seed=1)), TypeError,
+         "a float for particle 0, not a sequence of objective values"),
+        (dict(constraints="yes"), ValueError, 'constraints must be None or "returned", got \'yes\''),
+        (dict(constraints="returned"), TypeError,
+         'a float for particle 0, not \\(value, constraints\\) or \\(value, constraints, equality_constraints\\)'),
+        (dict(objective=lambda x: (1.0, [0.0])), TypeError,
+         'a tuple for particle 0, not a number \\(pass constraints="returned"'),
         (dict(objective=3), TypeError, "objective must be callable"),
         (dict(executor=object()), TypeError, "executor must be a concurrent.futures.Executor"),
         (dict(chunksize=0), ValueError, "chunksize must be an integer >= 1"),
@@ -409,3 +430,76 @@ def test_load_checkpoint_rejects_another_pickle(tmp_path):
     path.write_bytes(pickle.dumps(pso.minimize("sphere", (-1, 1), dim=2, max_iter=2)))
     with pytest.raises(TypeError, match="holds a PsoResult, not a kestrelopt.Swarm"):
         load_checkpoint(path)
+
+
+MULTI_SWARM = dict(bounds=(-2.0, 3.0), dim=3, seed=4, n_particles=9, max_iter=5, archive_size=6)
+
+
+def pool_of(kind, workers):
+    if kind == "process_pool":
+        return ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn"))
+    return ThreadPoolExecutor(workers)
+
+
+def same_front(a, b):
+    for name in ("positions", "objectives", "violations", "swarm_history", "front_history",
+                 "evaluations", "stop_reason"):
+        assert getattr(a, name) == getattr(b, name), name
+
+
+@pytest.mark.parametrize("kind", ["thread_pool", "process_pool"])
+@pytest.mark.parametrize("workers", [1, 3])
+def test_constrained_and_multi_objective_drives_give_the_same_bits_on_any_pool(kind, workers):
+    with pool_of(kind, workers) as pool:
+        constrained = drive(pso.Swarm(**SWARM, penalty=40.0), simulate, pool, chunksize=2,
+                            constraints="returned")
+        multi = drive(pso.MultiSwarm(**MULTI_SWARM), simulate_two, pool, constraints="returned")
+        plain_multi = drive(pso.MultiSwarm(**MULTI_SWARM), two_objectives, pool, chunksize=4)
+    # the serial vectorized runs with the same options
+    assert_same_result(constrained, pso.minimize(batched(simulate), **RUN, penalty=40.0,
+                                                 constraints="returned"))
+    multi_run = dict(MULTI_SWARM, vectorized=True)
+    same_front(multi, pso.minimize_multi(batched(simulate_two), constraints="returned", **multi_run))
+    same_front(plain_multi, pso.minimize_multi(batched(two_objectives), **multi_run))
+    assert max(multi.violations) == 0.0 and multi.objectives != plain_multi.objectives
+
+
+@pytest.mark.parametrize("make, objective, iterations", [
+    (lambda: pso.Swarm(**SWARM, penalty=40.0), simulate, SWARM["max_iter"]),
+    (lambda: pso.MultiSwarm(**MULTI_SWARM), simulate_two, MULTI_SWARM["max_iter"]),
+])
+def test_a_constrained_run_resumed_from_its_checkpoint_ends_as_the_uninterrupted_one(
+        tmp_path, thread_pool, make, objective, iterations):
+    path = tmp_path / "run.ckpt"
+    seen, expected_seen = [], []
+    partial = drive(make(), objective, thread_pool, checkpoint=path, rounds=3, constraints="returned",
+                    callback=lambda *args: seen.append(args))
+    assert partial.stop_reason == "running" and len(seen) == 2
+    resumed = drive(load_checkpoint(path), objective, checkpoint=path, constraints="returned",
+                    callback=lambda *args: seen.append(args))
+    whole = drive(make(), objective, constraints="returned", callback=lambda *args: expected_seen.append(args))
+    if isinstance(resumed, pso.ParetoFront):
+        same_front(resumed, whole)
+        assert [size for _, size in seen] == [len(f) for f in whole.front_history[1:]] + [len(whole.objectives)]
+    else:
+        assert_same_result(resumed, whole)
+    assert seen == expected_seen and [i for i, _ in seen] == list(range(iterations))
+
+
+def test_batched_gathers_returned_constraint_values_in_row_order():
+    def f(x):
+        return (x[0], [x[1]]) if x[0] < 2 else (x[0], [x[1]], (x[0] * 2,))
+
+    assert batched(f)([[0.0, 1.0], [1.0, 3.0], [2.0, 5.0]]) == \
+        ([0.0, 1.0, 2.0], [[1.0], [3.0], [5.0]], [[], [], (4.0,)])
+    # rows of vectors: a tuple of numbers is a vector, not a value with its constraints
+    assert batched(lambda x: (x[0], x[1]))([[1.0, 2.0]]) == [[1.0, 2.0]]
+    with pytest.raises(TypeError, match="objective returned a plain value for row 1 but \\(value, constraints\\) for row 0"):
+        batched(lambda x: (1.0, [0.0]) if x[0] == 0 else 1.0)([[0.0], [1.0]])
+
+
+def test_a_multi_swarm_drive_stops_when_the_callback_says_so_as_minimize_multi_does():
+    stop = lambda i, size: i < 1  # noqa: E731
+    front = drive(pso.MultiSwarm(**MULTI_SWARM), two_objectives, callback=stop)
+    same_front(front, pso.minimize_multi(batched(two_objectives), vectorized=True, callback=stop, **MULTI_SWARM))
+    assert front.stop_reason == "callback" and front.evaluations == 27
