@@ -815,7 +815,8 @@ class MultiSwarm:
 
     The options mean what they mean for ``minimize_multi``, and ``init`` and
     ``max_time`` what they mean for ``Swarm``. Constraints are not options:
-    each point's violation is told with its objectives (see ``tell``).
+    each point's violation is told with its objectives (see ``tell`` and
+    ``tell_all``).
 
     Example:
         >>> import kestrelopt as pso
