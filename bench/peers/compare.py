@@ -19,57 +19,17 @@ reported as "not measured: <why>" in the tables. This is not a test and not part
 import argparse
 import math
 import os
-import platform
 import statistics
-import subprocess
 import sys
 import time
 import traceback
 import warnings
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import peer_env  # beside this script: the venv, the wheel, the machine's description
+
+ROOT = peer_env.ROOT
 VENV = os.path.join(ROOT, "build", "peers-venv")
-WHEELS = os.path.join(ROOT, "build", "peers-wheel")
 PEERS = ["pygmo", "pyswarms", "pymoo", "nevergrad", "moocore", "scipy", "numpy", "matplotlib"]
-
-
-# --------------------------------------------------------------------------- setup
-
-def venv_python():
-    return os.path.join(VENV, "bin", "python")
-
-
-def newest_source():
-    """The latest modification time of the files a wheel of this checkout is built from."""
-    latest = max(os.path.getmtime(os.path.join(ROOT, f)) for f in ("CMakeLists.txt", "pyproject.toml"))
-    for top in ("core", "native", "python"):
-        for d, dirs, files in os.walk(os.path.join(ROOT, top)):
-            dirs[:] = [x for x in dirs if x != "__pycache__"]
-            for f in files:
-                latest = max(latest, os.path.getmtime(os.path.join(d, f)))
-    return latest
-
-
-def bootstrap(argv):
-    """Create the venv, install the peers and the wheel, and run this script inside it."""
-    if not os.path.exists(venv_python()):
-        subprocess.check_call([sys.executable, "-m", "venv", VENV])
-    py = venv_python()
-    subprocess.call([py, "-m", "pip", "install", "-q", "--upgrade", "pip"])
-    for name in PEERS:  # one at a time: a peer that fails to install is reported, not fatal
-        if subprocess.call([py, "-c", f"import {name}"], stderr=subprocess.DEVNULL) != 0:
-            if subprocess.call([py, "-m", "pip", "install", "-q", name]) != 0:
-                print(f"could not install {name}; its measurements will say so", flush=True)
-    wheels = [f for f in os.listdir(WHEELS)] if os.path.isdir(WHEELS) else []
-    wheels = [f for f in wheels if f.startswith("kestrelopt") and f.endswith(".whl")]
-    built = max((os.path.getmtime(os.path.join(WHEELS, f)) for f in wheels), default=0.0)
-    if not wheels or newest_source() > built:  # no wheel, or one older than the sources
-        subprocess.check_call([py, "-m", "pip", "wheel", "--no-deps", "-w", WHEELS, ROOT])
-        wheels = [f for f in os.listdir(WHEELS) if f.startswith("kestrelopt")]
-    newest = max(wheels, key=lambda f: os.path.getmtime(os.path.join(WHEELS, f)))
-    subprocess.check_call([py, "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps",
-                           os.path.join(WHEELS, newest)])
-    os.execv(py, [py, os.path.abspath(__file__), "--inside"] + argv)
 
 
 # --------------------------------------------------------------------------- helpers
@@ -152,27 +112,11 @@ def np_funcs():
 
 
 def versions():
-    out = {"python": platform.python_version()}
-    for name in ["kestrelopt"] + PEERS:
-        try:
-            mod = __import__(name)
-            out[name] = getattr(mod, "__version__", "?")
-        except Exception as exc:
-            out[name] = NOT + f"{type(exc).__name__}: {exc}"[:80]
-    return out
+    return peer_env.versions(["kestrelopt"] + PEERS, missing=NOT)
 
 
 def machine():
-    model = platform.processor() or "?"
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
-    return model, os.cpu_count(), platform.platform()
+    return peer_env.machine()
 
 
 # --------------------------------------------------------------------------- section 1
@@ -944,7 +888,7 @@ def main():
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if not args.inside:
-        bootstrap(sys.argv[1:])
+        peer_env.bootstrap(__file__, sys.argv[1:], VENV, PEERS)
     inside(args)
 
 
