@@ -16,16 +16,17 @@ with the error as its note, so an entry can be added before the library supports
 
 import zlib
 
-# name: (keyword arguments of kestrelopt.minimize, description). The swarm has the
+# name: (label, keyword arguments of kestrelopt.minimize, description). The label names
+# the contender in cocopp's plots, which show 9 characters of it. The swarm has the
 # default 30 particles unless the options say otherwise; the budget sets max_evals.
 KESTRELOPT_CONFIGS = {
-    "default": ({}, "the defaults: `velocity=\"inertia\"`, `topology=\"global\"`, "
+    "default": ("K-default", {}, "the defaults: `velocity=\"inertia\"`, `topology=\"global\"`, "
                 "`bounds_handling=\"clamp\"`, w=0.729, c1=c2=1.49445, 30 particles"),
-    "constriction-ring": (dict(velocity="constriction", topology="ring", bounds_handling="clamp"),
+    "constriction-ring": ("K-cf-ring", dict(velocity="constriction", topology="ring", bounds_handling="clamp"),
                           "`velocity=\"constriction\"`, `topology=\"ring\"`, `bounds_handling=\"clamp\"`"),
-    "fips-von_neumann": (dict(velocity="fips", topology="von_neumann", bounds_handling="clamp"),
+    "fips-von_neumann": ("K-fips-vn", dict(velocity="fips", topology="von_neumann", bounds_handling="clamp"),
                          "`velocity=\"fips\"`, `topology=\"von_neumann\"`, `bounds_handling=\"clamp\"`"),
-    "spso2011-adaptive_random": (dict(velocity="spso2011", topology="adaptive_random", bounds_handling="clamp"),
+    "spso2011-adaptive_random": ("K-spso-ar", dict(velocity="spso2011", topology="adaptive_random", bounds_handling="clamp"),
                                  "`velocity=\"spso2011\"`, `topology=\"adaptive_random\"`, "
                                  "`bounds_handling=\"clamp\"`"),
 }
@@ -34,11 +35,13 @@ POP = 30  # the swarm or population size of the PSO peers, kestrelopt's default
 
 
 class Contender:
-    """A named way of running an optimizer on a `Budget`. `note` is None when it can run,
-    else why it is skipped."""
+    """A named way of running an optimizer on a `Budget`. `label` is its short name, in
+    cocopp's plots and as its result folder; `note` is None when it can run, else why it
+    is skipped."""
 
-    def __init__(self, name, description, start, note=None):
+    def __init__(self, name, label, description, start, note=None):
         self.name = name
+        self.label = label
         self.description = description
         self.start = start
         self.note = note
@@ -158,30 +161,30 @@ def module_note(module):
 def registry():
     """Every contender in the order of the tables, each with its note."""
     out = []
-    for name, (options, description) in KESTRELOPT_CONFIGS.items():
-        out.append(Contender("kestrelopt-" + name, "kestrelopt " + description,
+    for name, (label, options, description) in KESTRELOPT_CONFIGS.items():
+        out.append(Contender("kestrelopt-" + name, label, "kestrelopt with " + description,
                              kestrelopt_start(options), kestrelopt_note(options)))
     pg_note = module_note("pygmo")
-    for algo in ("pso", "pso_gen"):
-        out.append(Contender(f"pygmo-{algo}", f"pygmo `{algo}` with its defaults (variant 5, "
+    for algo, short in (("pso", "pso"), ("pso_gen", "gen")):
+        out.append(Contender(f"pygmo-{algo}", f"pg-{short}", f"pygmo `{algo}` with its defaults (variant 5, "
                              f"neighb_type 2 (lbest), omega 0.7298, eta1=eta2=2.05), population {POP}",
                              pygmo_start(algo), pg_note))
-        out.append(Contender(f"pygmo-{algo}-fips-vn", f"pygmo `{algo}` with `variant=6` (FIPS) and "
-                             f"`neighb_type=3` (von Neumann), population {POP}",
+        out.append(Contender(f"pygmo-{algo}-fips-vn", f"pg-{short}-fv", f"pygmo `{algo}` with `variant=6` (FIPS) "
+                             f"and `neighb_type=3` (von Neumann), population {POP}",
                              pygmo_start(algo, variant=6, neighb_type=3), pg_note))
-    out.append(Contender("pyswarms-gbest", f"pyswarms `GlobalBestPSO` with the options of its README "
-                         f"(c1=0.5, c2=0.3, w=0.9), {POP} particles, `bh_strategy=\"nearest\"` (clamp)",
+    out.append(Contender("pyswarms-gbest", "pyswarms", f"pyswarms `GlobalBestPSO` with the options of its "
+                         f"README (c1=0.5, c2=0.3, w=0.9), {POP} particles, `bh_strategy=\"nearest\"` (clamp)",
                          pyswarms_start, module_note("pyswarms")))
     names, why = nevergrad_names()
     if why:
-        out.append(Contender("nevergrad", "nevergrad's PSO optimizers", None, why))
+        out.append(Contender("nevergrad", "ng", "nevergrad's PSO optimizers", None, why))
     for name in names:
-        out.append(Contender(f"nevergrad-{name}", f"nevergrad `{name}` (ConfPSO family) with its defaults",
-                             nevergrad_start(name)))
-    out.append(Contender("scipy-de", "SciPy `differential_evolution` with its defaults (`best1bin`, "
+        out.append(Contender(f"nevergrad-{name}", "ng-" + name.replace("RealSpacePSO", "RS"),
+                             f"nevergrad `{name}` (ConfPSO family) with its defaults", nevergrad_start(name)))
+    out.append(Contender("scipy-de", "scipy-DE", "SciPy `differential_evolution` with its defaults (`best1bin`, "
                          "popsize 15, tol 0.01, polish) and `maxiter` to fit the budget",
                          scipy_de_start, module_note("scipy")))
-    out.append(Contender("cma-ipop", "IPOP-CMA-ES: `cma.fmin` with `restarts=9`, `incpopsize=2`, "
+    out.append(Contender("cma-ipop", "IPOP-CMA", "IPOP-CMA-ES: `cma.fmin` with `restarts=9`, `incpopsize=2`, "
                          "`bipop=False`, x0 uniform in [-4, 4]^D, sigma0=2, no bounds",
                          cma_start, module_note("cma")))
     return out

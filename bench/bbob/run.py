@@ -19,7 +19,9 @@ Every run starts from empty result folders. This is not a test and not part of C
 """
 
 import argparse
+import fnmatch
 import glob
+import math
 import os
 import shutil
 import subprocess
@@ -53,12 +55,17 @@ MODULES = ["kestrelopt", "cocoex", "cocopp", "cma", "pygmo", "pyswarms", "neverg
 FULL = dict(dims=[2, 5, 10, 20], functions=list(range(1, 25)), instances=list(range(1, 16)), budget=10**4)
 QUICK = dict(dims=[2, 5], functions=[1, 7, 10, 15, 21], instances=[1, 2, 3], budget=10**3)
 
-# The length of the full run on the 2-core machine (both cores, --jobs 2), estimated from
-# timed runs of every contender at small budgets: the per-evaluation cost of each
-# contender in each dimension times the evaluations of the full run, less those that
-# runs reaching the final target early do not use. Replace it by the measured time once
-# the full run has been made.
-FULL_RUN_ESTIMATE = "about 30 hours (an estimate, not yet measured)"
+# The length of the full run on the 2-core machine (--jobs 2), estimated from timed runs
+# of every contender at 200 x D evaluations in 2 to 20-D (CPU time per evaluation, COCO's
+# own included: kestrelopt 3 us, pygmo 4.5, pyswarms 6, SciPy 28, cma 60, each nevergrad
+# optimizer 300-400) times the 1.33e8 evaluations a contender makes at most in the full
+# run (24 functions x 15 instances x 10^4 x (2 + 5 + 10 + 20)): 90 CPU-hours, less what
+# runs that reach the final target early leave unused. Replace it by the measured time
+# once the full run has been made.
+FULL_RUN_ESTIMATE = ("about 40 hours on the 2-core machine with `--jobs 2` (an estimate from timed short "
+                     "runs, not yet measured; 45 at most), all but about 2 of them for the seven nevergrad "
+                     "optimizers, which take about 0.3 ms of their own per evaluation (`--exclude "
+                     "'nevergrad-*'` leaves them out)")
 
 
 def int_list(text):
@@ -101,19 +108,19 @@ def contender(name):
 
 def run_task(name, function, dim, instances, multiplier, out):
     """Runs one contender on one function in one dimension, every instance, recorded by
-    COCO's observer in out/exdata/<name>/f<function>_d<dim>; returns (seconds,
+    COCO's observer in out/exdata/<label>/f<function>_d<dim>; returns (CPU seconds,
     evaluations, [(instance, evaluations COCO counted, runs)])."""
     import cocoex
     import contenders
     warnings.filterwarnings("ignore")
     c = contender(name)
-    sub = f"{name}/f{function:02d}_d{dim:02d}"
+    sub = f"{c.label}/f{function:02d}_d{dim:02d}"
     os.chdir(out)  # the observer writes under ./exdata
     shutil.rmtree(os.path.join("exdata", sub), ignore_errors=True)
     suite = cocoex.Suite("bbob", "", f"dimensions: {dim} function_indices: {function} "
                          f"instance_indices: {','.join(map(str, instances))}")
-    observer = cocoex.Observer("bbob", f"result_folder: {sub} algorithm_name: {name}")
-    start_time = time.perf_counter()
+    observer = cocoex.Observer("bbob", f"result_folder: {sub} algorithm_name: {c.label}")
+    start_time = time.process_time()  # CPU time: other processes on the machine do not count
     done, total = [], 0
     for problem in suite:
         problem.observe_with(observer)
@@ -132,16 +139,17 @@ def run_task(name, function, dim, instances, multiplier, out):
         problem.free()
     observer = None  # closes the observer's files
     suite = None
-    return time.perf_counter() - start_time, total, done
+    return time.process_time() - start_time, total, done
 
 
 # --------------------------------------------------------------------------- areas
 
-def area_tables(names, settings):
+def area_tables(chosen, settings):
     """{name: {dim: {group: area or None}}} from the records under OUT/exdata."""
     out = {}
-    for name in names:
-        records = harness.read_records(os.path.join(OUT, "exdata", name))
+    for c in chosen:
+        name = c.name
+        records = harness.read_records(os.path.join(OUT, "exdata", c.label))
         out[name] = {}
         for dim in settings["dims"]:
             row = {}
@@ -158,7 +166,7 @@ def area_tables(names, settings):
 
 # --------------------------------------------------------------------------- cocopp
 
-def postprocess(names, log):
+def postprocess(labels, log):
     """Runs cocopp on the contenders' folders; returns {(dim, suffix): png path} of the
     ECDF plots it drew, or a reason it drew none."""
     pp = os.path.join(OUT, "ppdata")
@@ -167,7 +175,7 @@ def postprocess(names, log):
             "cocopp.genericsettings.figure_file_formats = ['svg', 'png']\n"
             "cocopp.main(['--no-rld-single-fcts', '-o', 'ppdata'] + sys.argv[1:])\n")
     with open(os.path.join(OUT, "cocopp.log"), "w") as logfile:
-        rc = subprocess.call([sys.executable, "-c", code] + [os.path.join("exdata", n) for n in names],
+        rc = subprocess.call([sys.executable, "-c", code] + [os.path.join("exdata", n) for n in labels],
                              cwd=OUT, stdout=logfile, stderr=subprocess.STDOUT)
     if rc != 0:
         return f"cocopp failed (exit {rc}); see build/bbob/cocopp.log"
@@ -184,6 +192,14 @@ def postprocess(names, log):
 
 # --------------------------------------------------------------------------- the page
 
+def duration(seconds):
+    if seconds < 120:
+        return f"{seconds:.0f} s"
+    if seconds < 7200:
+        return f"{seconds / 60:.1f} minutes"
+    return f"{seconds / 3600:.1f} hours"
+
+
 def fmt_area(a):
     return "-" if a is None else f"{a:.3f}"
 
@@ -199,9 +215,9 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
         os.remove(old)
     groups_present = [g for g in harness.GROUPS if any(f in settings["functions"] for f in g[1])]
 
-    rows = [f"| `{c.name}` | {c.description} |" for c in chosen]
-    rows += [f"| `{c.name}` | {c.description}. **Skipped**: {c.note} |" for c in skipped]
-    contenders_table = "| contender | settings |\n|---|---|\n" + "\n".join(rows)
+    rows = [f"| `{c.name}` | {c.label} | {c.description} |" for c in chosen]
+    rows += [f"| `{c.name}` | - | {c.description}. **Skipped**: {c.note} |" for c in skipped]
+    contenders_table = "| contender | in the plots | settings |\n|---|---|---|\n" + "\n".join(rows)
 
     header = "| contender | " + " | ".join(f"{g} (f{spans(f_ & set(settings['functions']))})"
                                            for g, f_ in ((g, set(fs)) for g, fs, _ in groups_present)) + " |"
@@ -219,7 +235,7 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
                 cell = fmt_area(a)
                 cells.append(f"**{cell}**" if a is not None and a == best[g] else cell)
             lines.append(f"| `{c.name}` | " + " | ".join(cells) + " |")
-        area_sections.append(f"### {dim}-D\n\n" + "\n".join(lines))
+        area_sections.append(f"### {dim}-D\n\n" + "\n".join(lines) + "\n")
 
     figure_sections = []
     if isinstance(plots, str):
@@ -235,22 +251,21 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
                 shutil.copyfile(src, os.path.join(FIGURES, name))
                 fs = spans(set(functions) & set(settings["functions"]))
                 parts.append(f"![Runtime ECDF, {group} functions (f{fs}), {dim}-D](bbob/{name})")
-            figure_sections.append("\n\n".join(parts))
+            figure_sections.append("\n\n".join(parts) + "\n")
 
     cmd = "python3 bench/bbob/run.py" + ("" if not sys.argv[1:] else " " + " ".join(
         a for a in sys.argv[1:] if a != "--inside"))
     s = settings
-    budget_text = f"10^{len(str(s['budget'])) - 1} x D" if str(s["budget"]).strip("0") == "1" else f"{s['budget']} x D"
-    if which == "full":
-        length = f"It took {elapsed / 3600:.1f} hours of wall-clock time ({cpu / 3600:.1f} CPU-hours in the workers)."
-    else:
-        length = (f"It took {elapsed / 60:.1f} minutes of wall-clock time ({cpu / 60:.1f} CPU-minutes in the "
-                  f"workers, {evals:,} evaluations). The full run takes {FULL_RUN_ESTIMATE} "
-                  f"on the 2-core machine with `--jobs 2`.")
+    width = math.log10(s["budget"])
+    workers = f"{args.jobs} worker process" + ("es" if args.jobs > 1 else "")
+    length = (f"It took {duration(elapsed)} of wall-clock time and {duration(cpu)} of CPU time in the "
+              f"workers, for {evals:,} evaluations.")
+    if which != "full":
+        length += f" The full run takes {FULL_RUN_ESTIMATE}."
     text = f"""# The bbob suite of COCO
 
-These results come from one {which} run of `{cmd}` on {when}, with {args.jobs} worker
-processes. {length}
+These results come from one {which} run of `{cmd}` on {when}, with {workers}.
+{length}
 
 The [COCO platform](https://coco-platform.org)'s `bbob` suite has 24 noiseless functions
 in five groups; each function comes in instances that shift and rotate it and move its
@@ -261,7 +276,7 @@ the triples solved within it; higher and further left is better.
 
 - Suite: `bbob` of `coco-experiment`; functions {spans(s['functions'])}; dimensions
   {', '.join(map(str, s['dims']))}; instances {spans(s['instances'])}; one run per instance.
-- Budget: {budget_text} evaluations per instance ({s['budget']:,} x D), the same for every
+- Budget: {s['budget']:,} x D evaluations per instance, the same for every
   contender, counted by COCO's problem object itself. Each contender calls the problem
   through a wrapper that refuses every evaluation past the budget and ends the run by
   raising an exception through the contender's code; a batch that would overshoot is cut
@@ -288,7 +303,7 @@ the triples solved within it; higher and further left is better.
 For one contender, one dimension D and one group of functions, take every (function,
 instance, target) triple of the group, with the 51 targets above, and the contender's
 runtime r on it (infinite if the target was never reached). The area is the ECDF's mean
-over the budgets b whose log10(b / D) is uniform in [0, {len(str(s['budget'])) - 1 if str(s['budget']).strip('0') == '1' else f'log10({s["budget"]})'}],
+over the budgets b whose log10(b / D) is uniform in [0, {width:g}],
 that is over log-spaced budgets from 1 x D to {s['budget']:,} x D evaluations:
 
     area = mean over triples of max(0, 1 - max(0, log10(r / D)) / log10({s['budget']:,}))   (0 if r > {s['budget']:,} x D)
@@ -303,18 +318,18 @@ restarts, which this area leaves out. The best area of each column is in bold.
 
 ## Runtime ECDFs
 
-Drawn by cocopp {peer_env.versions(['cocopp']).get('cocopp')}; the faint line marks the best
-result of the 2009 BBOB workshop per problem, which cocopp ships as a reference, and a cross
-marks the budget of each contender.
+Drawn by cocopp {peer_env.versions(['cocopp']).get('cocopp')} from the same records. The faint line, "best 2009", is
+the reference cocopp ships: for each problem the best result of the 2009 BBOB workshop.
+Past a contender's budget, cocopp continues its curve with simulated restarts.
 
 {chr(10).join(figure_sections)}
 
 ## Running it
 
-`python3 bench/bbob/run.py` runs everything (the full run: {FULL_RUN_ESTIMATE} on 2 cores);
-`--quick` the CI-sized subset (2 and 5-D, functions {spans(QUICK['functions'])}, instances
+`python3 bench/bbob/run.py` runs everything: the full run takes {FULL_RUN_ESTIMATE}.
+`--quick` runs the CI-sized subset (2 and 5-D, functions {spans(QUICK['functions'])}, instances
 {spans(QUICK['instances'])}, 10^3 x D evaluations: a few minutes); `--dims`, `--functions`,
-`--instances`, `--budget` and `--contenders` pick a subset, `--jobs` the number of worker
+`--instances`, `--budget`, `--contenders` and `--exclude` pick a subset, `--jobs` the number of worker
 processes (the default: one per core), `--list` shows the contenders and why any is
 skipped, and `--self-check` checks the harness (the budget wrapper, the reading of COCO's
 records and the area computation; with COCO installed also a few real runs). New
@@ -350,12 +365,14 @@ def inside(args):
     which = "full" if settings == FULL else ("quick (`--quick`)" if settings == QUICK else "partial")
 
     everyone = contenders.registry()
-    if args.contenders:
-        wanted = [w.strip() for w in args.contenders.split(",") if w.strip()]
-        unknown = [w for w in wanted if w not in {c.name for c in everyone}]
-        if unknown:
-            sys.exit(f"--contenders: unknown {unknown}; known: {', '.join(c.name for c in everyone)}")
-        everyone = [c for c in everyone if c.name in wanted]
+    for option, keep in (("contenders", True), ("exclude", False)):
+        patterns = [w.strip() for w in (getattr(args, option) or "").split(",") if w.strip()]
+        if not patterns:
+            continue
+        unmatched = [p for p in patterns if not any(fnmatch.fnmatchcase(c.name, p) for c in everyone)]
+        if unmatched:
+            sys.exit(f"--{option}: {unmatched} match no contender; known: {', '.join(c.name for c in everyone)}")
+        everyone = [c for c in everyone if any(fnmatch.fnmatchcase(c.name, p) for p in patterns) == keep]
     chosen = [c for c in everyone if c.note is None]
     skipped = [c for c in everyone if c.note is not None]
     for c in skipped:
@@ -396,11 +413,11 @@ def inside(args):
                 f"({cpu / max(ev, 1) * 1e6:.1f} us each)")
 
     names = [c.name for c in chosen]
-    areas = area_tables(names, settings)
+    areas = area_tables(chosen, settings)
     for name in names:
         for d in settings["dims"]:
             log(f"  area {name:32s} {d:2d}-D " + " ".join(f"{g}={fmt_area(a)}" for g, a in areas[name][d].items()))
-    plots = postprocess(names, log) if not args.no_cocopp else "cocopp not run (`--no-cocopp`)"
+    plots = postprocess([c.label for c in chosen], log) if not args.no_cocopp else "cocopp not run (`--no-cocopp`)"
     if not args.no_page:
         write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, which)
     log("done")
@@ -471,7 +488,7 @@ def self_check():
             check("f15 2-D: COCO counts exactly the budget on every instance (kestrelopt overshoots it "
                   "by finishing its iteration when left alone)",
                   [e for _, e, _ in done] == [budget_per_dim * dim] * 2, done)
-            rec = harness.read_records(os.path.join(tmp, "exdata", "kestrelopt-default"))
+            rec = harness.read_records(os.path.join(tmp, "exdata", contender("kestrelopt-default").label))
             check("the observer's records agree with COCO's counts",
                   {(f, d, i): e for (f, d, i), (e, _) in rec.items()}
                   == {(15, 2, 1): 100, (15, 2, 2): 100, (1, 2, 1): done1[0][1]}, rec.keys())
@@ -491,7 +508,8 @@ def main():
     parser.add_argument("--functions", type=int_list, help="function numbers, such as 1-5,8")
     parser.add_argument("--instances", type=int_list, help="instance numbers, such as 1-3")
     parser.add_argument("--budget", type=int, help="evaluations per dimension per instance (default 10000)")
-    parser.add_argument("--contenders", help="comma-separated names (see --list)")
+    parser.add_argument("--contenders", help="comma-separated names or patterns such as 'kestrelopt-*' (see --list)")
+    parser.add_argument("--exclude", help="comma-separated names or patterns of contenders to leave out")
     parser.add_argument("--list", action="store_true", help="list the contenders and exit")
     parser.add_argument("--no-cocopp", action="store_true", help="skip cocopp's plots")
     parser.add_argument("--no-page", action="store_true", help="do not write docs/benchmarks-bbob.md")
