@@ -258,8 +258,8 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
     s = settings
     width = math.log10(s["budget"])
     workers = f"{args.jobs} worker process" + ("es" if args.jobs > 1 else "")
-    length = (f"It took {duration(elapsed)} of wall-clock time and {duration(cpu)} of CPU time in the "
-              f"workers, for {evals:,} evaluations.")
+    length = (f"The runs took {duration(elapsed)} of wall-clock time and {duration(cpu)} of CPU time in "
+              f"the workers, for {evals:,} evaluations.")
     if which != "full":
         length += f" The full run takes {FULL_RUN_ESTIMATE}."
     text = f"""# The bbob suite of COCO

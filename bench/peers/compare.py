@@ -773,6 +773,10 @@ ran in the same process, interleaved round by round, one measurement at a time.
 Run it again with `{cmd}` (add or remove `--quick`); the script lives in
 `bench/peers/compare.py` and is not part of the tests.
 
+How often each library reaches given targets on COCO's 24 bbob functions, as runtime
+distributions per function group and dimension, is on
+[the bbob suite of COCO](benchmarks-bbob.md) (made by `bench/bbob/run.py`).
+
 ## Throughput of native benchmark runs
 
 Rastrigin, rosenbrock and sphere with D=30, N=100 particles and 1,000 iterations, seeds
