@@ -21,6 +21,7 @@ Every run starts from empty result folders. This is not a test and not part of C
 import argparse
 import fnmatch
 import glob
+import importlib.util
 import math
 import os
 import shutil
@@ -390,21 +391,40 @@ def inside(args):
     log(f"{len(tasks)} tasks: {len(chosen)} contenders x {len(settings['functions'])} functions x "
         f"{len(settings['dims'])} dimensions, instances {spans(settings['instances'])}, "
         f"budget {settings['budget']} x D, {args.jobs} jobs")
-    stats = {}
+    stats, failed = {}, {}
+
+    def finished(n, t, outcome):
+        """Logs a task's end; a contender whose task failed leaves the tables with the reason."""
+        if isinstance(outcome, BaseException):
+            why = f"{type(outcome).__name__}: {outcome}".splitlines()[0][:200]
+            failed.setdefault(t[0], f"failed on f{t[1]} {t[2]}-D ({why})")
+            log(f"{n}/{len(tasks)} {t[0]} f{t[1]} {t[2]}-D FAILED: {why}")
+        else:
+            stats[t[:3]] = outcome
+            log(f"{n}/{len(tasks)} {t[0]} f{t[1]} {t[2]}-D: {outcome[0]:.1f} s")
+
     if args.jobs == 1:
-        for t in tasks:
-            stats[t[:3]] = run_task(*t)
-            log(f"{t[0]} f{t[1]} {t[2]}-D: {stats[t[:3]][0]:.1f} s")
+        for n, t in enumerate(tasks, 1):
+            try:
+                outcome = run_task(*t)
+            except Exception as exc:  # one contender's failure must not end the run
+                traceback.print_exc()
+                outcome = exc
+            finished(n, t, outcome)
     else:
         from concurrent.futures import ProcessPoolExecutor, as_completed
         with ProcessPoolExecutor(max_workers=args.jobs) as pool:
             futures = {pool.submit(run_task, *t): t for t in tasks}
             for n, fut in enumerate(as_completed(futures), 1):
-                t = futures[fut]
-                stats[t[:3]] = fut.result()
-                log(f"{n}/{len(tasks)} {t[0]} f{t[1]} {t[2]}-D: {stats[t[:3]][0]:.1f} s")
+                exc = fut.exception()
+                finished(n, futures[fut], exc if exc is not None else fut.result())
     elapsed = time.perf_counter() - start
     log("runs done")
+    for c in chosen:
+        if c.name in failed:
+            c.note = failed[c.name]
+    skipped += [c for c in chosen if c.note is not None]
+    chosen = [c for c in chosen if c.note is None]
     for c in chosen:
         for d in settings["dims"]:
             cpu = sum(v[0] for k, v in stats.items() if k[0] == c.name and k[2] == d)
@@ -471,11 +491,10 @@ def self_check():
               areas["all"])
         check("area 0.0 for a contender solving no target", areas["none"] == 0.0, areas["none"])
 
-    try:
-        import cocoex  # noqa: F401
-        import kestrelopt  # noqa: F401
-    except ImportError as exc:
-        print(f"skip  the runs on COCO's problems: {exc} (run with build/bbob-venv/bin/python)")
+    absent = [m for m in ("cocoex", "kestrelopt") if importlib.util.find_spec(m) is None]
+    if absent:
+        print(f"skip  the runs on COCO's problems: {' and '.join(absent)} not installed here "
+              f"(run with build/bbob-venv/bin/python)")
     else:
         with tempfile.TemporaryDirectory() as tmp:
             budget_per_dim, dim = 50, 2
