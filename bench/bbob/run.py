@@ -56,15 +56,15 @@ MODULES = ["kestrelopt", "cocoex", "cocopp", "cma", "pygmo", "pyswarms", "neverg
 FULL = dict(dims=[2, 5, 10, 20], functions=list(range(1, 25)), instances=list(range(1, 16)), budget=10**4)
 QUICK = dict(dims=[2, 5], functions=[1, 7, 10, 15, 21], instances=[1, 2, 3], budget=10**3)
 
-# The length of the full run on the 2-core machine (--jobs 2), estimated from timed runs
-# of every contender at 200 x D evaluations in 2 to 20-D (CPU time per evaluation, COCO's
-# own included: kestrelopt 3 us, pygmo 4.5, pyswarms 6, SciPy 28, cma 60, each nevergrad
-# optimizer 300-400) times the 1.33e8 evaluations a contender makes at most in the full
-# run (24 functions x 15 instances x 10^4 x (2 + 5 + 10 + 20)): 90 CPU-hours, less what
-# runs that reach the final target early leave unused. Replace it by the measured time
-# once the full run has been made.
-FULL_RUN_ESTIMATE = ("about 40 hours on the 2-core machine with `--jobs 2` (an estimate from timed short "
-                     "runs, not yet measured; 45 at most), all but about 2 of them for the seven nevergrad "
+# The length of the full run on the 2-core machine (--jobs 2), estimated from timed runs:
+# the CPU time per evaluation of each contender, COCO's own included, in the --quick run
+# (kestrelopt 1.5 us, pygmo 2.3, pyswarms 3, SciPy 21, cma 45-70, each nevergrad optimizer
+# 260-330; runs at 200 x D in 10 and 20-D cost about as much) times the 1.33e8
+# evaluations a contender makes at most in the full run (24 functions x 15 instances x
+# 10^4 x (2 + 5 + 10 + 20)): 78 CPU-hours, less what runs that reach the final target
+# early leave unused. Replace it by the measured time once the full run has been made.
+FULL_RUN_ESTIMATE = ("about 35 hours on the 2-core machine with `--jobs 2` (an estimate from timed short "
+                     "runs, not yet measured; 40 at most), all but about 2 of them for the seven nevergrad "
                      "optimizers, which take about 0.3 ms of their own per evaluation (`--exclude "
                      "'nevergrad-*'` leaves them out)")
 
