@@ -7,9 +7,10 @@ of interest, not a constraint), `remaining` the evaluations left and `seed` the 
 this run. It runs until it returns or the budget ends it by raising; the harness starts it
 again with the next seed while evaluations remain.
 
-To add a kestrelopt configuration, add an entry to `KESTRELOPT_CONFIGS`: a name and the
-keyword arguments of `kestrelopt.minimize` it differs in (a new velocity rule, topology,
-restart option or preset by its option names). A configuration that the installed
+To add a kestrelopt configuration, add an entry to `KESTRELOPT_CONFIGS`: a name, a short
+label and the keyword arguments of `kestrelopt.minimize` it differs in (a new velocity
+rule, topology, swarm size, restart option or preset by its option names; the harness
+sets max_evals, max_iter, seed, record_history and array_input). A configuration that the installed
 kestrelopt rejects (an unknown option, or an option value it does not have yet) is skipped
 with the error as its note, so an entry can be added before the library supports it.
 """
@@ -68,8 +69,8 @@ def kestrelopt_note(options):
     """None when the installed kestrelopt accepts `options`, else its error."""
     try:
         import kestrelopt
-        kestrelopt.minimize(lambda x: 0.0, bounds=[(0.0, 1.0)] * 2, n_particles=4, max_iter=1,
-                            seed=0, record_history=False, **options)
+        probe = dict(dict(n_particles=4, seed=0, record_history=False), **options)
+        kestrelopt.minimize(lambda x: 0.0, bounds=[(0.0, 1.0)] * 2, max_iter=1, **probe)
     except Exception as exc:
         return f"not supported by the installed kestrelopt ({type(exc).__name__}: {exc})"
     return None
