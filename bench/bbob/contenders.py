@@ -27,6 +27,9 @@ KESTRELOPT_CONFIGS = {
                           "`velocity=\"constriction\"`, `topology=\"ring\"`, `bounds_handling=\"clamp\"`"),
     "fips-von_neumann": ("K-fips-vn", dict(velocity="fips", topology="von_neumann", bounds_handling="clamp"),
                          "`velocity=\"fips\"`, `topology=\"von_neumann\"`, `bounds_handling=\"clamp\"`"),
+    "default-restarts": ("K-restart", dict(restarts=20, min_diameter=1e-6),
+                         "the defaults and `restarts=20`, `min_diameter=1e-6` (a run whose swarm "
+                         "has shrunk to 1e-6 of the box's width starts again with twice the particles)"),
     "spso2011-adaptive_random": ("K-spso-ar", dict(velocity="spso2011", topology="adaptive_random", bounds_handling="clamp"),
                                  "`velocity=\"spso2011\"`, `topology=\"adaptive_random\"`, "
                                  "`bounds_handling=\"clamp\"`"),
