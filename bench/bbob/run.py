@@ -5,7 +5,7 @@ build/bbob-venv into which it installs COCO (`coco-experiment`, `cocopp`), the p
 (pygmo, pyswarms, nevergrad, SciPy, cma) from PyPI and kestrelopt from a wheel of this
 checkout, then runs again inside it. Each contender runs the 24 bbob functions in
 dimensions 2, 5, 10 and 20, instances 1-15, with 10^4 x D evaluations per instance;
-COCO's bbob observer records every run (build/bbob/exdata/<contender>/), cocopp draws the
+COCO's bbob observer records every run (build/bbob/exdata/<label>/), cocopp draws the
 runtime ECDFs (build/bbob/ppdata/), and the script writes docs/benchmarks-bbob.md with
 those plots (copied to docs/bbob/) and a table of the areas under the ECDFs:
 
@@ -288,7 +288,7 @@ the triples solved within it; higher and further left is better.
   restart, so the run can be repeated.
 - Targets: the standard 51, f - fopt = 10^2, 10^1.8, ..., 10^-8.
 - Records: COCO's `bbob` observer, one result folder per contender
-  (`build/bbob/exdata/<contender>`); plots by `cocopp` run offline on those folders.
+  (`build/bbob/exdata/<label>`, the label of the table below); plots by `cocopp` run offline on those folders.
 - Machine: {model}, {cores} logical cores, {plat}.
 - Versions: {vers}. The peers and COCO come from PyPI into the script's own venv
   (`build/bbob-venv`), kestrelopt from a wheel of this checkout; none is a dependency of
