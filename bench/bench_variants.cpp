@@ -11,6 +11,7 @@
 #include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/pso.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -18,6 +19,7 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/spso2011.hpp"
 
 using namespace kestrelopt;
 
@@ -54,6 +56,7 @@ int main() {
         {"inertia", [] { return std::make_unique<InertiaVelocity>(0.7298, 1.49618, 1.49618); }},
         {"constriction", [] { return std::make_unique<ConstrictionVelocity>(2.05, 2.05); }},
         {"fips", [] { return std::make_unique<FipsVelocity>(4.1); }},
+        {"spso2011", [] { return std::make_unique<Spso2011Velocity>(); }},
     };
     const NamedTopology topologies[] = {
         {"global", [] { return std::make_unique<GlobalBest>(); }},
@@ -61,6 +64,7 @@ int main() {
         {"vonneumann",
          [] { return std::make_unique<VonNeumann>(VonNeumann::square_for(kParticles)); }},
         {"random", [] { return std::make_unique<Random>(3, 42); }},
+        {"adaptive", [] { return std::make_unique<AdaptiveRandom>(3, 42); }},
     };
     std::printf("rastrigin, D = %zu, N = %zu, %zu iterations, sequential\n", kDims, kParticles,
                 kIterations);

@@ -193,4 +193,16 @@ double uniform_in_inclusive(RandomSource& gen, double low, double high) {
     return scaled + low;
 }
 
+NormalPair normal_pair(RandomSource& gen) {
+    for (;;) {
+        const double u = 2.0 * uniform01(gen) - 1.0;
+        const double v = 2.0 * uniform01(gen) - 1.0;
+        const double s = u * u + v * v;
+        if (s < 1.0 && s > 0.0) {
+            const double f = std::sqrt((-2.0 * std::log(s)) / s);
+            return {u * f, v * f};
+        }
+    }
+}
+
 }  // namespace kestrelopt

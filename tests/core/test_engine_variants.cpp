@@ -13,6 +13,7 @@
 
 #include "kestrelopt/pso.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -20,6 +21,7 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/spso2011.hpp"
 #include "support.hpp"
 
 namespace kestrelopt {
@@ -27,8 +29,8 @@ namespace {
 
 using namespace testing_support;
 
-enum class Rule { Inertia, Constriction, Fips };
-enum class Shape { Global, Ring, VonNeumann, Random };
+enum class Rule { Inertia, Constriction, Fips, Spso2011 };
+enum class Shape { Global, Ring, VonNeumann, Random, AdaptiveRandom };
 enum class Mode { Sequential, Batch };
 
 constexpr std::size_t kParticles = 11;
@@ -42,6 +44,8 @@ std::unique_ptr<Velocity> make_velocity(Rule rule) {
             return std::make_unique<ConstrictionVelocity>(2.05, 2.05);
         case Rule::Fips:
             return std::make_unique<FipsVelocity>(4.1);
+        case Rule::Spso2011:
+            return std::make_unique<Spso2011Velocity>();
     }
     return nullptr;
 }
@@ -56,6 +60,8 @@ std::unique_ptr<Topology> make_topology(Shape shape, std::uint64_t seed) {
             return std::make_unique<VonNeumann>(VonNeumann::square_for(kParticles));
         case Shape::Random:
             return std::make_unique<Random>(3, seed);
+        case Shape::AdaptiveRandom:
+            return std::make_unique<AdaptiveRandom>(3, seed);
     }
     return nullptr;
 }
@@ -146,8 +152,9 @@ TEST_P(EngineVariants, SameSeedRepeatsEveryBit) {
 }
 
 std::string name_of(const ::testing::TestParamInfo<Variant>& info) {
-    static const char* const rules[] = {"Inertia", "Constriction", "Fips"};
-    static const char* const shapes[] = {"Global", "Ring", "VonNeumann", "Random"};
+    static const char* const rules[] = {"Inertia", "Constriction", "Fips", "Spso2011"};
+    static const char* const shapes[] = {"Global", "Ring", "VonNeumann", "Random",
+                                         "AdaptiveRandom"};
     static const char* const modes[] = {"Sequential", "Batch"};
     const auto [rule, shape, mode] = info.param;
     return std::string(rules[static_cast<int>(rule)]) + shapes[static_cast<int>(shape)] +
@@ -156,9 +163,10 @@ std::string name_of(const ::testing::TestParamInfo<Variant>& info) {
 
 INSTANTIATE_TEST_SUITE_P(All, EngineVariants,
                          ::testing::Combine(::testing::Values(Rule::Inertia, Rule::Constriction,
-                                                              Rule::Fips),
+                                                              Rule::Fips, Rule::Spso2011),
                                             ::testing::Values(Shape::Global, Shape::Ring,
-                                                              Shape::VonNeumann, Shape::Random),
+                                                              Shape::VonNeumann, Shape::Random,
+                                                              Shape::AdaptiveRandom),
                                             ::testing::Values(Mode::Sequential, Mode::Batch)),
                          name_of);
 

@@ -14,6 +14,7 @@
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -21,6 +22,7 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/spso2011.hpp"
 #include "support.hpp"
 #include "zdt1.hpp"
 
@@ -52,6 +54,8 @@ const Variant kVariants[] = {
      [] { return std::make_unique<VonNeumann>(3, 3); }},
     {"inertia_random", [] { return std::make_unique<InertiaVelocity>(0.7, 1.5, 1.5); },
      [] { return std::make_unique<Random>(3, 5); }},
+    {"spso2011_adaptive_random", [] { return std::make_unique<Spso2011Velocity>(); },
+     [] { return std::make_unique<AdaptiveRandom>(3, 5); }},
 };
 
 PsoConfig pso_config() {

@@ -104,6 +104,7 @@ auto Pso<S>::run_sequential(Objective&& objective, Callback&& callback) const ->
                 ++run.evaluations;  // counted once answered, so an interruption counts right
             }
             run.record_convergence();
+            run.close_iteration();
             if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
                 const IterationInfo info{t, run.global_value, run.global_best, run.evaluations};
                 if (!callback(info)) return run.finish(StopReason::Callback);

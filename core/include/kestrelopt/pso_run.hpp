@@ -47,6 +47,7 @@ struct PsoRun {
     std::size_t tracked_best = 0;  // meaningful only when track
     std::size_t stall = 0;
     double previous = 0.0;
+    bool improved = false;  // the global best improved in the iteration running
     std::vector<std::size_t> neighborhood;
     std::vector<std::span<const double>> informants;
     std::vector<double> new_velocity;
@@ -100,6 +101,7 @@ struct PsoRun {
         tracked_best = best;
         previous = global_value;
         derive();
+        close_iteration();
         if (config.record_history && config.record_swarm)
             history.positions.reserve(record_hint(config.max_iter, config.max_evals,
                                                   particles.size(),
@@ -160,6 +162,7 @@ struct PsoRun {
                       (value == particles[tracked_best].best_value && i < tracked_best)))
             tracked_best = i;
         if (better_value(value, global_value)) {
+            improved = true;
             global_value = value;
             global_best.assign(p.position.begin(), p.position.end());
         }
@@ -167,6 +170,13 @@ struct PsoRun {
 
     void record_convergence() {
         if (config.record_history) history.convergence.push_back(global_value);
+    }
+
+    // Tells the topology how the iteration (or the first swarm's evaluation) went. Called
+    // before anything can be saved, so a checkpoint never holds a pending `improved`.
+    void close_iteration() {
+        topology.iteration_done(improved);
+        improved = false;
     }
 
     // The stop rules after the callback, in their fixed order; t is the iteration just run.

@@ -88,6 +88,7 @@ class PsoSteps {
         asked_ = false;
         for (std::size_t j = 0; j < n; ++j) run_.offer(j, values[j]);
         run_.record_convergence();
+        run_.close_iteration();
         run_.evaluations += n;
         const std::size_t t = iteration_++;
         if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {

@@ -163,6 +163,15 @@ inline std::uint64_t index_below(RandomSource& gen, std::uint64_t n) {
     }
 }
 
+// Two independent standard normal values by Marsaglia's polar method: u = 2·uniform01 − 1
+// then v = 2·uniform01 − 1 are drawn until 0 < s = u·u + v·v < 1 (4/π ≈ 1.27 attempts of
+// two next_u64 on average), and with f = sqrt((−2·log(s)) / s) the pair is (u·f, v·f).
+struct NormalPair {
+    double first;
+    double second;
+};
+NormalPair normal_pair(RandomSource& gen);
+
 // True when the top bit of one 32-bit word is set.
 inline bool coin_flip(RandomSource& gen) {
     return (gen.next_u32() >> 31) != 0;

@@ -126,6 +126,10 @@ class Topology {
     // True when every neighbourhood is the whole swarm in index order, which lets the
     // engine track the neighbourhood best incrementally instead of scanning.
     virtual bool whole_swarm_in_order() const { return false; }
+    // Told once the first swarm has its values (improved false) and after every iteration,
+    // whether the global best improved in it; a topology that rewires itself when the
+    // search stalls listens, the others ignore it.
+    virtual void iteration_done(bool /*improved*/) {}
     // A topology with a state of its own (a generator) writes it for a checkpoint and
     // reads it back; the others have nothing to keep.
     virtual void save(StateWriter&) const {}
