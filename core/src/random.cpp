@@ -102,6 +102,28 @@ void RandomSource::fill_uniform01(std::span<double> out) {
     }
 }
 
+void RandomSource::fill_u64(std::span<std::uint64_t> out) {
+    std::uint64_t* dest = out.data();
+    std::size_t left = out.size();
+    while (left > 0) {
+        if (pos_ + 1 >= end_) {
+            *dest++ = next_u64();
+            --left;
+            continue;
+        }
+        const std::size_t take = std::min(left, (end_ - pos_) / 2);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(dest, words_.data() + pos_, 8 * take);  // low word first, as join
+        } else {
+            for (std::size_t j = 0; j < take; ++j)
+                dest[j] = join(words_[pos_ + 2 * j], words_[pos_ + 2 * j + 1]);
+        }
+        pos_ += 2 * take;
+        dest += take;
+        left -= take;
+    }
+}
+
 void RandomSource::fill_bytes(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
     while (done < dest.size()) {
@@ -193,14 +215,93 @@ double uniform_in_inclusive(RandomSource& gen, double low, double high) {
     return scaled + low;
 }
 
-NormalPair normal_pair(RandomSource& gen) {
-    for (;;) {
-        const double u = 2.0 * uniform01(gen) - 1.0;
-        const double v = 2.0 * uniform01(gen) - 1.0;
-        const double s = u * u + v * v;
-        if (s < 1.0 && s > 0.0) {
-            const double f = std::sqrt((-2.0 * std::log(s)) / s);
-            return {u * f, v * f};
+const detail::NormalLayers& detail::normal_layers() {
+    static const NormalLayers layers = [] {
+        NormalLayers t{};
+        constexpr double r = NormalLayers::kTail;
+        constexpr double v = NormalLayers::kArea;
+        const auto f = [](double x) { return std::exp(-(x * x) / 2.0); };
+        t.x[0] = v / f(r);
+        t.x[1] = r;
+        for (std::size_t i = 1; i < 255; ++i)
+            t.x[i + 1] = std::sqrt(-2.0 * std::log(v / t.x[i] + f(t.x[i])));
+        t.x[256] = 0.0;
+        for (std::size_t i = 0; i < 257; ++i) t.f[i] = f(t.x[i]);
+        return t;
+    }();
+    return layers;
+}
+
+namespace {
+
+// The slow path of the ziggurat, its draws taken from next(): the rest of the loop of
+// standard_normal after a first draw `first`.
+template <class Next>
+double normal_beyond_from(const detail::NormalLayers& layers, Next&& next, std::uint64_t first) {
+    using detail::NormalLayers;
+    const auto uniform = [&] { return detail::unit_from_bits(next()); };
+    for (std::uint64_t b = first;; b = next()) {
+        const std::size_t i = b & 0xFF;
+        const double x = detail::unit_from_bits(b) * layers.x[i];
+        if (x < layers.x[i + 1]) return detail::signed_by_bit8(x, b);
+        if (i == 0) {
+            for (;;) {
+                const double t = -std::log(1.0 - uniform()) / NormalLayers::kTail;
+                const double e = -std::log(1.0 - uniform());
+                if (e + e >= t * t) return detail::signed_by_bit8(NormalLayers::kTail + t, b);
+            }
+        }
+        const double y = uniform();
+        if (layers.f[i] + y * (layers.f[i + 1] - layers.f[i]) < std::exp(-(x * x) / 2.0))
+            return detail::signed_by_bit8(x, b);
+    }
+}
+
+}  // namespace
+
+double detail::normal_beyond(RandomSource& gen, std::uint64_t first) {
+    return normal_beyond_from(normal_layers(), [&gen] { return gen.next_u64(); }, first);
+}
+
+namespace {
+
+// The slow path of fill_standard_normal: the block's draws from *at on come first, then the
+// generator's; *at ends past the last draw of the block taken.
+[[gnu::noinline]] double normal_beyond_block(const detail::NormalLayers& layers, RandomSource& gen,
+                                             const std::uint64_t* block, std::size_t size,
+                                             std::size_t* at, std::uint64_t first) {
+    std::size_t q = *at;
+    const double value =
+        normal_beyond_from(layers, [&] { return q < size ? block[q++] : gen.next_u64(); }, first);
+    *at = q;
+    return value;
+}
+
+}  // namespace
+
+void fill_standard_normal(RandomSource& gen, std::span<double> out) {
+    const detail::NormalLayers& layers = detail::normal_layers();
+    constexpr std::size_t kBlock = 64;
+    std::uint64_t block[kBlock];
+    double* dest = out.data();
+    std::size_t left = out.size();
+    while (left > 0) {
+        // No more draws than values still wanted: every value takes at least one, so the
+        // block is used up by the time the values are all there.
+        const std::size_t m = std::min(kBlock, left);
+        gen.fill_u64(std::span<std::uint64_t>(block, m));
+        for (std::size_t q = 0; q < m;) {
+            const std::uint64_t b = block[q++];
+            const std::size_t i = b & 0xFF;
+            const double x = detail::unit_from_bits(b) * layers.x[i];
+            if (x < layers.x[i + 1]) {
+                *dest++ = detail::signed_by_bit8(x, b);
+            } else {
+                std::size_t at = q;  // a copy, so that q itself stays in a register
+                *dest++ = normal_beyond_block(layers, gen, block, m, &at, b);
+                q = at;
+            }
+            --left;
         }
     }
 }

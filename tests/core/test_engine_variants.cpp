@@ -45,7 +45,9 @@ std::unique_ptr<Velocity> make_velocity(Rule rule) {
         case Rule::Fips:
             return std::make_unique<FipsVelocity>(4.1);
         case Rule::Spso2011:
-            return std::make_unique<Spso2011Velocity>();
+            return std::make_unique<Spso2011Velocity>(
+                Spso2011Velocity::kWeight, Spso2011Velocity::kAttraction,
+                Spso2011Velocity::kAttraction, BallPoint::UniformRadius);
     }
     return nullptr;
 }

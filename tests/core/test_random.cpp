@@ -249,6 +249,87 @@ TEST(FillUniform01, EqualsSuccessiveUniform01FromEveryIndexAcrossRefills) {
     }
 }
 
+// The draws of fill_u64 and fill_standard_normal against their one-at-a-time forms, from
+// every read position, for lengths around the block and refill sizes.
+TEST(FillU64AndNormals, EqualSuccessiveDrawsFromEveryIndexAcrossRefills) {
+    for (std::size_t start = 0; start <= RandomSource::kWords; start += 3) {
+        for (const std::size_t length : {0, 1, 2, 31, 63, 64, 65, 129, 700}) {
+            auto plain = RandomSource::seed_from_u64(77 + start);
+            auto block = plain;
+            for (std::size_t k = 0; k < start; ++k) {
+                plain.next_u32();
+                block.next_u32();
+            }
+            std::vector<std::uint64_t> words(length);
+            block.fill_u64(words);
+            for (std::size_t k = 0; k < length; ++k) ASSERT_EQ(words[k], plain.next_u64());
+            std::vector<double> normals(length, -1.0);
+            fill_standard_normal(block, normals);
+            for (std::size_t k = 0; k < length; ++k)
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(normals[k]),
+                          std::bit_cast<std::uint64_t>(standard_normal(plain)))
+                    << "start " << start << " length " << length << " value " << k;
+            EXPECT_EQ(block.index(), plain.index());
+            EXPECT_EQ(block.counter(), plain.counter());
+        }
+    }
+    // One value at a time: every slow path then reads past the block, from the generator.
+    auto plain = RandomSource::seed_from_u64(5);
+    auto block = plain;
+    double one[1];
+    for (int k = 0; k < 20000; ++k) {
+        fill_standard_normal(block, one);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(one[0]),
+                  std::bit_cast<std::uint64_t>(standard_normal(plain)));
+    }
+    EXPECT_EQ(block.next_u64(), plain.next_u64());
+}
+
+TEST(StandardNormal, LayersHaveEqualAreasAndCloseAtTheTop) {
+    const detail::NormalLayers& t = detail::normal_layers();
+    const double v = detail::NormalLayers::kArea;
+    const double r = detail::NormalLayers::kTail;
+    const auto f = [](double x) { return std::exp(-x * x / 2.0); };
+    EXPECT_EQ(t.x[1], r);
+    EXPECT_EQ(t.x[256], 0.0);
+    EXPECT_EQ(t.f[256], 1.0);
+    // The base: the rectangle under f(R) and the tail beyond R.
+    EXPECT_NEAR(t.x[0] * f(r), v, 1e-15);
+    EXPECT_NEAR(r * f(r) + std::sqrt(std::acos(-1.0) / 2.0) * std::erfc(r / std::sqrt(2.0)), v,
+                1e-11);
+    for (std::size_t i = 1; i < 256; ++i) {
+        EXPECT_LT(t.x[i + 1], t.x[i]) << i;
+        // Within an ulp or so: the compiler may fold the table's exp where this one is called.
+        EXPECT_NEAR(t.f[i], f(t.x[i]), 4e-16 * t.f[i]) << i;
+        // The last layer closes at f(0) = 1 only if R and V belong together.
+        EXPECT_NEAR(t.x[i] * (t.f[i + 1] - t.f[i]), v, 1e-10) << i;
+    }
+}
+
+TEST(StandardNormal, MomentsAndTailsOfAMillionDraws) {
+    auto gen = RandomSource::seed_from_u64(2024);
+    const int n = 1000000;
+    double sum = 0.0, squares = 0.0, fourth = 0.0;
+    int beyond_two = 0, beyond_tail = 0, negative = 0;
+    for (int k = 0; k < n; ++k) {
+        const double z = standard_normal(gen);
+        sum += z;
+        squares += z * z;
+        fourth += z * z * z * z;
+        beyond_two += std::fabs(z) > 2.0;
+        beyond_tail += std::fabs(z) > detail::NormalLayers::kTail;
+        negative += z < 0.0;
+    }
+    EXPECT_NEAR(sum / n, 0.0, 0.005);
+    EXPECT_NEAR(squares / n, 1.0, 0.005);
+    EXPECT_NEAR(fourth / n, 3.0, 0.05);
+    EXPECT_NEAR(beyond_two / double(n), std::erfc(2.0 / std::sqrt(2.0)), 0.001);
+    // About 258 in the tail that only the slow path reaches.
+    EXPECT_NEAR(beyond_tail / double(n), std::erfc(detail::NormalLayers::kTail / std::sqrt(2.0)),
+                6e-5);
+    EXPECT_NEAR(negative / double(n), 0.5, 0.002);
+}
+
 TEST(FillUniform01, SplitConversionEqualsTheDirectOneBitForBit) {
     const std::uint64_t edges[] = {0,
                                    1,

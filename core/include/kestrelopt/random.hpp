@@ -57,6 +57,8 @@ class RandomSource {
     // Exactly what out.size() successive uniform01 calls would give, in order, leaving
     // the generator in the same state; reads the buffered words in one tight loop.
     void fill_uniform01(std::span<double> out);
+    // Exactly what out.size() successive next_u64 calls would give, likewise.
+    void fill_u64(std::span<std::uint64_t> out);
 
     void fill_bytes(std::span<std::uint8_t> dest);
     // Identical to fill_bytes; it cannot fail and always returns true.
@@ -163,14 +165,50 @@ inline std::uint64_t index_below(RandomSource& gen, std::uint64_t n) {
     }
 }
 
-// Two independent standard normal values by Marsaglia's polar method: u = 2·uniform01 − 1
-// then v = 2·uniform01 − 1 are drawn until 0 < s = u·u + v·v < 1 (4/π ≈ 1.27 attempts of
-// two next_u64 on average), and with f = sqrt((−2·log(s)) / s) the pair is (u·f, v·f).
-struct NormalPair {
-    double first;
-    double second;
+namespace detail {
+// The 256 layers of equal area V under f(x) = exp(−x²/2), x >= 0, for standard_normal:
+// layer i spans [0, x[i]] × [f[i], f[i + 1]], with x[1] = R (where the tail begins),
+// x[i + 1] = sqrt(−2·log(V / x[i] + f(x[i]))) for i = 1 .. 254, x[256] = 0, and the base
+// layer's x[0] = V / f(R), so that layer 0 is the rectangle under f(R) and the tail beyond R.
+// Computed once, by this formula, on first use.
+struct NormalLayers {
+    static constexpr double kTail = 3.6541528853610088;  // R
+    static constexpr double kArea = 4.92867323399e-3;    // V
+    double x[257];
+    double f[257];
 };
-NormalPair normal_pair(RandomSource& gen);
+const NormalLayers& normal_layers();
+// The draws after a first one whose point fell outside its layer's inner rectangle.
+double normal_beyond(RandomSource& gen, std::uint64_t first);
+// x with the sign bit of b's bit 8: the sign without a branch to mispredict.
+inline double signed_by_bit8(double x, std::uint64_t b) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ ((b & 0x100) << 55));
+}
+}  // namespace detail
+
+// A standard normal value by the ziggurat method. A draw b = next_u64 picks the layer
+// i = b mod 256 and the sign (bit 8, set for negative), and u = the 53 high bits of b as
+// in uniform01; x = u·x[i] is returned (with its sign) when x < x[i + 1]. Otherwise, in
+// layer 0, the tail: t = −log(1 − uniform01)/R then e = −log(1 − uniform01), drawn again
+// until e + e >= t·t, gives ±(R + t); in another layer, one more uniform01 y accepts x when
+// f[i] + y·(f[i + 1] − f[i]) < exp(−(x·x)/2), and otherwise all starts again with a new b.
+// One next_u64 in about 99% of calls.
+// The second form takes the layers from a caller that draws many values.
+inline double standard_normal(RandomSource& gen, const detail::NormalLayers& layers) {
+    const std::uint64_t b = gen.next_u64();
+    const std::size_t i = b & 0xFF;
+    const double x = detail::unit_from_bits(b) * layers.x[i];
+    // Bit 8 moved to the sign bit: the sign without a branch to mispredict.
+    if (x < layers.x[i + 1]) return detail::signed_by_bit8(x, b);
+    return detail::normal_beyond(gen, b);
+}
+inline double standard_normal(RandomSource& gen) {
+    return standard_normal(gen, detail::normal_layers());
+}
+
+// Exactly what out.size() successive standard_normal calls would give, in order, leaving the
+// generator in the same state; takes the raw draws in blocks with fill_u64.
+void fill_standard_normal(RandomSource& gen, std::span<double> out);
 
 // True when the top bit of one 32-bit word is set.
 inline bool coin_flip(RandomSource& gen) {

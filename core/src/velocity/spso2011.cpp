@@ -8,60 +8,68 @@ namespace kestrelopt {
 
 namespace {
 
-// G[d] of the rule, computed alike in both passes so that both see the same bits.
-struct Centre {
+struct Views {
     const double* x;
+    const double* v;
     const double* p;
     const double* l;
-    double c1;
-    double c2;
-    bool alone;
-
-    double operator()(std::size_t d) const {
-        const double near = x[d] + c1 * (p[d] - x[d]);
-        if (alone) return (x[d] + near) / 2.0;
-        const double lead = x[d] + c2 * (l[d] - x[d]);
-        return ((x[d] + near) + lead) / 3.0;
-    }
+    double* out;
+    std::size_t n;
 };
+
+// G[d] − x[d] and G[d] of the rule; both passes compute G alike, so they see the same bits.
+template <bool kAlone>
+inline double centre(const Views& s, std::size_t d, double c1, double c2) {
+    const double x = s.x[d];
+    const double near = x + c1 * (s.p[d] - x);
+    if constexpr (kAlone) {
+        return (x + near) / 2.0;
+    } else {
+        const double lead = x + c2 * (s.l[d] - x);
+        return ((x + near) + lead) / 3.0;
+    }
+}
+
+template <bool kAlone>
+void draw_velocity(const Views& s, RandomSource& gen, double w, double c1, double c2,
+                   BallPoint point) {
+    // The direction's normals wait in out until the radius is known.
+    fill_standard_normal(gen, std::span<double>(s.out, s.n));
+    double zz = 0.0;
+    double rr = 0.0;
+    for (std::size_t d = 0; d < s.n; ++d) {
+        const double z = s.out[d];
+        zz = zz + z * z;
+        const double h = centre<kAlone>(s, d, c1, c2) - s.x[d];
+        rr = rr + h * h;
+    }
+    const double u = uniform01(gen);
+    const double reach =
+        point == BallPoint::Uniform ? std::pow(u, 1.0 / static_cast<double>(s.n)) : u;
+    const double radius = std::sqrt(rr) * reach;
+    const double scale = zz > 0.0 ? radius / std::sqrt(zz) : 0.0;
+    for (std::size_t d = 0; d < s.n; ++d) {
+        const double moved = centre<kAlone>(s, d, c1, c2) + s.out[d] * scale;
+        s.out[d] = w * s.v[d] + (moved - s.x[d]);
+    }
+}
 
 }  // namespace
 
 void Spso2011Velocity::update_into(const VelocityContext& context, RandomSource& gen,
                                    std::span<double> out) const {
     check_context(context, out);
-    const std::size_t n = context.position.size();
-    if (n == 0) return;
-    const double* x = context.position.data();
-    const Centre centre{x,
-                        context.personal_best.data(),
-                        context.neighborhood_best.data(),
-                        c1_,
-                        c2_,
-                        context.neighborhood_best.data() == context.personal_best.data()};
-    // The direction's normals wait in out until the radius is known.
-    double zz = 0.0;
-    double rr = 0.0;
-    for (std::size_t d = 0; d < n; d += 2) {
-        const NormalPair z = normal_pair(gen);
-        out[d] = z.first;
-        zz = zz + z.first * z.first;
-        if (d + 1 < n) {
-            out[d + 1] = z.second;
-            zz = zz + z.second * z.second;
-        }
-    }
-    for (std::size_t d = 0; d < n; ++d) {
-        const double h = centre(d) - x[d];
-        rr = rr + h * h;
-    }
-    const double u = uniform01(gen);
-    const double radius = std::sqrt(rr) * std::pow(u, 1.0 / static_cast<double>(n));
-    const double s = zz > 0.0 ? radius / std::sqrt(zz) : 0.0;
-    for (std::size_t d = 0; d < n; ++d) {
-        const double moved = centre(d) + out[d] * s;
-        out[d] = w_ * context.velocity[d] + (moved - x[d]);
-    }
+    const Views views{context.position.data(),
+                      context.velocity.data(),
+                      context.personal_best.data(),
+                      context.neighborhood_best.data(),
+                      out.data(),
+                      context.position.size()};
+    if (views.n == 0) return;
+    if (context.neighborhood_best.data() == context.personal_best.data())
+        draw_velocity<true>(views, gen, w_, c1_, c2_, point_);
+    else
+        draw_velocity<false>(views, gen, w_, c1_, c2_, point_);
 }
 
 }  // namespace kestrelopt
