@@ -388,7 +388,9 @@ Arguments::Arguments(const Signature& signature, PyObject* args, PyObject* kwarg
     }
 
     values_.resize(n);
+    given_.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
+        given_[i] = static_cast<bool>(slots[i]);
         if (!slots[i]) {
             values_[i] = default_value(params[i]);
         } else if (!convert(params[i], slots[i].get(), values_[i])) {

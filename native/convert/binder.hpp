@@ -103,6 +103,9 @@ class Arguments {
     bool present(std::size_t i) const {
         return !std::holds_alternative<std::monostate>(values_[i]);
     }
+    // Whether the caller passed the argument (positionally or by keyword), a default's
+    // value included.
+    bool given(std::size_t i) const { return given_[i]; }
 
     bool boolean(std::size_t i) const { return std::get<bool>(values_[i]); }
     std::uint64_t count(std::size_t i) const { return std::get<std::uint64_t>(values_[i]); }
@@ -129,6 +132,7 @@ class Arguments {
 
   private:
     std::vector<Value> values_;
+    std::vector<bool> given_;
 };
 
 // Replaces a pending TypeError by TypeError("argument '{name}': {message}"), keeping its

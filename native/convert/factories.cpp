@@ -7,6 +7,7 @@
 #include "cpython/panic.hpp"
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/spaces/rounding.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -14,12 +15,14 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/spso2011.hpp"
 
 namespace kestrelopt::native {
 
 namespace {
 
-// Informants of the random topology besides the particle itself.
+// Informants of the random topology besides the particle itself; the particles each one
+// informs in the adaptive random topology.
 constexpr std::size_t kRandomInformants = 3;
 // Coefficients used when c1 + c2 does not exceed 4 (the constriction factor needs phi > 4).
 constexpr double kFallbackCoefficient = 2.05;
@@ -47,8 +50,25 @@ BoundaryMode build_boundary(const std::string& name) {
     unknown("bounds_handling", name, "clamp, reflect, wrap, reinit");
 }
 
-std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, double c1, double c2,
+std::unique_ptr<Velocity> build_velocity(const std::string& name, Coefficient given_w,
+                                         Coefficient given_c1, Coefficient given_c2,
                                          std::optional<double> w_end) {
+    if (name == "spso2011" || name == "spso2011_uniform_radius") {
+        const double w = given_w.given ? given_w.value : Spso2011Velocity::kWeight;
+        const double c1 = given_c1.given ? given_c1.value : Spso2011Velocity::kAttraction;
+        const double c2 = given_c2.given ? given_c2.value : Spso2011Velocity::kAttraction;
+        check_finite("w", w);
+        check_finite("c1", c1);
+        check_finite("c2", c2);
+        if (w_end)
+            raise(PyExc_ValueError, "w_end applies only to velocity='inertia' (got velocity='" +
+                                        name + "'), whose inertia weight w stays constant");
+        return std::make_unique<Spso2011Velocity>(
+            w, c1, c2, name == "spso2011" ? BallPoint::Uniform : BallPoint::UniformRadius);
+    }
+    const double w = given_w.value;
+    const double c1 = given_c1.value;
+    const double c2 = given_c2.value;
     // Strict, and false for a NaN sum.
     const bool phi_ok = c1 + c2 > 4.0;
     if (name == "inertia") {
@@ -70,7 +90,7 @@ std::unique_ptr<Velocity> build_velocity(const std::string& name, double w, doub
     else if (name == "fips")
         rule = std::make_unique<FipsVelocity>(phi_ok ? c1 + c2 : kFallbackPhi);
     else
-        unknown("variant", name, "inertia, constriction, fips");
+        unknown("variant", name, "inertia, constriction, fips, spso2011, spso2011_uniform_radius");
     if (w_end && name != "inertia")
         raise(PyExc_ValueError, "w_end applies only to velocity='inertia' (got velocity='" + name +
                                     "'); the other rules have no inertia weight");
@@ -91,8 +111,11 @@ std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t 
         topology = std::make_unique<VonNeumann>(VonNeumann::square_for(n_particles));
     else if (name == "random")
         topology = std::make_unique<Random>(kRandomInformants, seed.value_or(0));
+    else if (name == "adaptive_random")
+        topology = std::make_unique<AdaptiveRandom>(kRandomInformants,
+                                                    seed.value_or(0) + kAdaptiveSeedOffset);
     else
-        unknown("topology", name, "global, ring, vonneumann, random");
+        unknown("topology", name, "global, ring, vonneumann, random, adaptive_random");
     if (ring_neighbors == 0) raise(PyExc_ValueError, "ring_neighbors must be >= 1");
     if (ring_neighbors != 1 && name != "ring")
         raise(PyExc_ValueError,

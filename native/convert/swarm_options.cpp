@@ -28,8 +28,8 @@ std::string var_types_match_message(std::size_t, std::size_t) {
 void check_single_leader(const std::string& velocity) {
     if (velocity == "fips")
         raise(PyExc_ValueError,
-              "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); "
-              "'fips' does not apply");
+              "MOPSO needs a single-leader velocity ('inertia', 'constriction', 'spso2011' or "
+              "'spso2011_uniform_radius'); 'fips' does not apply");
 }
 
 void check_n_particles(std::uint64_t n_particles) {

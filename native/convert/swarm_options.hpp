@@ -97,7 +97,8 @@ PsoConfig swarm_config(const Arguments& a, VelocityLimits& limits, std::size_t u
 template <class P>
 std::unique_ptr<Velocity> velocity_rule(const Arguments& a,
                                         std::optional<double> w_end = std::nullopt) {
-    return build_velocity(a.text(P::kVelocity), a.real(P::kW), a.real(P::kC1), a.real(P::kC2),
+    return build_velocity(a.text(P::kVelocity), {a.real(P::kW), a.given(P::kW)},
+                          {a.real(P::kC1), a.given(P::kC1)}, {a.real(P::kC2), a.given(P::kC2)},
                           w_end);
 }
 

@@ -15,6 +15,7 @@ from kestrelopt_native import *  # noqa: F401,F403  (the names listed in its __a
 sys.modules.setdefault(__name__ + ".kestrelopt_native", kestrelopt_native)
 
 from . import callbacks, parallel, viz  # noqa: E402,F401  (matplotlib and tqdm load lazily)
+from .settings import coefficients  # noqa: E402,F401
 
 __version__ = "0.1.0"
 

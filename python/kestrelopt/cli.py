@@ -36,8 +36,8 @@ BENCHMARKS: Tuple[str, ...] = (
 GREY_BENCHMARKS: Tuple[str, ...] = ("grey_sphere",)
 MULTI_PROBLEMS: Tuple[str, ...] = ("zdt1", "zdt2", "zdt3", "zdt4", "zdt6", "dtlz1", "dtlz2")
 
-VELOCITIES = ("inertia", "constriction", "fips")
-TOPOLOGIES = ("global", "ring", "vonneumann", "random")
+VELOCITIES = ("inertia", "constriction", "fips", "spso2011", "spso2011_uniform_radius")
+TOPOLOGIES = ("global", "ring", "vonneumann", "random", "adaptive_random")
 BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
 
 

@@ -78,16 +78,26 @@ def minimize(
             position is discretized by rounding when evaluated). Defaults to ``False``.
         n_particles (int): swarm size. Defaults to 30.
         max_iter (int): number of iterations. Defaults to 100.
-        w (float): inertia weight (``"inertia"`` variant). Defaults to 0.729.
+        w (float): inertia weight (``"inertia"`` and the ``"spso2011"`` rules).
+            Defaults to 0.729.
         c1 (float): cognitive coefficient (attraction to the personal best).
         c2 (float): social coefficient (attraction to the neighborhood best).
-        velocity (str): velocity variant: ``"inertia"``, ``"constriction"``
-            or ``"fips"``. Defaults to ``"inertia"``. ``"constriction"`` and
-            ``"fips"`` derive their factor from ``c1 + c2`` (use 2.05/4.1 if the
-            sum does not exceed 4).
+        velocity (str): velocity variant: ``"inertia"``, ``"constriction"``,
+            ``"fips"``, ``"spso2011"`` or ``"spso2011_uniform_radius"``.
+            Defaults to ``"inertia"``. ``"constriction"`` and ``"fips"``
+            derive their factor from ``c1 + c2`` (use 2.05/4.1 if the sum does not
+            exceed 4). ``"spso2011"`` is the rotation-invariant rule of the 2011
+            standard swarm: a point drawn uniformly in a ball around the centre of
+            the particle and its two attractors. ``"spso2011_uniform_radius"``
+            draws its distance from the centre uniformly instead, which keeps the
+            steps shrinking in five or more dimensions (see the guide). Both use
+            their own ``w = 1/(2 ln 2)`` and ``c1 = c2 = 0.5 + ln 2`` for each of
+            ``w``, ``c1``, ``c2`` not passed.
         topology (str): social structure: ``"global"``, ``"ring"`` (see
-            ``ring_neighbors``), ``"vonneumann"`` (also spelled ``"von_neumann"``)
-            or ``"random"``. Defaults to ``"global"``. FIPS performs better with
+            ``ring_neighbors``), ``"vonneumann"`` (also spelled ``"von_neumann"``),
+            ``"random"`` or ``"adaptive_random"`` (each particle informs 3 others
+            drawn at random, drawn anew after each iteration that did not improve
+            the best value). Defaults to ``"global"``. FIPS performs better with
             local topologies (``"ring"``, ``"vonneumann"``).
         seed (int | None): RNG seed. Fix it for reproducible runs. Defaults to
             ``None`` (system seed).
@@ -167,8 +177,7 @@ def minimize(
         w_end (float | None): final inertia weight. With ``velocity="inertia"``
             the weight falls linearly from ``w`` at the first iteration to
             ``w_end`` at the last (the classic ``w=0.9, w_end=0.4``). The other
-            velocity rules have no inertia weight and reject it. Defaults to
-            ``None`` (constant ``w``).
+            velocity rules reject it. Defaults to ``None`` (constant ``w``).
         v_max_fraction (float | None): the velocity limit as a fraction ``f`` of
             each dimension's width: component ``d`` is clamped to
             ``[-f * (max_d - min_d), f * (max_d - min_d)]`` (with ``integer=True``
@@ -274,8 +283,9 @@ def minimize_multi(
         max_iter (int): iterations. Defaults to 100.
         archive_size (int): maximum Pareto-front size. Defaults to 100.
         w, c1, c2 (float): velocity coefficients.
-        velocity (str): ``"inertia"`` or ``"constriction"`` (single-leader
-            rules; ``"fips"`` is not applicable to MOPSO).
+        velocity (str): ``"inertia"``, ``"constriction"``, ``"spso2011"`` or
+            ``"spso2011_uniform_radius"`` (single-leader rules, as in ``minimize``;
+            ``"fips"`` is not applicable to MOPSO).
         seed (int | None): RNG seed.
         integer, binary, var_types: integer or binary variables, or one type
             per dimension, as in ``minimize``.

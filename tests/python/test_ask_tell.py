@@ -58,6 +58,7 @@ SINGLE = [
     dict(velocity="constriction", topology="ring", ring_neighbors=2, bounds_handling="reflect"),
     dict(velocity="fips", topology="von_neumann", bounds_handling="wrap"),
     dict(topology="random", bounds_handling="reinit", w_end=0.3),
+    dict(velocity="spso2011", topology="adaptive_random", bounds_handling="reflect"),
     dict(integer=True, v_max=1.0),
     dict(var_types=["real", "integer", "binary", "real"], v_max_fraction=0.3),
     dict(binary=True),
@@ -76,7 +77,7 @@ def test_a_swarm_loop_is_the_vectorized_run(options):
     assert swarm.best_value == expected.best_value and swarm.best_position == expected.best_position
 
 
-@pytest.mark.parametrize("options", SINGLE[:7])
+@pytest.mark.parametrize("options", SINGLE[:8])
 @pytest.mark.parametrize("how", ["pickle", "deepcopy"])
 def test_resuming_after_every_call_is_the_unbroken_run(options, how):
     protocols = iter(range(pickle.HIGHEST_PROTOCOL + 1))
@@ -114,6 +115,7 @@ MULTI = [
     dict(grid_divisions=4, mutation_rate=0.4),
     dict(velocity="constriction", bounds_handling="reflect", init=[[0.5] * 5, [0.1] * 5]),
     dict(var_types=["real", "real", "integer", "binary", "real"], max_evals=300),
+    dict(velocity="spso2011", c2=1.5),
 ]
 
 
@@ -334,7 +336,8 @@ def test_warm_start_rows_land_where_asked_and_the_others_do_not_move():
         (lambda: pso.Swarm(B4, 3), TypeError,
          "Swarm() takes 1 positional argument (the bounds) but 2 were given"),
         (lambda: pso.MultiSwarm(B4, velocity="fips"), ValueError,
-         "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fips' does not apply"),
+         "MOPSO needs a single-leader velocity ('inertia', 'constriction', 'spso2011' or "
+         "'spso2011_uniform_radius'); 'fips' does not apply"),
     ],
 )
 def test_bad_options_are_refused(call, error, message):

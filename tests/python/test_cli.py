@@ -44,6 +44,8 @@ def test_run_prints_the_result(capsys):
     [
         ([], dict()),
         (["--velocity", "fips", "--topology", "ring"], dict(velocity="fips", topology="ring")),
+        (["--velocity", "spso2011", "--topology", "adaptive_random"],
+         dict(velocity="spso2011", topology="adaptive_random")),
         (["--n-particles", "7", "--bounds-handling", "reflect"],
          dict(n_particles=7, bounds_handling="reflect")),
         (["--bounds", "-2", "3"], dict(bounds=[(-2.0, 3.0)] * 3)),

@@ -212,10 +212,10 @@ def test_unknown_representation(name):
          "v_max must be a finite value >= 0 (or None to disable)"),
         # velocity before topology
         (dict(velocity="nope", topology="nope"), ValueError,
-         "unknown variant: 'nope'. Available: inertia, constriction, fips"),
+         "unknown variant: 'nope'. Available: inertia, constriction, fips, spso2011, spso2011_uniform_radius"),
         # topology before the space
         (dict(topology="VonNeumann", bounds=[(1, 0)]), ValueError,
-         "unknown topology: 'VonNeumann'. Available: global, ring, vonneumann, random"),
+         "unknown topology: 'VonNeumann'. Available: global, ring, vonneumann, random, adaptive_random"),
         (dict(objective="grey_cube"), KeyError,
          "unknown native grey benchmark: 'grey_cube'. Available: grey_sphere"),
         (dict(objective="grey_sphere ", v_max=0.0), KeyError,

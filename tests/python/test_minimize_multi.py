@@ -66,8 +66,9 @@ Args:
     max_iter (int): iterations. Defaults to 100.
     archive_size (int): maximum Pareto-front size. Defaults to 100.
     w, c1, c2 (float): velocity coefficients.
-    velocity (str): ``"inertia"`` or ``"constriction"`` (single-leader
-        rules; ``"fips"`` is not applicable to MOPSO).
+    velocity (str): ``"inertia"``, ``"constriction"``, ``"spso2011"`` or
+        ``"spso2011_uniform_radius"`` (single-leader rules, as in ``minimize``;
+        ``"fips"`` is not applicable to MOPSO).
     seed (int | None): RNG seed.
     integer, binary, var_types: integer or binary variables, or one type
         per dimension, as in ``minimize``.
@@ -199,7 +200,8 @@ def test_every_parameter_can_be_given_positionally():
 
 # ---- checks and their order ------------------------------------------------------------
 
-FIPS = "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fips' does not apply"
+FIPS = ("MOPSO needs a single-leader velocity ('inertia', 'constriction', 'spso2011' or "
+        "'spso2011_uniform_radius'); 'fips' does not apply")
 
 
 @pytest.mark.parametrize(
@@ -210,8 +212,8 @@ FIPS = "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fip
         (dict(velocity="fips", bounds="nonsense", n_particles=0, archive_size=0), ValueError, FIPS),
         (dict(velocity="fips", bounds=[(1, 0)]), ValueError, FIPS),
         # other spellings are the factory's business
-        (dict(velocity="FIPS"), ValueError, "unknown variant: 'FIPS'. Available: inertia, constriction, fips"),
-        (dict(velocity="fips "), ValueError, "unknown variant: 'fips '. Available: inertia, constriction, fips"),
+        (dict(velocity="FIPS"), ValueError, "unknown variant: 'FIPS'. Available: inertia, constriction, fips, spso2011, spso2011_uniform_radius"),
+        (dict(velocity="fips "), ValueError, "unknown variant: 'fips '. Available: inertia, constriction, fips, spso2011, spso2011_uniform_radius"),
         # bounds before the swarm size
         (dict(bounds=[], n_particles=0), ValueError, "bounds is empty"),
         (dict(bounds=[(0, 1), (0, 1, 2)], n_particles=0), ValueError,
@@ -227,7 +229,7 @@ FIPS = "MOPSO needs a single-leader velocity ('inertia' or 'constriction'); 'fip
         (dict(archive_size=0, velocity="nope"), ValueError, "archive_size must be >= 1"),
         # velocity before boundary mode
         (dict(velocity="nope", bounds_handling="nope"), ValueError,
-         "unknown variant: 'nope'. Available: inertia, constriction, fips"),
+         "unknown variant: 'nope'. Available: inertia, constriction, fips, spso2011, spso2011_uniform_radius"),
         # boundary mode before the variable types
         (dict(bounds_handling="Clamp", var_types=["real"]), ValueError,
          "unknown bounds_handling: 'Clamp'. Available: clamp, reflect, wrap, reinit"),

@@ -161,7 +161,7 @@ B2 = [(-1.0, 1.0), (-2.0, 2.0)]
          "w_end applies only to velocity='inertia' (got velocity='fips'); the other rules have no "
          "inertia weight"),
         (lambda: pso.minimize(F, B2, velocity="nope", w_end=0.4),
-         "unknown variant: 'nope'. Available: inertia, constriction, fips"),
+         "unknown variant: 'nope'. Available: inertia, constriction, fips, spso2011, spso2011_uniform_radius"),
         (lambda: pso.minimize(F, B2, w_end=float("nan")),
          "w_end must be a finite value (or None for a constant w)"),
         (lambda: pso.minimize(F, B2, v_max=[0.5, -1.0]),
