@@ -17,7 +17,7 @@ struct Views {
     std::size_t n;
 };
 
-// G[d] − x[d] and G[d] of the rule; both passes compute G alike, so they see the same bits.
+// G[d] of the rule.
 template <bool kAlone>
 inline double centre(const Views& s, std::size_t d, double c1, double c2) {
     const double x = s.x[d];
@@ -30,17 +30,25 @@ inline double centre(const Views& s, std::size_t d, double c1, double c2) {
     }
 }
 
+// The centres of up to this many dimensions are kept on the stack between the passes;
+// beyond, the second pass computes them again (the same bits either way).
+constexpr std::size_t kKept = 64;
+
 template <bool kAlone>
 void draw_velocity(const Views& s, RandomSource& gen, double w, double c1, double c2,
                    BallPoint point) {
     // The direction's normals wait in out until the radius is known.
     fill_standard_normal(gen, std::span<double>(s.out, s.n));
+    double kept[kKept];
+    const bool keep = s.n <= kKept;
     double zz = 0.0;
     double rr = 0.0;
     for (std::size_t d = 0; d < s.n; ++d) {
         const double z = s.out[d];
         zz = zz + z * z;
-        const double h = centre<kAlone>(s, d, c1, c2) - s.x[d];
+        const double g = centre<kAlone>(s, d, c1, c2);
+        if (keep) kept[d] = g;
+        const double h = g - s.x[d];
         rr = rr + h * h;
     }
     const double u = uniform01(gen);
@@ -48,9 +56,12 @@ void draw_velocity(const Views& s, RandomSource& gen, double w, double c1, doubl
         point == BallPoint::Uniform ? std::pow(u, 1.0 / static_cast<double>(s.n)) : u;
     const double radius = std::sqrt(rr) * reach;
     const double scale = zz > 0.0 ? radius / std::sqrt(zz) : 0.0;
-    for (std::size_t d = 0; d < s.n; ++d) {
-        const double moved = centre<kAlone>(s, d, c1, c2) + s.out[d] * scale;
-        s.out[d] = w * s.v[d] + (moved - s.x[d]);
+    if (keep) {
+        for (std::size_t d = 0; d < s.n; ++d)
+            s.out[d] = w * s.v[d] + ((kept[d] + s.out[d] * scale) - s.x[d]);
+    } else {
+        for (std::size_t d = 0; d < s.n; ++d)
+            s.out[d] = w * s.v[d] + ((centre<kAlone>(s, d, c1, c2) + s.out[d] * scale) - s.x[d]);
     }
 }
 
