@@ -192,13 +192,12 @@ inline double signed_by_bit8(double x, std::uint64_t b) {
 // layer 0, the tail: t = −log(1 − uniform01)/R then e = −log(1 − uniform01), drawn again
 // until e + e >= t·t, gives ±(R + t); in another layer, one more uniform01 y accepts x when
 // f[i] + y·(f[i + 1] − f[i]) < exp(−(x·x)/2), and otherwise all starts again with a new b.
-// One next_u64 in about 99% of calls.
-// The second form takes the layers from a caller that draws many values.
+// One next_u64 in about 99% of calls. The first form takes the layers from a caller that
+// draws many values.
 inline double standard_normal(RandomSource& gen, const detail::NormalLayers& layers) {
     const std::uint64_t b = gen.next_u64();
     const std::size_t i = b & 0xFF;
     const double x = detail::unit_from_bits(b) * layers.x[i];
-    // Bit 8 moved to the sign bit: the sign without a branch to mispredict.
     if (x < layers.x[i + 1]) return detail::signed_by_bit8(x, b);
     return detail::normal_beyond(gen, b);
 }
