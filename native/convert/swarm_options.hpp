@@ -181,9 +181,10 @@ using RuleRemaker = std::function<std::pair<std::unique_ptr<Velocity>, std::uniq
 template <class P>
 RuleRemaker rule_remaker(const Arguments& a, const VelocityLimits& limits,
                          std::vector<Bound> spans) {
-    return [velocity = a.text(P::kVelocity), w = a.real(P::kW), c1 = a.real(P::kC1),
-            c2 = a.real(P::kC2), w_end = a.optional_real(P::kWEnd), topology = a.text(P::kTopology),
-            ring = a.count(P::kRingNeighbors), limits,
+    return [velocity = a.text(P::kVelocity), w = Coefficient{a.real(P::kW), a.given(P::kW)},
+            c1 = Coefficient{a.real(P::kC1), a.given(P::kC1)},
+            c2 = Coefficient{a.real(P::kC2), a.given(P::kC2)}, w_end = a.optional_real(P::kWEnd),
+            topology = a.text(P::kTopology), ring = a.count(P::kRingNeighbors), limits,
             spans = std::move(spans)](const PsoConfig& config) {
         return std::pair{
             limit_velocity(build_velocity(velocity, w, c1, c2, w_end), limits, spans, kDimensions),

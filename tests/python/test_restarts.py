@@ -29,22 +29,29 @@ def run(vectorized, **options):
     return pso.minimize(objective, B, seed=5, n_particles=8, vectorized=vectorized, **options)
 
 
-@pytest.mark.parametrize("vectorized", [False, True])
-def test_a_search_is_its_plain_runs_composed(vectorized):
-    budget = dict(max_iter=100_000, max_evals=20_000)
-    searched = run(vectorized, restarts=2, min_diameter=1e-3, **budget)
-    first = run(vectorized, min_diameter=1e-3, **budget)
+@pytest.mark.parametrize(
+    "vectorized, rule",
+    [(False, {}), (True, {}),
+     # a rule with coefficients of its own keeps them after a restart
+     (False, dict(velocity="spso2011_uniform_radius", topology="adaptive_random"))],
+)
+def test_a_search_is_its_plain_runs_composed(vectorized, rule):
+    rule = dict(rule, min_diameter=0.1 if rule else 1e-3)
+    budget = dict(max_iter=100_000, max_evals=20_000, **rule)
+    searched = run(vectorized, restarts=2, **budget)
+    first = run(vectorized, **budget)
     assert first.stop_reason == "stagnation"
-    left = dict(max_iter=100_000 - len(first.convergence), max_evals=20_000 - first.evaluations)
+    left = dict(max_iter=100_000 - len(first.convergence), max_evals=20_000 - first.evaluations,
+                **rule)
     objective = rastrigin_rows if vectorized else "rastrigin"
     second = pso.minimize(objective, B, seed=restart_seed(5, 1), n_particles=16,
-                          vectorized=vectorized, min_diameter=1e-3, **left)
+                          vectorized=vectorized, **left)
     runs = [first, second]
     if second.stop_reason == "stagnation":
         left = dict(max_iter=left["max_iter"] - len(second.convergence),
-                    max_evals=left["max_evals"] - second.evaluations)
+                    max_evals=left["max_evals"] - second.evaluations, **rule)
         runs.append(pso.minimize(objective, B, seed=restart_seed(5, 2), n_particles=32,
-                                 vectorized=vectorized, min_diameter=1e-3, **left))
+                                 vectorized=vectorized, **left))
     best = min(r.best_value for r in runs)
     assert searched.best_value == best
     assert searched.best_position == next(r.best_position for r in runs if r.best_value == best)
