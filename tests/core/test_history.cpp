@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -69,6 +70,27 @@ TEST(RowsView, ComparesRowsNotBuffers) {
     EXPECT_FALSE(other[0] == one[0]);
     EXPECT_FALSE(other[2] == one[0]);  // the same values, split into rows differently
 }
+
+struct BudgetCase {
+    std::size_t max_evals, swarm, iterations;
+};
+
+class IterationsWithin : public ::testing::TestWithParam<BudgetCase> {};
+
+// The first swarm costs `swarm` evaluations, each iteration as many, and the budget ends
+// the run only after an iteration: the count where swarm * (iterations + 1) first reaches it.
+TEST_P(IterationsWithin, CountsTheIterationsTheBudgetAllows) {
+    const auto [max_evals, swarm, iterations] = GetParam();
+    EXPECT_EQ(iterations_within(max_evals, swarm), iterations);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Budgets, IterationsWithin,
+    ::testing::Values(BudgetCase{0, 10, 1}, BudgetCase{1, 10, 1}, BudgetCase{20, 10, 1},
+                      BudgetCase{21, 10, 2}, BudgetCase{30, 10, 2}, BudgetCase{20000, 100, 199},
+                      BudgetCase{20001, 100, 200}, BudgetCase{7, 0, 1},
+                      BudgetCase{std::numeric_limits<std::size_t>::max(), 1,
+                                 std::numeric_limits<std::size_t>::max() - 1}));
 
 }  // namespace
 }  // namespace kestrelopt

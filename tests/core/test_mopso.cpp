@@ -154,6 +154,24 @@ TEST(Mopso, CallsTheObjectiveExactlyNTimesMaxIterPlusOne) {
     }
 }
 
+// Without an iteration limit the turbulence fades over the iterations the budget allows:
+// the run is the one whose max_iter is that number, stop reason included.
+TEST(Mopso, NoIterationLimitWithAScheduleFromTheBudgetIsTheEquivalentLimitedRun) {
+    for (const std::size_t max_evals : {5u, 40u, 41u, 130u}) {
+        MopsoConfig limited = config_with(10, iterations_within(max_evals, 10));
+        limited.max_evals = max_evals;
+        limited.mutation_rate = 0.5;
+        MopsoConfig open = limited;
+        open.max_iter = kNoIterationLimit;
+        open.schedule_iter = limited.max_iter;
+        const auto expected = engine(limited).minimize(zdt1);
+        const auto got = engine(open).minimize(zdt1);
+        expect_same(got, expected);
+        EXPECT_EQ(got.stop_reason, StopReason::MaxEvaluations);
+        EXPECT_EQ(got.evaluations, expected.evaluations);
+    }
+}
+
 TEST(Mopso, ZeroIterationsGiveThePrunedInitialArchiveAndNoHistory) {
     MopsoConfig config = config_with(30, 0);
     config.archive_size = 3;

@@ -223,6 +223,29 @@ TEST(PsoStops, MaxEvaluationsOvershootsToTheEndOfTheIteration) {
     EXPECT_EQ(result.evaluations, 60u);
 }
 
+// Without an iteration limit, a budget and the weight's fall taken from it give exactly
+// the run whose max_iter is the iterations that budget allows, in both modes.
+TEST(PsoStops, NoIterationLimitWithAScheduleFromTheBudgetIsTheEquivalentLimitedRun) {
+    for (const std::size_t max_evals : {1u, 35u, 60u, 61u, 200u}) {
+        PsoConfig limited = config_with(30, iterations_within(max_evals, 30));
+        limited.max_evals = max_evals;
+        PsoConfig open = limited;
+        open.max_iter = kNoIterationLimit;
+        open.schedule_iter = limited.max_iter;
+        auto make = [](const PsoConfig& config) {
+            return Pso<ContinuousSpace>(
+                config, ContinuousSpace(std::vector<Bound>(3, {-5.0, 5.0})),
+                std::make_unique<InertiaVelocity>(0.9, 1.49618, 1.49618, 0.4),
+                std::make_unique<GlobalBest>());
+        };
+        const auto expected = make(limited).run_sequential(sphere);
+        EXPECT_EQ(expected.stop_reason, StopReason::MaxEvaluations);
+        expect_same_result(make(open).run_sequential(sphere), expected);
+        expect_same_result(make(open).minimize_batch(batch_of(sphere)),
+                           make(limited).minimize_batch(batch_of(sphere)));
+    }
+}
+
 TEST(PsoStops, TargetEqualToTheInitialBestStillRunsOneIteration) {
     PsoConfig config = config_with(5, 100);
     config.target = 3.0;

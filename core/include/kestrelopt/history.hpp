@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -33,6 +34,18 @@ struct Duration {
     std::uint64_t secs = 0;
     std::uint32_t nanos = 0;
 };
+
+// The max_iter of a run without an iteration limit, which another stop rule ends.
+inline constexpr std::size_t kNoIterationLimit = std::numeric_limits<std::size_t>::max();
+
+// The iterations a run of `swarm` particles makes before `max_evals` evaluations end it:
+// the first swarm's evaluation is no iteration, and the budget is tested after each
+// iteration, so there is always at least one.
+inline std::size_t iterations_within(std::size_t max_evals, std::size_t swarm) {
+    if (swarm == 0) return 1;
+    const std::size_t rounds = max_evals / swarm + (max_evals % swarm != 0 ? 1 : 0);
+    return rounds > 2 ? rounds - 1 : 1;
+}
 
 // How many values to reserve for a record of `per_iteration` values per iteration, in a
 // run of at most `iterations` iterations and, when given, `max_evals` evaluations of a
@@ -76,7 +89,10 @@ struct IterationInfo {
 struct PsoConfig {
     std::optional<std::uint64_t> seed;
     std::size_t n_particles = 30;
-    std::size_t max_iter = 100;
+    std::size_t max_iter = 100;  // kNoIterationLimit: none
+    // The iterations the inertia weight's fall from w to w_end spans, 0 for max_iter: a run
+    // without an iteration limit takes it from its evaluation budget.
+    std::size_t schedule_iter = 0;
     std::optional<double> v_max;
     std::size_t patience = 0;
     double tol = 0.0;
@@ -94,6 +110,8 @@ struct PsoConfig {
     // Starting positions (encoded) of the first particles, at most n_particles of them; the
     // generator draws as it would without them.
     std::vector<std::vector<double>> init;
+
+    std::size_t schedule_length() const { return schedule_iter != 0 ? schedule_iter : max_iter; }
 };
 
 }  // namespace kestrelopt

@@ -143,8 +143,8 @@ struct PsoRun {
         }
         Particle& p = particles[i];
         const VelocityContext context{
-            p.position, p.velocity, p.best_position, particles[b].best_position,
-            informants, t,          config.max_iter};
+            p.position, p.velocity, p.best_position,         particles[b].best_position,
+            informants, t,          config.schedule_length()};
         new_velocity.resize(p.position.size());
         velocity.update_into(context, gen, new_velocity);
         if (config.v_max) clamp_speed(new_velocity, *config.v_max);

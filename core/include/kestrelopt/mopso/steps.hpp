@@ -39,7 +39,10 @@ namespace kestrelopt {
 
 struct MopsoConfig {
     std::size_t n_particles = 100;
-    std::size_t max_iter = 100;
+    std::size_t max_iter = 100;  // kNoIterationLimit: none
+    // The iterations over which the turbulence fades, 0 for max_iter: a run without an
+    // iteration limit takes it from its evaluation budget.
+    std::size_t schedule_iter = 0;
     std::size_t archive_size = 100;
     ArchiveStrategy strategy = ArchiveStrategy::crowding();
     double mutation_rate = 0.1;  // 0 or less disables turbulence
@@ -51,6 +54,8 @@ struct MopsoConfig {
     std::optional<Duration> max_time;
     // Starting positions (encoded) of the first particles, as for PsoConfig.
     std::vector<std::vector<double>> init;
+
+    std::size_t schedule_length() const { return schedule_iter != 0 ? schedule_iter : max_iter; }
 };
 
 // Handed to the per-iteration callback.
@@ -290,7 +295,8 @@ class MopsoSteps {
     // Leader, velocity, move, bounds and turbulence of particle i in the current iteration.
     void move(std::size_t i) {
         const std::size_t t = iteration_;
-        const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(c_.max_iter);
+        const std::size_t length = c_.schedule_length();
+        const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(length);
         const double p = c_.mutation_rate * frac;
         const std::size_t count = leaders_.size();
         std::span<const double> guide = pbest_[i];
@@ -300,7 +306,7 @@ class MopsoSteps {
             guide = leaders_[scores_[a] >= scores_[b] ? a : b];
         }
 
-        const VelocityContext context{x_[i], v_[i], pbest_[i], guide, {}, t, c_.max_iter};
+        const VelocityContext context{x_[i], v_[i], pbest_[i], guide, {}, t, length};
         new_velocity_.resize(x_[i].size());
         velocity_.update_into(context, gen_, new_velocity_);
         if (c_.v_max) clamp_speed(new_velocity_, *c_.v_max);
