@@ -7,6 +7,7 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -36,6 +37,45 @@ inline void set_repair_length_error(std::size_t got, std::size_t expected) {
                                 std::to_string(expected) +
                                 (expected == 1 ? " dimension" : " dimensions");
     PyErr_SetString(PyExc_ValueError, message.c_str());
+}
+
+// The particle a sequential run evaluates next: the engines evaluate the particles in
+// order, round after round, so counting the calls tells which one an answer is for.
+class ParticleCounter {
+  public:
+    explicit ParticleCounter(std::size_t particles) : particles_(particles) {}
+    // The particle of this call; the next call is the next particle's.
+    std::size_t next() {
+        const std::size_t particle = next_;
+        if (++next_ >= particles_) next_ = 0;
+        return particle;
+    }
+
+  private:
+    std::size_t particles_;
+    std::size_t next_ = 0;
+};
+
+// The TypeError of a callable whose answer cannot be read: "{who}[{index}] returned
+// {what} for particle {particle}; it must return {expected}" (no index when `index` is
+// negative), the reading's error as its cause. For error paths only.
+inline void explain_answer(PyObject* answer, const char* who, std::ptrdiff_t index,
+                           std::size_t particle, const char* expected, bool items = false) {
+    std::string head = who;
+    if (index >= 0) head += "[" + std::to_string(index) + "]";
+    explain_reading_error(
+        answer, head + " returned",
+        " for particle " + std::to_string(particle) + "; it must return " + expected, items);
+}
+
+// The same for a callable given the whole swarm (vectorized=True) as a rows x cols matrix.
+inline void explain_batch_answer(PyObject* answer, const char* who, std::size_t rows,
+                                 std::size_t cols, const char* expected) {
+    explain_reading_error(answer, std::string(who) + " returned",
+                          " for the whole swarm (vectorized=True); it must return " +
+                              std::string(expected) + " of the (" + std::to_string(rows) + ", " +
+                              std::to_string(cols) + ") matrix it receives",
+                          false);
 }
 
 // Calls a per-iteration callback with (iteration, make_second()), make_second giving a new
@@ -101,7 +141,8 @@ struct AdapterState {
     PyObject* repair = nullptr;
     PyObject* callback = nullptr;
     double penalty = 0.0;
-    bool returned = false;  // the objective returns its constraint values too
+    bool returned = false;      // the objective returns its constraint values too
+    std::size_t particles = 1;  // of the swarm, to say which one an answer was for
     CandidateForm form = CandidateForm::Floats;
     PendingError pending;
     RunWatch watch{pending};  // after pending, which it refers to
@@ -111,7 +152,7 @@ struct AdapterState {
 template <class Element>
 class CandidateAdapter {
   public:
-    explicit CandidateAdapter(AdapterState& state) : state_(state) {}
+    explicit CandidateAdapter(AdapterState& state) : state_(state), counter_(state.particles) {}
 
     double operator()(std::span<const Element> x) {
         if (state_.native != nullptr) {
@@ -119,10 +160,16 @@ class CandidateAdapter {
             return native(x);
         }
         state_.watch.tick(kPythonCallWork + x.size());
+        particle_ = counter_.next();
         if (state_.repair == nullptr) return evaluate(x);
         if (!repair_args_.prepare(x, state_.form)) failed();
         PyRef repaired(repair_args_.call(state_.repair));
-        if (!repaired || !to_point(repaired.get(), point_, state_.form)) failed();
+        if (!repaired) failed();
+        if (!to_point(repaired.get(), point_, state_.form)) {
+            explain_answer(repaired.get(), "repair", -1, particle_,
+                           "the repaired point, a sequence of numbers", true);
+            failed();
+        }
         repaired.reset();
         if (point_.size() != x.size()) {
             set_repair_length_error(point_.size(), x.size());
@@ -149,16 +196,18 @@ class CandidateAdapter {
         if (!args_.prepare(point, state_.form)) failed();
         if (state_.returned) return evaluate_returned();
         double value = 0.0;
-        if (!call_for_double(state_.objective, value)) failed();
+        if (!call_for_double(state_.objective, value, "objective", -1)) failed();
         double penalty_sum = 0.0;
+        std::ptrdiff_t index = 0;
         for (const PyRef& g : state_.constraints) {
             double c = 0.0;
-            if (!call_for_double(g.get(), c)) failed();
+            if (!call_for_double(g.get(), c, "constraints", index++)) failed();
             penalty_sum = penalty_sum + PenaltyTerms::term(ConstraintKind::Inequality, c);
         }
+        index = 0;
         for (const PyRef& h : state_.equality_constraints) {
             double c = 0.0;
-            if (!call_for_double(h.get(), c)) failed();
+            if (!call_for_double(h.get(), c, "equality_constraints", index++)) failed();
             penalty_sum = penalty_sum + PenaltyTerms::term(ConstraintKind::Equality, c);
         }
         return penalised(value, penalty_sum, state_.penalty);
@@ -170,18 +219,30 @@ class CandidateAdapter {
         ReturnedItems items;
         double value = 0.0;
         double penalty_sum = 0.0;
-        if (!answer || !returned_items(answer.get(), items) || !to_double(items.value, value) ||
-            !returned_sum<PenaltyTerms>(items, constraint_values_, penalty_sum))
+        if (!answer || !returned_items(answer.get(), items)) failed();
+        if (!to_double(items.value, value)) {
+            explain_answer(items.value, "objective", -1, particle_,
+                           "a number as the first item of its tuple");
             failed();
+        }
+        if (!returned_sum<PenaltyTerms>(items, constraint_values_, penalty_sum)) failed();
         return penalised(value, penalty_sum, state_.penalty);
     }
 
-    bool call_for_double(PyObject* callable, double& out) const {
+    // False with the callable's error, or with the TypeError naming it (`who`, `index`)
+    // when its answer is not a number.
+    bool call_for_double(PyObject* callable, double& out, const char* who,
+                         std::ptrdiff_t index) const {
         PyRef result(args_.call(callable));
-        return result && to_double(result.get(), out);
+        if (!result) return false;
+        if (to_double(result.get(), out)) return true;
+        explain_answer(result.get(), who, index, particle_, "a number");
+        return false;
     }
 
     AdapterState& state_;
+    ParticleCounter counter_;
+    std::size_t particle_ = 0;   // the one being evaluated
     std::vector<double> point_;  // reused: repaired point, or integers as doubles
     CandidateArgs args_;         // of the objective and the constraints
     CandidateArgs repair_args_;
@@ -255,9 +316,16 @@ class BatchRound {
         if (!result) state_.watch.stop();
         ReturnedItems items{result.get()};
         if (state_.returned && !returned_items(result.get(), items)) state_.watch.stop();
-        if (!read_column(items.value, values)) state_.watch.stop();
+        if (!read_column(items.value, values)) {
+            explain_batch_answer(items.value, "objective", rows, steps.dimensions(),
+                                 "one value per row");
+            state_.watch.stop();
+        }
         if (values.size() != rows) {
-            PyErr_SetString(PyExc_ValueError, "vectorized objective must return one value per row");
+            const std::string message = "vectorized objective must return one value per row: got " +
+                                        std::to_string(values.size()) + " for " +
+                                        std::to_string(rows) + " rows";
+            PyErr_SetString(PyExc_ValueError, message.c_str());
             state_.watch.stop();
         }
         if (!state_.returned && state_.constraints.empty() && state_.equality_constraints.empty())
@@ -268,8 +336,10 @@ class BatchRound {
                 state_.watch.stop();
         } else {
             result.reset();
-            add_callables(state_.constraints, matrix.get(), ConstraintKind::Inequality);
-            add_callables(state_.equality_constraints, matrix.get(), ConstraintKind::Equality);
+            const std::size_t cols = steps.dimensions();
+            add_callables(state_.constraints, matrix.get(), cols, ConstraintKind::Inequality);
+            add_callables(state_.equality_constraints, matrix.get(), cols,
+                          ConstraintKind::Equality);
         }
         for (std::size_t j = 0; j < rows; ++j)
             values[j] = penalised(values[j], sums_[j], state_.penalty);
@@ -286,11 +356,18 @@ class BatchRound {
         return fresh;
     }
 
-    void add_callables(std::span<const PyRef> callables, PyObject* matrix, ConstraintKind kind) {
+    void add_callables(std::span<const PyRef> callables, PyObject* matrix, std::size_t cols,
+                       ConstraintKind kind) {
+        const char* who =
+            kind == ConstraintKind::Equality ? "an equality constraint" : "a constraint";
         for (const PyRef& constraint : callables) {
             PyRef result(PyObject_CallFunctionObjArgs(constraint.get(), matrix, nullptr));
-            if (!result || !read_column(result.get(), column_) ||
-                !rows_match(column_.size(), sums_.size(), "one constraint value per particle"))
+            if (!result) state_.watch.stop();
+            if (!read_column(result.get(), column_)) {
+                explain_batch_answer(result.get(), who, sums_.size(), cols, "one value per row");
+                state_.watch.stop();
+            }
+            if (!rows_match(column_.size(), sums_.size(), "one constraint value per particle"))
                 state_.watch.stop();
             add_column<PenaltyTerms>(sums_, column_, kind);
         }

@@ -6,6 +6,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <limits>
 #include <span>
 #include <string>
@@ -63,17 +64,28 @@ class ObjectiveCount {
 template <class Element>
 class VectorObjective {
   public:
-    VectorObjective(const MultiCallables& callables, CandidateForm form, RunWatch& watch)
-        : callables_(callables), form_(form), watch_(watch) {}
+    VectorObjective(const MultiCallables& callables, CandidateForm form, std::size_t particles,
+                    RunWatch& watch)
+        : callables_(callables), form_(form), watch_(watch), counter_(particles) {}
 
     double operator()(std::span<const Element> x, std::vector<double>& out) {
         watch_.tick(kPythonCallWork + x.size());
+        particle_ = counter_.next();
         if (!args_.prepare(x, form_)) watch_.stop();
         PyRef answer(args_.call(callables_.objective));
         if (!answer) watch_.stop();
         ReturnedItems items{answer.get()};
         if (callables_.returned && !returned_items(answer.get(), items)) watch_.stop();
-        if (!to_point(items.value, out, form_) || !count_.check(out.size())) watch_.stop();
+        if (!to_point(items.value, out, form_)) {
+            explain_answer(items.value, "objective", -1, particle_,
+                           callables_.returned
+                               ? "a sequence of numbers, one per objective, as the first item "
+                                 "of its tuple"
+                               : "a sequence of numbers, one per objective",
+                           true);
+            watch_.stop();
+        }
+        if (!count_.check(out.size())) watch_.stop();
         if (callables_.returned) {
             double violation = 0.0;
             if (!returned_sum<ViolationTerms>(items, values_, violation)) watch_.stop();
@@ -81,27 +93,37 @@ class VectorObjective {
         }
         // The objective and every constraint receive the same candidate object.
         double violation = 0.0;
+        std::ptrdiff_t index = 0;
         for (const PyRef& g : callables_.constraints)
-            violation = violation +
-                        ViolationTerms::term(ConstraintKind::Inequality, call_for_double(g.get()));
+            violation =
+                violation + ViolationTerms::term(ConstraintKind::Inequality,
+                                                 call_for_double(g.get(), "constraints", index++));
+        index = 0;
         for (const PyRef& h : callables_.equality_constraints)
-            violation = violation +
-                        ViolationTerms::term(ConstraintKind::Equality, call_for_double(h.get()));
+            violation = violation + ViolationTerms::term(
+                                        ConstraintKind::Equality,
+                                        call_for_double(h.get(), "equality_constraints", index++));
         return violation;
     }
 
   private:
-    double call_for_double(PyObject* constraint) {
+    double call_for_double(PyObject* constraint, const char* who, std::ptrdiff_t index) {
         watch_.tick(kPythonCallWork);
         PyRef result(args_.call(constraint));
+        if (!result) watch_.stop();
         double value = 0.0;
-        if (!result || !to_double(result.get(), value)) watch_.stop();
+        if (!to_double(result.get(), value)) {
+            explain_answer(result.get(), who, index, particle_, "a number");
+            watch_.stop();
+        }
         return value;
     }
 
     const MultiCallables& callables_;
     CandidateForm form_;
     RunWatch& watch_;
+    ParticleCounter counter_;
+    std::size_t particle_ = 0;  // the one being evaluated
     ObjectiveCount count_;
     CandidateArgs args_;
     std::vector<double> values_;  // returned constraint values
@@ -125,6 +147,7 @@ class VectorBatch {
         const std::size_t rows = positions.size();
         PyRef matrix = swarm_matrix(positions);
         if (!matrix) watch_.stop();
+        cols_ = rows > 0 ? positions[0].size() : 0;
         PyRef result(PyObject_CallFunctionObjArgs(callables_.objective, matrix.get(), nullptr));
         if (!result) watch_.stop();
         ReturnedItems items{result.get()};
@@ -136,11 +159,11 @@ class VectorBatch {
         }
         result.reset();
         for (const PyRef& g : callables_.constraints) {
-            read_constraint(g.get(), matrix.get(), rows);
+            read_constraint(g.get(), matrix.get(), rows, "a constraint");
             add_column<ViolationTerms>(violations, column_, ConstraintKind::Inequality);
         }
         for (const PyRef& h : callables_.equality_constraints) {
-            read_constraint(h.get(), matrix.get(), rows);
+            read_constraint(h.get(), matrix.get(), rows, "an equality constraint");
             add_column<ViolationTerms>(violations, column_, ConstraintKind::Equality);
         }
     }
@@ -148,9 +171,12 @@ class VectorBatch {
   private:
     void read_objectives(PyObject* result, std::size_t rows,
                          std::vector<std::vector<double>>& objectives) {
-        if (!read_rows(result, rows_, flat_, "the objectives") ||
-            !rows_match(rows_.size(), rows, "one row of objectives per particle"))
+        if (!read_rows(result, rows_, flat_, "the objectives")) {
+            explain_batch_answer(result, "objective", rows, cols_,
+                                 "one row of objective values per row");
             watch_.stop();
+        }
+        if (!rows_match(rows_.size(), rows, "one row of objectives per particle")) watch_.stop();
         for (std::size_t j = 0; j < rows; ++j) {
             const std::span<const double> row = rows_.row(j);
             objectives[j].assign(row.begin(), row.end());
@@ -158,16 +184,21 @@ class VectorBatch {
         }
     }
 
-    void read_constraint(PyObject* constraint, PyObject* matrix, std::size_t rows) {
+    void read_constraint(PyObject* constraint, PyObject* matrix, std::size_t rows,
+                         const char* who) {
         PyRef result(PyObject_CallFunctionObjArgs(constraint, matrix, nullptr));
-        if (!result || !read_column(result.get(), column_) ||
-            !rows_match(column_.size(), rows, "one constraint value per particle"))
+        if (!result) watch_.stop();
+        if (!read_column(result.get(), column_)) {
+            explain_batch_answer(result.get(), who, rows, cols_, "one value per row");
             watch_.stop();
+        }
+        if (!rows_match(column_.size(), rows, "one constraint value per particle")) watch_.stop();
     }
 
     const MultiCallables& callables_;
     RunWatch& watch_;
     ObjectiveCount count_;
+    std::size_t cols_ = 0;        // of the matrix the callables receive
     FloatRows rows_;              // the objectives, or returned constraint values
     std::vector<double> flat_;    // scratch of the readers
     std::vector<double> column_;  // one constraint's values

@@ -118,6 +118,7 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     state.repair = request.repair;
     state.callback = request.callback;
     state.penalty = request.penalty;
+    state.particles = request.config.n_particles;
     state.form = candidate_form(std::is_same_v<Space, IntegerSpace>, request.array_input);
     // Only Python callables take arrays; a native run never needs NumPy.
     if (state.form == CandidateForm::Array && state.native == nullptr) numpy::load_api();

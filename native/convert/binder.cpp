@@ -1,6 +1,7 @@
 #include "convert/binder.hpp"
 
 #include <cmath>
+#include <string_view>
 #include <utility>
 
 #include "convert/sequence.hpp"
@@ -12,11 +13,27 @@ namespace kestrelopt::native {
 
 namespace {
 
-bool to_count(PyObject* object, std::uint64_t& out) {
+// ValueError for a count out of [0, 2**64): "{name} must be a non-negative whole number,
+// got -3" or "... below 2**64, got ...", in place of the conversion's OverflowError.
+void set_count_range_error(const char* name, PyObject* index) {
+    PyErr_Clear();
+    PyRef zero(PyLong_FromLong(0));
+    const int negative = zero ? PyObject_RichCompareBool(index, zero.get(), Py_LT) : -1;
+    if (negative < 0) return;
+    PyErr_Format(PyExc_ValueError,
+                 negative ? "%s must be a non-negative whole number, got %R"
+                          : "%s must be a whole number below 2**64, got %R",
+                 name, index);
+}
+
+bool to_count(const char* name, PyObject* object, std::uint64_t& out) {
     PyRef index(PyNumber_Index(object));
     if (!index) return false;
     const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) set_count_range_error(name, index.get());
+        return false;
+    }
     out = value;
     return true;
 }
@@ -116,7 +133,7 @@ Value default_value(const Param& param) {
 
 // Converts one given argument by its kind; false with the (unwrapped) error set.
 bool convert(const Param& param, PyObject* given, Value& out) {
-    if (param.default_kind == Param::Default::None && given == Py_None) {
+    if ((param.default_kind == Param::Default::None || param.accepts_none) && given == Py_None) {
         out = std::monostate{};
         return true;
     }
@@ -132,7 +149,7 @@ bool convert(const Param& param, PyObject* given, Value& out) {
         }
         case Kind::Count: {
             std::uint64_t value = 0;
-            if (!to_count(given, value)) return false;
+            if (!to_count(param.name, given, value)) return false;
             out = value;
             return true;
         }
@@ -249,6 +266,60 @@ std::string type_name(PyObject* object) {
     if (name && PyUnicode_Check(name.get())) return utf8(name.get());
     PyErr_Clear();
     return "object";
+}
+
+std::string describe_value(PyObject* object) {
+    if (object == Py_None) return "None";
+    const std::string name = type_name(object);
+    const bool vowel =
+        !name.empty() && std::string_view("aeiouAEIOU").find(name[0]) != std::string_view::npos;
+    std::string text = (vowel ? "an " : "a ") + name;
+    if (PyUnicode_Check(object) || PyLong_Check(object) || PyFloat_Check(object)) return text;
+    PyRef shape(PyObject_GetAttrString(object, "shape"));
+    PyRef shown(shape && PyTuple_Check(shape.get()) ? PyObject_Repr(shape.get()) : nullptr);
+    if (shown)
+        text += " of shape " + utf8(shown.get());
+    else
+        PyErr_Clear();
+    return text;
+}
+
+namespace {
+
+// " whose item {i} is {what}" for the first item of a non-str sequence that is not a number;
+// "" when there is none, or no such sequence.
+std::string first_bad_item(PyObject* sequence) {
+    if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || !PySequence_Check(sequence))
+        return {};
+    const Py_ssize_t n = PySequence_Size(sequence);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(sequence, i));
+        if (!item) break;
+        if (PyFloat_AsDouble(item.get()) == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return " whose item " + std::to_string(i) + " is " + describe_value(item.get());
+        }
+    }
+    PyErr_Clear();
+    return {};
+}
+
+}  // namespace
+
+void explain_reading_error(PyObject* given, const std::string& head, const std::string& tail,
+                           bool items) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    const FetchedError error = fetch_error(true);
+    std::string message = head + " " + describe_value(given);
+    if (items) message += first_bad_item(given);
+    message += tail;
+    PyRef text(PyUnicode_FromString(message.c_str()));
+    PyRef explained(text ? PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr)
+                         : nullptr);
+    if (!explained) return;  // that error replaces the reading's
+    if (error.value)
+        PyException_SetCause(explained.get(), PyRef::borrow(error.value.get()).release());
+    PyErr_SetObject(PyExc_TypeError, explained.get());
 }
 
 void set_cannot_convert(PyObject* object, const char* target) {

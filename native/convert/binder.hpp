@@ -25,7 +25,7 @@ namespace kestrelopt::native {
 enum class Kind : std::uint8_t {
     Object,                // kept as given
     Boolean,               // bool or NumPy boolean
-    Count,                 // unsigned 64-bit, through the index protocol
+    Count,                 // unsigned 64-bit, through the index protocol (ValueError out of range)
     Float,                 // the interpreter's float conversion
     Text,                  // str, read as UTF-8
     FloatList,             // non-str sequence of floats
@@ -50,6 +50,7 @@ struct Param {
     std::uint64_t count_default = 0;
     double float_default = 0.0;
     const char* text_default = nullptr;
+    bool accepts_none = false;  // None given reads as absent, whatever the default
 };
 
 constexpr Param required(const char* name, Kind kind) {
@@ -64,6 +65,10 @@ constexpr Param flag(const char* name, bool value) {
 }
 constexpr Param count(const char* name, std::uint64_t value) {
     return {name, Kind::Count, Param::Default::Count, false, value};
+}
+// A count with a default for which None means something else (no limit): absent.
+constexpr Param count_or_none(const char* name, std::uint64_t value) {
+    return {name, Kind::Count, Param::Default::Count, false, value, 0.0, nullptr, true};
 }
 constexpr Param real(const char* name, double value) {
     return {name, Kind::Float, Param::Default::Float, false, 0, value};
@@ -144,6 +149,16 @@ std::string utf8(PyObject* text);
 
 // Type name of an object for messages ("int", "NoneType", ...).
 std::string type_name(PyObject* object);
+
+// What an object is, for messages: "None", "a float", "an ndarray of shape (3,)".
+std::string describe_value(PyObject* object);
+
+// Replaces a pending TypeError from reading `given` by TypeError("{head} {what}{tail}"),
+// `what` being describe_value(given), followed with `items` by the first item that is not a
+// number (" whose item 1 is None"); the reading's error becomes the cause. Other errors
+// stay as they are. For error paths only: it may run Python code.
+void explain_reading_error(PyObject* given, const std::string& head, const std::string& tail,
+                           bool items);
 
 // Sets TypeError "'{type}' object cannot be converted to '{target}'".
 void set_cannot_convert(PyObject* object, const char* target);

@@ -36,6 +36,23 @@ void check_n_particles(std::uint64_t n_particles) {
     if (n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
 }
 
+std::size_t iteration_limit(std::optional<std::uint64_t> max_iter, bool max_evals, bool max_time) {
+    if (max_iter) return *max_iter;
+    if (!max_evals && !max_time)
+        raise(PyExc_ValueError,
+              "max_iter=None needs max_evals or max_time to end the run (target, patience and a "
+              "callback may never fire): pass one of them, or a max_iter");
+    return kNoIterationLimit;
+}
+
+std::size_t schedule_iterations(bool unlimited, std::optional<std::size_t> max_evals,
+                                std::size_t n_particles, bool scheduled, const char* missing) {
+    if (!unlimited) return 0;
+    if (max_evals) return iterations_within(*max_evals, n_particles);
+    if (scheduled) raise(PyExc_ValueError, missing);
+    return 0;
+}
+
 VelocityLimits check_velocity_limits(std::optional<double> v_max, const std::vector<double>* each,
                                      std::optional<double> fraction, std::size_t units,
                                      LimitUnit unit) {

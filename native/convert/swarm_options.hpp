@@ -71,9 +71,38 @@ std::unique_ptr<Velocity> limit_velocity(std::unique_ptr<Velocity> rule,
 // The benchmark name when the objective is a str; none for a callable.
 std::optional<std::string> objective_name(PyObject* objective);
 
+// The max_iter of a run: the count given, or kNoIterationLimit for None, which needs
+// max_evals or max_time to end the run (a ValueError without either: target, patience and
+// a callback may never fire).
+std::size_t iteration_limit(std::optional<std::uint64_t> max_iter, bool max_evals, bool max_time);
+
+template <class P>
+std::size_t iteration_limit(const Arguments& a) {
+    return iteration_limit(a.optional_count(P::kMaxIter), a.present(P::kMaxEvals),
+                           a.present(P::kMaxTime));
+}
+
+// The schedule_iter of a run: for a run without an iteration limit (max_iter None), the
+// iterations its max_evals allows, over which the inertia weight falls and the turbulence
+// fades; 0 (max_iter) otherwise. When the run has a schedule (`scheduled`) but neither
+// limit, a ValueError says `missing`.
+std::size_t schedule_iterations(bool unlimited, std::optional<std::size_t> max_evals,
+                                std::size_t n_particles, bool scheduled, const char* missing);
+
+// The schedule_iter of a single-objective run, whose schedule is the fall to w_end.
+template <class P>
+std::size_t inertia_schedule(const Arguments& a, const PsoConfig& config) {
+    return schedule_iterations(!a.present(P::kMaxIter), config.max_evals, config.n_particles,
+                               a.present(P::kWEnd),
+                               "w_end needs the run's length in iterations: with max_iter=None "
+                               "pass max_evals (the weight then reaches w_end at the last "
+                               "iteration they allow), or a max_iter");
+}
+
 // The PsoConfig of a single-objective run, and its velocity limits (of `units` units).
-// Raises in this order: n_particles, v_max and v_max_fraction, max_time; the other fields
-// cannot fail. The boundary is left to the caller.
+// Raises in this order: n_particles, v_max and v_max_fraction, max_time, max_iter (None
+// without a budget); the other fields cannot fail. The boundary and the schedule are left
+// to the caller.
 template <class P>
 PsoConfig swarm_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
                        LimitUnit unit) {
@@ -84,7 +113,7 @@ PsoConfig swarm_config(const Arguments& a, VelocityLimits& limits, std::size_t u
     if (const auto max_time = a.optional_real(P::kMaxTime))
         config.max_time = seconds_to_duration(*max_time);
     config.seed = a.optional_count(P::kSeed);
-    config.max_iter = a.count(P::kMaxIter);
+    config.max_iter = iteration_limit<P>(a);
     config.patience = a.count(P::kPatience);
     config.tol = a.real(P::kTol);
     config.max_evals = a.optional_count(P::kMaxEvals);
@@ -114,7 +143,8 @@ void check_single_leader(const std::string& velocity);
 
 // The MopsoConfig of a multi-objective run, its velocity limits (of `units` dimensions) and
 // its velocity rule. Raises in this order: n_particles, v_max and v_max_fraction,
-// archive_size, the velocity rule, bounds_handling, max_time.
+// archive_size, the velocity rule, bounds_handling, max_iter (None without a budget, or
+// with turbulence but no max_evals), max_time.
 template <class P>
 MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
                          std::unique_ptr<Velocity>& velocity) {
@@ -126,7 +156,7 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
     velocity = velocity_rule<P>(a);
     config.boundary = build_boundary(a.text(P::kBoundsHandling));
-    config.max_iter = a.count(P::kMaxIter);
+    config.max_iter = iteration_limit<P>(a);
     if (const auto divisions = a.optional_count(P::kGridDivisions))
         config.strategy = ArchiveStrategy::grid(*divisions);
     else
@@ -135,6 +165,11 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     config.record_history = a.boolean(P::kRecordHistory);
     config.seed = a.optional_count(P::kSeed);
     config.max_evals = a.optional_count(P::kMaxEvals);
+    config.schedule_iter = schedule_iterations(
+        !a.present(P::kMaxIter), config.max_evals, config.n_particles, config.mutation_rate > 0,
+        "the turbulence (mutation_rate > 0) fades over the run's length in iterations: with "
+        "max_iter=None pass max_evals (it then fades over the iterations they allow), a "
+        "max_iter, or mutation_rate=0");
     if (const auto max_time = a.optional_real(P::kMaxTime))
         config.max_time = seconds_to_duration(*max_time);
     return config;
@@ -198,6 +233,7 @@ BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
     parts.config = swarm_config<P>(a, parts.limits, dims, kDimensions);
     parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));
     parts.velocity = velocity_rule<P>(a, a.optional_real(P::kWEnd));
+    parts.config.schedule_iter = inertia_schedule<P>(a, parts.config);
     parts.topology = topology_of<P>(a, parts.config);
     parts.config.min_diameter = a.optional_real(P::kMinDiameter);
     parts.restarts = restart_policy(a.count(P::kRestarts), a.real(P::kRestartGrowth),

@@ -15,6 +15,7 @@
 #include "cpython/panic.hpp"
 #include "docs/minimize_doc.hpp"
 #include "entry/entry_points.hpp"
+#include "kestrelopt/format.hpp"
 
 namespace kestrelopt::native {
 
@@ -65,7 +66,7 @@ constexpr Param kParams[] = {
     required("bounds", Kind::Object),
     flag("integer", false),
     count("n_particles", 30),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     real("w", 0.729),
     real("c1", 1.49445),
     real("c2", 1.49445),
@@ -129,6 +130,11 @@ PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
             }
             check_returned_alone(request.returned, !request.equality_constraints.empty());
             request.penalty = a.real(kPenalty);
+            if (request.penalty < 0.0)
+                raise(PyExc_ValueError,
+                      "penalty must be >= 0 (a negative weight rewards "
+                      "violating the constraints), got " +
+                          format_float(request.penalty));
             request.callback = a.object(kCallback);
             request.vectorized = a.boolean(kVectorized);
             request.array_input = a.boolean(kArrayInput);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "adapters/candidate_args.hpp"
+#include "adapters/minimize_adapters.hpp"
 #include "convert/binder.hpp"
 #include "convert/bounds.hpp"
 #include "convert/factories.hpp"
@@ -64,7 +65,7 @@ constexpr Param kParams[] = {
     optional("max_spread", Kind::Object),  // read here: a float or a list of floats
     text("representation", "interval"),
     count("n_particles", 30),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     real("w", 0.729),
     real("c1", 1.49445),
     real("c2", 1.49445),
@@ -139,12 +140,14 @@ PyObject* float_pair(double a, double b) {
 class GreyObjective {
   public:
     GreyObjective(benchmarks::GreyFunction native, PyObject* callable,
-                  Representation representation, bool array_input, RunWatch& watch)
+                  Representation representation, bool array_input, std::size_t particles,
+                  RunWatch& watch)
         : native_(native),
           callable_(callable),
           representation_(representation),
           array_input_(array_input),
-          watch_(watch) {}
+          watch_(watch),
+          counter_(particles) {}
 
     // The first failure ends the run (the watch parks it), so Python is not called again.
     double operator()(std::span<const Grey> greys) {
@@ -167,8 +170,13 @@ class GreyObjective {
             answer.reset(PyObject_CallFunctionObjArgs(callable_, candidate.get(), nullptr));
             spare_ = std::move(candidate);
         }
+        const std::size_t particle = counter_.next();
+        if (!answer) watch_.stop();
         double value = 0.0;
-        if (!answer || !to_double(answer.get(), value)) watch_.stop();
+        if (!to_double(answer.get(), value)) {
+            explain_answer(answer.get(), "objective", -1, particle, "a number");
+            watch_.stop();
+        }
         return value;
     }
 
@@ -205,6 +213,7 @@ class GreyObjective {
     Representation representation_;
     bool array_input_;  // an (n, 2) array per candidate instead of a list of pairs
     RunWatch& watch_;
+    ParticleCounter counter_;
     PyRef spare_;  // the previous candidate list
     CandidateArgs args_;
 };
@@ -240,6 +249,7 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             config.boundary = BoundaryMode::Clamp;  // the grey space projects instead
             config.record_swarm = false;            // a GreyResult has no trace of positions
             auto velocity = velocity_rule<P>(a, a.optional_real(kWEnd));
+            config.schedule_iter = inertia_schedule<P>(a, config);
             auto topology = topology_of<P>(a, config);
             GreySpace space(std::move(pairs), std::move(max_spread));
             velocity = limit_velocity(std::move(velocity), limits, space.span(), kGreyVariables);
@@ -262,8 +272,8 @@ PyObject* minimize_grey(PyObject*, PyObject* args, PyObject* kwargs) {
             RunWatch watch(failure);
             // A native benchmark needs no Python until a signal check asks for it.
             std::optional<PsoResult<Grey>> result = run_watched(watch, native != nullptr, [&] {
-                return engine.run_sequential(
-                    GreyObjective(native, objective, representation, array_input, watch));
+                return engine.run_sequential(GreyObjective(native, objective, representation,
+                                                           array_input, config.n_particles, watch));
             });
             const auto to_python = [](PsoResult<Grey>&& done) {
                 return make_result(to_grey_result(std::move(done)));

@@ -70,7 +70,7 @@ constexpr Param kParams[] = {
     required("objective", Kind::Object),
     required("bounds", Kind::Object),
     count("n_particles", 100),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     count("archive_size", 100),
     real("w", 0.729),
     real("c1", 1.49445),
@@ -122,7 +122,8 @@ PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConf
     auto run_with = [&](auto&& callback) {
         if (request.vectorized)
             return engine.minimize_batch(VectorBatch<Element>(callables, watch), callback);
-        return engine.minimize(VectorObjective<Element>(callables, form, watch), callback);
+        return engine.minimize(VectorObjective<Element>(callables, form, config.n_particles, watch),
+                               callback);
     };
     std::optional<MopsoResult<Element>> result = run_watched(watch, false, [&] {
         if (callables.callback != nullptr)

@@ -57,7 +57,7 @@ constexpr Param kParams[] = {
     required("bounds", Kind::Object),
     optional("dim", Kind::Count),
     count("n_particles", 100),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     count("archive_size", 100),
     real("w", 0.729),
     real("c1", 1.49445),
@@ -303,9 +303,12 @@ PyObject* multi_swarm_tell_all(PyObject* self, PyObject* args, PyObject* kwargs)
             }
             TellValues told_violations(m.told_violations);
             PyObject* given_violations = a.object(1);
-            std::vector<double>& violations = given_violations != nullptr
-                                                  ? told_violations.read(given_violations)
-                                                  : told_violations.get();
+            std::vector<double>& violations =
+                given_violations != nullptr
+                    ? told_violations.read(given_violations, "tell_all() got",
+                                           " for violations; it takes one number per particle "
+                                           "(a sequence or an array)")
+                    : told_violations.get();
             check_batch_asked(m);  // reading may have run code that told meanwhile
             const std::size_t count = check_objective_rows(m, read);
             const std::size_t n = m.particles();
@@ -337,7 +340,9 @@ PyObject* multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
             check_asked(m);
             const double violation = a.real(1);
             TellValues told(m.told);
-            const std::vector<double>& objectives = told.read(a.object(0));
+            const std::vector<double>& objectives =
+                told.read(a.object(0), "tell() got",
+                          "; it takes one number per objective (a sequence or an array)");
             check_asked(m);  // reading may have run code that told meanwhile
             if (objectives.empty())
                 raise(PyExc_ValueError, "tell() needs at least one objective value");

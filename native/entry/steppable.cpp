@@ -9,8 +9,11 @@
 
 namespace kestrelopt::native {
 
-std::vector<double>& TellValues::read(PyObject* given) {
-    if (!read_column(given, get())) throw PythonError{};
+std::vector<double>& TellValues::read(PyObject* given, const char* head, const char* tail) {
+    if (!read_column(given, get())) {
+        explain_reading_error(given, head, tail, true);
+        throw PythonError{};
+    }
     return get();
 }
 

@@ -168,8 +168,9 @@ class TellValues : public Lent<std::vector<double>> {
   public:
     using Lent::Lent;
 
-    // Reads a float64 array or a sequence of numbers; PythonError when neither.
-    std::vector<double>& read(PyObject* given);
+    // Reads a float64 array or a sequence of numbers; PythonError when neither, with a
+    // TypeError "{head} {what was given}{tail}".
+    std::vector<double>& read(PyObject* given, const char* head, const char* tail);
 };
 
 // The static method violations(constraints, equality_constraints=None) of Swarm

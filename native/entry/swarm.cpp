@@ -342,6 +342,8 @@ void check_violations(std::span<const double> violations) {
     }
 }
 
+constexpr char kOnePerParticle[] = "; it takes one number per particle (a sequence or an array)";
+
 PyObject* swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&] {
@@ -350,10 +352,14 @@ PyObject* swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
             check_asked(s);
             TellValues told(s.told);
             TellValues told_violations(s.told_violations);
-            std::vector<double>& read = told.read(a.object(0));
+            std::vector<double>& read = told.read(a.object(0), "tell() got", kOnePerParticle);
             PyObject* given_violations = a.object(1);
             const std::vector<double>* violations =
-                given_violations != nullptr ? &told_violations.read(given_violations) : nullptr;
+                given_violations != nullptr
+                    ? &told_violations.read(given_violations, "tell() got",
+                                            " for violations; it takes one number per particle "
+                                            "(a sequence or an array)")
+                    : nullptr;
             check_asked(s);  // reading may have run code that told meanwhile
             const std::size_t n = s.particles();
             if (read.size() != n)

@@ -152,8 +152,30 @@ class BatchedObjective:
         where the objective gave no ``h``)."""
         # Plain lists of Python floats: the objective receives exactly what the
         # non-vectorized mode would give it, and they pickle cheaply.
-        rows = X.tolist() if hasattr(X, "tolist") else [list(row) for row in X]
+        if hasattr(X, "tolist"):
+            if getattr(X, "ndim", 2) != 2:
+                raise self._not_a_batch(X)
+            rows = X.tolist()
+        else:
+            try:
+                rows = [list(row) for row in X]
+            except TypeError:
+                raise self._not_a_batch(X) from None
         return _gathered(_map_rows(self.objective, self.executor, self.chunksize, rows))
+
+    def _not_a_batch(self, X: Any) -> TypeError:
+        # The usual cause: minimize called it once per candidate, without vectorized=True.
+        shape = getattr(X, "shape", None)
+        if shape is not None:
+            what = f"an array of shape {tuple(shape)}"
+        else:
+            size = f" of {len(X)} values" if hasattr(X, "__len__") else ""
+            what = f"a {type(X).__name__}{size}"
+        return TypeError(
+            f"{self!r} was given {what}, not the swarm's rows: a parallel.batched objective "
+            "needs vectorized=True in minimize or minimize_multi, which then hands it the "
+            "whole swarm as one (n_particles, dim) array"
+        )
 
     def __repr__(self) -> str:
         name = getattr(self.objective, "__qualname__", repr(self.objective))

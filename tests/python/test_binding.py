@@ -143,10 +143,10 @@ def test_non_optional_float_refuses_none():
 @pytest.mark.parametrize(
     "kwargs, error",
     [
-        (dict(n_particles=-1), OverflowError),
-        (dict(max_iter=2**64), OverflowError),
-        (dict(seed=-5), OverflowError),
-        (dict(dim=-1), OverflowError),
+        (dict(n_particles=-1), ValueError),
+        (dict(max_iter=2**64), ValueError),
+        (dict(seed=-5), ValueError),
+        (dict(dim=-1), ValueError),
         (dict(velocity="\ud800"), UnicodeEncodeError),
     ],
 )

@@ -76,18 +76,15 @@ def test_base_exceptions_are_carried_too(error):
 
 
 @pytest.mark.parametrize(
-    "result, message",
-    [
-        (None, interpreter_float_error(None)),
-        ("1.0", interpreter_float_error("1.0")),
-        ([1.0], interpreter_float_error([1.0])),
-    ],
+    "result, what",
+    [(None, "None"), ("1.0", "a str"), ([1.0], "a list")],
 )
-def test_unconvertible_objective_value_raises_the_interpreter_error(result, message):
+def test_unconvertible_objective_value_names_the_objective(result, what):
+    # The interpreter's own error stays as the cause.
     with pytest.raises(TypeError) as info:
         pso.minimize(lambda x: result, B1)
-    assert str(info.value) == message
-    assert not str(info.value).startswith("argument")
+    assert str(info.value) == f"objective returned {what} for particle 0; it must return a number"
+    assert str(info.value.__cause__) == interpreter_float_error(result)
 
 
 @pytest.mark.parametrize("objective", [None, 5, "x".encode()])
@@ -225,7 +222,8 @@ def test_exception_in_a_constraint(where):
 def test_constraint_value_not_convertible():
     with pytest.raises(TypeError) as info:
         pso.minimize(lambda x: 0.0, B1, constraints=[lambda x: "no"])
-    assert str(info.value) == interpreter_float_error("no")
+    assert str(info.value) == "constraints[0] returned a str for particle 0; it must return a number"
+    assert str(info.value.__cause__) == interpreter_float_error("no")
 
 
 # ---- repair --------------------------------------------------------------------------------
@@ -288,19 +286,21 @@ def test_repair_with_integer_lists_truncates():
 
 
 @pytest.mark.parametrize(
-    "result, message",
+    "result, what, cause",
     [
-        ("ab", "Can't extract `str` to `Vec`"),
-        (5, "'int' object cannot be converted to 'Sequence'"),
-        (None, "'NoneType' object cannot be converted to 'Sequence'"),
-        (["a"], interpreter_float_error("a")),
+        ("ab", "a str", "Can't extract `str` to `Vec`"),
+        (5, "an int", "'int' object cannot be converted to 'Sequence'"),
+        (None, "None", "'NoneType' object cannot be converted to 'Sequence'"),
+        (["a"], "a list whose item 0 is a str", interpreter_float_error("a")),
     ],
 )
-def test_unusable_repair_result(result, message):
+def test_unusable_repair_result(result, what, cause):
     objective = Counter()
     with pytest.raises(TypeError) as info:
         pso.minimize(objective, B2, repair=lambda x: result, n_particles=3, max_iter=5)
-    assert str(info.value) == message
+    assert str(info.value) == (f"repair returned {what} for particle 0; it must return the "
+                               "repaired point, a sequence of numbers")
+    assert str(info.value.__cause__) == cause
     assert objective.calls == 0
 
 

@@ -163,8 +163,8 @@ def test_binding_errors(call, error, message):
 
 
 @pytest.mark.parametrize("name, value", [("n_particles", -1), ("max_iter", 2**64), ("seed", -5), ("dim", -1)])
-def test_negative_or_huge_counts_overflow(name, value):
-    with pytest.raises(OverflowError):
+def test_negative_or_huge_counts_are_value_errors(name, value):
+    with pytest.raises(ValueError, match=f"^{name} must be a "):
         pso.minimize_grey("grey_sphere", (-1, 1), **{name: value})
 
 
@@ -492,7 +492,7 @@ def test_traceback_of_the_objective_is_kept():
 
 
 @pytest.mark.parametrize("answer", [None, "1.5", [1.0], object()])
-def test_unconvertible_result_raises_the_interpreters_error(answer):
+def test_unconvertible_result_names_the_objective_over_the_interpreters_error(answer):
     calls = []
 
     def objective(greys):
@@ -501,8 +501,9 @@ def test_unconvertible_result_raises_the_interpreters_error(answer):
 
     with pytest.raises(TypeError) as info:
         pso.minimize_grey(objective, B2, **SMALL)
-    assert str(info.value) == interpreter_float_error(answer)
-    assert not str(info.value).startswith("argument")
+    assert str(info.value).startswith("objective returned ")
+    assert str(info.value).endswith(" for particle 0; it must return a number")
+    assert str(info.value.__cause__) == interpreter_float_error(answer)
     assert len(calls) == 1
 
 

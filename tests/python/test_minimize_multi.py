@@ -178,8 +178,8 @@ def test_binding_errors(call, error, message):
 
 
 @pytest.mark.parametrize("name", ["n_particles", "archive_size", "grid_divisions", "seed", "dim"])
-def test_negative_counts_overflow(name):
-    with pytest.raises(OverflowError):
+def test_negative_counts_are_value_errors(name):
+    with pytest.raises(ValueError, match=f"^{name} must be a non-negative whole number, got -1$"):
         pso.minimize_multi(zdt1, B4, **{name: -1})
 
 
@@ -448,17 +448,17 @@ def test_tuples_and_arrays_work_like_lists(convert):
 
 
 @pytest.mark.parametrize(
-    "answer, message",
+    "answer, what, message",
     [
-        ("ab", "Can't extract `str` to `Vec`"),
-        (3.0, "'float' object cannot be converted to 'Sequence'"),
-        (None, "'NoneType' object cannot be converted to 'Sequence'"),
-        ({1: 2.0}, "'dict' object cannot be converted to 'Sequence'"),
-        ([1.0, "x"], interpreter_float_error("x")),
-        ([1.0, None], interpreter_float_error(None)),
+        ("ab", "a str", "Can't extract `str` to `Vec`"),
+        (3.0, "a float", "'float' object cannot be converted to 'Sequence'"),
+        (None, "None", "'NoneType' object cannot be converted to 'Sequence'"),
+        ({1: 2.0}, "a dict", "'dict' object cannot be converted to 'Sequence'"),
+        ([1.0, "x"], "a list whose item 1 is a str", interpreter_float_error("x")),
+        ([1.0, None], "a list whose item 1 is None", interpreter_float_error(None)),
     ],
 )
-def test_unconvertible_results_are_raised_after_the_run(answer, message):
+def test_unconvertible_results_are_raised_after_the_run(answer, what, message):
     calls = []
 
     def objective(x):
@@ -467,7 +467,9 @@ def test_unconvertible_results_are_raised_after_the_run(answer, message):
 
     with pytest.raises(TypeError) as info:
         pso.minimize_multi(objective, B4, **SMALL)
-    assert str(info.value) == message
+    assert str(info.value) == (f"objective returned {what} for particle 0; it must return a "
+                               "sequence of numbers, one per objective")
+    assert str(info.value.__cause__) == message
     assert len(calls) == 1
 
 

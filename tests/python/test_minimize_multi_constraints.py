@@ -153,7 +153,7 @@ def test_constraint_errors_end_the_run_and_reach_the_caller():
     with pytest.raises(Boom, match="seventh"):
         pso.minimize_multi(zdt1, (0, 1), dim=3, n_particles=5, max_iter=10, seed=1, constraints=[g])
     assert len(calls) == 7
-    with pytest.raises(TypeError, match="must be real number, not str"):
+    with pytest.raises(TypeError, match=r"^constraints\[0\] returned a str for particle 0; it must return a number$"):
         pso.minimize_multi(zdt1, (0, 1), dim=3, n_particles=5, max_iter=2, constraints=[lambda x: "no"])
 
 

@@ -105,14 +105,14 @@ def test_integer_space_matrix_holds_whole_numbers():
 @pytest.mark.parametrize(
     "returned, error, message",
     [
-        (lambda X: row_sums(X)[:-1], ValueError, "vectorized objective must return one value per row"),
-        (lambda X: list(row_sums(X)) + [0.0], ValueError, "vectorized objective must return one value per row"),
-        (lambda X: [], ValueError, "vectorized objective must return one value per row"),
-        (lambda X: float(row_sums(X).sum()), TypeError, "'float' object cannot be converted to 'Sequence'"),
-        (lambda X: row_sums(X).sum(), TypeError, "'float64' object cannot be converted to 'Sequence'"),
-        (lambda X: None, TypeError, "'NoneType' object cannot be converted to 'Sequence'"),
-        (lambda X: "abcdef", TypeError, "Can't extract `str` to `Vec`"),
-        (lambda X: ["x"] * len(X), TypeError, "must be real number, not str"),
+        (lambda X: row_sums(X)[:-1], ValueError, "vectorized objective must return one value per row: got 5 for 6 rows"),
+        (lambda X: list(row_sums(X)) + [0.0], ValueError, "vectorized objective must return one value per row: got 7 for 6 rows"),
+        (lambda X: [], ValueError, "vectorized objective must return one value per row: got 0 for 6 rows"),
+        (lambda X: float(row_sums(X).sum()), TypeError, ("a float", "'float' object cannot be converted to 'Sequence'")),
+        (lambda X: row_sums(X).sum(), TypeError, ("a float64", "'float64' object cannot be converted to 'Sequence'")),
+        (lambda X: None, TypeError, ("None", "'NoneType' object cannot be converted to 'Sequence'")),
+        (lambda X: "abcdef", TypeError, ("a str", "Can't extract `str` to `Vec`")),
+        (lambda X: ["x"] * len(X), TypeError, ("a list", "must be real number, not str")),
     ],
 )
 def test_unusable_results(returned, error, message):
@@ -124,7 +124,13 @@ def test_unusable_results(returned, error, message):
 
     with pytest.raises(error) as info:
         run(objective, max_iter=10)
-    assert str(info.value) == message
+    if error is TypeError:  # named, over the reading's own error
+        what, message = message
+        assert str(info.value) == (f"objective returned {what} for the whole swarm (vectorized=True); "
+                                   "it must return one value per row of the (6, 3) matrix it receives")
+        assert str(info.value.__cause__) == message
+    else:
+        assert str(info.value) == message
     assert len(calls) == 1
 
 
