@@ -271,8 +271,10 @@ std::string type_name(PyObject* object) {
 std::string describe_value(PyObject* object) {
     if (object == Py_None) return "None";
     const std::string name = type_name(object);
+    // "an ndarray", as it is read aloud.
     const bool vowel =
-        !name.empty() && std::string_view("aeiouAEIOU").find(name[0]) != std::string_view::npos;
+        name == "ndarray" ||
+        (!name.empty() && std::string_view("aeiouAEIOU").find(name[0]) != std::string_view::npos);
     std::string text = (vowel ? "an " : "a ") + name;
     if (PyUnicode_Check(object) || PyLong_Check(object) || PyFloat_Check(object)) return text;
     PyRef shape(PyObject_GetAttrString(object, "shape"));

@@ -92,7 +92,9 @@ class ProgressBar:
     context manager or call ``close()``.
 
     Args:
-        max_iter: the run's ``max_iter``, the length of the bar.
+        max_iter: the run's ``max_iter``, the length of the bar; ``None`` for a run
+            without an iteration limit (``max_iter=None``): the bar then counts the
+            iterations without a total and closes only when told.
         desc: text shown before the bar.
         file: stream to draw on; ``None`` means ``sys.stderr`` at the time of drawing.
         use_tqdm: ``None`` picks tqdm when it can be imported; ``False`` forces the
@@ -104,7 +106,7 @@ class ProgressBar:
 
     def __init__(
         self,
-        max_iter: int,
+        max_iter: Optional[int],
         *,
         desc: Optional[str] = "kestrelopt",
         file: Optional[TextIO] = None,
@@ -112,9 +114,9 @@ class ProgressBar:
         min_interval: float = 0.1,
         value_name: str = "best",
     ) -> None:
-        if max_iter < 0:
-            raise ValueError("max_iter must be >= 0")
-        self.max_iter = int(max_iter)
+        if max_iter is not None and max_iter < 0:
+            raise ValueError(f"max_iter must be >= 0 or None, got {max_iter}")
+        self.max_iter = None if max_iter is None else int(max_iter)
         self.desc = desc
         self.file = file
         self.min_interval = float(min_interval)
@@ -166,7 +168,7 @@ class ProgressBar:
             if now - self._last_draw >= self.min_interval:
                 self._draw_line()
                 self._last_draw = now
-        if self._done >= self.max_iter:
+        if self.max_iter is not None and self._done >= self.max_iter:
             self.close()
 
     def close(self) -> None:
@@ -220,15 +222,20 @@ class ProgressBar:
 
     def _draw_line(self) -> None:
         total = self.max_iter
+        best = "" if self._best is None else f" {self.value_name}={self._best:.6g}"
+        prefix = f"{self.desc}: " if self.desc else ""
+        if total is None:
+            self._write_line(f"{prefix}{self._done} it{best}")
+            return
         fraction = min(self._done / total, 1.0) if total else 1.0
         width = 24
         filled = int(fraction * width)
-        best = "" if self._best is None else f" {self.value_name}={self._best:.6g}"
-        prefix = f"{self.desc}: " if self.desc else ""
-        text = (
+        self._write_line(
             f"{prefix}{fraction * 100:3.0f}%|{'#' * filled}{' ' * (width - filled)}| "
             f"{self._done}/{total}{best}"
         )
+
+    def _write_line(self, text: str) -> None:
         # Pad over what the previous, possibly longer, line left behind.
         padding = " " * max(self._drawn_width - len(text), 0)
         stream = self._stream()

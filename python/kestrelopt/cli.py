@@ -1,17 +1,22 @@
-"""The ``kestrelopt`` command: run a native benchmark or a multi-objective test problem,
-or list the benchmarks.
+"""The ``kestrelopt`` command: run a native benchmark, an objective of your own or a
+multi-objective test problem, or list the benchmarks and problems.
 
     kestrelopt run rastrigin --dim 10 --seed 42
     kestrelopt run rosenbrock --dim 5 --velocity constriction --json
     kestrelopt run ackley --dim 2 --plot convergence.png
     kestrelopt run grey_sphere --dim 3 --max-spread 0.5
+    kestrelopt run mymodel:loss --dim 4 --bounds -1 1      # or path/to/file.py:loss
     kestrelopt run-multi zdt1 --seed 1 --plot front.png
     kestrelopt list
 
+``--max-evals`` or ``--max-time`` without ``--max-iter`` sets no iteration limit: the
+budget alone ends the run.
+
 Exit codes: 0 on success, 1 when the run itself fails (an optional package missing, an
 internal error, a plot that cannot be saved, output to a pipe closed by its reader), 2 for
-bad arguments, an unknown benchmark or a swarm larger than the machine's memory, 130 when
-interrupted (Ctrl-C during a run first prints the best point found so far).
+bad arguments, an unknown benchmark, an objective that cannot be found or called, or a swarm
+larger than the machine's memory, 130 when interrupted (Ctrl-C during a run first prints the
+best point found so far).
 """
 
 from __future__ import annotations
@@ -37,7 +42,8 @@ GREY_BENCHMARKS: Tuple[str, ...] = ("grey_sphere",)
 MULTI_PROBLEMS: Tuple[str, ...] = ("zdt1", "zdt2", "zdt3", "zdt4", "zdt6", "dtlz1", "dtlz2")
 
 VELOCITIES = ("inertia", "constriction", "fips", "spso2011", "spso2011_uniform_radius")
-TOPOLOGIES = ("global", "ring", "vonneumann", "random", "adaptive_random")
+# "von_neumann" is the engine's other spelling of "vonneumann", the one the docs use.
+TOPOLOGIES = ("global", "ring", "von_neumann", "vonneumann", "random", "adaptive_random")
 BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
 
 
@@ -97,8 +103,10 @@ _NEGATIVE_NUMBER = re.compile(r"^-(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$")
 
 def _add_output_options(command: argparse.ArgumentParser, plot_help: str, progress_help: str) -> None:
     """The budget, plot, JSON and progress options both run commands take, in that order."""
-    command.add_argument("--max-evals", type=_positive_int, help="evaluation budget")
-    command.add_argument("--max-time", type=_seconds, help="time budget in seconds")
+    command.add_argument("--max-evals", type=_positive_int,
+                         help="evaluation budget (without --max-iter: no iteration limit)")
+    command.add_argument("--max-time", type=_seconds,
+                         help="time budget in seconds (without --max-iter: no iteration limit)")
     command.add_argument("--plot", metavar="FILE", help=plot_help)
     command.add_argument("--json", action="store_true", help="print the result as JSON")
     progress = command.add_mutually_exclusive_group()
@@ -122,19 +130,25 @@ def build_parser() -> argparse.ArgumentParser:
 
     run = commands.add_parser(
         "run",
-        help="minimize a native benchmark",
-        description="Minimize a native benchmark and print the result.",
+        help="minimize a native benchmark or an objective of your own",
+        description="Minimize a native benchmark, or a Python function f(list[float]) -> float "
+                    "named MODULE:FUNCTION or FILE.py:FUNCTION (then with --bounds), and print "
+                    "the result.",
     )
     run._negative_number_matcher = _NEGATIVE_NUMBER  # type: ignore[attr-defined]
-    run.add_argument("benchmark", metavar="BENCHMARK", help="benchmark name (see 'kestrelopt list')")
+    run.add_argument("benchmark", metavar="BENCHMARK",
+                     help="benchmark name (see 'kestrelopt list'), or MODULE:FUNCTION or "
+                          "FILE.py:FUNCTION for your own objective")
     run.add_argument("--dim", type=_positive_int, required=True, help="number of dimensions")
     run.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
     run.add_argument("--bounds", type=_finite_float, nargs=2, metavar=("MIN", "MAX"),
-                     help="search box for every dimension (default: the benchmark's own bound)")
+                     help="search box for every dimension (default: the benchmark's own bound; "
+                          "required for your own objective)")
     run.add_argument("--velocity", choices=VELOCITIES, default="inertia", help="velocity rule")
     run.add_argument("--topology", choices=TOPOLOGIES, default="global", help="neighbourhood")
     run.add_argument("--n-particles", type=_positive_int, default=30, help="swarm size")
-    run.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
+    run.add_argument("--max-iter", type=_positive_int,
+                     help="iterations (default: 100, or no limit with --max-evals or --max-time)")
     run.add_argument("--bounds-handling", choices=BOUNDS_HANDLING,
                      help="what happens to particles that leave the box (default: clamp; "
                           "not for grey benchmarks)")
@@ -158,7 +172,10 @@ def build_parser() -> argparse.ArgumentParser:
                        help="number of variables (default: the problem's usual one)")
     multi.add_argument("--seed", type=_non_negative_int, help="seed for a reproducible run")
     multi.add_argument("--n-particles", type=_positive_int, default=100, help="swarm size")
-    multi.add_argument("--max-iter", type=_positive_int, default=100, help="iterations")
+    multi.add_argument("--max-iter", type=_positive_int,
+                       help="iterations (default: 100, or no limit with --max-evals or --max-time)")
+    multi.add_argument("--mutation-rate", type=_non_negative_float, default=0.1,
+                       help="turbulence strength, fading over the run (0: off; default 0.1)")
     multi.add_argument("--archive-size", type=_positive_int, default=100,
                        help="largest number of front members kept")
     multi.add_argument("--grid-divisions", type=_positive_int,
@@ -169,8 +186,10 @@ def build_parser() -> argparse.ArgumentParser:
 
     listing = commands.add_parser(
         "list",
-        help="list the native benchmarks",
-        description="List the native benchmarks with their recommended bounds and optima.",
+        help="list the native benchmarks and the run-multi problems",
+        description="List the native benchmarks (real and grey) with their recommended bounds "
+                    "and optima, and the run-multi problems with their objectives, usual "
+                    "dimension, bounds and hypervolume reference.",
     )
     listing.add_argument("--json", action="store_true", help="print the list as JSON")
     # Each command keeps its own parser, so later errors print that command's usage.
@@ -231,6 +250,81 @@ def _swarm_too_large(dim: int, n_particles: int) -> Optional[str]:
 _WIDEST_BOX = 1e307
 
 
+class _ObjectiveNotFound(Exception):
+    """MODULE:FUNCTION or FILE.py:FUNCTION names nothing that can be called."""
+
+
+def _an(name: str) -> str:
+    return ("an " if name[:1].lower() in "aeiou" else "a ") + name
+
+
+def _load_objective(spec: str) -> Callable[..., Any]:
+    """The callable that MODULE:FUNCTION or FILE.py:FUNCTION names (FUNCTION may be dotted,
+    as Class.method); _ObjectiveNotFound saying why when there is none. Errors the module
+    raises while it runs, other than failed imports, are the module's own and propagate."""
+    import importlib
+    import importlib.util
+
+    where, _, attribute = spec.rpartition(":")
+    if not where or not attribute:
+        raise _ObjectiveNotFound(f"'{spec}' names no function: write MODULE:FUNCTION or "
+                                 "FILE.py:FUNCTION")
+    try:
+        if where.endswith(".py") or "/" in where or os.sep in where:
+            path = os.path.abspath(where)
+            if not os.path.isfile(path):
+                raise _ObjectiveNotFound(f"no file '{where}' for the objective '{spec}'")
+            loader_spec = importlib.util.spec_from_file_location(
+                "_kestrelopt_objective_" + re.sub(r"\W", "_", os.path.basename(path)[:-3]), path)
+            if loader_spec is None or loader_spec.loader is None:
+                raise _ObjectiveNotFound(f"'{where}' cannot be loaded as Python for '{spec}'")
+            module = importlib.util.module_from_spec(loader_spec)
+            # As when the file runs as a script: it may import the modules beside it.
+            sys.path.insert(0, os.path.dirname(path))
+            loader_spec.loader.exec_module(module)
+        else:
+            # The console script's path lacks the current folder, where a module of one's
+            # own usually is; `python -m kestrelopt` has it already.
+            if "" not in sys.path and os.getcwd() not in sys.path:
+                sys.path.insert(0, os.getcwd())
+            module = importlib.import_module(where)
+    except ModuleNotFoundError as error:
+        if error.name is not None and (where == error.name or where.startswith(error.name + ".")):
+            raise _ObjectiveNotFound(f"no module '{where}' for the objective '{spec}' (looked in "
+                                     "the current folder and the installed packages)") from None
+        raise _ObjectiveNotFound(f"importing '{where}' for the objective '{spec}' failed: "
+                                 f"{error}") from None
+    except (ImportError, SyntaxError) as error:
+        raise _ObjectiveNotFound(f"importing '{where}' for the objective '{spec}' failed: "
+                                 f"{type(error).__name__}: {error}") from None
+    found: Any = module
+    for part in attribute.split("."):
+        if not hasattr(found, part):
+            raise _ObjectiveNotFound(f"'{where}' has no '{attribute}' for the objective '{spec}'")
+        found = getattr(found, part)
+    if not callable(found):
+        raise _ObjectiveNotFound(f"'{spec}' is not callable: it is {_an(type(found).__name__)}")
+    return found  # type: ignore[no-any-return]
+
+
+def _iteration_limit(args: argparse.Namespace) -> Optional[int]:
+    """--max-iter as given; without it 100, or no limit when a budget ends the run."""
+    if args.max_iter is not None:
+        return int(args.max_iter)
+    if args.max_evals is not None or args.max_time is not None:
+        return None
+    return 100
+
+
+def _bar_length(args: argparse.Namespace) -> Optional[int]:
+    """The iterations the run will make at most: the limit, or what --max-evals allows
+    (the first swarm's evaluation is no iteration); None when only the time ends it."""
+    limit = _iteration_limit(args)
+    if limit is not None or args.max_evals is None:
+        return limit
+    return max(1, -(-args.max_evals // args.n_particles) - 1)
+
+
 def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     import kestrelopt
 
@@ -238,7 +332,18 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     too_large = _swarm_too_large(args.dim, args.n_particles)
     if too_large is not None:
         return _fail(parser, too_large, 2)
-    grey = name in GREY_BENCHMARKS
+    objective: Any = name
+    own = ":" in name  # MODULE:FUNCTION or FILE.py:FUNCTION: never a benchmark's name
+    if own:
+        if args.max_spread is not None:
+            return _fail(parser, f"--max-spread applies only to grey benchmarks, not to {name}", 2)
+        if args.bounds is None:
+            return _fail(parser, f"--bounds is required for an objective of your own ({name})", 2)
+        try:
+            objective = _load_objective(name)
+        except _ObjectiveNotFound as error:
+            return _fail(parser, str(error), 2)
+    grey = not own and name in GREY_BENCHMARKS
     if grey:
         refused = (("--bounds-handling", args.bounds_handling), ("--progress", args.progress))
         for option, given in refused:
@@ -270,8 +375,14 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     start = time.perf_counter()
     interrupted = False
     try:
-        result, curve = (_run_grey if grey else _run_real)(kestrelopt, args, [(low, high)] * args.dim)
+        bounds = [(low, high)] * args.dim
+        if grey:
+            result, curve = _run_grey(kestrelopt, args, bounds)
+        else:
+            result, curve = _run_real(kestrelopt, args, bounds, objective)
     except KeyError as error:
+        if own:  # the objective's own error, not an unknown name
+            raise
         return _unknown_benchmark(parser, error)
     except _Interrupted as stop:
         result, curve, interrupted = stop.result, stop.curve, True
@@ -338,26 +449,26 @@ def _finish(args: argparse.Namespace, interrupted: bool, save_plot: Callable[[],
 def _search_options(args: argparse.Namespace) -> Dict[str, Any]:
     """The options minimize and minimize_grey share, from the command line."""
     return dict(
-        n_particles=args.n_particles, max_iter=args.max_iter, velocity=args.velocity,
+        n_particles=args.n_particles, max_iter=_iteration_limit(args), velocity=args.velocity,
         topology=args.topology, seed=args.seed, target=args.target, patience=args.patience,
         max_evals=args.max_evals, max_time=args.max_time,
     )
 
 
 def _run_real(
-    kestrelopt: Any, args: argparse.Namespace, bounds: List[Tuple[float, float]]
+    kestrelopt: Any, args: argparse.Namespace, bounds: List[Tuple[float, float]], objective: Any
 ) -> Tuple[Any, List[float]]:
     from .callbacks import ProgressBar, Recorder, chain
 
     show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
-    bar = ProgressBar(args.max_iter, desc=args.benchmark) if show_progress else None
+    bar = ProgressBar(_bar_length(args), desc=args.benchmark) if show_progress else None
     # The recorder gives the convergence curve without keeping the swarm's history.
     recorder = Recorder()
     callback = chain(bar, recorder)
     try:
         with callback:
             result = kestrelopt.minimize(
-                args.benchmark, bounds, bounds_handling=args.bounds_handling or "clamp",
+                objective, bounds, bounds_handling=args.bounds_handling or "clamp",
                 record_history=False, callback=callback, **_search_options(args),
             )
     except KeyboardInterrupt as interrupt:
@@ -434,14 +545,20 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
         except ImportError:
             print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
             return 1
+    max_iter = _iteration_limit(args)
+    if max_iter is None and args.max_evals is None and args.mutation_rate > 0:
+        return _fail(parser, "--max-time without --max-iter or --max-evals gives the turbulence "
+                             "no run length to fade over: add --max-evals or --max-iter, or "
+                             "--mutation-rate 0", 2)
     show_progress = args.progress if args.progress is not None else sys.stderr.isatty()
-    bar = ProgressBar(args.max_iter, desc=problem.name, value_name="front") if show_progress else None
+    bar = ProgressBar(_bar_length(args), desc=problem.name, value_name="front") if show_progress else None
     start = time.perf_counter()
     interrupted = False
     try:
         try:
             front: Any = kestrelopt.minimize_multi(
-                problem.evaluate, bounds, n_particles=args.n_particles, max_iter=args.max_iter,
+                problem.evaluate, bounds, n_particles=args.n_particles, max_iter=max_iter,
+                mutation_rate=args.mutation_rate,
                 archive_size=args.archive_size, grid_divisions=args.grid_divisions, seed=args.seed,
                 record_history=False, max_evals=args.max_evals, max_time=args.max_time, callback=bar,
             )
@@ -506,8 +623,25 @@ def _save_front_plot(front: Any, problem: Any, path: str) -> None:
     figure.savefig(path, dpi=100)
 
 
+def _box_text(box: List[Tuple[float, float]]) -> str:
+    """A box as "[0, 1]" when every variable shares one range, else one part per run of
+    equal ranges: "[0, 1] x [-5, 5]^9"."""
+    runs: List[Tuple[Tuple[float, float], int]] = []
+    for pair in box:
+        if runs and runs[-1][0] == pair:
+            runs[-1] = (pair, runs[-1][1] + 1)
+        else:
+            runs.append((pair, 1))
+    if len(runs) == 1:
+        return f"[{runs[0][0][0]:g}, {runs[0][0][1]:g}]"
+    return " x ".join(f"[{low:g}, {high:g}]" + (f"^{count}" if count > 1 else "")
+                      for (low, high), count in runs)
+
+
 def _list(args: argparse.Namespace) -> int:
     import kestrelopt
+
+    from .problems import PROBLEMS
 
     rows: List[Dict[str, Any]] = []
     for name in BENCHMARKS:
@@ -517,8 +651,15 @@ def _list(args: argparse.Namespace) -> int:
         center_bound, max_spread, optimum = kestrelopt.grey_benchmark_info(name)
         rows.append({"name": name, "kind": "grey", "bounds": [-center_bound, center_bound],
                      "max_spread": max_spread, "optimum": optimum})
+    problems: List[Dict[str, Any]] = []
+    for name in MULTI_PROBLEMS:
+        problem = PROBLEMS[name]
+        box = problem.bounds(problem.default_dim)
+        problems.append({"name": name, "kind": "multi", "n_objectives": problem.n_objectives,
+                         "dim": problem.default_dim, "bounds": [list(pair) for pair in box],
+                         "reference": list(problem.reference)})
     if args.json:
-        print(json.dumps(rows))
+        print(json.dumps(rows + problems))
         return 0
     print(f"{'benchmark':<18} {'bounds':<20} {'optimum':>8}")
     for row in rows:
@@ -526,6 +667,12 @@ def _list(args: argparse.Namespace) -> int:
         bounds = f"[{low:g}, {high:g}]"
         extra = f"   (grey, max spread {row['max_spread']:g})" if row["kind"] == "grey" else ""
         print(f"{row['name']:<18} {bounds:<20} {row['optimum']:>8g}{extra}")
+    print()
+    print(f"{'run-multi problem':<18} {'objectives':>10} {'dim':>4}  {'bounds':<20} reference")
+    for row in problems:
+        box = _box_text([tuple(pair) for pair in row["bounds"]])
+        reference = "[" + ", ".join(f"{v:g}" for v in row["reference"]) + "]"
+        print(f"{row['name']:<18} {row['n_objectives']:>10} {row['dim']:>4}  {box:<20} {reference}")
     return 0
 
 

@@ -124,7 +124,7 @@ def minimize(
             ``equality_constraints`` stays ``None``. Requires ``objective`` to be a
             Python callable (not a native benchmark name). Defaults to ``None``.
         penalty (float): weight of the constraint penalty (shared by the
-            inequality and equality terms). Defaults to ``1e6``.
+            inequality and equality terms), ``>= 0``. Defaults to ``1e6``.
         equality_constraints (list[callable] | None): equality constraints, each
             a callable ``h(x) -> float`` that is feasible when ``h(x) == 0``. A
             quadratic penalty ``penalty * sum(h(x)**2)`` is added to the
@@ -145,9 +145,14 @@ def minimize(
         binary (bool): if ``True``, optimize over binary variables ``{0, 1}``
             (a {0,1} integer space); the dimension is taken from ``bounds``.
             Defaults to ``False``.
-        max_evals (int | None): stop after this many objective evaluations.
+        max_evals (int | None): stop after this many objective evaluations
+            (tested after each iteration). The run still stops at ``max_iter``
+            (100 by default): pass ``max_iter=None`` for a run that only the
+            budget ends.
         target (float | None): stop as soon as the best value is ``<= target``.
-        max_time (float | None): stop after this many seconds of wall-clock time.
+        max_time (float | None): stop after this many seconds of wall-clock time
+            (tested after each iteration); as for ``max_evals``, pass
+            ``max_iter=None`` for a run that only the time ends.
         callback (callable | None): called once per iteration as
             ``callback(iteration, best_value)``. Return ``False`` to stop early
             (reported as ``stop_reason="callback"``); ``None`` or any other
@@ -280,7 +285,10 @@ def minimize_multi(
             objective (all minimized).
         bounds (list[tuple[float, float]]): ``(min, max)`` per dimension.
         n_particles (int): swarm size. Defaults to 100.
-        max_iter (int): iterations. Defaults to 100.
+        max_iter (int | None): iterations. Defaults to 100. ``None`` sets no
+            iteration limit, as in ``minimize``: ``max_evals`` or ``max_time``
+            must then end the run, and the turbulence fades over the iterations
+            ``max_evals`` allows (without ``max_evals``, pass ``mutation_rate=0``).
         archive_size (int): maximum Pareto-front size. Defaults to 100.
         w, c1, c2 (float): velocity coefficients.
         velocity (str): ``"inertia"``, ``"constriction"``, ``"spso2011"`` or
@@ -341,9 +349,10 @@ def minimize_multi(
             ``kestrelopt.parallel.batched`` spreads the rows over processes or a
             Dask cluster. Defaults to ``False``.
         max_evals (int | None): stop once this many evaluations are done
-            (tested after each iteration, as in ``minimize``).
+            (tested after each iteration, as in ``minimize``); ``max_iter`` still
+            applies unless it is ``None``.
         max_time (float | None): stop after this many seconds (tested after
-            each iteration).
+            each iteration); ``max_iter`` still applies unless it is ``None``.
         callback (callable | None): ``callback(iteration, front_size)`` after
             every iteration; returning ``False`` stops the run.
         init (array-like | None): starting positions for the first particles, a
@@ -464,9 +473,12 @@ def hypervolume(front: Sequence[Sequence[float]], reference: Sequence[float]) ->
     disk for benchmarking).
 
     Args:
-        front (list[list[float]]): objective vectors, one per solution.
+        front (list[list[float]]): objective vectors, one per solution. A
+            vector of another length than the reference is ignored, without an
+            error, as is one that is not strictly below the reference in every
+            objective (or holds a NaN): neither dominates any of its box.
         reference (list[float]): the bounding "worst" point, one value per
-            objective; each value must exceed the front in that objective.
+            objective; each value should exceed the front in that objective.
 
     Returns:
         float: the hypervolume dominated by ``front`` under ``reference``.

@@ -1,6 +1,7 @@
 """kestrelopt.callbacks: Recorder, chain and ProgressBar driven by real minimize runs."""
 
 import io
+import re
 
 import numpy as np
 import pytest
@@ -200,3 +201,19 @@ def test_chain_closes_its_bar_on_exit():
 def test_negative_length_is_refused():
     with pytest.raises(ValueError, match="max_iter must be >= 0"):
         ProgressBar(-1)
+
+
+@pytest.mark.parametrize("use_tqdm", [False, True])
+def test_bar_without_a_length_counts_and_closes_only_when_told(use_tqdm):
+    # For a run without an iteration limit (max_iter=None).
+    if use_tqdm:
+        pytest.importorskip("tqdm")
+    stream = io.StringIO()
+    bar = ProgressBar(None, file=stream, use_tqdm=use_tqdm, min_interval=0.0, desc="open")
+    with bar:
+        result = pso.minimize("sphere", callback=bar, **dict(RUN, max_iter=None, max_evals=150))
+        assert not bar.closed and bar.n == len(result.convergence) == 18
+    final = stream.getvalue().rstrip("\n").split("\r")[-1]
+    assert bar.closed and final.startswith("open:") and "%" not in final
+    assert re.search(r"\b18 ?it\b", final)  # tqdm writes "18it", the plain line "18 it"
+    assert f"best={result.best_value:.6g}" in final

@@ -161,12 +161,20 @@ def test_unknown_benchmark_prints_the_module_message(capsys, extra):
 def test_list_shows_every_benchmark_with_bounds_and_optimum(capsys):
     code, out, _ = run_cli(capsys, "list")
     assert code == 0
-    rows = {line.split()[0]: line for line in out.splitlines()[1:]}
+    benchmarks, problems = out.split("\n\n")
+    rows = {line.split()[0]: line for line in benchmarks.splitlines()[1:]}
     assert list(rows) == list(cli.BENCHMARKS) + list(cli.GREY_BENCHMARKS)
     for name in cli.BENCHMARKS:
         bound, optimum = pso.benchmark_info(name)
         assert rows[name].split()[1:4] == [f"[{-bound:g},", f"{bound:g}]", f"{optimum:g}"]
     assert "max spread 5.12" in rows["grey_sphere"]
+    # Then the run-multi problems: objectives, usual dimension, box and reference.
+    lines = problems.splitlines()
+    assert lines[0].split()[:2] == ["run-multi", "problem"]
+    assert [line.split()[0] for line in lines[1:]] == list(cli.MULTI_PROBLEMS)
+    assert lines[1].split() == ["zdt1", "2", "30", "[0,", "1]", "[1.1,", "1.1]"]
+    assert lines[4].split()[3:] == ["[0,", "1]", "x", "[-5,", "5]^9", "[1.1,", "1.1]"]
+    assert lines[6].split()[:3] == ["dtlz1", "3", "7"] and lines[6].endswith("[0.6, 0.6, 0.6]")
 
 
 def test_list_as_json(capsys):
@@ -174,7 +182,12 @@ def test_list_as_json(capsys):
     rows = json.loads(out)
     assert code == 0
     assert rows[2] == {"name": "rosenbrock", "kind": "real", "bounds": [-2.048, 2.048], "optimum": 0.0}
-    assert rows[-1]["name"] == "grey_sphere" and rows[-1]["max_spread"] == 5.12
+    grey = [row for row in rows if row["kind"] == "grey"]
+    assert [row["name"] for row in grey] == ["grey_sphere"] and grey[0]["max_spread"] == 5.12
+    multi = {row["name"]: row for row in rows if row["kind"] == "multi"}
+    assert list(multi) == list(cli.MULTI_PROBLEMS)
+    assert multi["zdt4"] == {"name": "zdt4", "kind": "multi", "n_objectives": 2, "dim": 10,
+                             "bounds": [[0.0, 1.0]] + [[-5.0, 5.0]] * 9, "reference": [1.1, 1.1]}
 
 
 def test_benchmark_list_matches_the_module():
@@ -345,3 +358,115 @@ def test_closed_pipe_ends_quietly_and_sends_the_rest_nowhere(monkeypatch, capsys
     with os.fdopen(read_end, "rb") as pipe:
         assert pipe.read() == b""
     assert capsys.readouterr().err == ""
+
+
+# ---- budgets, topologies and objectives of one's own -------------------------------------
+
+@pytest.mark.parametrize(
+    "options, library",
+    [
+        # A budget without --max-iter sets no iteration limit.
+        (["--max-evals", "5000"], dict(max_iter=None, max_evals=5000)),
+        (["--max-evals", "5000", "--max-iter", "50"], dict(max_iter=50, max_evals=5000)),
+        (["--topology", "von_neumann"], dict(topology="vonneumann")),
+        (["--topology", "von_neumann", "--velocity", "fips"], dict(topology="von_neumann",
+                                                                    velocity="fips")),
+    ],
+)
+def test_run_options_reach_the_library(capsys, options, library):
+    code, out, _ = run_cli(capsys, "run", "rastrigin", "--dim", "3", "--seed", "5", "--json",
+                           *options)
+    assert code == 0
+    report = json.loads(out)
+    expected = pso.minimize("rastrigin", [(-5.12, 5.12)] * 3, seed=5, **library)
+    assert report["best_value"] == expected.best_value
+    assert report["convergence"] == expected.convergence
+    assert (report["evaluations"], report["stop_reason"]) == (expected.evaluations,
+                                                              expected.stop_reason)
+
+
+@pytest.mark.parametrize("name", ["sphere", "grey_sphere"])
+def test_a_time_budget_alone_runs_past_100_iterations(capsys, name):
+    code, out, _ = run_cli(capsys, "run", name, "--dim", "2", "--n-particles", "4",
+                           "--max-time", "0.05", "--json")
+    report = json.loads(out)
+    assert code == 0 and report["stop_reason"] == "max_time" and report["iterations"] > 100
+
+
+OWN_MODULE = """
+def loss(x):
+    return sum((v - 0.25) ** 2 for v in x)
+
+answer = 42
+
+class Shape:
+    @staticmethod
+    def tilt(x):
+        return (x[0] - 0.5) ** 2 + abs(x[1])
+"""
+
+
+@pytest.fixture
+def own_module(tmp_path, monkeypatch):
+    """A folder holding kestrel_own.py (importable by name from there) and sub/broken.py."""
+    (tmp_path / "kestrel_own.py").write_text(OWN_MODULE)
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "broken.py").write_text("import kestrel_no_such_dependency\n")
+    (tmp_path / "sub" / "typo.py").write_text("def f(x) return 1\n")
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setattr(sys, "path", list(sys.path))
+    monkeypatch.delitem(sys.modules, "kestrel_own", raising=False)
+    return tmp_path
+
+
+@pytest.mark.parametrize(
+    "spec, function",
+    [
+        ("kestrel_own:loss", lambda x: sum((v - 0.25) ** 2 for v in x)),
+        ("kestrel_own.py:loss", lambda x: sum((v - 0.25) ** 2 for v in x)),
+        ("./kestrel_own.py:Shape.tilt", lambda x: (x[0] - 0.5) ** 2 + abs(x[1])),
+    ],
+)
+def test_run_an_objective_of_ones_own(capsys, own_module, spec, function):
+    code, out, err = run_cli(capsys, "run", spec, "--dim", "2", "--bounds", "-1", "1", "--seed", "3",
+                             "--max-iter", "30", "--topology", "ring", "--json")
+    assert code == 0 and err == ""
+    report = json.loads(out)
+    expected = pso.minimize(function, [(-1.0, 1.0)] * 2, seed=3, max_iter=30, topology="ring")
+    assert report["benchmark"] == spec
+    assert report["best_value"] == expected.best_value
+    assert report["convergence"] == expected.convergence
+
+
+@pytest.mark.parametrize(
+    "spec, extra, message",
+    [
+        ("kestrel_own:loss", [], "--bounds is required for an objective of your own (kestrel_own:loss)"),
+        ("kestrel_own:nope", ["--bounds", "0", "1"],
+         "'kestrel_own' has no 'nope' for the objective 'kestrel_own:nope'"),
+        ("kestrel_own:answer", ["--bounds", "0", "1"], "'kestrel_own:answer' is not callable: it is an int"),
+        ("kestrel_nowhere:f", ["--bounds", "0", "1"],
+         "no module 'kestrel_nowhere' for the objective 'kestrel_nowhere:f' (looked in the current "
+         "folder and the installed packages)"),
+        ("sub/missing.py:f", ["--bounds", "0", "1"], "no file 'sub/missing.py' for the objective 'sub/missing.py:f'"),
+        ("sub/broken.py:f", ["--bounds", "0", "1"],
+         "importing 'sub/broken.py' for the objective 'sub/broken.py:f' failed: No module named "
+         "'kestrel_no_such_dependency'"),
+        ("sub/typo.py:f", ["--bounds", "0", "1"],
+         "importing 'sub/typo.py' for the objective 'sub/typo.py:f' failed: SyntaxError: "),
+        ("kestrel_own:", ["--bounds", "0", "1"], "'kestrel_own:' names no function: write MODULE:FUNCTION or FILE.py:FUNCTION"),
+        ("kestrel_own:loss", ["--bounds", "0", "1", "--max-spread", "1"],
+         "--max-spread applies only to grey benchmarks, not to kestrel_own:loss"),
+    ],
+)
+def test_an_objective_that_cannot_be_run_exits_2(capsys, own_module, spec, extra, message):
+    code, out, err = run_cli(capsys, "run", spec, "--dim", "2", *extra)
+    assert code == 2 and out == ""
+    assert err.splitlines()[-1].startswith(f"kestrelopt run: error: {message}")
+
+
+def test_errors_of_ones_own_objective_are_not_taken_for_an_unknown_benchmark(capsys, own_module):
+    (own_module / "lookup.py").write_text("def f(x):\n    return {}['missing']\n")
+    with pytest.raises(KeyError, match="missing"):
+        run_cli(capsys, "run", "lookup.py:f", "--dim", "2", "--bounds", "0", "1")
+

@@ -78,8 +78,39 @@ def test_stop_options(capsys, options, reason, evaluations):
 
 
 @pytest.mark.parametrize(
+    "options, library",
+    [
+        # A budget without --max-iter sets no iteration limit: 3000 evaluations, not 2020.
+        (["--max-evals", "3000"], dict(max_iter=None, max_evals=3000)),
+        (["--max-evals", "3000", "--max-iter", "7"], dict(max_iter=7, max_evals=3000)),
+        (["--max-evals", "3000", "--mutation-rate", "0"], dict(max_iter=None, max_evals=3000,
+                                                                mutation_rate=0.0)),
+    ],
+)
+def test_budgets_lift_the_iteration_limit_unless_one_is_given(capsys, options, library):
+    code, out, _ = run_cli(capsys, "run-multi", "zdt1", "--dim", "4", "--seed", "2",
+                           "--n-particles", "20", "--json", *options)
+    assert code == 0
+    report = json.loads(out)
+    zdt1 = PROBLEMS["zdt1"]
+    front = pso.minimize_multi(zdt1, zdt1.bounds(4), n_particles=20, seed=2, **library)
+    assert (report["evaluations"], report["stop_reason"]) == (front.evaluations, front.stop_reason)
+    assert report["objectives"] == front.objectives
+    assert front.stop_reason == ("max_iterations" if library["max_iter"] else "max_evaluations")
+
+
+def test_a_time_budget_alone_with_turbulence_off_runs_until_the_time(capsys):
+    code, out, _ = run_cli(capsys, "run-multi", "zdt1", "--dim", "4", "--n-particles", "10",
+                           "--max-time", "0.05", "--mutation-rate", "0", "--json")
+    assert code == 0 and json.loads(out)["stop_reason"] == "max_time"
+
+
+@pytest.mark.parametrize(
     "argv, message",
     [
+        (["zdt1", "--max-time", "1"],
+         "--max-time without --max-iter or --max-evals gives the turbulence no run length to fade "
+         "over: add --max-evals or --max-iter, or --mutation-rate 0"),
         (["zdt7"], "unknown problem 'zdt7'. Available: zdt1, zdt2, zdt3, zdt4, zdt6, dtlz1, dtlz2"),
         (["zdt1", "--dim", "1"], "--dim: zdt1 needs at least 2 variables, got 1"),
         (["dtlz1", "--dim", "2"], "--dim: dtlz1 needs at least 3 variables, got 2"),
