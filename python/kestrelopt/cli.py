@@ -670,9 +670,9 @@ def _list(args: argparse.Namespace) -> int:
     print()
     print(f"{'run-multi problem':<18} {'objectives':>10} {'dim':>4}  {'bounds':<20} reference")
     for row in problems:
-        box = _box_text([tuple(pair) for pair in row["bounds"]])
+        shown = _box_text([(low, high) for low, high in row["bounds"]])
         reference = "[" + ", ".join(f"{v:g}" for v in row["reference"]) + "]"
-        print(f"{row['name']:<18} {row['n_objectives']:>10} {row['dim']:>4}  {box:<20} {reference}")
+        print(f"{row['name']:<18} {row['n_objectives']:>10} {row['dim']:>4}  {shown:<20} {reference}")
     return 0
 
 

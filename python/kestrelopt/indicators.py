@@ -21,9 +21,13 @@ Pareto utilities on one set:
   exact ``kestrelopt.hypervolume``.
 """
 
+from __future__ import annotations
+
 import bisect
+from typing import Callable, Iterator, List, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 import kestrelopt_native
 
@@ -39,8 +43,11 @@ __all__ = [
 # Pairwise work is done in blocks of at most this many values, to bound the memory.
 _BLOCK_VALUES = 1 << 22
 
+_Floats = npt.NDArray[np.float64]
+_Ranks = npt.NDArray[np.intp]
 
-def _points(name, value, finite=False):
+
+def _points(name: str, value: npt.ArrayLike, finite: bool = False) -> _Floats:
     """``value`` as an (n, m) float64 array; an empty sequence is a (0, 0) array. With
     ``finite``, infinities are refused as NaN is."""
     try:
@@ -58,7 +65,7 @@ def _points(name, value, finite=False):
     return array
 
 
-def _front_pair(front, reference_front):
+def _front_pair(front: npt.ArrayLike, reference_front: npt.ArrayLike) -> Tuple[_Floats, _Floats]:
     front = _points("front", front, finite=True)
     reference_front = _points("reference_front", reference_front, finite=True)
     if reference_front.shape[0] == 0:
@@ -71,13 +78,15 @@ def _front_pair(front, reference_front):
     return front, reference_front
 
 
-def _blocks(rows, per_row):
+def _blocks(rows: int, per_row: int) -> Iterator[slice]:
     """Slices of ``rows`` rows, each covering about _BLOCK_VALUES values."""
     step = max(1, _BLOCK_VALUES // max(1, per_row))
     return (slice(start, start + step) for start in range(0, rows, step))
 
 
-def _per_reference_point(front, reference_front, reduce):
+def _per_reference_point(
+    front: _Floats, reference_front: _Floats, reduce: Callable[[_Floats], _Floats]
+) -> _Floats:
     """For each reference point r, ``reduce(front - r)`` over the front (an (b, n, m) block
     of differences in, one value per reference point of the block out)."""
     out = np.empty(reference_front.shape[0])
@@ -86,7 +95,7 @@ def _per_reference_point(front, reference_front, reduce):
     return out
 
 
-def igd(front, reference_front):
+def igd(front: npt.ArrayLike, reference_front: npt.ArrayLike) -> float:
     """Inverted generational distance (Coello & Reyes Sierra 2004).
 
     The mean, over the points r of ``reference_front``, of the Euclidean distance from r
@@ -106,7 +115,7 @@ def igd(front, reference_front):
     return float(nearest.mean())
 
 
-def igd_plus(front, reference_front):
+def igd_plus(front: npt.ArrayLike, reference_front: npt.ArrayLike) -> float:
     """IGD+ (Ishibuchi et al. 2015): IGD with the modified distance
 
         d+(a, r) = sqrt(sum over k of max(a_k - r_k, 0) ** 2),
@@ -120,14 +129,15 @@ def igd_plus(front, reference_front):
     if front.shape[0] == 0:
         return float("inf")
 
-    def nearest(d):
+    def nearest(d: _Floats) -> _Floats:
         worse = np.maximum(d, 0.0)
-        return np.sqrt((worse * worse).sum(axis=2)).min(axis=1)
+        distances: _Floats = np.sqrt((worse * worse).sum(axis=2)).min(axis=1)
+        return distances
 
     return float(_per_reference_point(front, reference_front, nearest).mean())
 
 
-def additive_epsilon(front, reference_front):
+def additive_epsilon(front: npt.ArrayLike, reference_front: npt.ArrayLike) -> float:
     """Additive epsilon indicator I_eps+ (Zitzler et al. 2003).
 
     The smallest eps such that every point r of ``reference_front`` is weakly dominated by
@@ -146,7 +156,7 @@ def additive_epsilon(front, reference_front):
     return float(needed.max())
 
 
-def _dominated_counts(dominators, points):
+def _dominated_counts(dominators: _Floats, points: _Floats) -> _Ranks:
     """For each row of ``points``, how many rows of ``dominators`` dominate it (no worse in
     every objective, better in one)."""
     counts = np.zeros(points.shape[0], dtype=np.intp)
@@ -158,7 +168,7 @@ def _dominated_counts(dominators, points):
     return counts
 
 
-def nondominated_ranks(points):
+def nondominated_ranks(points: npt.ArrayLike) -> _Ranks:
     """The non-domination rank of every point, by fast non-dominated sorting (Deb et al.
     2002): rank 0 for the points no other point dominates, rank k for those dominated only
     by points of ranks below k. Equal points share their rank.
@@ -188,7 +198,7 @@ def nondominated_ranks(points):
     return ranks
 
 
-def _ranks_2d(points):
+def _ranks_2d(points: _Floats) -> _Ranks:
     """Ranks in lexicographic order: a point's dominators all come before it, and it is
     dominated by a point of rank r exactly when the smallest second value of rank r so far
     is no larger than its own. Those smallest values never decrease with the rank, so the
@@ -197,7 +207,7 @@ def _ranks_2d(points):
     x = points[order, 0].tolist()
     y = points[order, 1].tolist()
     ranks = np.empty(points.shape[0], dtype=np.intp)
-    lowest = []  # per rank, the smallest second value so far
+    lowest: List[float] = []  # per rank, the smallest second value so far
     rank = 0
     for s in range(len(x)):
         if s == 0 or x[s] != x[s - 1] or y[s] != y[s - 1]:
@@ -210,7 +220,7 @@ def _ranks_2d(points):
     return ranks
 
 
-def crowding_distance(points):
+def crowding_distance(points: npt.ArrayLike) -> _Floats:
     """NSGA-II's crowding distance (Deb et al. 2002), the definition the archive of
     ``minimize_multi`` prunes by on finite values.
 
@@ -248,7 +258,7 @@ def crowding_distance(points):
     return distances
 
 
-def hypervolume_contributions(points, reference):
+def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -> _Floats:
     """The exclusive hypervolume of each point: the volume, bounded by ``reference``, that
     this point dominates and no other point of the set does, i.e.
     ``hypervolume(points) - hypervolume(points without it)`` (as in SMS-EMOA, Beume et al.
@@ -281,18 +291,18 @@ def hypervolume_contributions(points, reference):
     return out
 
 
-def _weakly_dominated(points):
+def _weakly_dominated(points: _Floats) -> npt.NDArray[np.bool_]:
     """Whether some other point is no worse than each point in every objective."""
     flags = np.zeros(points.shape[0], dtype=bool)
     for rows in _blocks(points.shape[0], points.size):
-        no_worse = (points[None, :, :] <= points[rows, None, :]).all(axis=2)
+        no_worse = np.asarray((points[None, :, :] <= points[rows, None, :]).all(axis=2))
         own = np.arange(no_worse.shape[0])
         no_worse[own, rows.start + own] = False
         flags[rows] = no_worse.any(axis=1)
     return flags
 
 
-def _contributions_by_limit_sets(points, reference):
+def _contributions_by_limit_sets(points: _Floats, reference: _Floats) -> _Floats:
     out = np.zeros(points.shape[0])
     for i in np.flatnonzero(~_weakly_dominated(points)):
         p = points[i]
@@ -302,7 +312,7 @@ def _contributions_by_limit_sets(points, reference):
     return out
 
 
-def _contributions_2d(points, reference):
+def _contributions_2d(points: _Floats, reference: _Floats) -> _Floats:
     """Points strictly inside the reference box. The distinct non-dominated values, sorted
     by the first objective, split it into intervals: each value's exclusive region is the
     box from it to the next value's first objective and the previous value's second one,

@@ -46,7 +46,8 @@ import re
 import stat
 import tempfile
 import time
-from typing import Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union
+from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union,
+                    overload)
 
 import kestrelopt_native
 
@@ -260,8 +261,8 @@ class MultistartResult(NamedTuple):
         results: every run's ``PsoResult``, in the order of the seeds.
     """
 
-    best: Any
-    results: List[Any]
+    best: kestrelopt_native.PsoResult
+    results: List[kestrelopt_native.PsoResult]
 
 
 def _is_better(candidate: float, incumbent: float) -> bool:
@@ -343,8 +344,10 @@ def _seed_list(seeds: Union[int, Sequence[int]]) -> List[int]:
     return seed_list
 
 
+# A Swarm's run ends in a PsoResult, a MultiSwarm's in a ParetoFront.
+@overload
 def drive(
-    swarm: Any,
+    swarm: kestrelopt_native.Swarm,
     objective: Callable[[List[float]], Any],
     executor: Optional[Any] = None,
     *,
@@ -353,7 +356,34 @@ def drive(
     callback: Optional[Callable[[int, Any], Any]] = None,
     rounds: Optional[int] = None,
     constraints: Optional[str] = None,
-) -> Any:
+) -> kestrelopt_native.PsoResult: ...
+
+
+@overload
+def drive(
+    swarm: kestrelopt_native.MultiSwarm,
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    chunksize: int = 1,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
+    rounds: Optional[int] = None,
+    constraints: Optional[str] = None,
+) -> kestrelopt_native.ParetoFront: ...
+
+
+def drive(
+    swarm: Union[kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm],
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    chunksize: int = 1,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
+    rounds: Optional[int] = None,
+    constraints: Optional[str] = None,
+) -> Union[kestrelopt_native.PsoResult, kestrelopt_native.ParetoFront]:
     """Run a ``kestrelopt.Swarm`` or ``MultiSwarm`` to its end, evaluating each round over
     an executor.
 
@@ -507,7 +537,7 @@ def _returned_items(result: Any, particle: int) -> Any:
     )
 
 
-def load_checkpoint(path: PathLike) -> Any:
+def load_checkpoint(path: PathLike) -> Union[kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm]:
     """The ``kestrelopt.Swarm`` (or ``MultiSwarm``) that ``drive`` saved to ``path``.
 
     Equivalent to ``pickle.load`` on the file, with a check that it holds a swarm. Like

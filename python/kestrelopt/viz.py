@@ -10,11 +10,21 @@ from __future__ import annotations
 import math
 import numbers
 import pathlib
-from typing import Any, Callable, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, List, Optional, Sequence, Tuple, Union, overload
+
+if TYPE_CHECKING:  # matplotlib is optional, and loaded only to draw
+    from matplotlib.animation import FuncAnimation
+    from matplotlib.axes import Axes
+
+    from kestrelopt_native import GreyResult, ParetoFront, PsoResult
+
+    from .callbacks import Recorder
 
 __all__ = ["plot_convergence", "animate_swarm", "save_animation", "plot_front", "plot_grey"]
 
 _Objective = Union[str, Callable[[List[float]], Any], None]
+# One convergence curve: a result's, a recorder's, or the values themselves.
+_Curve = Union["PsoResult", "GreyResult", "Recorder", Sequence[float]]
 
 # At most this many earlier fronts are drawn by plot_front(history=True): more only
 # darken the picture without showing more of the front's progress.
@@ -109,12 +119,31 @@ def _y_scale(curves: Sequence[Sequence[float]], log: Optional[bool]) -> Tuple[st
     return "symlog", min(nonzero) if nonzero else 1.0
 
 
+# Two signatures, so that a list literal mixing kinds of curves reads as a list of curves.
+@overload
 def plot_convergence(
-    results: Any,
-    ax: Any = None,
+    results: Sequence[_Curve],
+    ax: Optional[Axes] = None,
     labels: Optional[Sequence[str]] = None,
     log: Optional[bool] = None,
-) -> Any:
+) -> Axes: ...
+
+
+@overload
+def plot_convergence(
+    results: _Curve,
+    ax: Optional[Axes] = None,
+    labels: Optional[Sequence[str]] = None,
+    log: Optional[bool] = None,
+) -> Axes: ...
+
+
+def plot_convergence(
+    results: Union[_Curve, Sequence[_Curve]],
+    ax: Optional[Axes] = None,
+    labels: Optional[Sequence[str]] = None,
+    log: Optional[bool] = None,
+) -> Axes:
     """Plot the best value per iteration of one or several runs.
 
     Args:
@@ -255,16 +284,16 @@ def _objective_grid(
 
 
 def animate_swarm(
-    result: Any,
+    result: Union[PsoResult, ParetoFront],
     dims: Sequence[int] = (0, 1),
     objective: _Objective = None,
     bounds: Any = None,
     interval: int = 100,
     *,
-    ax: Any = None,
+    ax: Optional[Axes] = None,
     resolution: int = 80,
     levels: int = 30,
-) -> Any:
+) -> FuncAnimation:
     """Animate the swarm of a run over two of its dimensions.
 
     Args:
@@ -303,7 +332,7 @@ def animate_swarm(
 
     if ax is None:
         _, ax = plt.subplots()
-    fig = ax.figure
+    fig: Any = ax.figure
     if objective is not None:
         base = list(getattr(result, "best_position", None) or [])
         if len(base) != n_dims:
@@ -441,7 +470,9 @@ def _save_movie(animation: Any, writer: Any, path: pathlib.Path) -> None:
         _render_frames(animation, add)
 
 
-def save_animation(animation: Any, path: Union[str, pathlib.Path], fps: Optional[float] = None) -> None:
+def save_animation(
+    animation: FuncAnimation, path: Union[str, pathlib.Path], fps: Optional[float] = None
+) -> None:
     """Save an animation as GIF (Pillow) or MP4 (ffmpeg), chosen by the file's extension.
 
     An animation made by ``animate_swarm`` is drawn once and then only its swarm is
@@ -520,12 +551,12 @@ def _hypervolume(front: Any, points: List[List[float]], reference: Sequence[floa
 
 
 def plot_front(
-    front: Any,
-    ax: Any = None,
+    front: Union[ParetoFront, Sequence[Sequence[float]]],
+    ax: Optional[Axes] = None,
     objectives: Optional[Sequence[int]] = None,
     reference: Optional[Sequence[float]] = None,
     history: bool = False,
-) -> Any:
+) -> Axes:
     """Plot a Pareto front in two or three objectives.
 
     Args:
@@ -567,10 +598,12 @@ def plot_front(
                 "minimize_multi run with record_history=True"
             )
     plt = _pyplot()
-    if ax is None:
+    # A 3-D Axes takes the third column the annotations of a 2-D one do not know.
+    canvas: Any = ax
+    if canvas is None:
         fig = plt.figure()
-        ax = fig.add_subplot(projection="3d") if count == 3 else fig.add_subplot()
-    elif count == 3 and not hasattr(ax, "zaxis"):
+        canvas = fig.add_subplot(projection="3d") if count == 3 else fig.add_subplot()
+    elif count == 3 and not hasattr(canvas, "zaxis"):
         raise ValueError("three objectives need a 3-D Axes (projection='3d')")
 
     def columns(vectors: List[List[float]]) -> List[List[float]]:
@@ -586,29 +619,31 @@ def plot_front(
                 continue
             alpha = 0.08 + 0.42 * (rank + 1) / len(picked)
             label = "earlier fronts" if rank == len(picked) - 1 else None
-            ax.scatter(*columns(snapshot), s=8, color="0.45", alpha=alpha, label=label, zorder=1)
+            canvas.scatter(*columns(snapshot), s=8, color="0.45", alpha=alpha, label=label, zorder=1)
     ordered = sorted(points, key=lambda v: v[chosen[0]])
-    ax.scatter(*columns(ordered), s=18, color="tab:blue", label="front", zorder=3)
+    canvas.scatter(*columns(ordered), s=18, color="tab:blue", label="front", zorder=3)
     if count == 2 and n_objectives == 2:
         # With exactly two objectives the sorted members form the trade-off curve.
-        ax.plot(*columns(ordered), color="tab:blue", linewidth=0.8, alpha=0.6, zorder=2)
-    ax.set_xlabel(f"f{chosen[0] + 1}")
-    ax.set_ylabel(f"f{chosen[1] + 1}")
+        canvas.plot(*columns(ordered), color="tab:blue", linewidth=0.8, alpha=0.6, zorder=2)
+    canvas.set_xlabel(f"f{chosen[0] + 1}")
+    canvas.set_ylabel(f"f{chosen[1] + 1}")
     if count == 3:
-        ax.set_zlabel(f"f{chosen[2] + 1}")
+        canvas.set_zlabel(f"f{chosen[2] + 1}")
     title = f"Pareto front ({len(points)} points)"
     if reference is not None:
         title += f", hypervolume {_hypervolume(front, points, reference):.6g}"
-    ax.set_title(title)
+    canvas.set_title(title)
     if snapshots:
-        ax.legend()
-    return ax
+        canvas.legend()
+    return canvas
 
 
 # ---------------------------------------------------------------- grey numbers
 
 
-def plot_grey(result: Any, ax: Any = None) -> Any:
+def plot_grey(
+    result: Union[GreyResult, Sequence[Tuple[float, float]]], ax: Optional[Axes] = None
+) -> Axes:
     """Plot each grey variable's interval as an error bar around its center.
 
     Args:
@@ -618,11 +653,12 @@ def plot_grey(result: Any, ax: Any = None) -> Any:
     Returns:
         The Axes drawn on.
     """
-    if hasattr(result, "best_centers"):
-        centers = [float(c) for c in result.best_centers]
-        spreads = [float(s) for s in result.best_spreads]
+    given: Any = result
+    if hasattr(given, "best_centers"):
+        centers = [float(c) for c in given.best_centers]
+        spreads = [float(s) for s in given.best_spreads]
     else:
-        pairs = [(float(lo), float(hi)) for lo, hi in result]
+        pairs = [(float(lo), float(hi)) for lo, hi in given]
         centers = [(lo + hi) / 2 for lo, hi in pairs]
         spreads = [(hi - lo) / 2 for lo, hi in pairs]
     if not centers:

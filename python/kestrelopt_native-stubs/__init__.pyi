@@ -2,6 +2,9 @@
 
 from typing import Any, Callable, List, Literal, Optional, Sequence, Tuple, Union, final
 
+import numpy as np
+import numpy.typing as npt
+
 __all__ = [
     "minimize",
     "minimize_multi",
@@ -21,17 +24,26 @@ _Bounds = Union[Sequence[_Pair], Sequence[Sequence[float]], _Pair, Sequence[floa
 # Constraint callables, or "returned": the objective returns their values with its own.
 _Constraints = Union[Sequence[Callable[[Any], Any]], Literal["returned"], None]
 
+# The option strings, so that a type checker catches a misspelt one.
+_Velocity = Literal["inertia", "constriction", "fips", "spso2011", "spso2011_uniform_radius"]
+# minimize_multi and MultiSwarm, whose particles follow a single leader: no "fips".
+_SingleLeaderVelocity = Literal["inertia", "constriction", "spso2011", "spso2011_uniform_radius"]
+_Topology = Literal["global", "ring", "vonneumann", "von_neumann", "random", "adaptive_random"]
+_BoundsHandling = Literal["clamp", "reflect", "wrap", "reinit"]
+_VarType = Literal["real", "integer", "binary"]
+_Representation = Literal["interval", "center_spread", "center-spread"]
+
 def minimize(
     objective: Union[Callable[..., Any], str],
     bounds: _Bounds,
     integer: bool = False,
     n_particles: int = 30,
-    max_iter: int = 100,
+    max_iter: Optional[int] = 100,
     w: float = 0.729,
     c1: float = 1.49445,
     c2: float = 1.49445,
-    velocity: str = "inertia",
-    topology: str = "global",
+    velocity: _Velocity = "inertia",
+    topology: _Topology = "global",
     seed: Optional[int] = None,
     record_history: bool = True,
     v_max: Union[None, float, Sequence[float]] = None,
@@ -44,9 +56,9 @@ def minimize(
     target: Optional[float] = None,
     max_time: Optional[float] = None,
     callback: Optional[Callable[[int, float], Any]] = None,
-    bounds_handling: str = "clamp",
+    bounds_handling: _BoundsHandling = "clamp",
     vectorized: bool = False,
-    var_types: Optional[Sequence[str]] = None,
+    var_types: Optional[Sequence[_VarType]] = None,
     dim: Optional[int] = None,
     equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
     repair: Optional[Callable[[Any], Sequence[float]]] = None,
@@ -252,21 +264,21 @@ def minimize_multi(
     objective: Callable[[Any], Sequence[float]],
     bounds: _Bounds,
     n_particles: int = 100,
-    max_iter: int = 100,
+    max_iter: Optional[int] = 100,
     archive_size: int = 100,
     w: float = 0.729,
     c1: float = 1.49445,
     c2: float = 1.49445,
-    velocity: str = "inertia",
+    velocity: _SingleLeaderVelocity = "inertia",
     seed: Optional[int] = None,
     integer: bool = False,
     binary: bool = False,
-    var_types: Optional[Sequence[str]] = None,
+    var_types: Optional[Sequence[_VarType]] = None,
     mutation_rate: float = 0.1,
     dim: Optional[int] = None,
     grid_divisions: Optional[int] = None,
     v_max: Union[None, float, Sequence[float]] = None,
-    bounds_handling: str = "clamp",
+    bounds_handling: _BoundsHandling = "clamp",
     record_history: bool = True,
     v_max_fraction: Optional[float] = None,
     array_input: bool = False,
@@ -372,14 +384,14 @@ def minimize_grey(
     objective: Union[Callable[[Any], Any], str],
     bounds: _Bounds,
     max_spread: Union[None, float, Sequence[float]] = None,
-    representation: str = "interval",
+    representation: _Representation = "interval",
     n_particles: int = 30,
-    max_iter: int = 100,
+    max_iter: Optional[int] = 100,
     w: float = 0.729,
     c1: float = 1.49445,
     c2: float = 1.49445,
-    velocity: str = "inertia",
-    topology: str = "global",
+    velocity: _Velocity = "inertia",
+    topology: _Topology = "global",
     seed: Optional[int] = None,
     record_history: bool = True,
     v_max: Union[None, float, Sequence[float]] = None,
@@ -718,18 +730,18 @@ class Swarm:
         *,
         dim: Optional[int] = None,
         n_particles: int = 30,
-        max_iter: int = 100,
+        max_iter: Optional[int] = 100,
         w: float = 0.729,
         c1: float = 1.49445,
         c2: float = 1.49445,
-        velocity: str = "inertia",
-        topology: str = "global",
+        velocity: _Velocity = "inertia",
+        topology: _Topology = "global",
         seed: Optional[int] = None,
         v_max: Union[None, float, Sequence[float]] = None,
-        bounds_handling: str = "clamp",
+        bounds_handling: _BoundsHandling = "clamp",
         integer: bool = False,
         binary: bool = False,
-        var_types: Optional[Sequence[str]] = None,
+        var_types: Optional[Sequence[_VarType]] = None,
         init: Optional[Any] = None,
         record_history: bool = True,
         patience: int = 0,
@@ -745,7 +757,7 @@ class Swarm:
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
     ) -> Swarm: ...
-    def ask(self) -> Any:
+    def ask(self) -> npt.NDArray[np.float64]:
         """The positions to evaluate next, a new float64 array of shape
         ``(n_particles, dim)`` (integer and binary variables hold whole values).
         Asking again before ``tell`` gives the same positions. Raises ``ValueError``
@@ -856,33 +868,33 @@ class MultiSwarm:
         *,
         dim: Optional[int] = None,
         n_particles: int = 100,
-        max_iter: int = 100,
+        max_iter: Optional[int] = 100,
         archive_size: int = 100,
         w: float = 0.729,
         c1: float = 1.49445,
         c2: float = 1.49445,
-        velocity: str = "inertia",
+        velocity: _SingleLeaderVelocity = "inertia",
         seed: Optional[int] = None,
         integer: bool = False,
         binary: bool = False,
-        var_types: Optional[Sequence[str]] = None,
+        var_types: Optional[Sequence[_VarType]] = None,
         mutation_rate: float = 0.1,
         grid_divisions: Optional[int] = None,
         v_max: Union[None, float, Sequence[float]] = None,
-        bounds_handling: str = "clamp",
+        bounds_handling: _BoundsHandling = "clamp",
         record_history: bool = True,
         v_max_fraction: Optional[float] = None,
         max_evals: Optional[int] = None,
         max_time: Optional[float] = None,
         init: Optional[Any] = None,
     ) -> MultiSwarm: ...
-    def ask(self) -> Any:
+    def ask(self) -> npt.NDArray[np.float64]:
         """The next particle's position, a new one-dimensional float64 array.
         Asking again before ``tell`` gives the same position. Raises
         ``ValueError`` once the run has ended, or while a round of ``ask_all()``
         waits for its objectives.
         """
-    def ask_all(self) -> Any:
+    def ask_all(self) -> npt.NDArray[np.float64]:
         """The positions of the whole swarm, moved for the next round, as a new
         float64 array of shape ``(n_particles, dim)``. Asking again before
         ``tell_all`` gives the same positions. Raises ``ValueError`` once the run

@@ -63,7 +63,10 @@ Args:
         objective (all minimized).
     bounds (list[tuple[float, float]]): ``(min, max)`` per dimension.
     n_particles (int): swarm size. Defaults to 100.
-    max_iter (int): iterations. Defaults to 100.
+    max_iter (int | None): iterations. Defaults to 100. ``None`` sets no
+        iteration limit, as in ``minimize``: ``max_evals`` or ``max_time``
+        must then end the run, and the turbulence fades over the iterations
+        ``max_evals`` allows (without ``max_evals``, pass ``mutation_rate=0``).
     archive_size (int): maximum Pareto-front size. Defaults to 100.
     w, c1, c2 (float): velocity coefficients.
     velocity (str): ``"inertia"``, ``"constriction"``, ``"spso2011"`` or
@@ -124,9 +127,10 @@ Args:
         ``kestrelopt.parallel.batched`` spreads the rows over processes or a
         Dask cluster. Defaults to ``False``.
     max_evals (int | None): stop once this many evaluations are done
-        (tested after each iteration, as in ``minimize``).
+        (tested after each iteration, as in ``minimize``); ``max_iter`` still
+        applies unless it is ``None``.
     max_time (float | None): stop after this many seconds (tested after
-        each iteration).
+        each iteration); ``max_iter`` still applies unless it is ``None``.
     callback (callable | None): ``callback(iteration, front_size)`` after
         every iteration; returning ``False`` stops the run.
     init (array-like | None): starting positions for the first particles, a
