@@ -40,8 +40,8 @@ std::size_t iteration_limit(std::optional<std::uint64_t> max_iter, bool max_eval
     if (max_iter) return *max_iter;
     if (!max_evals && !max_time)
         raise(PyExc_ValueError,
-              "max_iter=None needs max_evals or max_time to end the run (target, patience and a "
-              "callback may never fire): pass one of them, or a max_iter");
+              "max_iter=None needs max_evals or max_time to end the run, as the other stop "
+              "rules may never fire: pass one of them, or a max_iter");
     return kNoIterationLimit;
 }
 

@@ -72,8 +72,8 @@ std::unique_ptr<Velocity> limit_velocity(std::unique_ptr<Velocity> rule,
 std::optional<std::string> objective_name(PyObject* objective);
 
 // The max_iter of a run: the count given, or kNoIterationLimit for None, which needs
-// max_evals or max_time to end the run (a ValueError without either: target, patience and
-// a callback may never fire).
+// max_evals or max_time to end the run (a ValueError without either: target, patience,
+// min_diameter and a callback may never fire).
 std::size_t iteration_limit(std::optional<std::uint64_t> max_iter, bool max_evals, bool max_time);
 
 template <class P>

@@ -515,7 +515,7 @@ def save_animation(
         _save_movie(animation, writer, path)
     # Its frames were rendered here, not by the animation itself, which matplotlib would
     # otherwise warn about when it is deleted.
-    animation._draw_was_started = True
+    setattr(animation, "_draw_was_started", True)
 
 
 # ---------------------------------------------------------------- Pareto fronts

@@ -696,7 +696,8 @@ class Swarm:
 
     The options mean what they mean for ``minimize``. The stop rules
     (``max_iter``, ``patience``, ``target``, ``max_evals``, ``max_time``) end
-    the run: ``stop_reason`` is then set and ``ask()`` raises ``ValueError``.
+    the run: ``stop_reason`` is then set and ``ask()`` raises ``ValueError``;
+    ``max_iter=None`` sets no iteration limit, as in ``minimize``.
     ``restarts``, ``restart_growth`` and ``min_diameter`` work as for
     ``minimize``: once a run stagnates, the next ``ask()`` gives the next run's
     larger swarm (``n_particles`` follows it), and the getters show the search

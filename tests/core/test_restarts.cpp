@@ -118,6 +118,21 @@ TEST(RestartSearch, RunsAreThePlainRunsOfTheirConfigurationsComposed) {
     EXPECT_EQ(restart_seed(12, 0), 12u);
 }
 
+// Without an iteration limit, each run's inertia schedule spans the iterations its own
+// evaluations allow, as the first run's spans the whole budget's.
+TEST(RestartSearch, RunsWithoutAnIterationLimitScheduleOverTheirOwnBudget) {
+    PsoConfig base = stagnating(kNoIterationLimit);
+    base.max_evals = 60000;
+    base.schedule_iter = iterations_within(60000, base.n_particles);
+    const Searched searched = search(base, {3, 2.0});
+    ASSERT_EQ(searched.configs.size(), 4u);
+    for (const PsoConfig& c : searched.configs) {
+        EXPECT_GT(c.max_iter, std::size_t{1} << 62);
+        EXPECT_EQ(c.schedule_iter, iterations_within(*c.max_evals, c.n_particles));
+    }
+    EXPECT_LT(searched.configs[3].schedule_iter, searched.configs[0].schedule_iter);
+}
+
 struct EndCase {
     const char* name;
     std::size_t max_iter;
@@ -135,7 +150,7 @@ TEST_P(RestartEnd, TheBudgetAndTheTargetEndTheSearch) {
     base.target = c.target;
     const Searched searched = search(base, {50, 2.0});
     EXPECT_EQ(searched.result.stop_reason, c.reason) << c.name;
-    ASSERT_GT(searched.configs.size(), 1u) << c.name;  // it did restart before it ended
+    ASSERT_GT(searched.configs.size(), 1u) << c.name;   // it did restart before it ended
     for (const PsoConfig& config : searched.configs) {  // each affords its first two rounds
         if (base.max_evals) {
             EXPECT_GE(*config.max_evals, 2 * config.n_particles);
@@ -146,12 +161,13 @@ TEST_P(RestartEnd, TheBudgetAndTheTargetEndTheSearch) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RestartEnd,
-    ::testing::Values(EndCase{"iterations", 250, std::nullopt, std::nullopt,
-                              StopReason::MaxIterations},
-                      EndCase{"evaluations", 100000, 3000, std::nullopt, StopReason::MaxEvaluations},
-                      EndCase{"target", 100000, std::nullopt, 1.0, StopReason::Target}));
+INSTANTIATE_TEST_SUITE_P(Cases, RestartEnd,
+                         ::testing::Values(EndCase{"iterations", 250, std::nullopt, std::nullopt,
+                                                   StopReason::MaxIterations},
+                                           EndCase{"evaluations", 100000, 3000, std::nullopt,
+                                                   StopReason::MaxEvaluations},
+                                           EndCase{"target", 100000, std::nullopt, 1.0,
+                                                   StopReason::Target}));
 
 TEST(MinDiameter, EndsARunOnceTheSwarmFitsInTheFraction) {
     PsoConfig config = stagnating(1000);

@@ -11,8 +11,8 @@ import kestrelopt_native
 from conftest import sphere_loop
 
 B3 = [(-5.0, 5.0)] * 3
-STOP_RULE = ("max_iter=None needs max_evals or max_time to end the run (target, patience and a "
-             "callback may never fire): pass one of them, or a max_iter")
+STOP_RULE = ("max_iter=None needs max_evals or max_time to end the run, as the other stop rules "
+             "may never fire: pass one of them, or a max_iter")
 W_END = ("w_end needs the run's length in iterations: with max_iter=None pass max_evals (the "
          "weight then reaches w_end at the last iteration they allow), or a max_iter")
 TURBULENCE = ("the turbulence (mutation_rate > 0) fades over the run's length in iterations: with "

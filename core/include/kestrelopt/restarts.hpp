@@ -5,7 +5,8 @@
 //
 // Run 0 is the configured run itself, so a search whose first run never stagnates gives
 // that run bit for bit. Run k > 0 has round(n_particles * growth^k) particles, what is left
-// of max_iter, max_evals and max_time, no init rows, and a seed mixed from the search's
+// of max_iter, max_evals and max_time (without an iteration limit, the schedules span the
+// iterations its evaluations left allow), no init rows, and a seed mixed from the search's
 // seed and k (fresh entropy without one). A run starts only while the evaluations left can
 // pay for its first two rounds (its swarm and one iteration); else the search ends with
 // max_evaluations. The caller builds and runs the engine of each configuration next()
@@ -69,6 +70,10 @@ class RestartSearch {
             const std::size_t left = *base_.max_evals - evaluations_;
             if (left / 2 < config.n_particles) return end(StopReason::MaxEvaluations);
             config.max_evals = left;
+            // Without an iteration limit, each run's schedules span what its own budget
+            // allows, as the first run's span the whole budget.
+            if (base_.schedule_iter != 0)
+                config.schedule_iter = iterations_within(left, config.n_particles);
         }
         if (base_.max_time) config.max_time = time_left(*base_.max_time);
         return config;
