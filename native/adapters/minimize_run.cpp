@@ -52,6 +52,7 @@ template <class Space, class Shift>
 PsoResult<typename Space::Element> run_mode(const Pso<Space>& engine, AdapterState& state,
                                             const RunRequest& request, Shift&& shift) {
     using Element = typename Space::Element;
+    state.particles = engine.config().n_particles;  // a restart's swarm is larger
     IterationAdapter adapter(state);
     auto callback = [&](const IterationInfo& info) { return adapter(shift(info)); };
     if (request.vectorized) {
@@ -118,7 +119,6 @@ PyRef run(Space space, std::unique_ptr<Velocity> velocity, std::unique_ptr<Topol
     state.repair = request.repair;
     state.callback = request.callback;
     state.penalty = request.penalty;
-    state.particles = request.config.n_particles;
     state.form = candidate_form(std::is_same_v<Space, IntegerSpace>, request.array_input);
     // Only Python callables take arrays; a native run never needs NumPy.
     if (state.form == CandidateForm::Array && state.native == nullptr) numpy::load_api();

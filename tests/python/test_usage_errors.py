@@ -28,6 +28,11 @@ def answers_on_call(bad_call, bad, good=0.0):
         # The particle is the one evaluated: 5 particles, so call 8 is particle 2 of iteration 0.
         (lambda: pso.minimize(answers_on_call(8, None), B3, n_particles=5, seed=1),
          "objective returned None for particle 2; it must return a number"),
+        # A restart's swarm is larger: 3 particles stagnate after one iteration (6 calls),
+        # then 6 start, so call 11 is particle 4 of the second run's swarm.
+        (lambda: pso.minimize(answers_on_call(11, None), B3, n_particles=3, patience=1,
+                              tol=1e9, restarts=1),
+         "objective returned None for particle 4; it must return a number"),
         (lambda: pso.minimize(answers_on_call(1, "1.5"), B3, array_input=True),
          "objective returned a str for particle 0; it must return a number"),
         (lambda: pso.minimize(lambda x: np.zeros(2), B3),
