@@ -72,9 +72,9 @@ inline void explain_answer(PyObject* answer, const char* who, std::ptrdiff_t ind
 inline void explain_batch_answer(PyObject* answer, const char* who, std::size_t rows,
                                  std::size_t cols, const char* expected) {
     explain_reading_error(answer, std::string(who) + " returned",
-                          " for the whole swarm (vectorized=True); it must return " +
-                              std::string(expected) + " of the (" + std::to_string(rows) + ", " +
-                              std::to_string(cols) + ") matrix it receives",
+                          " for the (" + std::to_string(rows) + ", " + std::to_string(cols) +
+                              ") matrix of the whole swarm (vectorized=True); it must return " +
+                              expected,
                           false);
 }
 
@@ -318,7 +318,9 @@ class BatchRound {
         if (state_.returned && !returned_items(result.get(), items)) state_.watch.stop();
         if (!read_column(items.value, values)) {
             explain_batch_answer(items.value, "objective", rows, steps.dimensions(),
-                                 "one value per row");
+                                 state_.returned
+                                     ? "one value per row as the first item of its tuple"
+                                     : "one value per row");
             state_.watch.stop();
         }
         if (values.size() != rows) {

@@ -173,7 +173,10 @@ class VectorBatch {
                          std::vector<std::vector<double>>& objectives) {
         if (!read_rows(result, rows_, flat_, "the objectives")) {
             explain_batch_answer(result, "objective", rows, cols_,
-                                 "one row of objective values per row");
+                                 callables_.returned
+                                     ? "one row of objective values per row as the first item "
+                                       "of its tuple"
+                                     : "one row of objective values per row");
             watch_.stop();
         }
         if (!rows_match(rows_.size(), rows, "one row of objectives per particle")) watch_.stop();

@@ -374,7 +374,7 @@ def drive(
 
 
 def drive(
-    swarm: Union[kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm],
+    swarm: Any,  # the overloads above say what it may be; the body tells them apart
     objective: Callable[[List[float]], Any],
     executor: Optional[Any] = None,
     *,
@@ -383,7 +383,7 @@ def drive(
     callback: Optional[Callable[[int, Any], Any]] = None,
     rounds: Optional[int] = None,
     constraints: Optional[str] = None,
-) -> Union[kestrelopt_native.PsoResult, kestrelopt_native.ParetoFront]:
+) -> Any:
     """Run a ``kestrelopt.Swarm`` or ``MultiSwarm`` to its end, evaluating each round over
     an executor.
 

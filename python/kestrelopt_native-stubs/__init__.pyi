@@ -89,7 +89,11 @@ def minimize(
         integer (bool): if ``True``, optimizes over integer variables (the
             position is discretized by rounding when evaluated). Defaults to ``False``.
         n_particles (int): swarm size. Defaults to 30.
-        max_iter (int): number of iterations. Defaults to 100.
+        max_iter (int | None): number of iterations. Defaults to 100. ``None``
+            sets no iteration limit: ``max_evals`` or ``max_time`` must then end
+            the run (``target``, ``patience``, ``min_diameter`` and a callback may
+            never fire), and ``w_end`` needs ``max_evals`` (the weight falls over
+            the iterations they allow).
         w (float): inertia weight (``"inertia"`` and the ``"spso2011"`` rules).
             Defaults to 0.729.
         c1 (float): cognitive coefficient (attraction to the personal best).
@@ -848,10 +852,10 @@ class MultiSwarm:
     ``front()`` returns the ``ParetoFront`` so far. A ``MultiSwarm`` pickles by
     value between calls and resumes bit for bit.
 
-    The options mean what they mean for ``minimize_multi``, and ``init`` and
-    ``max_time`` what they mean for ``Swarm``. Constraints are not options:
-    each point's violation is told with its objectives (see ``tell`` and
-    ``tell_all``).
+    The options mean what they mean for ``minimize_multi`` (``max_iter=None``
+    included), and ``init`` and ``max_time`` what they mean for ``Swarm``.
+    Constraints are not options: each point's violation is told with its
+    objectives (see ``tell`` and ``tell_all``).
 
     Example:
         >>> import kestrelopt as pso

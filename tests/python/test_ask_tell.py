@@ -202,7 +202,9 @@ def test_whole_swarm_rounds_refuse_misuse_and_change_nothing():
         (lambda: ms.tell_all(F[:, 0]), ValueError, "objectives must hold one row per particle"),
         (lambda: ms.tell_all(None), TypeError,
          "argument 'objectives': 'NoneType' object cannot be converted to 'Sequence'"),
-        (lambda: ms.tell_all(F, ["a"] * 4), TypeError, "must be real number, not str"),
+        (lambda: ms.tell_all(F, ["a"] * 4), TypeError,
+         "tell_all\\(\\) got a list whose item 0 is a str for violations; it takes one number per "
+         "particle"),
     ]
     for call, error, message in bad_tells:
         with pytest.raises(error, match=message):

@@ -84,11 +84,11 @@ def test_vectorized_constraints_take_the_matrix_and_give_one_value_per_row():
          "vectorized callables must return one constraint value per particle: got 3 for 12 rows"),
         (lambda X: [[1.0, 2.0]] * 11 + [[1.0]], [], ValueError,
          "objective returned 1 value, but earlier evaluations returned 2"),
-        (lambda X: "abc", [], TypeError, r"^objective returned a str for the whole swarm \(vectorized=True\); "
-         r"it must return one row of objective values per row of the \(12, 6\) matrix it receives$"),
-        (lambda X: 3.0, [], TypeError, r"^objective returned a float for the whole swarm"),
-        (zdt1_rows, [lambda X: None], TypeError, r"^a constraint returned None for the whole swarm .*"
-         r"one value per row of the \(12, 6\) matrix"),
+        (lambda X: "abc", [], TypeError, r"^objective returned a str for the \(12, 6\) matrix of the "
+         r"whole swarm \(vectorized=True\); it must return one row of objective values per row$"),
+        (lambda X: 3.0, [], TypeError, r"^objective returned a float for the \(12, 6\) matrix"),
+        (zdt1_rows, [lambda X: None], TypeError, r"^a constraint returned None for the \(12, 6\) "
+         r"matrix of the whole swarm \(vectorized=True\); it must return one value per row$"),
     ],
 )
 def test_vectorized_results_that_do_not_fit(objective, constraints, error, message):

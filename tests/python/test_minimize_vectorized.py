@@ -126,8 +126,8 @@ def test_unusable_results(returned, error, message):
         run(objective, max_iter=10)
     if error is TypeError:  # named, over the reading's own error
         what, message = message
-        assert str(info.value) == (f"objective returned {what} for the whole swarm (vectorized=True); "
-                                   "it must return one value per row of the (6, 3) matrix it receives")
+        assert str(info.value) == (f"objective returned {what} for the (6, 3) matrix of the whole "
+                                   "swarm (vectorized=True); it must return one value per row")
         assert str(info.value.__cause__) == message
     else:
         assert str(info.value) == message
@@ -354,7 +354,9 @@ def test_vectorized_repair_is_applied_before_every_evaluation_and_to_the_result(
         (lambda x: (1.0, [0.0], [0.0], [0.0]), dict(), TypeError,
          'with constraints="returned" the objective must return a tuple (value, constraints) or '
          "(value, constraints, equality_constraints), got a tuple of 4 items"),
-        (lambda x: (1.0, 0.0), dict(), TypeError, "'float' object cannot be converted to 'Sequence'"),
+        (lambda x: (1.0, 0.0), dict(), TypeError,
+         "objective returned a float for the (6, 3) matrix of the whole swarm (vectorized=True); "
+         "it must return one value per row as the first item of its tuple"),
         (lambda X: (row_sums(X), X[:, 0]), dict(vectorized=True), ValueError,
          "the constraint values must hold one row per particle (an (N, K) array), got a "
          "one-dimensional array; for one value per particle, pass a[:, None]"),

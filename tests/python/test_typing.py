@@ -69,10 +69,12 @@ swarm = Swarm((-1.0, 1.0), dim=2, velocity="fips", topology="random", max_iter=N
 X = swarm.ask()
 reveal_type(X)
 swarm.tell((X ** 2).sum(axis=1))
-multi = MultiSwarm((0.0, 1.0), dim=2, bounds_handling="wrap")
+multi = MultiSwarm((0.0, 1.0), dim=2, bounds_handling="wrap", velocity="spso2011")
 x: npt.NDArray[np.float64] = multi.ask()
 multi.tell([float(x[0]), 1.0])
 assert multi.front().stop_reason == "running"
+rows: npt.NDArray[np.float64] = MultiSwarm((0.0, 1.0), dim=2).ask_all()
+penalties = Swarm.violations(rows, None)
 
 recorder = Recorder()
 with ProgressBar(None) as bar, chain(bar, recorder) as both:
@@ -84,6 +86,7 @@ with ThreadPoolExecutor(2) as pool:
     started: MultistartResult = multistart("sphere", (-1.0, 1.0), dim=2, seeds=2, executor=pool)
     best: PsoResult = started.best
     done: PsoResult = drive(Swarm((-1.0, 1.0), dim=2), sphere, pool, checkpoint="run.ckpt")
+    fronts: ParetoFront = drive(MultiSwarm((0.0, 1.0), dim=2, max_iter=3), two, pool)
 resumed = load_checkpoint("run.ckpt")
 reveal_type(resumed)
 
@@ -130,11 +133,13 @@ def test_a_user_script_of_every_public_name_passes_strict(tmp_path):
     errors = [line for line in done.stdout.splitlines() if ": error:" in line]
     assert errors == [], done.stdout
     # Exactly these types, in the words of whichever mypy version runs.
-    expected = ["numpy.ndarray[", "kestrelopt_native.Swarm", "numpy.ndarray[",
+    expected = ["numpy.ndarray[", "kestrelopt_native.Swarm | kestrelopt_native.MultiSwarm",
+                "numpy.ndarray[",
                 "matplotlib.axes._axes.Axes", "matplotlib.animation.FuncAnimation"]
     assert len(revealed) == len(expected), done.stdout
     for shown, start in zip(revealed, expected):
-        assert shown.startswith('"' + start), done.stdout
+        assert shown.startswith('"' + start) or (
+            "|" in start and shown == '"Union[' + start.replace(" | ", ", ") + ']"'), done.stdout
         assert "ndarray" not in start or shown.endswith("numpy.dtype[numpy.float64]]\""), done.stdout
 
 

@@ -44,8 +44,15 @@ def answers_on_call(bad_call, bad, good=0.0):
          "repair returned a tuple whose item 1 is a str for particle 0; it must return the "
          "repaired point, a sequence of numbers"),
         (lambda: pso.minimize(lambda X: float((X ** 2).sum()), B3, n_particles=7, vectorized=True),
-         "objective returned a float for the whole swarm (vectorized=True); it must return one "
-         "value per row of the (7, 3) matrix it receives"),
+         "objective returned a float for the (7, 3) matrix of the whole swarm (vectorized=True); "
+         "it must return one value per row"),
+        (lambda: pso.minimize(lambda X: (1.0, [[0.0]] * len(X)), B3, n_particles=5, vectorized=True,
+                              constraints="returned"),
+         "objective returned a float for the (5, 3) matrix of the whole swarm (vectorized=True); "
+         "it must return one value per row as the first item of its tuple"),
+        (lambda: pso.minimize(lambda x: ("1", [0.0]), B3, constraints="returned"),
+         "objective returned a str for particle 0; it must return a number as the first item of "
+         "its tuple"),
         (lambda: pso.minimize_grey(answers_on_call(4, None), B3, n_particles=3),
          "objective returned None for particle 0; it must return a number"),
         (lambda: pso.minimize_multi(answers_on_call(13, None, [0.0, 1.0]), B3, n_particles=6),
