@@ -150,7 +150,7 @@ TEST_P(RestartEnd, TheBudgetAndTheTargetEndTheSearch) {
     base.target = c.target;
     const Searched searched = search(base, {50, 2.0});
     EXPECT_EQ(searched.result.stop_reason, c.reason) << c.name;
-    ASSERT_GT(searched.configs.size(), 1u) << c.name;   // it did restart before it ended
+    ASSERT_GT(searched.configs.size(), 1u) << c.name;  // it did restart before it ended
     for (const PsoConfig& config : searched.configs) {  // each affords its first two rounds
         if (base.max_evals) {
             EXPECT_GE(*config.max_evals, 2 * config.n_particles);
@@ -161,13 +161,12 @@ TEST_P(RestartEnd, TheBudgetAndTheTargetEndTheSearch) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RestartEnd,
-                         ::testing::Values(EndCase{"iterations", 250, std::nullopt, std::nullopt,
-                                                   StopReason::MaxIterations},
-                                           EndCase{"evaluations", 100000, 3000, std::nullopt,
-                                                   StopReason::MaxEvaluations},
-                                           EndCase{"target", 100000, std::nullopt, 1.0,
-                                                   StopReason::Target}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RestartEnd,
+    ::testing::Values(EndCase{"iterations", 250, std::nullopt, std::nullopt,
+                              StopReason::MaxIterations},
+                      EndCase{"evaluations", 100000, 3000, std::nullopt, StopReason::MaxEvaluations},
+                      EndCase{"target", 100000, std::nullopt, 1.0, StopReason::Target}));
 
 TEST(MinDiameter, EndsARunOnceTheSwarmFitsInTheFraction) {
     PsoConfig config = stagnating(1000);
