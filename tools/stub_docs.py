@@ -22,6 +22,8 @@ STUB = pathlib.Path(__file__).resolve().parent.parent / "python" / "kestrelopt_n
 def _runtime_doc(owner: Any, name: str) -> Optional[str]:
     # A class's own attribute (a getter, a method), not an inherited one.
     obj = owner.__dict__.get(name) if isinstance(owner, type) else getattr(owner, name, None)
+    if isinstance(obj, (staticmethod, classmethod)):
+        obj = obj.__func__  # its own docstring, which a staticmethod shows only from 3.10 on
     doc = getattr(obj, "__doc__", None)
     return inspect.cleandoc(doc) if doc else None
 
