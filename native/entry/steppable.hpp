@@ -1,6 +1,6 @@
-// What the classes a caller steps through a run (Swarm, MultiSwarm) share: the instance
-// layout (a native driver and the options it was made with), the options kept for a
-// checkpoint, pickling by value, and the creation of the class object.
+// What the classes a caller steps through a run (Swarm, MultiSwarm, AsyncSwarm) share: the
+// instance layout (a native driver and the options it was made with), the options kept for
+// a checkpoint, pickling by value, and the creation of the class object.
 #pragma once
 
 #include <Python.h>

@@ -17,6 +17,7 @@ __all__ = [
     "GreyResult",
     "Swarm",
     "MultiSwarm",
+    "AsyncSwarm",
 ]
 
 _Pair = Tuple[float, float]
@@ -967,6 +968,155 @@ class MultiSwarm:
     @property
     def stop_reason(self) -> Optional[str]:
         """Why the run ended (as ParetoFront.stop_reason), or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""
+
+@final
+class AsyncSwarm:
+    """A single-objective search with several evaluations in flight, with no
+    round barrier: the asynchronous form of ``minimize``'s default mode.
+
+    ``ask()`` gives a ticket and the position of the next particle that is
+    not being evaluated, in ``minimize``'s particle order (round robin,
+    skipping particles in flight); the particle moves at that moment, from
+    the bests known then. ``tell(ticket, value)`` takes a value in any order
+    and updates the personal, neighbourhood and global bests at once. A
+    worker that finishes early gets new work at once instead of waiting for
+    the slowest evaluation of a round (``kestrelopt.parallel.drive`` keeps an
+    executor busy this way).
+
+    With one evaluation in flight (ask, tell, ask, tell, ...) a seeded
+    ``AsyncSwarm`` asks exactly the positions and ends with exactly the result
+    of ``minimize(f, seed=...)`` with the same options, bit for bit. With more
+    in flight, the order of the asks and tells decides the run: the same
+    order gives the same bits.
+
+    An ``AsyncSwarm`` pickles by value (``pickle``, ``copy.deepcopy``), with
+    its tickets in flight and their positions: told the same values, a loaded
+    copy ends exactly as the original.
+
+    Args:
+        The options mean what they mean for ``Swarm`` and ``minimize``. The
+        stop rules count values told, ``n_particles`` of them making an
+        iteration. The budget (``max_iter``, ``max_evals``, in whole
+        iterations as ``minimize`` counts them) limits the asks: once it has
+        all been asked, ``ask()`` raises and the run ends when the last of
+        those values is told. ``patience``, ``target``, ``max_time`` and
+        ``min_diameter`` end the run when they fire, after an iteration;
+        values still in flight may then be told (they count, and can improve
+        the result) or dropped.
+        penalty (float): the weight of a told ``violation``: the value
+            minimized is ``value + penalty * violation**2``, as ``minimize``'s
+            quadratic penalty for one constraint. Defaults to ``1e6``.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> swarm = pso.AsyncSwarm([(-5, 5)] * 3, n_particles=10, seed=1)
+        >>> flying = dict(swarm.ask() for _ in range(4))   # four in flight
+        >>> while flying:
+        ...     ticket, x = flying.popitem()                 # any order
+        ...     swarm.tell(ticket, float((x ** 2).sum()))
+        ...     if swarm.stop_reason is None and len(swarm.pending) < 4:
+        ...         try:
+        ...             t, y = swarm.ask()
+        ...             flying[t] = y
+        ...         except ValueError:                       # the budget is asked
+        ...             pass
+        >>> swarm.stop_reason, swarm.evaluations
+        ('max_iterations', 1010)
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 30,
+        max_iter: int = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: str = "inertia",
+        topology: str = "global",
+        seed: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: str = "clamp",
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[str]] = None,
+        init: Optional[Any] = None,
+        record_history: bool = True,
+        patience: int = 0,
+        tol: float = 0.0,
+        max_evals: Optional[int] = None,
+        target: Optional[float] = None,
+        max_time: Optional[float] = None,
+        w_end: Optional[float] = None,
+        v_max_fraction: Optional[float] = None,
+        ring_neighbors: int = 1,
+        restarts: int = 0,
+        restart_growth: float = 2.0,
+        min_diameter: Optional[float] = None,
+        penalty: float = 1e6,
+    ) -> AsyncSwarm: ...
+    def ask(self) -> Tuple[int, Any]:
+        """``(ticket, x)``: an int ticket and the position to evaluate, a new
+        one-dimensional float64 array (integer and binary variables hold whole
+        values). Each call hands out another particle. Raises ``ValueError`` when
+        every particle is in flight, when the whole budget has been asked, and
+        once the run has ended (naming its stop reason).
+        """
+    def tell(self, ticket: int, value: float, violation: float = 0.0) -> None:
+        """The value of the position that ``ask()`` gave with ``ticket``, in any
+        order, and for a constrained problem its total constraint violation: 0
+        (or less) when feasible, else the sum of ``max(g, 0)`` over inequality
+        constraints ``g <= 0`` and of ``abs(h)`` over equalities ``h == 0``, as
+        ``MultiSwarm.tell`` takes it; NaN counts as infinitely violated. Updates
+        the bests, then, when it completes an iteration, applies the stop rules.
+        Values of tickets still in flight are taken after the run has ended.
+        Raises ``ValueError``, changing nothing, for a ticket that is not in
+        flight (never asked, or told already).
+        """
+    def position(self, ticket: int, /) -> Any:
+        """The position ``ask()`` gave with ``ticket``, which must be in flight (a
+        new float64 array): to send the evaluations in flight again after a
+        checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    def result(self) -> PsoResult:
+        """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
+        is ``"running"`` while the run has not ended. The run is not changed.
+        Raises ``ValueError`` before the run has a best: until the starting
+        swarm's values are told or a particle has moved.
+        """
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def pending(self) -> Tuple[int, ...]:
+        """The tickets in flight, in the order they were asked (a tuple of ints)."""
+    @property
+    def asked(self) -> int:
+        """Asks so far (the next ticket); at most the budget of evaluations."""
+    @property
+    def best_position(self) -> Optional[List[float]]:
+        """Best position so far (list of floats), None before the run has a best."""
+    @property
+    def best_value(self) -> Optional[float]:
+        """Best value so far, None before the run has a best."""
+    @property
+    def iteration(self) -> int:
+        """Iterations told so far: every n_particles values after the starting swarm's."""
+    @property
+    def evaluations(self) -> int:
+        """Values told so far."""
+    @property
+    def convergence(self) -> List[float]:
+        """Best value after each iteration (empty with record_history=False)."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended (as PsoResult.stop_reason), or None while it goes on."""
     @property
     def n_particles(self) -> int:
         """Number of particles."""

@@ -24,6 +24,7 @@ NAMES = [
     "GreyResult",
     "Swarm",
     "MultiSwarm",
+    "AsyncSwarm",
 ]
 FUNCTIONS = NAMES[:6]
 

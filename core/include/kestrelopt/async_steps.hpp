@@ -42,16 +42,19 @@ enum class AskBlock : std::uint8_t {
     AllInFlight,  // every particle is being evaluated
 };
 
+// An evaluation in flight: the number of its ask, and the particle asked.
+struct AsyncTicket {
+    std::uint64_t ticket;
+    std::size_t particle;
+};
+
 template <SearchSpace S>
 class AsyncSteps {
   public:
     using Element = typename S::Element;
     using Result = PsoResult<Element>;
 
-    struct Ticket {
-        std::uint64_t ticket;
-        std::size_t particle;
-    };
+    using Ticket = AsyncTicket;
 
     // Samples the swarm (and its starting points from config.init).
     AsyncSteps(const PsoConfig& config, const S& space, const Velocity& velocity,
