@@ -393,7 +393,7 @@ TEST(Tickets, DamagedCheckpointsWithTicketsInFlightStopCleanly) {
     }
     // A ticket's particle changed to another one in flight.
     std::vector<std::uint8_t> clash = good;
-    clash[8 * 9] = 2;  // the second ticket in flight (ticket 3, particle 1) onto particle 2
+    clash[8 * 10] = 2;  // the second ticket in flight (ticket 3, particle 1) onto particle 2
     EXPECT_FALSE(try_load(clash));
 }
 

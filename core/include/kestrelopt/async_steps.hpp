@@ -92,6 +92,10 @@ class AsyncSteps {
             i = cursor_;
             while (busy_[i]) i = i + 1 == n_ ? 0 : i + 1;  // one is free: not blocked
             if (!begun_) start();
+            if (record_due_) {
+                run_.record_positions();
+                record_due_ = false;
+            }
             run_.move(i, move_iteration_);
             if (++moved_in_round_ == n_) {
                 moved_in_round_ = 0;
@@ -146,7 +150,7 @@ class AsyncSteps {
             if (!callback(info)) return stopped_ = StopReason::Callback;
         }
         stopped_ = run_.stop_after(t);
-        if (!stopped_) run_.record_positions();
+        record_due_ = !stopped_;
         return stopped_;
     }
 
@@ -170,6 +174,7 @@ class AsyncSteps {
 
     void save(StateWriter& out) const {
         out.flag(begun_);
+        out.flag(record_due_);
         out.stop(stopped_);
         out.u64(asked_);
         out.u64(iteration_);
@@ -185,6 +190,7 @@ class AsyncSteps {
 
     void load(StateReader& in) {
         begun_ = in.flag();
+        record_due_ = in.flag();
         stopped_ = in.stop();
         asked_ = in.count(budget_, "the number of asks");
         iteration_ = in.count(asked_ / n_, "the iteration");
@@ -204,7 +210,8 @@ class AsyncSteps {
         run_.load(in, begun_);
         run_.improved = in.flag();
         const std::size_t told = run_.evaluations;
-        if (told + in_flight != asked_ || (!begun_ && (asked_ > n_ || stopped_)))
+        if (told + in_flight != asked_ || (!begun_ && (asked_ > n_ || stopped_)) ||
+            (record_due_ && (!begun_ || stopped_)))
             StateReader::malformed("the evaluations told do not match the asks");
         round_told_ = told < n_ ? told : (told - n_) % n_;
         const std::size_t moved = asked_ > n_ ? asked_ - n_ : 0;
@@ -241,15 +248,14 @@ class AsyncSteps {
         return "";
     }
 
-    // The global best from the values told so far; the first iteration's positions are
-    // recorded before any particle moves.
+    // The global best from the values told so far.
     void start() {
         run_.begin();
         begun_ = true;
         if (run_.config.max_iter == 0)
             stopped_ = StopReason::MaxIterations;
         else
-            run_.record_positions();
+            record_due_ = true;
     }
 
     PsoRun<S> run_;
@@ -266,6 +272,9 @@ class AsyncSteps {
     std::size_t move_iteration_ = 0;
     std::size_t moved_in_round_ = 0;
     bool begun_ = false;
+    // An iteration has begun whose starting positions the next move records first (so a
+    // run stopped from outside after an iteration records none, as the sequential mode).
+    bool record_due_ = false;
     std::optional<StopReason> stopped_;
 };
 
