@@ -53,6 +53,7 @@ import os
 import pickle
 import re
 import stat
+import sys
 import tempfile
 import time
 from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple,
@@ -755,16 +756,17 @@ class _Futures:
         self.executor = executor
         self.running: dict = {}  # future -> ticket
 
-    def submit(self, ticket: int, objective: Callable[[List[float]], Any], x: List[float]) -> None:
-        if self.executor is not None:
-            future = self.executor.submit(_evaluate_one, objective, x)
-        else:
-            future = concurrent.futures.Future()
-            try:
-                future.set_result(objective(x))
-            except Exception as error:
-                future.set_exception(error)
-        self.running[future] = ticket
+    def submit(self, objective: Callable[[List[float]], Any], asked: List[Tuple[int, List[float]]]) -> None:
+        for ticket, x in asked:
+            if self.executor is not None:
+                future = self.executor.submit(_evaluate_one, objective, x)
+            else:
+                future = concurrent.futures.Future()
+                try:
+                    future.set_result(objective(x))
+                except Exception as error:
+                    future.set_exception(error)
+            self.running[future] = ticket
 
     def completed(self) -> List[Tuple[int, Any]]:
         """(ticket, future) of the evaluations that have completed, at least one, in
@@ -788,11 +790,13 @@ class _DaskFutures:
         self.running: dict = {}
         self.arrivals = distributed.as_completed()
 
-    def submit(self, ticket: int, objective: Callable[[List[float]], Any], x: List[float]) -> None:
-        # pure=False: two particles at the same position are two evaluations.
-        future = self.client.submit(objective, x, pure=False)
-        self.running[future] = ticket
-        self.arrivals.add(future)
+    def submit(self, objective: Callable[[List[float]], Any], asked: List[Tuple[int, List[float]]]) -> None:
+        # One call for them all: each call waits for the client's event loop. pure=False:
+        # two particles at the same position are two evaluations.
+        futures = self.client.map(objective, [x for _, x in asked], pure=False)
+        for (ticket, _), future in zip(asked, futures):
+            self.running[future] = ticket
+        self.arrivals.update(futures)
 
     def completed(self) -> List[Tuple[int, Any]]:
         done = self.arrivals.next_batch(block=True)
@@ -808,9 +812,10 @@ class _DaskFutures:
 def _dask_client(executor: Any) -> Any:
     """The distributed.Client behind `executor` (itself, or the client of its
     get_executor()), or None."""
-    try:
-        import distributed
-    except ImportError:
+    # A client exists only once distributed was imported; importing it here would cost
+    # every other executor most of a second.
+    distributed = sys.modules.get("distributed")
+    if distributed is None:
         return None
     if isinstance(executor, distributed.Client):
         return executor
@@ -899,15 +904,17 @@ def _drive_async(
         return finish(swarm.result())
     try:
         # A swarm loaded from a checkpoint may hold evaluations in flight: send them again.
-        for ticket in swarm.pending:
-            pool.submit(ticket, objective, swarm.position(ticket).tolist())
+        pool.submit(objective, [(ticket, swarm.position(ticket).tolist()) for ticket in swarm.pending])
         while True:
-            while swarm.stop_reason is None and len(pool.running) < width:
+            asked = []
+            while swarm.stop_reason is None and len(pool.running) + len(asked) < width:
                 try:
                     ticket, x = swarm.ask()
                 except ValueError:  # every particle in flight, or the whole budget asked
                     break
-                pool.submit(ticket, objective, x.tolist())
+                asked.append((ticket, x.tolist()))
+            if asked:
+                pool.submit(objective, asked)
             if not pool.running:
                 return finish(swarm.result())
             for ticket, future in pool.completed():
