@@ -1,6 +1,7 @@
-// AsyncSteps, the sequential mode with evaluations in flight: with one in flight it asks
-// the positions and gives the result of a plain transcription of the sequential loop, bit
-// for bit, over rules, topologies, spaces and stop rules; an interleaving of asks and tells
+// AsyncSteps and AsyncMopsoSteps, the sequential modes with evaluations in flight: with one
+// in flight they ask the positions and give the result of the sequential loop (a plain
+// transcription of it for the single-objective engine, its minimize for the other), bit for
+// bit, over rules, topologies, spaces and stop rules; an interleaving of asks and tells
 // decides the run (and survives checkpoints with tickets in flight); misuse changes nothing.
 #include <gtest/gtest.h>
 
@@ -10,10 +11,12 @@
 #include <vector>
 
 #include "count_allocations.hpp"
+#include "kestrelopt/mopso/engine.hpp"
 #include "kestrelopt/pso.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
 #include "kestrelopt/spaces/mixed.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/topology/global.hpp"
 #include "kestrelopt/topology/random.hpp"
 #include "kestrelopt/topology/ring.hpp"
@@ -21,7 +24,9 @@
 #include "kestrelopt/velocity/constriction.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
+#include "kestrelopt/velocity/spso2011.hpp"
 #include "support.hpp"
+#include "zdt1.hpp"
 
 namespace kestrelopt {
 namespace {
@@ -63,6 +68,12 @@ const Case kCases[] = {
      [] { return std::make_unique<VonNeumann>(2, 3); }, [](PsoConfig& c) { c.target = 0.5; }},
     {"inertia_random_diameter", [] { return std::make_unique<InertiaVelocity>(0.6, 1.5, 1.5); },
      [] { return std::make_unique<Random>(3, 5); }, [](PsoConfig& c) { c.min_diameter = 0.2; }},
+    {"spso2011_adaptive_random_patience", [] { return std::make_unique<Spso2011Velocity>(); },
+     [] { return std::make_unique<AdaptiveRandom>(3, 17); },
+     [](PsoConfig& c) {
+         c.patience = 4;
+         c.tol = 1e-2;
+     }},
     {"inertia_global_no_iterations",
      [] { return std::make_unique<InertiaVelocity>(0.7, 1.5, 1.5); },
      [] { return std::make_unique<GlobalBest>(); }, [](PsoConfig& c) { c.max_iter = 0; }},
@@ -128,6 +139,7 @@ Traced<typename Space::Element> transcription(const Case& c, const Space& space,
             ++run.evaluations;
         }
         run.record_convergence();
+        run.close_iteration();
         if (const auto reason = run.stop_after(t)) {
             out.result = run.finish(*reason);
             return out;
@@ -413,6 +425,99 @@ TEST(Tickets, SteadyAsksAndTellsWithoutHistoryAllocateNothing) {
     count_allocations::AllocationCount count;
     for (int k = 0; k < 50; ++k) cycle();
     EXPECT_EQ(count.value(), 0u);
+}
+
+// ZDT1 with the constraint x0 >= 0.3, so both the violation and the archive's reset matter.
+double constrained_zdt1(std::span<const double> x, std::vector<double>& out) {
+    zdt1(x, out);
+    return 0.3 - x[0];
+}
+
+template <class Space>
+Mopso<Space> mopso_of(const Space& space, ArchiveStrategy strategy, std::size_t max_evals) {
+    MopsoConfig config;
+    config.n_particles = 7;
+    config.max_iter = 9;
+    config.archive_size = 5;
+    config.strategy = strategy;
+    config.mutation_rate = 0.5;
+    config.seed = 8;
+    config.boundary = BoundaryMode::Reflect;
+    config.init = {{0.1, 0.2, 0.3, 0.4}};
+    if (max_evals > 0) config.max_evals = max_evals;
+    return Mopso<Space>(config, space, std::make_unique<InertiaVelocity>(0.5, 1.5, 1.5));
+}
+
+template <class Element>
+void expect_same_front(const MopsoResult<Element>& a, const MopsoResult<Element>& b) {
+    ASSERT_EQ(a.front.size(), b.front.size());
+    for (std::size_t i = 0; i < a.front.size(); ++i) {
+        EXPECT_EQ(a.front[i].position, b.front[i].position);
+        EXPECT_EQ(a.front[i].objectives, b.front[i].objectives);
+        EXPECT_EQ(a.front[i].violation, b.front[i].violation);
+    }
+    EXPECT_EQ(a.history.swarm_history, b.history.swarm_history);
+    EXPECT_EQ(a.history.front_history, b.history.front_history);
+    EXPECT_EQ(a.evaluations, b.evaluations);
+    EXPECT_EQ(a.stop_reason, b.stop_reason);
+}
+
+// Keeps `width` in flight, telling them in a scrambled order, through a checkpoint into
+// fresh steps before every tell when `hop` is set.
+template <class Space>
+MopsoResult<typename Space::Element> multi_in_flight(const Space& space, ArchiveStrategy strategy,
+                                                     std::size_t max_evals, std::size_t width,
+                                                     bool hop) {
+    std::vector<std::unique_ptr<Mopso<Space>>> engines;
+    engines.push_back(std::make_unique<Mopso<Space>>(mopso_of(space, strategy, max_evals)));
+    auto steps = std::make_unique<AsyncMopsoSteps<Space>>(engines.back()->async_steps());
+    struct Flying {
+        std::uint64_t ticket;
+        std::vector<double> f;
+        double violation;
+    };
+    std::vector<Flying> flying;
+    std::size_t told = 0;
+    while (!steps->stopped()) {
+        while (flying.size() < width && !steps->blocked()) {
+            const auto ticket = steps->ask();
+            const auto x = steps->position(ticket.particle);
+            const std::vector<double> as_double(x.begin(), x.end());
+            Flying next{ticket.ticket, {}, 0.0};
+            next.violation = constrained_zdt1(as_double, next.f);
+            flying.push_back(std::move(next));
+        }
+        if (hop) {
+            StateWriter out;
+            steps->save(out);
+            engines.push_back(std::make_unique<Mopso<Space>>(mopso_of(space, strategy, max_evals)));
+            steps = std::make_unique<AsyncMopsoSteps<Space>>(engines.back()->async_steps());
+            StateReader in(out.bytes());
+            steps->load(in);
+            in.finish();
+        }
+        const std::size_t k = (told++ * 5 + 1) % flying.size();
+        steps->tell(flying[k].ticket, flying[k].f, flying[k].violation);
+        flying.erase(flying.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+    return steps->finish(*steps->stopped());
+}
+
+TEST(MultiInFlight, OneInFlightIsTheEngineAndAnInterleavingSurvivesCheckpoints) {
+    const ContinuousSpace box(std::vector<Bound>(4, {0.0, 1.0}));
+    const MixedSpace mixed(std::vector<Bound>(4, {0.0, 1.0}),
+                           {VarType::Real, VarType::Real, VarType::Integer, VarType::Binary});
+    for (const ArchiveStrategy strategy : {ArchiveStrategy::crowding(), ArchiveStrategy::grid(3)})
+        for (const std::size_t max_evals : {std::size_t{0}, std::size_t{30}}) {
+            const auto engine_run = mopso_of(box, strategy, max_evals).minimize(constrained_zdt1);
+            expect_same_front(engine_run, multi_in_flight(box, strategy, max_evals, 1, true));
+            const auto mixed_run = mopso_of(mixed, strategy, max_evals).minimize(constrained_zdt1);
+            expect_same_front(mixed_run, multi_in_flight(mixed, strategy, max_evals, 1, false));
+            const auto wide = multi_in_flight(box, strategy, max_evals, 4, false);
+            expect_same_front(wide, multi_in_flight(box, strategy, max_evals, 4, true));
+            EXPECT_EQ(wide.evaluations, engine_run.evaluations);
+            EXPECT_NE(wide.history.swarm_history, engine_run.history.swarm_history);
+        }
 }
 
 }  // namespace

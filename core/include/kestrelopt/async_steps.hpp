@@ -10,19 +10,18 @@
 // The first n asks give the starting positions. The run begins (global best, tracked best)
 // once their values are all told, or earlier, when an ask must move a particle while some
 // of them are still in flight: those keep +inf as their best until their value arrives.
+// An iteration's starting positions are recorded at its first move.
 //
 // The budget (max_iter, max_evals) limits the asks, in whole iterations as the sequential
 // mode counts them; the run ends when the last of them is told. The other stop rules end
 // the run when they fire; values of tickets still in flight may be told afterwards (counted,
 // and offered to the bests) or never.
 //
-// Tickets are the asks numbered from 0; the first n are the starting positions of particles
-// 0 to n - 1. ask and tell cost O(1) plus the move, and O(in flight) to find a ticket;
-// nothing is allocated in the steady state (history aside). save writes the whole state,
-// the tickets in flight included; load continues it bit for bit.
+// The tickets are a TicketBook's. ask and tell cost O(1) plus the move, and O(in flight)
+// to find a ticket; nothing is allocated in the steady state (history aside). save writes
+// the whole state, the tickets in flight included; load continues it bit for bit.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -32,80 +31,48 @@
 
 #include "kestrelopt/pso_run.hpp"
 #include "kestrelopt/pso_steps.hpp"
+#include "kestrelopt/ticket_book.hpp"
 
 namespace kestrelopt {
-
-// Why an ask cannot be answered now.
-enum class AskBlock : std::uint8_t {
-    Ended,        // the run has ended (stopped() names the reason)
-    BudgetAsked,  // every evaluation of the budget has been asked
-    AllInFlight,  // every particle is being evaluated
-};
-
-// An evaluation in flight: the number of its ask, and the particle asked.
-struct AsyncTicket {
-    std::uint64_t ticket;
-    std::size_t particle;
-};
 
 template <SearchSpace S>
 class AsyncSteps {
   public:
     using Element = typename S::Element;
     using Result = PsoResult<Element>;
-
     using Ticket = AsyncTicket;
 
     // Samples the swarm (and its starting points from config.init).
     AsyncSteps(const PsoConfig& config, const S& space, const Velocity& velocity,
                Topology& topology)
         : run_(config, space, velocity, topology),
-          n_(config.n_particles),
-          budget_(ask_budget(config)),
+          book_(config.n_particles,
+                async_budget(config.n_particles, config.max_iter, config.max_evals)),
           dims_(space.span().size()) {
-        if (n_ == 0) fail("swarm has at least one particle");
         const double infinity = std::numeric_limits<double>::infinity();
-        for (std::size_t p = 0; p < n_; ++p) {
+        for (std::size_t p = 0; p < config.n_particles; ++p) {
             auto [x, v] = run_.sample(p);
             run_.particles.emplace_back(std::move(x), std::move(v), infinity);
         }
-        busy_.assign(n_, false);
-        pending_.reserve(n_);
     }
 
     // Why ask would stop now, or nothing when it can give a particle.
-    std::optional<AskBlock> blocked() const {
-        if (stopped_) return AskBlock::Ended;
-        if (asked_ == budget_) return AskBlock::BudgetAsked;
-        if (asked_ >= n_ && pending_.size() == n_) return AskBlock::AllInFlight;
-        return std::nullopt;
-    }
+    std::optional<AskBlock> blocked() const { return book_.blocked(stopped_.has_value()); }
 
     // The next particle to evaluate, moved (after the starting positions) and marked in
     // flight; position() gives its decoded position until it is told. Stops when blocked().
     Ticket ask() {
-        if (const auto block = blocked()) fail(block_text(*block));
-        std::size_t i;
-        if (asked_ < n_) {
-            i = asked_;
-        } else {
-            i = cursor_;
-            while (busy_[i]) i = i + 1 == n_ ? 0 : i + 1;  // one is free: not blocked
-            if (!begun_) start();
+        if (const auto block = blocked()) fail(ask_block_text(*block));
+        if (!begun_ && book_.asked() >= run_.particles.size()) start();  // a move needs bests
+        const TicketBook::Next next = book_.next();
+        if (next.moves) {
             if (record_due_) {
                 run_.record_positions();
                 record_due_ = false;
             }
-            run_.move(i, move_iteration_);
-            if (++moved_in_round_ == n_) {
-                moved_in_round_ = 0;
-                ++move_iteration_;
-            }
-            cursor_ = i + 1 == n_ ? 0 : i + 1;
+            run_.move(next.ticket.particle, next.iteration);
         }
-        busy_[i] = true;
-        pending_.push_back({asked_, i});
-        return {asked_++, i};
+        return next.ticket;
     }
 
     // The decoded position of a particle, in a buffer the next call overwrites.
@@ -119,26 +86,16 @@ class AsyncSteps {
     // called after each iteration. Returns the stop reason once the run has ended.
     template <class Callback = NoCallback>
     std::optional<StopReason> tell(std::uint64_t ticket, double value, Callback&& callback = {}) {
-        auto at = std::find_if(pending_.begin(), pending_.end(),
-                               [&](const Ticket& t) { return t.ticket == ticket; });
-        if (at == pending_.end()) fail("the ticket is not in flight");
-        const std::size_t i = at->particle;
-        if (at + 1 == pending_.end())
-            pending_.pop_back();  // the only one, with one in flight
-        else
-            pending_.erase(at);
-        busy_[i] = false;
-        if (ticket >= n_)
+        const std::size_t i = book_.take(ticket).particle;
+        if (!book_.starting(ticket))
             run_.offer(i, value);
         else if (begun_)
             run_.first_value(i, value);
         else
             run_.particles[i].best_value = value;
         ++run_.evaluations;  // counted once told, so an interruption counts right
-        if (stopped_) return stopped_;
-        if (++round_told_ < n_) return stopped_;
-        round_told_ = 0;
-        if (run_.evaluations == n_) {
+        if (stopped_ || !book_.completes_round()) return stopped_;
+        if (run_.evaluations == run_.particles.size()) {  // the starting swarm's
             if (!begun_) start();
             return stopped_;
         }
@@ -160,11 +117,11 @@ class AsyncSteps {
     std::optional<StopReason> stopped() const { return stopped_; }
     // Iterations told so far, the first swarm's evaluation not counted.
     std::size_t iteration() const { return iteration_; }
-    std::size_t asked() const { return asked_; }
+    std::size_t asked() const { return book_.asked(); }
     // The most asks the run makes: the starting positions and the budget's iterations.
-    std::size_t budget() const { return budget_; }
+    std::size_t budget() const { return book_.budget(); }
     // The tickets in flight, in the order they were asked.
-    std::span<const Ticket> pending() const { return pending_; }
+    std::span<const Ticket> pending() const { return book_.pending(); }
     std::size_t dimensions() const { return dims_; }
     const PsoRun<S>& run() const { return run_; }
 
@@ -176,14 +133,8 @@ class AsyncSteps {
         out.flag(begun_);
         out.flag(record_due_);
         out.stop(stopped_);
-        out.u64(asked_);
         out.u64(iteration_);
-        out.u64(cursor_);
-        out.u64(pending_.size());
-        for (const Ticket& t : pending_) {
-            out.u64(t.ticket);
-            out.u64(t.particle);
-        }
+        book_.save(out);
         run_.save(out, begun_);
         out.flag(run_.improved);  // an iteration may be under way
     }
@@ -192,62 +143,18 @@ class AsyncSteps {
         begun_ = in.flag();
         record_due_ = in.flag();
         stopped_ = in.stop();
-        asked_ = in.count(budget_, "the number of asks");
-        iteration_ = in.count(asked_ / n_, "the iteration");
-        cursor_ = in.count(n_ - 1, "the next particle");
-        const std::size_t in_flight = in.count(std::min(n_, asked_), "the tickets in flight");
-        pending_.clear();
-        busy_.assign(n_, false);
-        for (std::size_t k = 0; k < in_flight; ++k) {
-            const std::uint64_t ticket = in.count(asked_ - 1, "a ticket");
-            const std::size_t particle = in.count(n_ - 1, "a ticket's particle");
-            if (busy_[particle] || (ticket < n_ && ticket != particle) ||
-                (!pending_.empty() && ticket <= pending_.back().ticket))
-                StateReader::malformed("the tickets in flight do not match the asks");
-            busy_[particle] = true;
-            pending_.push_back({ticket, particle});
-        }
+        iteration_ = in.u64();
+        book_.load(in);
         run_.load(in, begun_);
         run_.improved = in.flag();
-        const std::size_t told = run_.evaluations;
-        if (told + in_flight != asked_ || (!begun_ && (asked_ > n_ || stopped_)) ||
+        book_.settle(run_.evaluations);
+        const std::size_t n = run_.particles.size();
+        if (iteration_ > book_.asked() / n || (!begun_ && (book_.asked() > n || stopped_)) ||
             (record_due_ && (!begun_ || stopped_)))
-            StateReader::malformed("the evaluations told do not match the asks");
-        round_told_ = told < n_ ? told : (told - n_) % n_;
-        const std::size_t moved = asked_ > n_ ? asked_ - n_ : 0;
-        move_iteration_ = moved / n_;
-        moved_in_round_ = moved % n_;
+            StateReader::malformed("the run's counters do not match the asks");
     }
 
   private:
-    // Asks of the whole run: the starting swarm, then whole iterations until max_iter or
-    // until max_evals is reached (the sequential mode checks it after each iteration, so
-    // it always runs at least one).
-    static std::size_t ask_budget(const PsoConfig& config) {
-        const std::size_t n = config.n_particles;
-        std::size_t iterations = config.max_iter;
-        if (config.max_evals && iterations > 0) {
-            const std::size_t wanted = *config.max_evals;
-            const std::size_t needed = wanted > n && n > 0 ? (wanted - n - 1) / n + 1 : 1;
-            iterations = std::min(iterations, needed);
-        }
-        const std::size_t most = std::numeric_limits<std::size_t>::max();
-        if (n > 0 && iterations > (most - n) / n) return most;
-        return n + iterations * n;
-    }
-
-    static const char* block_text(AskBlock block) {
-        switch (block) {
-            case AskBlock::Ended:
-                return "the run has ended";
-            case AskBlock::BudgetAsked:
-                return "every evaluation of the budget has been asked";
-            case AskBlock::AllInFlight:
-                return "every particle is in flight";
-        }
-        return "";
-    }
-
     // The global best from the values told so far.
     void start() {
         run_.begin();
@@ -259,18 +166,9 @@ class AsyncSteps {
     }
 
     PsoRun<S> run_;
-    std::size_t n_;
-    std::size_t budget_;
+    TicketBook book_;
     std::size_t dims_;
-    std::vector<bool> busy_;       // per particle: a ticket of it is in flight
-    std::vector<Ticket> pending_;  // in ask order
-    std::size_t asked_ = 0;
     std::size_t iteration_ = 0;
-    std::size_t cursor_ = 0;      // where the search for the next free particle starts
-    std::size_t round_told_ = 0;  // values told since the last iteration ended
-    // The iteration of the moves being asked, and how many of its n moves have been.
-    std::size_t move_iteration_ = 0;
-    std::size_t moved_in_round_ = 0;
     bool begun_ = false;
     // An iteration has begun whose starting positions the next move records first (so a
     // run stopped from outside after an iteration records none, as the sequential mode).
