@@ -1,4 +1,5 @@
-// The docstrings of AsyncSwarm, the sequential search with several evaluations in flight.
+// The docstrings of AsyncSwarm and AsyncMultiSwarm, the sequential searches with several
+// evaluations in flight.
 #pragma once
 
 namespace kestrelopt::native {
@@ -107,5 +108,73 @@ inline constexpr const char* kAsyncSwarmBestValueDoc =
     "Best value so far, None before the run has a best.";
 inline constexpr const char* kAsyncSwarmIterationDoc =
     "Iterations told so far: every n_particles values after the starting swarm's.";
+
+inline constexpr const char* kAsyncMultiSwarmDoc =
+    "AsyncMultiSwarm(bounds, *, dim=None, n_particles=100, max_iter=100, archive_size=100, "
+    "w=0.729, c1=1.49445, c2=1.49445, velocity=\"inertia\", seed=None, integer=False, "
+    "binary=False, var_types=None, mutation_rate=0.1, grid_divisions=None, v_max=None, "
+    "bounds_handling=\"clamp\", record_history=True, v_max_fraction=None, max_evals=None, "
+    "max_time=None, init=None)\n"
+    "--\n"
+    "\n"
+    "A multi-objective search with several evaluations in flight: the\n"
+    "asynchronous form of ``minimize_multi``'s default mode, as ``AsyncSwarm``\n"
+    "is of ``minimize``'s.\n"
+    "\n"
+    "``ask()`` gives a ticket and the position of the next particle not being\n"
+    "evaluated, in ``minimize_multi``'s particle order (round robin, skipping\n"
+    "particles in flight), moved at that moment; an iteration's first move\n"
+    "prunes the archive and fixes its leaders. ``tell(ticket, objectives,\n"
+    "violation=0.0)`` takes an objective vector in any order and updates the\n"
+    "particle's personal best and the archive at once. ``front()`` returns the\n"
+    "``ParetoFront`` so far.\n"
+    "\n"
+    "With one evaluation in flight a seeded ``AsyncMultiSwarm`` asks exactly\n"
+    "the positions and ends with exactly the front of ``minimize_multi(f,\n"
+    "seed=...)`` with the same options (constraints told as violations, grid\n"
+    "archive included), bit for bit; with more, the order of the asks and tells\n"
+    "decides the run. It pickles by value with its tickets in flight.\n"
+    "\n"
+    "Args:\n"
+    "    The options mean what they mean for ``MultiSwarm``. The budget\n"
+    "    (``max_iter``, ``max_evals``, in whole iterations of ``n_particles``\n"
+    "    values) limits the asks: once it has all been asked, ``ask()`` raises\n"
+    "    and the run ends when the last of those values is told. ``max_time``\n"
+    "    ends the run when it fires, after an iteration; values still in flight\n"
+    "    may then be told or dropped.\n"
+    "\n"
+    "Example:\n"
+    "    >>> import kestrelopt as pso\n"
+    "    >>> ms = pso.AsyncMultiSwarm([(0, 1)] * 2, n_particles=10, max_iter=20, seed=3)\n"
+    "    >>> flying = dict(ms.ask() for _ in range(3))\n"
+    "    >>> while flying:\n"
+    "    ...     ticket, x = flying.popitem()\n"
+    "    ...     ms.tell(ticket, [x[0], 1 - x[0] + x[1]])\n"
+    "    ...     if ms.asked < 210:                             # the budget\n"
+    "    ...         t, y = ms.ask()\n"
+    "    ...         flying[t] = y\n"
+    "    >>> ms.stop_reason, len(ms.front().positions) > 0\n"
+    "    ('max_iterations', True)";
+
+inline constexpr const char* kAsyncMultiSwarmAskDoc =
+    "ask($self)\n--\n\n"
+    "``(ticket, x)``: an int ticket and the position to evaluate, a new\n"
+    "one-dimensional float64 array. Each call hands out another particle.\n"
+    "Raises ``ValueError`` when every particle is in flight, when the whole\n"
+    "budget has been asked, and once the run has ended.";
+
+inline constexpr const char* kAsyncMultiSwarmTellDoc =
+    "tell($self, ticket, objectives, violation=0.0)\n--\n\n"
+    "The objective vector of the position ``ask()`` gave with ``ticket`` (the\n"
+    "same number of objectives every time), in any order, and its total\n"
+    "constraint violation as ``MultiSwarm.tell`` takes it. Raises\n"
+    "``ValueError``, changing nothing, for a ticket not in flight or a vector\n"
+    "of another length.";
+
+inline constexpr const char* kAsyncMultiSwarmFrontDoc =
+    "front($self)\n--\n\n"
+    "The ``ParetoFront`` so far, like ``minimize_multi``'s; its\n"
+    "``stop_reason`` is ``\"running\"`` while the run has not ended. The run is\n"
+    "not changed.";
 
 }  // namespace kestrelopt::native

@@ -118,7 +118,6 @@ class AsyncDriver {
     virtual std::uint64_t ask(PyRef& position) = 0;
     virtual void tell(std::uint64_t ticket, double value) = 0;
     virtual std::optional<AskBlock> blocked() const = 0;
-    virtual bool in_flight(std::uint64_t ticket) const = 0;
     virtual PyRef position_of(std::uint64_t ticket) const = 0;
     virtual std::span<const AsyncTicket> pending() const = 0;
     virtual std::size_t particles() const = 0;
@@ -174,7 +173,6 @@ class AsyncDriverOf final : public AsyncDriver {
     }
     void tell(std::uint64_t ticket, double value) override { steps_.tell(ticket, value); }
     std::optional<AskBlock> blocked() const override { return steps_.blocked(); }
-    bool in_flight(std::uint64_t ticket) const override { return find(ticket) != nullptr; }
     PyRef position_of(std::uint64_t ticket) const override {
         std::vector<Element> decoded;
         engine_.space().decode_into(steps_.run().particles[find(ticket)->particle].position,
@@ -265,45 +263,14 @@ PyObject* async_swarm_ask(PyObject* self, PyObject*) {
     return guarded(
         [&] {
             AsyncDriver& s = async_swarm(self);
-            if (const auto block = s.blocked()) {
-                switch (*block) {
-                    case AskBlock::Ended:
-                        raise_ended(*s.stopped());
-                    case AskBlock::BudgetAsked:
-                        raise(PyExc_ValueError,
-                              "every evaluation of the budget (" + std::to_string(s.budget()) +
-                                  ") has been asked; the run ends when the " +
-                                  std::to_string(s.pending().size()) + " in flight are told");
-                    case AskBlock::AllInFlight:
-                        raise(PyExc_ValueError, "every particle is in flight (n_particles=" +
-                                                    std::to_string(s.particles()) +
-                                                    "); tell() a value before asking again");
-                }
-            }
+            if (const auto block = s.blocked())
+                raise_blocked(*block, s.stopped(), s.budget(), s.pending().size(), s.particles());
             PyRef position;
             const std::uint64_t ticket = s.ask(position);
             PyRef number = check(PyLong_FromUnsignedLongLong(ticket));
             return check(PyTuple_Pack(2, number.get(), position.get())).release();
         },
         static_cast<PyObject*>(nullptr));
-}
-
-// The ticket an int names: TypeError for anything but an int (through the index
-// protocol), ValueError unless it is in flight.
-std::uint64_t ticket_in_flight(const AsyncDriver& s, PyObject* given) {
-    PyRef index(PyNumber_Index(given));
-    if (!index)
-        raise(PyExc_TypeError, "a ticket is an int given by ask(), got " + type_name(given));
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (value == -1 && PyErr_Occurred()) throw PythonError{};
-    const bool fits = overflow == 0 && value >= 0;
-    const auto ticket = static_cast<std::uint64_t>(value);
-    if (fits && s.in_flight(ticket)) return ticket;
-    PyRef text = check(PyObject_Str(index.get()));
-    raise(PyExc_ValueError, "ticket " + utf8(text.get()) + " is not in flight: " +
-                                (!fits || ticket >= s.asked() ? "ask() has not given it yet"
-                                                              : "its value has been told already"));
 }
 
 // The value minimized for `value` with total violation `violation`: minimize's quadratic
@@ -322,8 +289,9 @@ PyObject* async_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
             // Reading the arguments can run Python code (a user __index__ or __float__)
             // that uses this object: read them all, then check, then commit.
             Arguments a(kTellSignature, args, kwargs);
+            PyRef index = ticket_index(a.object(0));
             AsyncDriver& s = async_swarm(self);
-            const std::uint64_t ticket = ticket_in_flight(s, a.object(0));
+            const std::uint64_t ticket = ticket_in_flight(index.get(), s.pending(), s.asked());
             s.tell(ticket, penalized(a.real(1), a.real(2), s.penalty));
             return PyRef::borrow(Py_None).release();
         },
@@ -333,8 +301,9 @@ PyObject* async_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* async_swarm_position(PyObject* self, PyObject* arg) {
     return guarded(
         [&] {
+            PyRef index = ticket_index(arg);
             const AsyncDriver& s = async_swarm(self);
-            return s.position_of(ticket_in_flight(s, arg)).release();
+            return s.position_of(ticket_in_flight(index.get(), s.pending(), s.asked())).release();
         },
         static_cast<PyObject*>(nullptr));
 }

@@ -399,6 +399,21 @@ def drive(
 ) -> DriveResult: ...
 
 
+@overload
+def drive(
+    swarm: kestrelopt_native.AsyncMultiSwarm,
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
+    constraints: Optional[str] = None,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+    checkpoint_every: Optional[float] = None,
+) -> DriveResult: ...
+
+
 def drive(
     swarm: Any,  # the overloads above say what it may be; the body tells them apart
     objective: Callable[[List[float]], Any],
@@ -432,9 +447,10 @@ def drive(
     ``vectorized=True``, ``constraints="returned"`` and the swarm's options (for a
     ``Swarm``, its ``penalty``).
 
-    A ``kestrelopt.AsyncSwarm`` is driven without rounds instead, with the options
-    ``max_in_flight``, ``on_error`` and ``checkpoint_every`` (see "Asynchronous runs"
-    below); ``chunksize`` and ``rounds`` apply to a ``Swarm`` and ``MultiSwarm`` only.
+    A ``kestrelopt.AsyncSwarm`` or ``AsyncMultiSwarm`` is driven without rounds instead,
+    with the options ``max_in_flight``, ``on_error`` and ``checkpoint_every`` (see
+    "Asynchronous runs" below); ``chunksize`` and ``rounds`` apply to a ``Swarm`` and
+    ``MultiSwarm`` only.
 
     With ``checkpoint``, the swarm is pickled to that file after every round: written
     to a temporary file in the same directory, then renamed over the old checkpoint, so
@@ -505,7 +521,9 @@ def drive(
         With an ``AsyncSwarm``, up to ``max_in_flight`` evaluations are submitted at a
         time (by default the executor's worker count where it can be known, else
         ``n_particles``; 1 without an executor, which makes the run exactly
-        ``minimize(objective, ...)`` with the swarm's options). Each value is told the
+        ``minimize(objective, ...)`` with the swarm's options). An ``AsyncMultiSwarm``
+        is driven the same way, its objective returning a list of objective values (with
+        one in flight: exactly ``minimize_multi``). Each value is told the
         moment its evaluation completes (``concurrent.futures.wait``; on a
         ``distributed.Client`` or its executor, ``distributed.as_completed`` over the
         client's futures) and the next particle is submitted at once. Values that
@@ -516,35 +534,39 @@ def drive(
         When a stop rule other than the budget ends the run, the evaluations still
         running are dropped (cancelled where the executor can; those that completed
         with the one that ended the run are told): the swarm keeps their tickets.
-        ``callback`` is called after every iteration (``n_particles`` values told) and
-        returning ``False`` stops the drive the same way, the result's ``stop_reason``
-        then being ``"callback"``.
+        ``callback`` is called after every iteration (``n_particles`` values told) with
+        the iteration and the best value (the front's size for an ``AsyncMultiSwarm``),
+        and returning ``False`` stops the drive the same way, the result's
+        ``stop_reason`` then being ``"callback"``.
 
         ``on_error="raise"`` (default): an evaluation that raises cancels what can be
         cancelled and the exception propagates; the swarm stays consistent, its
         tickets in flight (the failed one included) are sent again by the next
         ``drive``. A number instead (``float("inf")`` for example) is told as the value
-        of a failed evaluation, so one diverged simulation does not end the run; the
-        result's ``failed`` counts them. A value that is not a number raises
+        of a failed evaluation (as every objective's, for an ``AsyncMultiSwarm`` that
+        has been told a vector before), so one diverged simulation does not end the run;
+        the result's ``failed`` counts them. A value that is not a number raises
         ``TypeError`` either way.
 
         With ``checkpoint``, the swarm (its tickets in flight included) is saved after
         every tell, or at most every ``checkpoint_every`` seconds, and when the drive
         returns; ``load_checkpoint`` then ``drive`` sends the evaluations in flight again
-        and goes on. The result is a ``DriveResult``: the ``PsoResult``'s attributes
-        and ``failed``.
+        and goes on. The result is a ``DriveResult``: the ``PsoResult``'s (or
+        ``ParetoFront``'s) attributes and ``failed``.
     """
-    if isinstance(swarm, kestrelopt_native.AsyncSwarm):
+    if isinstance(swarm, (kestrelopt_native.AsyncSwarm, kestrelopt_native.AsyncMultiSwarm)):
         if chunksize != 1 or rounds is not None:
-            raise TypeError("chunksize and rounds drive a Swarm's rounds; an AsyncSwarm has none")
+            raise TypeError(
+                f"chunksize and rounds drive a Swarm's rounds; an {type(swarm).__name__} has none"
+            )
         return _drive_async(
             swarm, objective, executor, max_in_flight, on_error, checkpoint, checkpoint_every,
             callback, constraints,
         )
     if max_in_flight is not None or on_error != "raise" or checkpoint_every is not None:
         raise TypeError(
-            "max_in_flight, on_error and checkpoint_every drive an AsyncSwarm; a Swarm "
-            "evaluates whole rounds"
+            "max_in_flight, on_error and checkpoint_every drive an AsyncSwarm or "
+            "AsyncMultiSwarm; a Swarm or MultiSwarm evaluates whole rounds"
         )
     multi = isinstance(swarm, kestrelopt_native.MultiSwarm)
     if not multi and not isinstance(swarm, kestrelopt_native.Swarm):
@@ -617,9 +639,14 @@ def _returned_items(result: Any, particle: int) -> Any:
 
 def load_checkpoint(
     path: PathLike,
-) -> Union[kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm, kestrelopt_native.AsyncSwarm]:
-    """The ``kestrelopt.Swarm`` (or ``MultiSwarm``, ``AsyncSwarm``) that ``drive`` saved to
-    ``path``.
+) -> Union[
+    kestrelopt_native.Swarm,
+    kestrelopt_native.MultiSwarm,
+    kestrelopt_native.AsyncSwarm,
+    kestrelopt_native.AsyncMultiSwarm,
+]:
+    """The ``kestrelopt.Swarm`` (or ``MultiSwarm``, ``AsyncSwarm``, ``AsyncMultiSwarm``)
+    that ``drive`` saved to ``path``.
 
     Equivalent to ``pickle.load`` on the file, with a check that it holds a swarm. Like
     any pickle, load only checkpoints you wrote yourself: unpickling can run code.
@@ -715,19 +742,27 @@ def _stopped_by_callback(result: Any) -> Any:
     )
 
 
-# Asynchronous drive of an AsyncSwarm: evaluations in flight, no round barrier.
+# Asynchronous drive of an AsyncSwarm or AsyncMultiSwarm: evaluations in flight, no round
+# barrier.
 
 # What load_checkpoint gives back: the kinds of swarm drive saves.
-_DRIVEN = (kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm, kestrelopt_native.AsyncSwarm)
+_DRIVEN = (
+    kestrelopt_native.Swarm,
+    kestrelopt_native.MultiSwarm,
+    kestrelopt_native.AsyncSwarm,
+    kestrelopt_native.AsyncMultiSwarm,
+)
 
 
 class DriveResult:
-    """What ``drive`` returns for an ``AsyncSwarm``: the run's ``PsoResult``, whose
-    attributes it also answers (``best_value``, ``best_position``, ``convergence``,
-    ``history``, ``evaluations``, ``stop_reason``, ``to_numpy``), and ``failed``.
+    """What ``drive`` returns for an ``AsyncSwarm`` or ``AsyncMultiSwarm``: the run's
+    ``PsoResult`` (or ``ParetoFront``), whose attributes it also answers (``best_value``,
+    ``best_position``, ``convergence``, ``history``, ``evaluations``, ``stop_reason``,
+    ... of a ``PsoResult``; ``positions``, ``objectives``, ... of a ``ParetoFront``), and
+    ``failed``.
 
     Attributes:
-        result: the ``PsoResult``.
+        result: the ``PsoResult`` or ``ParetoFront``.
         failed: evaluations that raised and were told the ``on_error`` value instead.
     """
 
@@ -881,10 +916,13 @@ def _drive_async(
     _check_async_options(objective, max_in_flight, on_error, checkpoint, checkpoint_every, callback)
     if constraints is not None and constraints != "returned":
         raise ValueError(f'constraints must be None or "returned", got {constraints!r}')
+    multi = isinstance(swarm, kestrelopt_native.AsyncMultiSwarm)
+    outcome = swarm.front if multi else swarm.result
     client = _dask_client(executor)
     pool = _DaskFutures(client) if client is not None else _Futures(_as_executor(executor))
     width = max_in_flight or _worker_count(executor, client) or swarm.n_particles
     failed = 0
+    objectives = None  # how many an AsyncMultiSwarm's vectors hold, once known
     written = time.monotonic()
 
     def save(now: bool) -> None:
@@ -900,13 +938,35 @@ def _drive_async(
         save(True)
         return DriveResult(result, failed)
 
+    def told(result: Any, ticket: int) -> Tuple[Any, float]:
+        # The value (vector) to tell and its violation.
+        nonlocal objectives
+        violation = 0.0
+        if constraints is not None:
+            result, g, h = _returned_items(result, ticket)
+            violation = type(swarm).violations([g], [h])[0]
+        if not multi:
+            return _as_ticket_value(result, ticket), violation
+        vector = _as_objective_vector(result, ticket)
+        objectives = len(vector)
+        return vector, violation
+
+    def failure_value(error: BaseException) -> Tuple[Any, float]:
+        # The number for every objective; a front told nothing yet has no length to give.
+        if not multi:
+            return on_error, 0.0
+        known = objectives or next((len(f) for f in swarm.front().objectives), None)
+        if known is None:
+            raise error
+        return [on_error] * known, 0.0
+
     if swarm.stop_reason is not None:
-        return finish(swarm.result())
+        return finish(outcome())
     try:
         # A swarm loaded from a checkpoint may hold evaluations in flight: send them again.
         pool.submit(objective, [(ticket, swarm.position(ticket).tolist()) for ticket in swarm.pending])
         while True:
-            asked = []
+            asked: List[Tuple[int, List[float]]] = []
             while swarm.stop_reason is None and len(pool.running) + len(asked) < width:
                 try:
                     ticket, x = swarm.ask()
@@ -916,31 +976,39 @@ def _drive_async(
             if asked:
                 pool.submit(objective, asked)
             if not pool.running:
-                return finish(swarm.result())
+                return finish(outcome())
             for ticket, future in pool.completed():
-                try:
-                    value = future.result()
-                except Exception:
-                    if on_error == "raise":
-                        raise
-                    value = on_error
-                    failed += 1
+                error = future.exception()
+                if error is None:
+                    value = told(future.result(), ticket)
+                elif on_error == "raise" or not isinstance(error, Exception):
+                    raise error
+                else:
+                    value, failed = failure_value(error), failed + 1
                 iteration = swarm.iteration
-                violation = 0.0
-                if constraints is not None and not isinstance(value, (int, float)):
-                    value, g, h = _returned_items(value, ticket)
-                    violation = type(swarm).violations([g], [h])[0]
-                swarm.tell(ticket, _as_ticket_value(value, ticket), violation)
+                swarm.tell(ticket, *value)
                 save(False)
                 if callback is not None and swarm.iteration > iteration:
-                    if asks_to_stop(callback(swarm.iteration - 1, swarm.best_value)):
-                        return finish(_stopped_by_callback(swarm.result()))
+                    progress = len(outcome().positions) if multi else swarm.best_value
+                    if asks_to_stop(callback(swarm.iteration - 1, progress)):
+                        return finish(_stopped_by_callback(outcome()))
             # Values that completed with the one that ended the run are told too.
             if swarm.stop_reason is not None:
-                return finish(swarm.result())
+                return finish(outcome())
     except BaseException:
         pool.cancel()
         raise
+
+
+def _as_objective_vector(value: Any, ticket: int) -> List[float]:
+    if not isinstance(value, (str, bytes)):
+        try:
+            return [float(v) for v in value]
+        except (TypeError, ValueError):
+            pass
+    raise TypeError(
+        f"objective returned a {type(value).__name__} for ticket {ticket}, not a list of numbers"
+    )
 
 
 def _as_ticket_value(value: Any, ticket: int) -> float:

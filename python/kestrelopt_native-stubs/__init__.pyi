@@ -18,6 +18,7 @@ __all__ = [
     "Swarm",
     "MultiSwarm",
     "AsyncSwarm",
+    "AsyncMultiSwarm",
 ]
 
 _Pair = Tuple[float, float]
@@ -1117,6 +1118,120 @@ class AsyncSwarm:
     @property
     def stop_reason(self) -> Optional[str]:
         """Why the run ended (as PsoResult.stop_reason), or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""
+
+@final
+class AsyncMultiSwarm:
+    """A multi-objective search with several evaluations in flight: the
+    asynchronous form of ``minimize_multi``'s default mode, as ``AsyncSwarm``
+    is of ``minimize``'s.
+
+    ``ask()`` gives a ticket and the position of the next particle not being
+    evaluated, in ``minimize_multi``'s particle order (round robin, skipping
+    particles in flight), moved at that moment; an iteration's first move
+    prunes the archive and fixes its leaders. ``tell(ticket, objectives,
+    violation=0.0)`` takes an objective vector in any order and updates the
+    particle's personal best and the archive at once. ``front()`` returns the
+    ``ParetoFront`` so far.
+
+    With one evaluation in flight a seeded ``AsyncMultiSwarm`` asks exactly
+    the positions and ends with exactly the front of ``minimize_multi(f,
+    seed=...)`` with the same options (constraints told as violations, grid
+    archive included), bit for bit; with more, the order of the asks and tells
+    decides the run. It pickles by value with its tickets in flight.
+
+    Args:
+        The options mean what they mean for ``MultiSwarm``. The budget
+        (``max_iter``, ``max_evals``, in whole iterations of ``n_particles``
+        values) limits the asks: once it has all been asked, ``ask()`` raises
+        and the run ends when the last of those values is told. ``max_time``
+        ends the run when it fires, after an iteration; values still in flight
+        may then be told or dropped.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> ms = pso.AsyncMultiSwarm([(0, 1)] * 2, n_particles=10, max_iter=20, seed=3)
+        >>> flying = dict(ms.ask() for _ in range(3))
+        >>> while flying:
+        ...     ticket, x = flying.popitem()
+        ...     ms.tell(ticket, [x[0], 1 - x[0] + x[1]])
+        ...     if ms.asked < 210:                             # the budget
+        ...         t, y = ms.ask()
+        ...         flying[t] = y
+        >>> ms.stop_reason, len(ms.front().positions) > 0
+        ('max_iterations', True)
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 100,
+        max_iter: int = 100,
+        archive_size: int = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: str = "inertia",
+        seed: Optional[int] = None,
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[str]] = None,
+        mutation_rate: float = 0.1,
+        grid_divisions: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: str = "clamp",
+        record_history: bool = True,
+        v_max_fraction: Optional[float] = None,
+        max_evals: Optional[int] = None,
+        max_time: Optional[float] = None,
+        init: Optional[Any] = None,
+    ) -> AsyncMultiSwarm: ...
+    def ask(self) -> Tuple[int, Any]:
+        """``(ticket, x)``: an int ticket and the position to evaluate, a new
+        one-dimensional float64 array. Each call hands out another particle.
+        Raises ``ValueError`` when every particle is in flight, when the whole
+        budget has been asked, and once the run has ended.
+        """
+    def tell(self, ticket: int, objectives: Any, violation: float = 0.0) -> None:
+        """The objective vector of the position ``ask()`` gave with ``ticket`` (the
+        same number of objectives every time), in any order, and its total
+        constraint violation as ``MultiSwarm.tell`` takes it. Raises
+        ``ValueError``, changing nothing, for a ticket not in flight or a vector
+        of another length.
+        """
+    def position(self, ticket: int, /) -> Any:
+        """The position ``ask()`` gave with ``ticket``, which must be in flight (a
+        new float64 array): to send the evaluations in flight again after a
+        checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    def front(self) -> ParetoFront:
+        """The ``ParetoFront`` so far, like ``minimize_multi``'s; its
+        ``stop_reason`` is ``"running"`` while the run has not ended. The run is
+        not changed.
+        """
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def pending(self) -> Tuple[int, ...]:
+        """The tickets in flight, in the order they were asked (a tuple of ints)."""
+    @property
+    def asked(self) -> int:
+        """Asks so far (the next ticket); at most the budget of evaluations."""
+    @property
+    def iteration(self) -> int:
+        """Iterations told so far: every n_particles values after the starting swarm's."""
+    @property
+    def evaluations(self) -> int:
+        """Objective vectors told so far."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended (as ParetoFront.stop_reason), or None while it goes on."""
     @property
     def n_particles(self) -> int:
         """Number of particles."""

@@ -1,6 +1,7 @@
-"""AsyncSwarm: with one evaluation in flight it asks what minimize evaluates and ends with
-minimize's result bit for bit; with several, the interleaving decides the run, through
-pickles and in another process too; misuse raises clear errors and changes nothing."""
+"""AsyncSwarm and AsyncMultiSwarm: with one evaluation in flight they ask what minimize
+(minimize_multi) evaluates and end with its result bit for bit; with several, the
+interleaving decides the run, through pickles and in another process too; misuse raises
+clear errors and changes nothing."""
 
 import math
 import pickle
@@ -176,3 +177,68 @@ def test_values_in_flight_when_a_stop_rule_fires_still_count():
     assert swarm.evaluations == 7 and swarm.best_value == 0.25
     assert swarm.result().convergence == [0.25]
     np.testing.assert_array_equal(swarm.best_position, swarm.result().best_position)
+
+
+def zdt1(x):
+    g = 1.0 + 9.0 * sum(x[1:]) / (len(x) - 1)
+    return [x[0], g * (1.0 - math.sqrt(max(x[0], 0.0) / g))]
+
+
+MULTI_ONE_IN_FLIGHT = [
+    dict(),
+    dict(grid_divisions=4, mutation_rate=0.4, constrained=True),
+    dict(velocity="constriction", bounds_handling="reflect", init=[[0.5] * 4, [0.1] * 4]),
+    dict(var_types=["real", "real", "integer", "binary"], max_evals=75, constrained=True),
+]
+
+
+@pytest.mark.parametrize("options", MULTI_ONE_IN_FLIGHT)
+def test_one_in_flight_is_minimize_multi(options):
+    options = dict(options, seed=2, n_particles=9, max_iter=12, archive_size=6)
+    constrained = options.pop("constrained", False)
+    evaluated = []
+
+    def objective(x):
+        evaluated.append(list(x))
+        return zdt1(x)
+
+    constraints = [lambda x: 0.4 - x[0]] if constrained else None
+    expected = pso.minimize_multi(objective, (0, 1), dim=4, constraints=constraints, **options)
+    swarm = pso.AsyncMultiSwarm((0, 1), dim=4, **options)
+    asked = []
+    while swarm.stop_reason is None:
+        ticket, x = swarm.ask()
+        asked.append(x.tolist())
+        if len(asked) % 7 == 3:  # a checkpoint with the evaluation in flight
+            swarm = pickle.loads(pickle.dumps(swarm))
+        swarm.tell(ticket, zdt1(x), max(0.4 - x[0], 0.0) if constrained else 0.0)
+    assert asked == evaluated
+    front = swarm.front()
+    for name in ("positions", "objectives", "violations", "swarm_history", "front_history",
+                 "evaluations", "stop_reason"):
+        assert getattr(front, name) == getattr(expected, name), name
+
+
+def test_multi_misuse_raises_and_changes_nothing():
+    ms = pso.AsyncMultiSwarm((0, 1), dim=3, n_particles=3, max_iter=1, seed=1)
+    assert ms.front().positions == [] and ms.front().stop_reason == "running"
+    assert [ms.ask()[0] for _ in range(3)] == [0, 1, 2]
+    with pytest.raises(ValueError, match="every particle is in flight \\(n_particles=3\\)"):
+        ms.ask()
+    ms.tell(1, [1.0, 2.0])
+    with pytest.raises(ValueError, match="tell\\(\\) got 3 objective values, but earlier points had 2"):
+        ms.tell(0, [1.0, 2.0, 3.0])
+    with pytest.raises(ValueError, match="ticket 1 is not in flight: its value has been told already"):
+        ms.tell(1, [1.0, 2.0])
+    assert ms.evaluations == 1 and ms.pending == (0, 2)
+    restored = pickle.loads(pickle.dumps(ms))
+    for swarm in (ms, restored):
+        swarm.tell(0, [0.5, 0.5])
+        swarm.tell(2, [0.25, 0.75])
+        flying = [swarm.ask()[0] for _ in range(3)]
+        with pytest.raises(ValueError, match="every evaluation of the budget \\(6\\) has been asked"):
+            swarm.ask()
+        for ticket in reversed(flying):
+            swarm.tell(ticket, [0.1, 0.9])
+        assert swarm.stop_reason == "max_iterations" and swarm.evaluations == 6
+    assert restored.front().objectives == ms.front().objectives

@@ -135,6 +135,29 @@ def test_checkpoint_every_bounds_the_writes_and_the_callback_can_stop(tmp_path, 
     assert [i for i, _ in seen] == [0, 1, 2, 3] and [b for _, b in seen] == expected.convergence
 
 
+def zdt1(x):
+    g = 1.0 + 9.0 * sum(x[1:]) / (len(x) - 1)
+    return [x[0], g * (1.0 - math.sqrt(max(x[0], 0.0) / g))]
+
+
+def zdt1_failing_near_zero(x):
+    if x[0] < 0.05:
+        raise ObjectiveFailed("diverged")
+    return zdt1(x)
+
+
+def test_an_async_multi_swarm_is_driven_too(thread_pool):
+    options = dict(bounds=(0, 1), dim=3, seed=4, n_particles=6, max_iter=7, archive_size=5)
+    result = drive(pso.AsyncMultiSwarm(**options), zdt1)
+    expected = pso.minimize_multi(zdt1, **options)
+    for name in ("positions", "objectives", "front_history", "evaluations", "stop_reason"):
+        assert getattr(result, name) == getattr(expected, name), name
+    wide = drive(pso.AsyncMultiSwarm(**options), zdt1_failing_near_zero, thread_pool,
+                 on_error=10.0)
+    assert wide.evaluations == 6 * 8 and wide.failed > 0
+    assert all(f[0] >= 0.05 for f in wide.objectives)  # the failures' [10, 10] never lead
+
+
 @pytest.mark.parametrize(
     "kwargs, error, message",
     [

@@ -25,6 +25,7 @@ NAMES = [
     "Swarm",
     "MultiSwarm",
     "AsyncSwarm",
+    "AsyncMultiSwarm",
 ]
 FUNCTIONS = NAMES[:6]
 
