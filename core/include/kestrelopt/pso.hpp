@@ -6,9 +6,9 @@
 // PsoSteps. Callers can drive either kind of steps themselves. Both share the steps of
 // PsoRun: move, offer, the stop rules. In the steady state neither allocates (unless
 // history is recorded): the neighbourhood list, informant views, new velocity and decoded
-// positions live in buffers reused for the whole run. Under a
-// topology whose neighbourhoods are the whole swarm, the neighbourhood best is tracked
-// incrementally (O(1) per particle) with exactly the tie and NaN rules of best_among.
+// positions live in buffers reused for the whole run. Under a topology whose
+// neighbourhoods are the whole swarm, the neighbourhood best is tracked incrementally
+// (O(1) per particle) with exactly the tie and NaN rules of best_among.
 //
 // An objective, batch or callback that throws StopRun once the first swarm has its values
 // ends the run at once: the result holds the bests so far, the evaluations that returned a
