@@ -10,7 +10,7 @@ inline constexpr const char* kAsyncSwarmDoc =
     "bounds_handling=\"clamp\", integer=False, binary=False, var_types=None, init=None, "
     "record_history=True, patience=0, tol=0.0, max_evals=None, target=None, max_time=None, "
     "w_end=None, v_max_fraction=None, ring_neighbors=1, restarts=0, restart_growth=2.0, "
-    "min_diameter=None, penalty=1000000.0)\n"
+    "min_diameter=None, penalty=1e6)\n"
     "--\n"
     "\n"
     "A single-objective search with several evaluations in flight, with no\n"
@@ -45,9 +45,8 @@ inline constexpr const char* kAsyncSwarmDoc =
     "    ``min_diameter`` end the run when they fire, after an iteration;\n"
     "    values still in flight may then be told (they count, and can improve\n"
     "    the result) or dropped.\n"
-    "    penalty (float): the weight of a told ``violation``: the value\n"
-    "        minimized is ``value + penalty * violation**2``, as ``minimize``'s\n"
-    "        quadratic penalty for one constraint. Defaults to ``1e6``.\n"
+    "    penalty (float): the weight of the violations told (see ``tell``), as\n"
+    "        ``minimize`` weighs its constraints. Defaults to ``1e6``.\n"
     "\n"
     "Example:\n"
     "    >>> import kestrelopt as pso\n"
@@ -76,14 +75,16 @@ inline constexpr const char* kAsyncSwarmAskDoc =
 inline constexpr const char* kAsyncSwarmTellDoc =
     "tell($self, ticket, value, violation=0.0)\n--\n\n"
     "The value of the position that ``ask()`` gave with ``ticket``, in any\n"
-    "order, and for a constrained problem its total constraint violation: 0\n"
-    "(or less) when feasible, else the sum of ``max(g, 0)`` over inequality\n"
-    "constraints ``g <= 0`` and of ``abs(h)`` over equalities ``h == 0``, as\n"
-    "``MultiSwarm.tell`` takes it; NaN counts as infinitely violated. Updates\n"
-    "the bests, then, when it completes an iteration, applies the stop rules.\n"
-    "Values of tickets still in flight are taken after the run has ended.\n"
-    "Raises ``ValueError``, changing nothing, for a ticket that is not in\n"
-    "flight (never asked, or told already).";
+    "order. Updates the bests, then, when it completes an iteration, applies the\n"
+    "stop rules; values of tickets still in flight are taken after the run has\n"
+    "ended. For a constrained problem, ``violation`` is the point's constraint\n"
+    "violation as ``Swarm.tell`` takes it, ``>= 0`` (0 when feasible): the sum\n"
+    "``sum(max(g, 0)**2) + sum(h**2)`` that ``AsyncSwarm.violations`` makes of\n"
+    "the constraint values. The value told is then ``value + penalty *\n"
+    "violation``, exactly as ``minimize`` computes it, so one evaluation in\n"
+    "flight gives what ``minimize`` gives with the same constraints. Raises\n"
+    "``ValueError``, changing nothing, for a ticket that is not in flight (never\n"
+    "asked, or told already) or a negative violation.";
 
 inline constexpr const char* kAsyncSwarmPositionDoc =
     "position($self, ticket, /)\n--\n\n"
@@ -167,7 +168,8 @@ inline constexpr const char* kAsyncMultiSwarmTellDoc =
     "tell($self, ticket, objectives, violation=0.0)\n--\n\n"
     "The objective vector of the position ``ask()`` gave with ``ticket`` (the\n"
     "same number of objectives every time), in any order, and its total\n"
-    "constraint violation as ``MultiSwarm.tell`` takes it. Raises\n"
+    "constraint violation as ``MultiSwarm.tell`` takes it (what\n"
+    "``AsyncMultiSwarm.violations`` makes of the constraint values). Raises\n"
     "``ValueError``, changing nothing, for a ticket not in flight or a vector\n"
     "of another length.";
 

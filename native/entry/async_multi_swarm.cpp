@@ -17,6 +17,7 @@
 #include "convert/swarm_options.hpp"
 #include "cpython/panic.hpp"
 #include "docs/async_swarm_docs.hpp"
+#include "docs/swarm_docs.hpp"
 #include "entry/entry_points.hpp"
 #include "entry/steppable.hpp"
 #include "kestrelopt/mopso/engine.hpp"
@@ -263,6 +264,10 @@ PyObject* async_multi_swarm_position(PyObject* self, PyObject* arg) {
         static_cast<PyObject*>(nullptr));
 }
 
+PyObject* async_multi_swarm_violations(PyObject*, PyObject* args, PyObject* kwargs) {
+    return constraint_sums(args, kwargs, false);
+}
+
 PyObject* async_multi_swarm_front(PyObject* self, PyObject*) {
     return guarded([&] { return make_result(async_multi(self).front()).release(); },
                    static_cast<PyObject*>(nullptr));
@@ -314,6 +319,8 @@ PyMethodDef async_multi_swarm_methods[] = {
     {"tell", as_method(async_multi_swarm_tell), METH_VARARGS | METH_KEYWORDS,
      kAsyncMultiSwarmTellDoc},
     {"position", async_multi_swarm_position, METH_O, kAsyncSwarmPositionDoc},
+    {"violations", as_method(async_multi_swarm_violations),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC, kMultiSwarmViolationsDoc},
     {"front", async_multi_swarm_front, METH_NOARGS, kAsyncMultiSwarmFrontDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreAsyncMultiSwarm>, METH_NOARGS,
      "A checkpoint of the run, for pickle and copy."},

@@ -1,7 +1,7 @@
 // AsyncSwarm: a single-objective run in the sequential mode with several evaluations in
 // flight, driven by the caller with ask and tell by ticket. One driver per search space
 // holds the engine and its asynchronous steps; the options are read as Swarm reads them
-// (with the penalty of a told violation); every call reads its arguments, then checks the
+// (with the penalty of the violations told); every call reads its arguments, then checks the
 // object, then commits, with no Python code in between; pickling is by value, tickets in
 // flight included.
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "adapters/candidate_list.hpp"
+#include "adapters/constraint_sums.hpp"
 #include "convert/binder.hpp"
 #include "convert/bounds.hpp"
 #include "convert/factories.hpp"
@@ -273,14 +274,12 @@ PyObject* async_swarm_ask(PyObject* self, PyObject*) {
         static_cast<PyObject*>(nullptr));
 }
 
-// The value minimized for `value` with total violation `violation`: minimize's quadratic
-// penalty of one constraint, whose sum starts from 0.0 (adding it turns -0.0 into 0.0 as
-// minimize does). NaN counts as infinitely violated.
-double penalized(double value, double violation, double penalty) {
-    const double excess = violation != violation ? std::numeric_limits<double>::infinity()
-                          : violation > 0.0      ? violation
-                                                 : 0.0;
-    return value + (0.0 + excess * excess) * penalty;
+// ValueError unless the violation is >= 0 or NaN.
+void check_violation(double violation) {
+    if (violation < 0)
+        raise(PyExc_ValueError,
+              "violation must be >= 0 (0 when feasible), got " + format_float(violation) +
+                  "; AsyncSwarm.violations(g) makes it of the constraint values g");
 }
 
 PyObject* async_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -292,7 +291,9 @@ PyObject* async_swarm_tell(PyObject* self, PyObject* args, PyObject* kwargs) {
             PyRef index = ticket_index(a.object(0));
             AsyncDriver& s = async_swarm(self);
             const std::uint64_t ticket = ticket_in_flight(index.get(), s.pending(), s.asked());
-            s.tell(ticket, penalized(a.real(1), a.real(2), s.penalty));
+            const double violation = a.real(2);
+            check_violation(violation);
+            s.tell(ticket, penalised(a.real(1), violation, s.penalty));
             return PyRef::borrow(Py_None).release();
         },
         static_cast<PyObject*>(nullptr));
@@ -306,6 +307,10 @@ PyObject* async_swarm_position(PyObject* self, PyObject* arg) {
             return s.position_of(ticket_in_flight(index.get(), s.pending(), s.asked())).release();
         },
         static_cast<PyObject*>(nullptr));
+}
+
+PyObject* async_swarm_violations(PyObject*, PyObject* args, PyObject* kwargs) {
+    return constraint_sums(args, kwargs, true);
 }
 
 PyObject* async_swarm_result(PyObject* self, PyObject*) {
@@ -390,6 +395,8 @@ PyMethodDef async_swarm_methods[] = {
     {"ask", async_swarm_ask, METH_NOARGS, kAsyncSwarmAskDoc},
     {"tell", as_method(async_swarm_tell), METH_VARARGS | METH_KEYWORDS, kAsyncSwarmTellDoc},
     {"position", async_swarm_position, METH_O, kAsyncSwarmPositionDoc},
+    {"violations", as_method(async_swarm_violations), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     kSwarmViolationsDoc},
     {"result", async_swarm_result, METH_NOARGS, kAsyncSwarmResultDoc},
     {"__reduce__", reduce_driver<Driver, kRestoreAsyncSwarm>, METH_NOARGS,
      "A checkpoint of the run, for pickle and copy."},

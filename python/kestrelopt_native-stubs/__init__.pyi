@@ -1010,9 +1010,8 @@ class AsyncSwarm:
         ``min_diameter`` end the run when they fire, after an iteration;
         values still in flight may then be told (they count, and can improve
         the result) or dropped.
-        penalty (float): the weight of a told ``violation``: the value
-            minimized is ``value + penalty * violation**2``, as ``minimize``'s
-            quadratic penalty for one constraint. Defaults to ``1e6``.
+        penalty (float): the weight of the violations told (see ``tell``), as
+            ``minimize`` weighs its constraints. Defaults to ``1e6``.
 
     Example:
         >>> import kestrelopt as pso
@@ -1073,19 +1072,42 @@ class AsyncSwarm:
         """
     def tell(self, ticket: int, value: float, violation: float = 0.0) -> None:
         """The value of the position that ``ask()`` gave with ``ticket``, in any
-        order, and for a constrained problem its total constraint violation: 0
-        (or less) when feasible, else the sum of ``max(g, 0)`` over inequality
-        constraints ``g <= 0`` and of ``abs(h)`` over equalities ``h == 0``, as
-        ``MultiSwarm.tell`` takes it; NaN counts as infinitely violated. Updates
-        the bests, then, when it completes an iteration, applies the stop rules.
-        Values of tickets still in flight are taken after the run has ended.
-        Raises ``ValueError``, changing nothing, for a ticket that is not in
-        flight (never asked, or told already).
+        order. Updates the bests, then, when it completes an iteration, applies the
+        stop rules; values of tickets still in flight are taken after the run has
+        ended. For a constrained problem, ``violation`` is the point's constraint
+        violation as ``Swarm.tell`` takes it, ``>= 0`` (0 when feasible): the sum
+        ``sum(max(g, 0)**2) + sum(h**2)`` that ``AsyncSwarm.violations`` makes of
+        the constraint values. The value told is then ``value + penalty *
+        violation``, exactly as ``minimize`` computes it, so one evaluation in
+        flight gives what ``minimize`` gives with the same constraints. Raises
+        ``ValueError``, changing nothing, for a ticket that is not in flight (never
+        asked, or told already) or a negative violation.
         """
     def position(self, ticket: int, /) -> Any:
         """The position ``ask()`` gave with ``ticket``, which must be in flight (a
         new float64 array): to send the evaluations in flight again after a
         checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
         """
     def result(self) -> PsoResult:
         """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
@@ -1202,7 +1224,8 @@ class AsyncMultiSwarm:
     def tell(self, ticket: int, objectives: Any, violation: float = 0.0) -> None:
         """The objective vector of the position ``ask()`` gave with ``ticket`` (the
         same number of objectives every time), in any order, and its total
-        constraint violation as ``MultiSwarm.tell`` takes it. Raises
+        constraint violation as ``MultiSwarm.tell`` takes it (what
+        ``AsyncMultiSwarm.violations`` makes of the constraint values). Raises
         ``ValueError``, changing nothing, for a ticket not in flight or a vector
         of another length.
         """
@@ -1210,6 +1233,27 @@ class AsyncMultiSwarm:
         """The position ``ask()`` gave with ``ticket``, which must be in flight (a
         new float64 array): to send the evaluations in flight again after a
         checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
         """
     def front(self) -> ParetoFront:
         """The ``ParetoFront`` so far, like ``minimize_multi``'s; its

@@ -56,7 +56,8 @@ def test_one_in_flight_is_minimize(options):
         asked.append(x.tolist())
         if len(asked) % 5 == 2:  # a checkpoint with the evaluation in flight
             swarm = pickle.loads(pickle.dumps(swarm))
-        swarm.tell(ticket, bumpy(x), ring_constraint(x) if constrained else 0.0)
+        violation = pso.AsyncSwarm.violations([[ring_constraint(x)]])[0] if constrained else 0.0
+        swarm.tell(ticket, bumpy(x), violation)
     assert asked == evaluated
     result = swarm.result()
     for name in ("best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"):
@@ -151,8 +152,10 @@ def test_misuse_raises_and_changes_nothing():
     with pytest.raises(ValueError, match="every evaluation of the budget \\(6\\) has been asked; "
                                          "the run ends when the 3 in flight are told"):
         swarm.ask()
+    with pytest.raises(ValueError, match="violation must be >= 0 \\(0 when feasible\\), got -0.5"):
+        swarm.tell(4, 1.0, violation=-0.5)
     for ticket in (4, 3, 5):
-        swarm.tell(ticket, 1.0, violation=0.5)  # each worth 1 + 1e6 * 0.25
+        swarm.tell(ticket, 1.0, violation=0.5)  # each worth 1 + 1e6 * 0.5
     assert swarm.stop_reason == "max_iterations" and swarm.best_value == 0.0
     with pytest.raises(ValueError, match="the run has ended \\(max_iterations\\)"):
         swarm.ask()
@@ -173,7 +176,7 @@ def test_values_in_flight_when_a_stop_rule_fires_still_count():
     assert swarm.stop_reason == "target" and swarm.pending == (last,)
     with pytest.raises(ValueError, match="the run has ended \\(target\\)"):
         swarm.ask()
-    swarm.tell(last, 0.125, violation=float("nan"))  # infinitely violated: no better
+    swarm.tell(last, 0.125, violation=float("nan"))  # the value becomes NaN: no better
     assert swarm.evaluations == 7 and swarm.best_value == 0.25
     assert swarm.result().convergence == [0.25]
     np.testing.assert_array_equal(swarm.best_position, swarm.result().best_position)

@@ -135,6 +135,16 @@ def test_checkpoint_every_bounds_the_writes_and_the_callback_can_stop(tmp_path, 
     assert [i for i, _ in seen] == [0, 1, 2, 3] and [b for _, b in seen] == expected.convergence
 
 
+def returning_constraints(x):
+    return rastrigin(x), [x[0] - 1.0, -x[1]], [x[2] - 0.5]
+
+
+def test_constraint_values_returned_are_told_as_minimize_weighs_them():
+    result = drive(new_swarm(), returning_constraints, constraints="returned")
+    expected = pso.minimize(returning_constraints, **RUN, constraints="returned")
+    assert_same_result(result, expected)
+
+
 def zdt1(x):
     g = 1.0 + 9.0 * sum(x[1:]) / (len(x) - 1)
     return [x[0], g * (1.0 - math.sqrt(max(x[0], 0.0) / g))]
