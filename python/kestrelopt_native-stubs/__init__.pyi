@@ -1000,16 +1000,19 @@ class AsyncSwarm:
     its tickets in flight and their positions: told the same values, a loaded
     copy ends exactly as the original.
 
+    The options mean what they mean for ``Swarm`` and ``minimize`` (an
+    ``AsyncSwarm`` does not restart: ``restarts`` must stay ``0``). The stop
+    rules count values told, ``n_particles`` of them making an iteration. The
+    budget (``max_iter``, ``max_evals``, in whole iterations as ``minimize``
+    counts them) limits the asks: once it has all been asked, ``ask()`` raises
+    and the run ends when the last of those values is told. ``patience``,
+    ``target``, ``max_time`` and ``min_diameter`` end the run when they fire,
+    after an iteration; values still in flight may then be told (they count,
+    and can improve the result) or dropped.
+
     Args:
-        The options mean what they mean for ``Swarm`` and ``minimize``. The
-        stop rules count values told, ``n_particles`` of them making an
-        iteration. The budget (``max_iter``, ``max_evals``, in whole
-        iterations as ``minimize`` counts them) limits the asks: once it has
-        all been asked, ``ask()`` raises and the run ends when the last of
-        those values is told. ``patience``, ``target``, ``max_time`` and
-        ``min_diameter`` end the run when they fire, after an iteration;
-        values still in flight may then be told (they count, and can improve
-        the result) or dropped.
+        bounds: ``(min, max)`` per dimension, or one pair with ``dim``, as in
+            ``minimize``.
         penalty (float): the weight of the violations told (see ``tell``), as
             ``minimize`` weighs its constraints. Defaults to ``1e6``.
 
@@ -1167,13 +1170,16 @@ class AsyncMultiSwarm:
     archive included), bit for bit; with more, the order of the asks and tells
     decides the run. It pickles by value with its tickets in flight.
 
+    The options mean what they mean for ``MultiSwarm``. The budget
+    (``max_iter``, ``max_evals``, in whole iterations of ``n_particles``
+    values) limits the asks: once it has all been asked, ``ask()`` raises and
+    the run ends when the last of those values is told. ``max_time`` ends the
+    run when it fires, after an iteration; values still in flight may then be
+    told or dropped.
+
     Args:
-        The options mean what they mean for ``MultiSwarm``. The budget
-        (``max_iter``, ``max_evals``, in whole iterations of ``n_particles``
-        values) limits the asks: once it has all been asked, ``ask()`` raises
-        and the run ends when the last of those values is told. ``max_time``
-        ends the run when it fires, after an iteration; values still in flight
-        may then be told or dropped.
+        bounds: ``(min, max)`` per dimension, or one pair with ``dim``, as in
+            ``minimize_multi``.
 
     Example:
         >>> import kestrelopt as pso
