@@ -803,11 +803,15 @@ class _Futures:
                     future.set_exception(error)
             self.running[future] = ticket
 
-    def completed(self) -> List[Tuple[int, Any]]:
-        """(ticket, future) of the evaluations that have completed, at least one, in
-        ticket order; blocks until one does."""
+    def completed(self) -> List[Tuple[int, Optional[BaseException], Any]]:
+        """(ticket, exception or None, value) of the evaluations that have completed, at
+        least one, in ticket order; blocks until one does."""
         done, _ = concurrent.futures.wait(self.running, return_when=concurrent.futures.FIRST_COMPLETED)
-        return sorted(((self.running.pop(future), future) for future in done), key=lambda pair: pair[0])
+        outcomes = []
+        for future in done:
+            error = future.exception()
+            outcomes.append((self.running.pop(future), error, None if error else future.result()))
+        return sorted(outcomes, key=lambda outcome: outcome[0])
 
     def cancel(self) -> None:
         for future in self.running:
@@ -823,7 +827,7 @@ class _DaskFutures:
 
         self.client = client
         self.running: dict = {}
-        self.arrivals = distributed.as_completed()
+        self.arrivals = distributed.as_completed(with_results=True, raise_errors=False)
 
     def submit(self, objective: Callable[[List[float]], Any], asked: List[Tuple[int, List[float]]]) -> None:
         # One call for them all: each call waits for the client's event loop. pure=False:
@@ -833,15 +837,30 @@ class _DaskFutures:
             self.running[future] = ticket
         self.arrivals.update(futures)
 
-    def completed(self) -> List[Tuple[int, Any]]:
-        done = self.arrivals.next_batch(block=True)
-        return sorted(((self.running.pop(future), future) for future in done), key=lambda pair: pair[0])
+    def completed(self) -> List[Tuple[int, Optional[BaseException], Any]]:
+        # The results come with the futures: asking a future for them afterwards would wait
+        # for a round trip to the client's event loop each.
+        outcomes = []
+        for future, result in self.arrivals.next_batch(block=True):
+            error = _dask_error(future, result) if future.status == "error" else None
+            outcomes.append((self.running.pop(future), error, None if error else result))
+        return sorted(outcomes, key=lambda outcome: outcome[0])
 
     def cancel(self) -> None:
         if self.running:
             self.client.cancel(list(self.running))
         self.running.clear()
         self.arrivals.clear()
+
+
+def _dask_error(future: Any, result: Any) -> BaseException:
+    # What as_completed gives for a failed task: (type, exception, traceback).
+    if isinstance(result, tuple) and len(result) == 3 and isinstance(result[1], BaseException):
+        return result[1].with_traceback(result[2])
+    if isinstance(result, BaseException):
+        return result
+    error = future.exception()
+    return error if error is not None else RuntimeError("a Dask task failed")
 
 
 def _dask_client(executor: Any) -> Any:
@@ -977,10 +996,9 @@ def _drive_async(
                 pool.submit(objective, asked)
             if not pool.running:
                 return finish(outcome())
-            for ticket, future in pool.completed():
-                error = future.exception()
+            for ticket, error, result in pool.completed():
                 if error is None:
-                    value = told(future.result(), ticket)
+                    value = told(result, ticket)
                 elif on_error == "raise" or not isinstance(error, Exception):
                     raise error
                 else:

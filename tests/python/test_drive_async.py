@@ -94,6 +94,19 @@ def test_a_number_is_told_for_each_failed_evaluation(thread_pool):
     assert wide.failed == sum(seen) and wide.evaluations == len(seen) == BUDGET
 
 
+@pytest.mark.parametrize("kind", ["thread_pool", "dask_client"])
+def test_failures_on_every_executor_under_both_settings(request, kind):
+    executor = executor_of(request, kind)
+    told = drive(new_swarm(), fails_on_positive_first, executor, on_error=1e300)
+    assert told.failed > 0 and told.evaluations == BUDGET
+    assert told.best_value < 1e300 and told.best_position[0] <= 0
+    swarm = new_swarm()
+    with pytest.raises(ObjectiveFailed, match="is positive"):
+        drive(swarm, fails_on_positive_first, executor)
+    assert swarm.pending and swarm.stop_reason is None
+    assert drive(swarm, rastrigin, executor).evaluations == BUDGET  # the failed ones sent again
+
+
 def test_a_failure_raises_and_the_swarm_or_its_checkpoint_goes_on(tmp_path, thread_pool):
     path = tmp_path / "run.ckpt"
     swarm = new_swarm()
