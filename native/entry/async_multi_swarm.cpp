@@ -57,7 +57,7 @@ constexpr Param kParams[] = {
     required("bounds", Kind::Object),
     optional("dim", Kind::Count),
     count("n_particles", 100),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     count("archive_size", 100),
     real("w", 0.729),
     real("c1", 1.49445),
@@ -239,7 +239,9 @@ PyObject* async_multi_swarm_tell(PyObject* self, PyObject* args, PyObject* kwarg
             PyRef index = ticket_index(a.object(0));
             const double violation = a.real(2);
             TellValues told(m.told);
-            const std::vector<double>& objectives = told.read(a.object(1));
+            const std::vector<double>& objectives =
+                told.read(a.object(1), "tell() got",
+                          "; it takes one number per objective (a sequence or an array)");
             const std::uint64_t ticket = ticket_in_flight(index.get(), m.pending(), m.asked());
             if (objectives.empty())
                 raise(PyExc_ValueError, "tell() needs at least one objective value");

@@ -69,7 +69,7 @@ constexpr Param kParams[] = {
     required("bounds", Kind::Object),
     optional("dim", Kind::Count),
     count("n_particles", 30),
-    count("max_iter", 100),
+    count_or_none("max_iter", 100),
     real("w", 0.729),
     real("c1", 1.49445),
     real("c2", 1.49445),

@@ -1039,18 +1039,18 @@ class AsyncSwarm:
         *,
         dim: Optional[int] = None,
         n_particles: int = 30,
-        max_iter: int = 100,
+        max_iter: Optional[int] = 100,
         w: float = 0.729,
         c1: float = 1.49445,
         c2: float = 1.49445,
-        velocity: str = "inertia",
-        topology: str = "global",
+        velocity: _Velocity = "inertia",
+        topology: _Topology = "global",
         seed: Optional[int] = None,
         v_max: Union[None, float, Sequence[float]] = None,
-        bounds_handling: str = "clamp",
+        bounds_handling: _BoundsHandling = "clamp",
         integer: bool = False,
         binary: bool = False,
-        var_types: Optional[Sequence[str]] = None,
+        var_types: Optional[Sequence[_VarType]] = None,
         init: Optional[Any] = None,
         record_history: bool = True,
         patience: int = 0,
@@ -1066,7 +1066,7 @@ class AsyncSwarm:
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
     ) -> AsyncSwarm: ...
-    def ask(self) -> Tuple[int, Any]:
+    def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
         """``(ticket, x)``: an int ticket and the position to evaluate, a new
         one-dimensional float64 array (integer and binary variables hold whole
         values). Each call hands out another particle. Raises ``ValueError`` when
@@ -1086,7 +1086,7 @@ class AsyncSwarm:
         ``ValueError``, changing nothing, for a ticket that is not in flight (never
         asked, or told already) or a negative violation.
         """
-    def position(self, ticket: int, /) -> Any:
+    def position(self, ticket: int, /) -> npt.NDArray[np.float64]:
         """The position ``ask()`` gave with ``ticket``, which must be in flight (a
         new float64 array): to send the evaluations in flight again after a
         checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
@@ -1201,27 +1201,27 @@ class AsyncMultiSwarm:
         *,
         dim: Optional[int] = None,
         n_particles: int = 100,
-        max_iter: int = 100,
+        max_iter: Optional[int] = 100,
         archive_size: int = 100,
         w: float = 0.729,
         c1: float = 1.49445,
         c2: float = 1.49445,
-        velocity: str = "inertia",
+        velocity: _SingleLeaderVelocity = "inertia",
         seed: Optional[int] = None,
         integer: bool = False,
         binary: bool = False,
-        var_types: Optional[Sequence[str]] = None,
+        var_types: Optional[Sequence[_VarType]] = None,
         mutation_rate: float = 0.1,
         grid_divisions: Optional[int] = None,
         v_max: Union[None, float, Sequence[float]] = None,
-        bounds_handling: str = "clamp",
+        bounds_handling: _BoundsHandling = "clamp",
         record_history: bool = True,
         v_max_fraction: Optional[float] = None,
         max_evals: Optional[int] = None,
         max_time: Optional[float] = None,
         init: Optional[Any] = None,
     ) -> AsyncMultiSwarm: ...
-    def ask(self) -> Tuple[int, Any]:
+    def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
         """``(ticket, x)``: an int ticket and the position to evaluate, a new
         one-dimensional float64 array. Each call hands out another particle.
         Raises ``ValueError`` when every particle is in flight, when the whole
@@ -1235,7 +1235,7 @@ class AsyncMultiSwarm:
         ``ValueError``, changing nothing, for a ticket not in flight or a vector
         of another length.
         """
-    def position(self, ticket: int, /) -> Any:
+    def position(self, ticket: int, /) -> npt.NDArray[np.float64]:
         """The position ``ask()`` gave with ``ticket``, which must be in flight (a
         new float64 array): to send the evaluations in flight again after a
         checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
