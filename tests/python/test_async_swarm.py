@@ -32,6 +32,8 @@ ONE_IN_FLIGHT = [
     dict(integer=True, v_max=1.0, target=0.5),
     dict(var_types=["real", "integer", "binary"], v_max_fraction=0.3, min_diameter=0.2),
     dict(binary=True, max_iter=0),
+    dict(max_iter=None, max_evals=90, w_end=0.4, topology="adaptive_random"),
+    dict(velocity="spso2011", topology="adaptive_random", patience=4, tol=1e-3),
     dict(record_history=False, init=[[0.5, 0.5, 0.5], [1, -1, 1]]),
     dict(constrained=True, penalty=1e3),
 ]
@@ -192,12 +194,14 @@ MULTI_ONE_IN_FLIGHT = [
     dict(grid_divisions=4, mutation_rate=0.4, constrained=True),
     dict(velocity="constriction", bounds_handling="reflect", init=[[0.5] * 4, [0.1] * 4]),
     dict(var_types=["real", "real", "integer", "binary"], max_evals=75, constrained=True),
+    dict(max_iter=None, max_evals=80),
 ]
 
 
 @pytest.mark.parametrize("options", MULTI_ONE_IN_FLIGHT)
 def test_one_in_flight_is_minimize_multi(options):
-    options = dict(options, seed=2, n_particles=9, max_iter=12, archive_size=6)
+    options = dict(options, seed=2, n_particles=9, archive_size=6,
+                   max_iter=options.get("max_iter", 12))
     constrained = options.pop("constrained", False)
     evaluated = []
 
