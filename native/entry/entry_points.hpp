@@ -15,10 +15,14 @@ extern PyMethodDef benchmark_info_method;
 extern PyMethodDef grey_benchmark_info_method;
 extern PyMethodDef restore_swarm_method;
 extern PyMethodDef restore_multi_swarm_method;
+extern PyMethodDef restore_async_swarm_method;
+extern PyMethodDef restore_async_multi_swarm_method;
 
 // The classes a caller steps through a run, created on first use (borrowed; null with the
 // error set when creation failed).
 PyObject* swarm_class();
 PyObject* multi_swarm_class();
+PyObject* async_swarm_class();
+PyObject* async_multi_swarm_class();
 
 }  // namespace kestrelopt::native

@@ -51,11 +51,13 @@ const Registration kRegistrations[] = {
     {"GreyResult", nullptr, grey_result_type},
     {"Swarm", nullptr, swarm_class},
     {"MultiSwarm", nullptr, multi_swarm_class},
+    {"AsyncSwarm", nullptr, async_swarm_class},
+    {"AsyncMultiSwarm", nullptr, async_multi_swarm_class},
 };
 
 // Module __getattr__: `kestrelopt_native.PanicException` hands out the class, created at
 // this first use if no failure created it yet, so that callers can name it in an `except`.
-// It is not in __all__, which lists the module's eleven public names.
+// It is not in __all__, which lists the module's thirteen public names.
 PyObject* module_getattr(PyObject*, PyObject* name) {
     return guarded(
         [&]() -> PyObject* {
@@ -101,7 +103,8 @@ PyMethodDef g_hidden[] = {
 };
 
 // Hidden functions that pickles name, so they carry the module's name.
-PyMethodDef* const kRestorers[] = {&restore_swarm_method, &restore_multi_swarm_method};
+PyMethodDef* const kRestorers[] = {&restore_swarm_method, &restore_multi_swarm_method,
+                                   &restore_async_swarm_method, &restore_async_multi_swarm_method};
 
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;

@@ -155,6 +155,49 @@ void raise_ended(StopReason reason) {
                                 "); its outcome is kept, and ask() has nothing more to give");
 }
 
+void raise_blocked(AskBlock block, std::optional<StopReason> reason, std::size_t budget,
+                   std::size_t in_flight, std::size_t particles) {
+    switch (block) {
+        case AskBlock::Ended:
+            raise_ended(reason.value_or(StopReason::MaxIterations));
+        case AskBlock::BudgetAsked:
+            raise(PyExc_ValueError, "every evaluation of the budget (" + std::to_string(budget) +
+                                        ") has been asked; the run ends when the " +
+                                        std::to_string(in_flight) + " in flight are told");
+        case AskBlock::AllInFlight:
+            break;
+    }
+    raise(PyExc_ValueError,
+          "every particle is in flight (n_particles=" + std::to_string(particles) +
+              "); tell() a value before asking again");
+}
+
+PyRef ticket_index(PyObject* given) {
+    PyRef index(PyNumber_Index(given));
+    if (!index) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};  // its own error
+        PyErr_Clear();
+        raise(PyExc_TypeError, "a ticket is an int given by ask(), got " + type_name(given));
+    }
+    return index;
+}
+
+std::uint64_t ticket_in_flight(PyObject* index, std::span<const AsyncTicket> pending,
+                               std::size_t asked) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(index, &overflow);
+    if (value == -1 && PyErr_Occurred()) throw PythonError{};
+    const bool fits = overflow == 0 && value >= 0;
+    const auto ticket = static_cast<std::uint64_t>(value);
+    if (fits)
+        for (const AsyncTicket& t : pending)
+            if (t.ticket == ticket) return ticket;
+    PyRef text = check(PyObject_Str(index));
+    raise(PyExc_ValueError, "ticket " + utf8(text.get()) + " is not in flight: " +
+                                (!fits || ticket >= asked ? "ask() has not given it yet"
+                                                          : "its value has been told already"));
+}
+
 PyObject* create_driver_class(const DriverClassSpec& spec) {
     PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(spec.doc)},

@@ -1,6 +1,6 @@
-// What the classes a caller steps through a run (Swarm, MultiSwarm) share: the instance
-// layout (a native driver and the options it was made with), the options kept for a
-// checkpoint, pickling by value, and the creation of the class object.
+// What the classes a caller steps through a run (Swarm, MultiSwarm and their Async forms)
+// share: the instance layout (a native driver and the options it was made with), the options kept
+// for a checkpoint, pickling by value, and the creation of the class object.
 #pragma once
 
 #include <Python.h>
@@ -16,6 +16,7 @@
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/history.hpp"
 #include "kestrelopt/state_codec.hpp"
+#include "kestrelopt/ticket_book.hpp"
 #include "kestrelopt/traits.hpp"
 
 namespace kestrelopt::native {
@@ -192,6 +193,22 @@ PyObject* ask_driver(PyObject* self, PyObject*) {
         },
         static_cast<PyObject*>(nullptr));
 }
+
+// For the classes with evaluations in flight (AsyncSwarm, AsyncMultiSwarm):
+
+// The ValueError of an ask() that `block` stops: naming the stop reason of a run that has
+// ended, the budget and the tickets in flight, or the particles all in flight.
+[[noreturn]] void raise_blocked(AskBlock block, std::optional<StopReason> reason,
+                                std::size_t budget, std::size_t in_flight, std::size_t particles);
+
+// The int a ticket argument gives: TypeError for anything but an int (through the index
+// protocol, which can run Python code, so a tell converts it before it checks anything).
+PyRef ticket_index(PyObject* given);
+
+// The ticket that `index` (an int from ticket_index) names when it is in flight, else a
+// ValueError saying whether it was never given or told already; `asked` asks so far.
+std::uint64_t ticket_in_flight(PyObject* index, std::span<const AsyncTicket> pending,
+                               std::size_t asked);
 
 // "<name>(n_particles=.., dim=.., iteration=.., evaluations=..", the start of a repr.
 template <class Driver>

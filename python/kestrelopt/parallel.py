@@ -33,21 +33,31 @@ that a run killed part-way resumes from its last round with ``load_checkpoint``:
     else:
         swarm = kestrelopt.Swarm(bounds, dim=8, seed=1)
     result = drive(swarm, simulate, pool, checkpoint=path)
+
+Given a ``kestrelopt.AsyncSwarm``, ``drive`` keeps the executor's workers busy instead:
+each value is told the moment it arrives and the worker gets the next particle at once,
+with no round barrier, which wins when evaluation times vary::
+
+    result = drive(kestrelopt.AsyncSwarm(bounds, dim=8, seed=1), simulate, pool,
+                   on_error=float("inf"), checkpoint=path, checkpoint_every=60)
 """
 
 from __future__ import annotations
 
+import concurrent.futures
 import contextlib
 import functools
+import math
 import operator
 import os
 import pickle
 import re
 import stat
+import sys
 import tempfile
 import time
-from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union,
-                    overload)
+from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple,
+                    Union, overload)
 
 import kestrelopt_native
 
@@ -59,6 +69,7 @@ __all__ = [
     "multistart",
     "MultistartResult",
     "drive",
+    "DriveResult",
     "load_checkpoint",
 ]
 
@@ -373,6 +384,36 @@ def drive(
 ) -> kestrelopt_native.ParetoFront: ...
 
 
+@overload
+def drive(
+    swarm: kestrelopt_native.AsyncSwarm,
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
+    constraints: Optional[str] = None,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+    checkpoint_every: Optional[float] = None,
+) -> DriveResult: ...
+
+
+@overload
+def drive(
+    swarm: kestrelopt_native.AsyncMultiSwarm,
+    objective: Callable[[List[float]], Any],
+    executor: Optional[Any] = None,
+    *,
+    checkpoint: Optional[PathLike] = None,
+    callback: Optional[Callable[[int, Any], Any]] = None,
+    constraints: Optional[str] = None,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+    checkpoint_every: Optional[float] = None,
+) -> DriveResult: ...
+
+
 def drive(
     swarm: Any,  # the overloads above say what it may be; the body tells them apart
     objective: Callable[[List[float]], Any],
@@ -383,6 +424,9 @@ def drive(
     callback: Optional[Callable[[int, Any], Any]] = None,
     rounds: Optional[int] = None,
     constraints: Optional[str] = None,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+    checkpoint_every: Optional[float] = None,
 ) -> Any:
     """Run a ``kestrelopt.Swarm`` or ``MultiSwarm`` to its end, evaluating each round over
     an executor.
@@ -402,6 +446,11 @@ def drive(
     are told with the values, so the run is that of ``minimize`` (``minimize_multi``) with
     ``vectorized=True``, ``constraints="returned"`` and the swarm's options (for a
     ``Swarm``, its ``penalty``).
+
+    A ``kestrelopt.AsyncSwarm`` or ``AsyncMultiSwarm`` is driven without rounds instead,
+    with the options ``max_in_flight``, ``on_error`` and ``checkpoint_every`` (see
+    "Asynchronous runs" below); ``chunksize`` and ``rounds`` apply to a ``Swarm`` and
+    ``MultiSwarm`` only.
 
     With ``checkpoint``, the swarm is pickled to that file after every round: written
     to a temporary file in the same directory, then renamed over the old checkpoint, so
@@ -467,7 +516,58 @@ def drive(
             the checkpoint file still holds the round before it (if one was saved).
             After the callback fails, both hold the round. Either the swarm or the
             checkpoint can be driven again.
+
+    Asynchronous runs:
+        With an ``AsyncSwarm``, up to ``max_in_flight`` evaluations are submitted at a
+        time (by default the executor's worker count where it can be known, else
+        ``n_particles``; 1 without an executor, which makes the run exactly
+        ``minimize(objective, ...)`` with the swarm's options). An ``AsyncMultiSwarm``
+        is driven the same way, its objective returning a list of objective values (with
+        one in flight: exactly ``minimize_multi``). Each value is told the
+        moment its evaluation completes (``concurrent.futures.wait``; on a
+        ``distributed.Client`` or its executor, ``distributed.as_completed`` over the
+        client's futures) and the next particle is submitted at once. Values that
+        complete together are told in ticket order. The run is then decided by the order
+        in which evaluations complete, so two runs on several workers differ unless
+        their timings agree.
+
+        When a stop rule other than the budget ends the run, the evaluations still
+        running are dropped (cancelled where the executor can; those that completed
+        with the one that ended the run are told): the swarm keeps their tickets.
+        ``callback`` is called after every iteration (``n_particles`` values told) with
+        the iteration and the best value (the front's size for an ``AsyncMultiSwarm``),
+        and returning ``False`` stops the drive the same way, the result's
+        ``stop_reason`` then being ``"callback"``.
+
+        ``on_error="raise"`` (default): an evaluation that raises cancels what can be
+        cancelled and the exception propagates; the swarm stays consistent, its
+        tickets in flight (the failed one included) are sent again by the next
+        ``drive``. A number instead (``float("inf")`` for example) is told as the value
+        of a failed evaluation (as every objective's, for an ``AsyncMultiSwarm`` that
+        has been told a vector before), so one diverged simulation does not end the run;
+        the result's ``failed`` counts them. A value that is not a number raises
+        ``TypeError`` either way.
+
+        With ``checkpoint``, the swarm (its tickets in flight included) is saved after
+        every tell, or at most every ``checkpoint_every`` seconds, and when the drive
+        returns; ``load_checkpoint`` then ``drive`` sends the evaluations in flight again
+        and goes on. The result is a ``DriveResult``: the ``PsoResult``'s (or
+        ``ParetoFront``'s) attributes and ``failed``.
     """
+    if isinstance(swarm, (kestrelopt_native.AsyncSwarm, kestrelopt_native.AsyncMultiSwarm)):
+        if chunksize != 1 or rounds is not None:
+            raise TypeError(
+                f"chunksize and rounds drive a Swarm's rounds; an {type(swarm).__name__} has none"
+            )
+        return _drive_async(
+            swarm, objective, executor, max_in_flight, on_error, checkpoint, checkpoint_every,
+            callback, constraints,
+        )
+    if max_in_flight is not None or on_error != "raise" or checkpoint_every is not None:
+        raise TypeError(
+            "max_in_flight, on_error and checkpoint_every drive an AsyncSwarm or "
+            "AsyncMultiSwarm; a Swarm or MultiSwarm evaluates whole rounds"
+        )
     multi = isinstance(swarm, kestrelopt_native.MultiSwarm)
     if not multi and not isinstance(swarm, kestrelopt_native.Swarm):
         raise TypeError(
@@ -537,8 +637,16 @@ def _returned_items(result: Any, particle: int) -> Any:
     )
 
 
-def load_checkpoint(path: PathLike) -> Union[kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm]:
-    """The ``kestrelopt.Swarm`` (or ``MultiSwarm``) that ``drive`` saved to ``path``.
+def load_checkpoint(
+    path: PathLike,
+) -> Union[
+    kestrelopt_native.Swarm,
+    kestrelopt_native.MultiSwarm,
+    kestrelopt_native.AsyncSwarm,
+    kestrelopt_native.AsyncMultiSwarm,
+]:
+    """The ``kestrelopt.Swarm`` (or ``MultiSwarm``, ``AsyncSwarm``, ``AsyncMultiSwarm``)
+    that ``drive`` saved to ``path``.
 
     Equivalent to ``pickle.load`` on the file, with a check that it holds a swarm. Like
     any pickle, load only checkpoints you wrote yourself: unpickling can run code.
@@ -546,12 +654,12 @@ def load_checkpoint(path: PathLike) -> Union[kestrelopt_native.Swarm, kestrelopt
     Raises:
         FileNotFoundError: when there is no checkpoint at ``path``.
         TypeError: when the file holds something other than a ``kestrelopt.Swarm`` or
-            ``MultiSwarm``.
+            ``MultiSwarm`` (or one of their asynchronous forms).
     """
     _remove_stale_temporaries(path)
     with open(path, "rb") as handle:
         swarm = pickle.load(handle)
-    if not isinstance(swarm, (kestrelopt_native.Swarm, kestrelopt_native.MultiSwarm)):
+    if not isinstance(swarm, _DRIVEN):
         raise TypeError(
             f"{os.fspath(path)!r} holds a {type(swarm).__name__}, not a kestrelopt.Swarm or MultiSwarm"
         )
@@ -632,3 +740,299 @@ def _stopped_by_callback(result: Any) -> Any:
     return kestrelopt_native._restore_result(  # type: ignore[attr-defined]
         name, (*fields[:-1], "callback")
     )
+
+
+# Asynchronous drive of an AsyncSwarm or AsyncMultiSwarm: evaluations in flight, no round
+# barrier.
+
+# What load_checkpoint gives back: the kinds of swarm drive saves.
+_DRIVEN = (
+    kestrelopt_native.Swarm,
+    kestrelopt_native.MultiSwarm,
+    kestrelopt_native.AsyncSwarm,
+    kestrelopt_native.AsyncMultiSwarm,
+)
+
+
+class DriveResult:
+    """What ``drive`` returns for an ``AsyncSwarm`` or ``AsyncMultiSwarm``: the run's
+    ``PsoResult`` (or ``ParetoFront``), whose attributes it also answers (``best_value``,
+    ``best_position``, ``convergence``, ``history``, ``evaluations``, ``stop_reason``,
+    ... of a ``PsoResult``; ``positions``, ``objectives``, ... of a ``ParetoFront``), and
+    ``failed``.
+
+    Attributes:
+        result: the ``PsoResult`` or ``ParetoFront``.
+        failed: evaluations that raised and were told the ``on_error`` value instead.
+    """
+
+    def __init__(self, result: Any, failed: int) -> None:
+        self.result = result
+        self.failed = failed
+
+    def __getattr__(self, name: str) -> Any:
+        if name == "result":  # not set yet, while unpickling
+            raise AttributeError(name)
+        return getattr(self.result, name)
+
+    def __repr__(self) -> str:
+        return f"DriveResult(failed={self.failed}, result={self.result!r})"
+
+
+def _evaluate_one(objective: Callable[[List[float]], Any], x: List[float]) -> Any:
+    # Module level, as _evaluate_rows.
+    return objective(x)
+
+
+class _Futures:
+    """Evaluations on a concurrent.futures executor, or at submission without one."""
+
+    def __init__(self, executor: Any) -> None:
+        self.executor = executor
+        self.running: dict = {}  # future -> ticket
+
+    def submit(self, objective: Callable[[List[float]], Any], asked: List[Tuple[int, List[float]]]) -> None:
+        for ticket, x in asked:
+            if self.executor is not None:
+                future = self.executor.submit(_evaluate_one, objective, x)
+            else:
+                future = concurrent.futures.Future()
+                try:
+                    future.set_result(objective(x))
+                except Exception as error:
+                    future.set_exception(error)
+            self.running[future] = ticket
+
+    def completed(self) -> List[Tuple[int, Optional[BaseException], Any]]:
+        """(ticket, exception or None, value) of the evaluations that have completed, at
+        least one, in ticket order; blocks until one does."""
+        done, _ = concurrent.futures.wait(self.running, return_when=concurrent.futures.FIRST_COMPLETED)
+        outcomes = []
+        for future in done:
+            error = future.exception()
+            outcomes.append((self.running.pop(future), error, None if error else future.result()))
+        return sorted(outcomes, key=lambda outcome: outcome[0])
+
+    def cancel(self) -> None:
+        for future in self.running:
+            future.cancel()
+        self.running.clear()
+
+
+class _DaskFutures:
+    """Evaluations on a Dask client, waited for with one distributed.as_completed."""
+
+    def __init__(self, client: Any) -> None:
+        import distributed
+
+        self.client = client
+        self.running: dict = {}
+        self.arrivals = distributed.as_completed(with_results=True, raise_errors=False)
+
+    def submit(self, objective: Callable[[List[float]], Any], asked: List[Tuple[int, List[float]]]) -> None:
+        # One call for them all: each call waits for the client's event loop. pure=False:
+        # two particles at the same position are two evaluations.
+        futures = self.client.map(objective, [x for _, x in asked], pure=False)
+        for (ticket, _), future in zip(asked, futures):
+            self.running[future] = ticket
+        self.arrivals.update(futures)
+
+    def completed(self) -> List[Tuple[int, Optional[BaseException], Any]]:
+        # The results come with the futures: asking a future for them afterwards would wait
+        # for a round trip to the client's event loop each.
+        outcomes = []
+        for future, result in self.arrivals.next_batch(block=True):
+            error = _dask_error(future, result) if future.status == "error" else None
+            outcomes.append((self.running.pop(future), error, None if error else result))
+        return sorted(outcomes, key=lambda outcome: outcome[0])
+
+    def cancel(self) -> None:
+        if self.running:
+            self.client.cancel(list(self.running))
+        self.running.clear()
+        self.arrivals.clear()
+
+
+def _dask_error(future: Any, result: Any) -> BaseException:
+    # What as_completed gives for a failed task: (type, exception, traceback).
+    if isinstance(result, tuple) and len(result) == 3 and isinstance(result[1], BaseException):
+        return result[1].with_traceback(result[2])
+    if isinstance(result, BaseException):
+        return result
+    error = future.exception()
+    return error if error is not None else RuntimeError("a Dask task failed")
+
+
+def _dask_client(executor: Any) -> Any:
+    """The distributed.Client behind `executor` (itself, or the client of its
+    get_executor()), or None."""
+    # A client exists only once distributed was imported; importing it here would cost
+    # every other executor most of a second.
+    distributed = sys.modules.get("distributed")
+    if distributed is None:
+        return None
+    if isinstance(executor, distributed.Client):
+        return executor
+    client = getattr(executor, "_client", None)
+    return client if isinstance(client, distributed.Client) else None
+
+
+def _worker_count(executor: Any, client: Any) -> Optional[int]:
+    if executor is None:
+        return 1
+    if client is not None:
+        return sum(client.nthreads().values()) or None
+    workers = getattr(executor, "_max_workers", None)
+    return workers if isinstance(workers, int) and workers > 0 else None
+
+
+def _check_async_options(
+    objective: Any,
+    max_in_flight: Any,
+    on_error: Any,
+    checkpoint: Any,
+    checkpoint_every: Any,
+    callback: Any,
+) -> None:
+    if not callable(objective):
+        raise TypeError(f"objective must be callable, got {type(objective).__name__}")
+    if max_in_flight is not None and (
+        isinstance(max_in_flight, bool) or not isinstance(max_in_flight, int) or max_in_flight < 1
+    ):
+        raise ValueError(f"max_in_flight must be an integer >= 1 or None, got {max_in_flight!r}")
+    if on_error != "raise" and (isinstance(on_error, bool) or not isinstance(on_error, (int, float))):
+        raise ValueError(
+            f'on_error must be "raise" or a number to tell for a failed evaluation, got {on_error!r}'
+        )
+    if checkpoint is not None and not isinstance(checkpoint, (str, os.PathLike)):
+        raise TypeError(f"checkpoint must be a file path or None, got {type(checkpoint).__name__}")
+    if checkpoint_every is not None and (
+        isinstance(checkpoint_every, bool)
+        or not isinstance(checkpoint_every, (int, float))
+        or not 0 <= checkpoint_every < math.inf
+    ):
+        raise ValueError(
+            "checkpoint_every must be a finite number of seconds >= 0 or None, "
+            f"got {checkpoint_every!r}"
+        )
+    if checkpoint_every is not None and checkpoint is None:
+        raise ValueError("checkpoint_every needs a checkpoint path")
+    if callback is not None and not callable(callback):
+        raise TypeError(f"callback must be callable or None, got {type(callback).__name__}")
+
+
+def _drive_async(
+    swarm: Any,
+    objective: Callable[[List[float]], Any],
+    executor: Any,
+    max_in_flight: Optional[int],
+    on_error: Union[str, float],
+    checkpoint: Optional[PathLike],
+    checkpoint_every: Optional[float],
+    callback: Optional[Callable[[int, float], Any]],
+    constraints: Optional[str],
+) -> DriveResult:
+    _check_async_options(objective, max_in_flight, on_error, checkpoint, checkpoint_every, callback)
+    if constraints is not None and constraints != "returned":
+        raise ValueError(f'constraints must be None or "returned", got {constraints!r}')
+    multi = isinstance(swarm, kestrelopt_native.AsyncMultiSwarm)
+    outcome = swarm.front if multi else swarm.result
+    client = _dask_client(executor)
+    pool = _DaskFutures(client) if client is not None else _Futures(_as_executor(executor))
+    width = max_in_flight or _worker_count(executor, client) or swarm.n_particles
+    failed = 0
+    objectives = None  # how many an AsyncMultiSwarm's vectors hold, once known
+    written = time.monotonic()
+
+    def save(now: bool) -> None:
+        nonlocal written
+        if checkpoint is None:
+            return
+        if now or checkpoint_every is None or time.monotonic() - written >= checkpoint_every:
+            _write_checkpoint(swarm, checkpoint)
+            written = time.monotonic()
+
+    def finish(result: Any) -> DriveResult:
+        pool.cancel()  # what a stop left in flight is dropped
+        save(True)
+        return DriveResult(result, failed)
+
+    def told(result: Any, ticket: int) -> Tuple[Any, float]:
+        # The value (vector) to tell and its violation.
+        nonlocal objectives
+        violation = 0.0
+        if constraints is not None:
+            result, g, h = _returned_items(result, ticket)
+            violation = type(swarm).violations([g], [h])[0]
+        if not multi:
+            return _as_ticket_value(result, ticket), violation
+        vector = _as_objective_vector(result, ticket)
+        objectives = len(vector)
+        return vector, violation
+
+    def failure_value(error: BaseException) -> Tuple[Any, float]:
+        # The number for every objective; a front told nothing yet has no length to give.
+        if not multi:
+            return on_error, 0.0
+        known = objectives or next((len(f) for f in swarm.front().objectives), None)
+        if known is None:
+            raise error
+        return [on_error] * known, 0.0
+
+    if swarm.stop_reason is not None:
+        return finish(outcome())
+    try:
+        # A swarm loaded from a checkpoint may hold evaluations in flight: send them again.
+        pool.submit(objective, [(ticket, swarm.position(ticket).tolist()) for ticket in swarm.pending])
+        while True:
+            asked: List[Tuple[int, List[float]]] = []
+            while swarm.stop_reason is None and len(pool.running) + len(asked) < width:
+                try:
+                    ticket, x = swarm.ask()
+                except ValueError:  # every particle in flight, or the whole budget asked
+                    break
+                asked.append((ticket, x.tolist()))
+            if asked:
+                pool.submit(objective, asked)
+            if not pool.running:
+                return finish(outcome())
+            for ticket, error, result in pool.completed():
+                if error is None:
+                    value = told(result, ticket)
+                elif on_error == "raise" or not isinstance(error, Exception):
+                    raise error
+                else:
+                    value, failed = failure_value(error), failed + 1
+                iteration = swarm.iteration
+                swarm.tell(ticket, *value)
+                save(False)
+                if callback is not None and swarm.iteration > iteration:
+                    progress = len(outcome().positions) if multi else swarm.best_value
+                    if asks_to_stop(callback(swarm.iteration - 1, progress)):
+                        return finish(_stopped_by_callback(outcome()))
+            # Values that completed with the one that ended the run are told too.
+            if swarm.stop_reason is not None:
+                return finish(outcome())
+    except BaseException:
+        pool.cancel()
+        raise
+
+
+def _as_objective_vector(value: Any, ticket: int) -> List[float]:
+    if not isinstance(value, (str, bytes)):
+        try:
+            return [float(v) for v in value]
+        except (TypeError, ValueError):
+            pass
+    raise TypeError(
+        f"objective returned a {type(value).__name__} for ticket {ticket}, not a list of numbers"
+    )
+
+
+def _as_ticket_value(value: Any, ticket: int) -> float:
+    if not isinstance(value, (str, bytes)):
+        try:
+            return float(value)
+        except (TypeError, ValueError):
+            pass
+    raise TypeError(f"objective returned a {type(value).__name__} for ticket {ticket}, not a number")

@@ -17,6 +17,8 @@ __all__ = [
     "GreyResult",
     "Swarm",
     "MultiSwarm",
+    "AsyncSwarm",
+    "AsyncMultiSwarm",
 ]
 
 _Pair = Tuple[float, float]
@@ -938,6 +940,319 @@ class MultiSwarm:
     @property
     def particle(self) -> int:
         """Index of the particle the next ask() moves (or gives, if asked already)."""
+    @property
+    def evaluations(self) -> int:
+        """Objective vectors told so far."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended (as ParetoFront.stop_reason), or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""
+
+@final
+class AsyncSwarm:
+    """A single-objective search with several evaluations in flight, with no
+    round barrier: the asynchronous form of ``minimize``'s default mode.
+
+    ``ask()`` gives a ticket and the position of the next particle that is
+    not being evaluated, in ``minimize``'s particle order (round robin,
+    skipping particles in flight); the particle moves at that moment, from
+    the bests known then. ``tell(ticket, value)`` takes a value in any order
+    and updates the personal, neighbourhood and global bests at once. A
+    worker that finishes early gets new work at once instead of waiting for
+    the slowest evaluation of a round (``kestrelopt.parallel.drive`` keeps an
+    executor busy this way).
+
+    With one evaluation in flight (ask, tell, ask, tell, ...) a seeded
+    ``AsyncSwarm`` asks exactly the positions and ends with exactly the result
+    of ``minimize(f, seed=...)`` with the same options, bit for bit. With more
+    in flight, the order of the asks and tells decides the run: the same
+    order gives the same bits.
+
+    An ``AsyncSwarm`` pickles by value (``pickle``, ``copy.deepcopy``), with
+    its tickets in flight and their positions: told the same values, a loaded
+    copy ends exactly as the original.
+
+    The options mean what they mean for ``Swarm`` and ``minimize`` (an
+    ``AsyncSwarm`` does not restart: ``restarts`` must stay ``0``). The stop
+    rules count values told, ``n_particles`` of them making an iteration. The
+    budget (``max_iter``, ``max_evals``, in whole iterations as ``minimize``
+    counts them) limits the asks: once it has all been asked, ``ask()`` raises
+    and the run ends when the last of those values is told. ``patience``,
+    ``target``, ``max_time`` and ``min_diameter`` end the run when they fire,
+    after an iteration; values still in flight may then be told (they count,
+    and can improve the result) or dropped.
+
+    Args:
+        bounds: ``(min, max)`` per dimension, or one pair with ``dim``, as in
+            ``minimize``.
+        penalty (float): the weight of the violations told (see ``tell``), as
+            ``minimize`` weighs its constraints. Defaults to ``1e6``.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> swarm = pso.AsyncSwarm([(-5, 5)] * 3, n_particles=10, seed=1)
+        >>> flying = dict(swarm.ask() for _ in range(4))   # four in flight
+        >>> while flying:
+        ...     ticket, x = flying.popitem()                 # any order
+        ...     swarm.tell(ticket, float((x ** 2).sum()))
+        ...     if swarm.stop_reason is None and len(swarm.pending) < 4:
+        ...         try:
+        ...             t, y = swarm.ask()
+        ...             flying[t] = y
+        ...         except ValueError:                       # the budget is asked
+        ...             pass
+        >>> swarm.stop_reason, swarm.evaluations
+        ('max_iterations', 1010)
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 30,
+        max_iter: Optional[int] = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: _Velocity = "inertia",
+        topology: _Topology = "global",
+        seed: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: _BoundsHandling = "clamp",
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[_VarType]] = None,
+        init: Optional[Any] = None,
+        record_history: bool = True,
+        patience: int = 0,
+        tol: float = 0.0,
+        max_evals: Optional[int] = None,
+        target: Optional[float] = None,
+        max_time: Optional[float] = None,
+        w_end: Optional[float] = None,
+        v_max_fraction: Optional[float] = None,
+        ring_neighbors: int = 1,
+        restarts: int = 0,
+        restart_growth: float = 2.0,
+        min_diameter: Optional[float] = None,
+        penalty: float = 1e6,
+    ) -> AsyncSwarm: ...
+    def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
+        """``(ticket, x)``: an int ticket and the position to evaluate, a new
+        one-dimensional float64 array (integer and binary variables hold whole
+        values). Each call hands out another particle. Raises ``ValueError`` when
+        every particle is in flight, when the whole budget has been asked, and
+        once the run has ended (naming its stop reason).
+        """
+    def tell(self, ticket: int, value: float, violation: float = 0.0) -> None:
+        """The value of the position that ``ask()`` gave with ``ticket``, in any
+        order. Updates the bests, then, when it completes an iteration, applies the
+        stop rules; values of tickets still in flight are taken after the run has
+        ended. For a constrained problem, ``violation`` is the point's constraint
+        violation as ``Swarm.tell`` takes it, ``>= 0`` (0 when feasible): the sum
+        ``sum(max(g, 0)**2) + sum(h**2)`` that ``AsyncSwarm.violations`` makes of
+        the constraint values. The value told is then ``value + penalty *
+        violation``, exactly as ``minimize`` computes it, so one evaluation in
+        flight gives what ``minimize`` gives with the same constraints. Raises
+        ``ValueError``, changing nothing, for a ticket that is not in flight (never
+        asked, or told already) or a negative violation.
+        """
+    def position(self, ticket: int, /) -> npt.NDArray[np.float64]:
+        """The position ``ask()`` gave with ``ticket``, which must be in flight (a
+        new float64 array): to send the evaluations in flight again after a
+        checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
+        """
+    def result(self) -> PsoResult:
+        """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
+        is ``"running"`` while the run has not ended. The run is not changed.
+        Raises ``ValueError`` before the run has a best: until the starting
+        swarm's values are told or a particle has moved.
+        """
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def pending(self) -> Tuple[int, ...]:
+        """The tickets in flight, in the order they were asked (a tuple of ints)."""
+    @property
+    def asked(self) -> int:
+        """Asks so far (the next ticket); at most the budget of evaluations."""
+    @property
+    def best_position(self) -> Optional[List[float]]:
+        """Best position so far (list of floats), None before the run has a best."""
+    @property
+    def best_value(self) -> Optional[float]:
+        """Best value so far, None before the run has a best."""
+    @property
+    def iteration(self) -> int:
+        """Iterations told so far: every n_particles values after the starting swarm's."""
+    @property
+    def evaluations(self) -> int:
+        """Values told so far."""
+    @property
+    def convergence(self) -> List[float]:
+        """Best value after each iteration (empty with record_history=False)."""
+    @property
+    def stop_reason(self) -> Optional[str]:
+        """Why the run ended (as PsoResult.stop_reason), or None while it goes on."""
+    @property
+    def n_particles(self) -> int:
+        """Number of particles."""
+    @property
+    def dim(self) -> int:
+        """Number of dimensions."""
+
+@final
+class AsyncMultiSwarm:
+    """A multi-objective search with several evaluations in flight: the
+    asynchronous form of ``minimize_multi``'s default mode, as ``AsyncSwarm``
+    is of ``minimize``'s.
+
+    ``ask()`` gives a ticket and the position of the next particle not being
+    evaluated, in ``minimize_multi``'s particle order (round robin, skipping
+    particles in flight), moved at that moment; an iteration's first move
+    prunes the archive and fixes its leaders. ``tell(ticket, objectives,
+    violation=0.0)`` takes an objective vector in any order and updates the
+    particle's personal best and the archive at once. ``front()`` returns the
+    ``ParetoFront`` so far.
+
+    With one evaluation in flight a seeded ``AsyncMultiSwarm`` asks exactly
+    the positions and ends with exactly the front of ``minimize_multi(f,
+    seed=...)`` with the same options (constraints told as violations, grid
+    archive included), bit for bit; with more, the order of the asks and tells
+    decides the run. It pickles by value with its tickets in flight.
+
+    The options mean what they mean for ``MultiSwarm``. The budget
+    (``max_iter``, ``max_evals``, in whole iterations of ``n_particles``
+    values) limits the asks: once it has all been asked, ``ask()`` raises and
+    the run ends when the last of those values is told. ``max_time`` ends the
+    run when it fires, after an iteration; values still in flight may then be
+    told or dropped.
+
+    Args:
+        bounds: ``(min, max)`` per dimension, or one pair with ``dim``, as in
+            ``minimize_multi``.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> ms = pso.AsyncMultiSwarm([(0, 1)] * 2, n_particles=10, max_iter=20, seed=3)
+        >>> flying = dict(ms.ask() for _ in range(3))
+        >>> while flying:
+        ...     ticket, x = flying.popitem()
+        ...     ms.tell(ticket, [x[0], 1 - x[0] + x[1]])
+        ...     if ms.asked < 210:                             # the budget
+        ...         t, y = ms.ask()
+        ...         flying[t] = y
+        >>> ms.stop_reason, len(ms.front().positions) > 0
+        ('max_iterations', True)
+    """
+
+    def __new__(
+        cls,
+        bounds: _Bounds,
+        *,
+        dim: Optional[int] = None,
+        n_particles: int = 100,
+        max_iter: Optional[int] = 100,
+        archive_size: int = 100,
+        w: float = 0.729,
+        c1: float = 1.49445,
+        c2: float = 1.49445,
+        velocity: _SingleLeaderVelocity = "inertia",
+        seed: Optional[int] = None,
+        integer: bool = False,
+        binary: bool = False,
+        var_types: Optional[Sequence[_VarType]] = None,
+        mutation_rate: float = 0.1,
+        grid_divisions: Optional[int] = None,
+        v_max: Union[None, float, Sequence[float]] = None,
+        bounds_handling: _BoundsHandling = "clamp",
+        record_history: bool = True,
+        v_max_fraction: Optional[float] = None,
+        max_evals: Optional[int] = None,
+        max_time: Optional[float] = None,
+        init: Optional[Any] = None,
+    ) -> AsyncMultiSwarm: ...
+    def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
+        """``(ticket, x)``: an int ticket and the position to evaluate, a new
+        one-dimensional float64 array. Each call hands out another particle.
+        Raises ``ValueError`` when every particle is in flight, when the whole
+        budget has been asked, and once the run has ended.
+        """
+    def tell(self, ticket: int, objectives: Any, violation: float = 0.0) -> None:
+        """The objective vector of the position ``ask()`` gave with ``ticket`` (the
+        same number of objectives every time), in any order, and its total
+        constraint violation as ``MultiSwarm.tell`` takes it (what
+        ``AsyncMultiSwarm.violations`` makes of the constraint values). Raises
+        ``ValueError``, changing nothing, for a ticket not in flight or a vector
+        of another length.
+        """
+    def position(self, ticket: int, /) -> npt.NDArray[np.float64]:
+        """The position ``ask()`` gave with ``ticket``, which must be in flight (a
+        new float64 array): to send the evaluations in flight again after a
+        checkpoint was loaded. Raises ``ValueError`` for a ticket not in flight.
+        """
+    @staticmethod
+    def violations(constraints: Any, equality_constraints: Any = None) -> Any:
+        """staticmethod(function) -> method
+
+        Convert a function to be a static method.
+
+        A static method does not receive an implicit first argument.
+        To declare a static method, use this idiom:
+
+             class C:
+                 @staticmethod
+                 def f(arg1, arg2, argN):
+                     ...
+
+        It can be called either on the class (e.g. C.f()) or on an instance
+        (e.g. C().f()). Both the class and the instance are ignored, and
+        neither is passed implicitly as the first argument to the method.
+
+        Static methods in Python are similar to those found in Java or C++.
+        For a more advanced concept, see the classmethod builtin.
+        """
+    def front(self) -> ParetoFront:
+        """The ``ParetoFront`` so far, like ``minimize_multi``'s; its
+        ``stop_reason`` is ``"running"`` while the run has not ended. The run is
+        not changed.
+        """
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+    @property
+    def pending(self) -> Tuple[int, ...]:
+        """The tickets in flight, in the order they were asked (a tuple of ints)."""
+    @property
+    def asked(self) -> int:
+        """Asks so far (the next ticket); at most the budget of evaluations."""
+    @property
+    def iteration(self) -> int:
+        """Iterations told so far: every n_particles values after the starting swarm's."""
     @property
     def evaluations(self) -> int:
         """Objective vectors told so far."""

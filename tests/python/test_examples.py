@@ -42,7 +42,7 @@ def assert_png(path):
 def test_every_example_is_covered():
     tested = {"constrained.py", "mixed_integer_design.py", "vectorized_numpy.py",
               "dask_distributed.py", "zdt1_front.py", "grey_numbers.py", "compare_variants.py",
-              "constrained_front.py", "ask_tell_checkpoint.py"}
+              "constrained_front.py", "ask_tell_checkpoint.py", "async_dask.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -81,6 +81,14 @@ def test_vectorized_numpy():
 def test_dask_distributed():
     out = run_example("dask_distributed.py")
     assert "identical results: True" in out
+
+
+@pytest.mark.skipif(not has_module("distributed"), reason="needs dask.distributed")
+def test_async_dask():
+    out = run_example("async_dask.py")
+    for schedule in ("synchronous (Swarm)", "asynchronous (AsyncSwarm)"):
+        assert numbers_after(out, schedule)[1] == 40  # the whole budget, in either schedule
+    assert numbers_after(out, "wall-time ratio")[-1] > 0
 
 
 @pytest.mark.skipif(not has_module("distributed"), reason="needs dask.distributed")

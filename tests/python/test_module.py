@@ -24,6 +24,8 @@ NAMES = [
     "GreyResult",
     "Swarm",
     "MultiSwarm",
+    "AsyncSwarm",
+    "AsyncMultiSwarm",
 ]
 FUNCTIONS = NAMES[:6]
 

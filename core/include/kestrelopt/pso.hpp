@@ -1,13 +1,14 @@
 // Pso: the single-objective swarm engine, one instance per search-space type.
 //
 // run_sequential moves and evaluates particles one at a time (improvements are seen at
-// once by later particles); minimize_batch moves all particles, then evaluates the swarm
-// in one call, as a loop over PsoSteps, which callers can also drive themselves. Both
-// modes share the steps of PsoRun: move, offer, the stop rules. In the steady state neither
-// allocates (unless history is recorded): the neighbourhood list, informant views, new
-// velocity and decoded positions live in buffers reused for the whole run. Under a
-// topology whose neighbourhoods are the whole swarm, the neighbourhood best is tracked
-// incrementally (O(1) per particle) with exactly the tie and NaN rules of best_among.
+// once by later particles), as a loop over AsyncSteps with one evaluation in flight;
+// minimize_batch moves all particles, then evaluates the swarm in one call, as a loop over
+// PsoSteps. Callers can drive either kind of steps themselves. Both share the steps of
+// PsoRun: move, offer, the stop rules. In the steady state neither allocates (unless
+// history is recorded): the neighbourhood list, informant views, new velocity and decoded
+// positions live in buffers reused for the whole run. Under a topology whose
+// neighbourhoods are the whole swarm, the neighbourhood best is tracked incrementally
+// (O(1) per particle) with exactly the tie and NaN rules of best_among.
 //
 // An objective, batch or callback that throws StopRun once the first swarm has its values
 // ends the run at once: the result holds the bests so far, the evaluations that returned a
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "kestrelopt/async_steps.hpp"
 #include "kestrelopt/deadline.hpp"
 #include "kestrelopt/failure.hpp"
 #include "kestrelopt/format.hpp"
@@ -73,6 +75,13 @@ class Pso {
     // (the random topology's generator) is the engine's: one run at a time per engine.
     PsoSteps<S> steps() const { return PsoSteps<S>(config_, space_, *velocity_, *topology_); }
 
+    // The sequential mode as steps a caller drives, with any number of evaluations in
+    // flight (async_steps.hpp); run_sequential is their loop with one. The topology's state
+    // is the engine's, as for steps().
+    AsyncSteps<S> async_steps() const {
+        return AsyncSteps<S>(config_, space_, *velocity_, *topology_);
+    }
+
   private:
     PsoConfig config_;
     S space_;
@@ -83,37 +92,17 @@ class Pso {
 template <SearchSpace S>
 template <class Objective, class Callback>
 auto Pso<S>::run_sequential(Objective&& objective, Callback&& callback) const -> Result {
-    PsoRun<S> run(config_, space_, *velocity_, *topology_);
-    for (std::size_t p = 0; p < config_.n_particles; ++p) {
-        auto [x, v] = run.sample(p);
-        space_.decode_into(x, run.decoded);
-        const double value = objective(std::span<const Element>(run.decoded));
-        run.particles.emplace_back(std::move(x), std::move(v), value);
-    }
-    run.evaluations = config_.n_particles;
-    run.begin();
-    if (config_.max_iter == 0) return run.finish(StopReason::MaxIterations);
-    const std::size_t n = run.particles.size();
+    AsyncSteps<S> steps = async_steps();
     try {
-        for (std::size_t t = 0;; ++t) {
-            run.record_positions();
-            for (std::size_t i = 0; i < n; ++i) {
-                run.move(i, t);
-                space_.decode_into(run.particles[i].position, run.decoded);
-                run.offer(i, objective(std::span<const Element>(run.decoded)));
-                ++run.evaluations;  // counted once answered, so an interruption counts right
-            }
-            run.record_convergence();
-            run.close_iteration();
-            if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
-                const IterationInfo info{t, run.global_value, run.global_best, run.evaluations};
-                if (!callback(info)) return run.finish(StopReason::Callback);
-            }
-            if (const auto reason = run.stop_after(t)) return run.finish(*reason);
+        while (!steps.stopped()) {
+            const auto asked = steps.ask();
+            steps.tell(asked.ticket, objective(steps.position(asked.particle)), callback);
         }
     } catch (const StopRun&) {
-        return run.finish(StopReason::Interrupted);
+        if (!steps.begun()) throw;  // no result before the first swarm has its values
+        return steps.finish(StopReason::Interrupted);
     }
+    return steps.finish(*steps.stopped());
 }
 
 template <SearchSpace S>

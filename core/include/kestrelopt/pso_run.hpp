@@ -161,19 +161,33 @@ struct PsoRun {
         if (track && (better_value(value, particles[tracked_best].best_value) ||
                       (value == particles[tracked_best].best_value && i < tracked_best)))
             tracked_best = i;
-        if (better_value(value, global_value)) {
-            improved = true;
-            global_value = value;
-            global_best.assign(p.position.begin(), p.position.end());
+        offer_global(p);
+    }
+
+    // The first value of particle i (at its starting position) when it arrives after begin,
+    // as in an asynchronous run: it becomes the personal best whatever it is, as it would
+    // have at the start. The tracked best is found again only when it was particle i, whose
+    // best may then have become worse (a NaN replacing the placeholder).
+    void first_value(std::size_t i, double value) {
+        Particle& p = particles[i];
+        p.best_value = value;
+        if (track) {
+            if (tracked_best == i)
+                tracked_best = scan_best();
+            else if (better_value(value, particles[tracked_best].best_value) ||
+                     (value == particles[tracked_best].best_value && i < tracked_best))
+                tracked_best = i;
         }
+        offer_global(p);
     }
 
     void record_convergence() {
         if (config.record_history) history.convergence.push_back(global_value);
     }
 
-    // Tells the topology how the iteration (or the first swarm's evaluation) went. Called
-    // before anything can be saved, so a checkpoint never holds a pending `improved`.
+    // Tells the topology how the iteration (or the first swarm's evaluation) went. PsoSteps
+    // saves between rounds only, after it, so its checkpoints never hold a pending
+    // `improved`; AsyncSteps, saved mid-iteration, writes it itself.
     void close_iteration() {
         topology.iteration_done(improved);
         improved = false;
@@ -279,6 +293,14 @@ struct PsoRun {
     }
 
   private:
+    void offer_global(const Particle& p) {
+        if (better_value(p.best_value, global_value)) {
+            improved = true;
+            global_value = p.best_value;
+            global_best.assign(p.position.begin(), p.position.end());
+        }
+    }
+
     Result summary(StopReason reason) const {
         Result result;
         space.decode_into(global_best, result.best_position);

@@ -3,7 +3,9 @@
 // flip decides between mutually non-dominating vectors); a turbulence operator mutates one
 // coordinate of a particle with a probability and a width that decay linearly over the run.
 //
-// Two modes share every step (MopsoSteps, steps.hpp, which callers can drive themselves).
+// Two modes share every step (MopsoSteps, steps.hpp, which callers can drive themselves;
+// the steps themselves are MopsoRun's, run.hpp, which AsyncMopsoSteps drives with several
+// evaluations in flight).
 // minimize moves and evaluates one particle after the other; minimize_batch moves the
 // whole swarm, evaluates it in one call, then updates the personal bests and the archive
 // in particle order. The moves use the same draws, but the coin flips
@@ -37,6 +39,7 @@
 #include <vector>
 
 #include "kestrelopt/interrupt.hpp"
+#include "kestrelopt/mopso/async_steps.hpp"
 #include "kestrelopt/mopso/steps.hpp"
 #include "kestrelopt/traits.hpp"
 
@@ -70,6 +73,12 @@ class Mopso {
     Result minimize_batch(Batch&& batch, Callback&& callback = {}) const;
 
     MopsoSteps<S> steps() const { return MopsoSteps<S>(config_, space_, *velocity_); }
+
+    // The sequential mode with any number of evaluations in flight (async_steps.hpp);
+    // with one, the same run as minimize.
+    AsyncMopsoSteps<S> async_steps() const {
+        return AsyncMopsoSteps<S>(config_, space_, *velocity_);
+    }
 
   private:
     MopsoConfig config_;

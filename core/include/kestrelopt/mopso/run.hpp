@@ -1,0 +1,361 @@
+// MopsoRun: everything one multi-objective run holds (generator, particles, personal bests,
+// the constrained archive, the leaders of the iteration under way, history, counters) and
+// the steps every way of driving it shares: a particle's first value, the start of an
+// iteration (prune, leaders, history), moving one particle, settling one particle's new
+// point, the stop rules after an iteration, the result, and the state for a checkpoint.
+// MopsoSteps (rounds of the engine's two modes) and AsyncMopsoSteps (evaluations in
+// flight) are loops over these steps.
+//
+// Per iteration the leader positions are copied once and each new point is offered to the
+// archive; the buffers are reused, so nothing else is allocated in the steady state.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "kestrelopt/deadline.hpp"
+#include "kestrelopt/failure.hpp"
+#include "kestrelopt/format.hpp"
+#include "kestrelopt/history.hpp"
+#include "kestrelopt/mopso/archive.hpp"
+#include "kestrelopt/mopso/constrained.hpp"
+#include "kestrelopt/mopso/pareto.hpp"
+#include "kestrelopt/pso_steps.hpp"
+#include "kestrelopt/random.hpp"
+#include "kestrelopt/state_codec.hpp"
+#include "kestrelopt/traits.hpp"
+
+namespace kestrelopt {
+
+struct MopsoConfig {
+    std::size_t n_particles = 100;
+    std::size_t max_iter = 100;  // kNoIterationLimit: none
+    // The iterations over which the turbulence fades, 0 for max_iter: a run without an
+    // iteration limit takes it from its evaluation budget.
+    std::size_t schedule_iter = 0;
+    std::size_t archive_size = 100;
+    ArchiveStrategy strategy = ArchiveStrategy::crowding();
+    double mutation_rate = 0.1;  // 0 or less disables turbulence
+    std::optional<double> v_max;
+    BoundaryMode boundary = BoundaryMode::Clamp;
+    bool record_history = true;
+    std::optional<std::uint64_t> seed;
+    std::optional<std::size_t> max_evals;
+    std::optional<Duration> max_time;
+    // Starting positions (encoded) of the first particles, as for PsoConfig.
+    std::vector<std::vector<double>> init;
+
+    std::size_t schedule_length() const { return schedule_iter != 0 ? schedule_iter : max_iter; }
+};
+
+// Handed to the per-iteration callback.
+struct MopsoIterationInfo {
+    std::size_t iteration;
+    std::size_t front_size;  // the archive's size once pruned
+    std::size_t evaluations;
+};
+
+template <class T>
+struct MoSolution {
+    std::vector<T> position;  // decoded
+    std::vector<double> objectives;
+    double violation = 0.0;  // total constraint violation, 0 when feasible
+};
+
+struct MopsoHistory {
+    // Per iteration, per particle: the internal position at the start of the iteration.
+    Trace swarm_history;
+    // Per iteration: the archive members' objectives at the start of the iteration, after pruning.
+    Trace front_history;
+};
+
+template <class T>
+struct MopsoResult {
+    std::vector<MoSolution<T>> front;
+    MopsoHistory history;
+    std::size_t evaluations = 0;
+    StopReason stop_reason = StopReason::MaxIterations;
+};
+
+namespace detail {
+// max and min that return the other operand when one is NaN.
+inline double max_ignoring_nan(double a, double b) {
+    return a != a ? b : (b != b ? a : (a < b ? b : a));
+}
+inline double min_ignoring_nan(double a, double b) {
+    return a != a ? b : (b != b ? a : (b < a ? b : a));
+}
+inline bool has_nan(std::span<const double> values) {
+    for (const double v : values)
+        if (v != v) return true;
+    return false;
+}
+}  // namespace detail
+
+template <SearchSpace S>
+struct MopsoRun {
+    using Element = typename S::Element;
+    using Result = MopsoResult<Element>;
+
+    // Samples the swarm (and its starting points from config.init).
+    MopsoRun(const MopsoConfig& config, const S& space_, const Velocity& velocity_)
+        : c(config),
+          space(space_),
+          velocity(velocity_),
+          start(std::chrono::steady_clock::now()),
+          gen(config.seed ? RandomSource::seed_from_u64(*config.seed)
+                          : RandomSource::from_entropy()),
+          n(config.n_particles),
+          x(n),
+          v(n),
+          pbest(n),
+          pbestf(n),
+          pbestv(n, 0.0),
+          values(n),
+          front(config.strategy, config.archive_size),
+          bounds(space_.span()) {
+        if (c.v_max && !(*c.v_max >= 0))
+            fail("v_max must be >= 0 (got " + format_float(*c.v_max) + ")");
+        if (c.init.size() > n) fail("init has more rows than the swarm has particles");
+        for (std::size_t i = 0; i < n; ++i) {
+            x[i] = space.sample(gen);
+            v[i] = space.sample_velocity(gen);
+            if (i < c.init.size()) {
+                if (c.init[i].size() != x[i].size()) fail("an init row has the wrong length");
+                x[i] = c.init[i];
+            }
+        }
+    }
+
+    // Particle i's first value (values[i], pbestv[i]) becomes its personal best and is
+    // offered to the archive.
+    void adopt_first(std::size_t i) {
+        pbest[i] = x[i];
+        pbestf[i] = values[i];
+        if (!detail::has_nan(pbestf[i])) front.insert(x[i], pbestf[i], pbestv[i]);
+    }
+
+    // Room for the history the budget can record, once the number of objectives is known.
+    void reserve_history(std::size_t objectives) {
+        if (!c.record_history || n == 0) return;
+        history.swarm_history.reserve(record_hint(c.max_iter, c.max_evals, n, n * x[0].size()));
+        history.front_history.reserve(
+            record_hint(c.max_iter, c.max_evals, n, c.archive_size * objectives));
+    }
+
+    // Prune, score and copy the leaders; record the swarm and the front.
+    void begin_iteration() {
+        Archive& archive = front.archive();
+        const std::vector<double>& archive_scores = archive.prune_and_scores();
+        scores.assign(archive_scores.begin(), archive_scores.end());
+        const auto& members = archive.members();
+        leaders.resize(members.size());
+        for (std::size_t m = 0; m < members.size(); ++m)
+            leaders[m].assign(members[m].position.begin(), members[m].position.end());
+        if (c.record_history) {
+            history.swarm_history.open_snapshot();
+            for (const std::vector<double>& position : x) history.swarm_history.push_row(position);
+            history.front_history.open_snapshot();
+            for (const ArchiveMember& member : members)
+                history.front_history.push_row(member.objectives);
+        }
+    }
+
+    // Leader, velocity, move, bounds and turbulence of particle i in iteration t.
+    void move(std::size_t i, std::size_t t) {
+        const std::size_t length = c.schedule_length();
+        const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(length);
+        const double p = c.mutation_rate * frac;
+        const std::size_t count = leaders.size();
+        std::span<const double> guide = pbest[i];
+        if (count > 0) {
+            const std::uint64_t a = index_below(gen, count);
+            const std::uint64_t b = index_below(gen, count);
+            guide = leaders[scores[a] >= scores[b] ? a : b];
+        }
+
+        const VelocityContext context{x[i], v[i], pbest[i], guide, {}, t, length};
+        new_velocity.resize(x[i].size());
+        velocity.update_into(context, gen, new_velocity);
+        if (c.v_max) clamp_speed(new_velocity, *c.v_max);
+        move_within<MoveOrder::PositionFirst>(space, x[i], v[i], new_velocity, c.boundary, gen);
+
+        const std::size_t dims = bounds.size();
+        if (c.mutation_rate > 0 && dims > 0) {
+            const double r = uniform01(gen);
+            if (r < p) {
+                const std::size_t k = index_below(gen, dims);
+                const auto [low, high] = bounds[k];
+                const double half = ((high - low) * frac) * 0.5;
+                if (half > 0) {
+                    const double lower = detail::max_ignoring_nan(x[i][k] - half, low);
+                    const double upper = detail::min_ignoring_nan(x[i][k] + half, high);
+                    if (upper > lower) x[i][k] = uniform_in_inclusive(gen, lower, upper);
+                }
+            }
+        }
+    }
+
+    // Personal best and archive offer of particle i with the objectives of its position.
+    void settle(std::size_t i, std::span<const double> objectives, double violation) {
+        const MutualDominance d =
+            constrained_dominance(objectives, violation, pbestf[i], pbestv[i]);
+        const bool replace = d.first_dominates || (!d.second_dominates && coin_flip(gen));
+        if (replace) {
+            pbest[i].assign(x[i].begin(), x[i].end());
+            pbestf[i].assign(objectives.begin(), objectives.end());
+            pbestv[i] = violation;
+        }
+        if (!detail::has_nan(objectives)) front.insert(x[i], objectives, violation);
+    }
+
+    // The callback and the stop rules in their fixed order, once an iteration's values are
+    // all told.
+    template <class Callback>
+    std::optional<StopReason> end_iteration(Callback& callback) {
+        const std::size_t t = iteration++;
+        if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
+            if (!callback(MopsoIterationInfo{t, front_size(), evaluations}))
+                return StopReason::Callback;
+        }
+        if (c.max_evals && evaluations >= *c.max_evals) return StopReason::MaxEvaluations;
+        if (c.max_time && time_is_up(start, *c.max_time)) return StopReason::MaxTime;
+        if (iteration >= c.max_iter) return StopReason::MaxIterations;
+        return std::nullopt;
+    }
+
+    // The archive's members once pruned to its capacity (what the callback is told).
+    std::size_t front_size() const {
+        return std::min(front.archive().members().size(), c.archive_size);
+    }
+
+    // The front so far, pruned to the archive's capacity, with the history copied; the run
+    // itself is left as it was.
+    Result report(StopReason reason) const {
+        ConstrainedArchive pruned = front;
+        pruned.archive().prune_and_scores();
+        Result result = summary(pruned, reason);
+        result.history = history;
+        return result;
+    }
+
+    // The run's front, pruned, with the history handed over.
+    Result finish(StopReason reason) {
+        front.archive().prune_and_scores();
+        Result result = summary(front, reason);
+        result.history = std::move(history);
+        return result;
+    }
+
+    // Everything after the counters a driver writes first; `has_best(i)` tells whether
+    // particle i holds a personal best to read back.
+    void save(StateWriter& out) const;
+    template <class HasBest>
+    void load(StateReader& in, HasBest&& has_best);
+
+    const MopsoConfig& c;
+    const S& space;
+    const Velocity& velocity;
+    std::chrono::steady_clock::time_point start;
+    RandomSource gen;
+    std::size_t n;
+    std::vector<std::vector<double>> x, v, pbest, pbestf;
+    std::vector<double> pbestv;  // normalized violations of the personal bests
+    // Each particle's first objective vector, from its first evaluation on.
+    std::vector<std::vector<double>> values;
+    ConstrainedArchive front;
+    std::vector<Bound> bounds;
+    MopsoHistory history;
+    // The iteration's leaders and their scores, fixed when it began.
+    std::vector<std::vector<double>> leaders;
+    std::vector<double> scores;
+    std::vector<double> new_velocity;
+    std::size_t evaluations = 0;
+    std::size_t iteration = 0;  // iterations ended
+
+  private:
+    Result summary(const ConstrainedArchive& archive, StopReason reason) const {
+        Result result;
+        result.front.reserve(archive.archive().members().size());
+        for (const ArchiveMember& member : archive.archive().members()) {
+            MoSolution<Element> solution;
+            space.decode_into(member.position, solution.position);
+            solution.objectives = member.objectives;
+            solution.violation = archive.violation();
+            result.front.push_back(std::move(solution));
+        }
+        result.evaluations = evaluations;
+        result.stop_reason = reason;
+        return result;
+    }
+};
+
+template <SearchSpace S>
+void MopsoRun<S>::save(StateWriter& out) const {
+    out.elapsed_since(start);
+    gen.save(out);
+    for (std::size_t i = 0; i < n; ++i) {
+        out.doubles(x[i]);
+        out.doubles(v[i]);
+        out.doubles(pbest[i]);
+        out.doubles(pbestf[i]);
+        out.f64(pbestv[i]);
+        out.doubles(values[i]);
+    }
+    const auto& members = front.archive().members();
+    out.f64(front.violation());
+    out.u64(members.size());
+    for (const ArchiveMember& member : members) {
+        out.doubles(member.position);
+        out.doubles(member.objectives);
+    }
+    out.u64(leaders.size());
+    for (const std::vector<double>& leader : leaders) out.doubles(leader);
+    out.doubles(scores);
+    out.trace(history.swarm_history);
+    out.trace(history.front_history);
+}
+
+template <SearchSpace S>
+template <class HasBest>
+void MopsoRun<S>::load(StateReader& in, HasBest&& has_best) {
+    start = in.start_time();
+    gen = RandomSource::load(in);
+    const std::size_t dims = bounds.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        in.doubles(x[i], dims, "a position");
+        in.doubles(v[i], dims, "a velocity");
+        in.doubles(pbest[i], has_best(i) ? dims : 0, "a best position");
+        in.doubles(pbestf[i]);
+        pbestv[i] = in.f64();
+        in.doubles(values[i]);
+    }
+    const double violation = in.f64();
+    const std::size_t members = in.items("the archive");
+    front = ConstrainedArchive(c.strategy, c.archive_size);
+    std::vector<double> position, objectives;
+    for (std::size_t m = 0; m < members; ++m) {
+        in.doubles(position, dims, "an archive member");
+        in.doubles(objectives);
+        if (detail::has_nan(objectives)) StateReader::malformed("an archive member has a NaN");
+        front.insert(position, objectives, violation);
+    }
+    // The members of an archive neither dominate nor equal each other, so inserting them
+    // in order keeps every one, in that order.
+    if (front.archive().members().size() != members)
+        StateReader::malformed("the archive's members dominate each other");
+    leaders.resize(in.items("the leaders"));
+    for (std::vector<double>& leader : leaders) in.doubles(leader, dims, "a leader");
+    in.doubles(scores, leaders.size(), "the leaders' scores");
+    in.trace(history.swarm_history);
+    in.trace(history.front_history);
+}
+
+}  // namespace kestrelopt
