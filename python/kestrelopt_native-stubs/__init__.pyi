@@ -1070,24 +1070,13 @@ class AsyncSwarm:
         """
     @staticmethod
     def violations(constraints: Any, equality_constraints: Any = None) -> Any:
-        """staticmethod(function) -> method
-
-        Convert a function to be a static method.
-
-        A static method does not receive an implicit first argument.
-        To declare a static method, use this idiom:
-
-             class C:
-                 @staticmethod
-                 def f(arg1, arg2, argN):
-                     ...
-
-        It can be called either on the class (e.g. C.f()) or on an instance
-        (e.g. C().f()). Both the class and the instance are ignored, and
-        neither is passed implicitly as the first argument to the method.
-
-        Static methods in Python are similar to those found in Java or C++.
-        For a more advanced concept, see the classmethod builtin.
+        """The violations ``tell`` takes, made of constraint values: ``constraints``
+        holds one row of inequality values ``g`` per particle (feasible when
+        ``g <= 0``; an ``(N, K)`` array or N sequences), ``equality_constraints``
+        one row of equality values ``h`` (feasible when ``h == 0``). Returns a new
+        float64 array of ``sum(max(g, 0)**2) + sum(h**2)`` per row, added in the
+        order ``minimize`` adds them (a NaN ``g`` adds 0, a NaN ``h`` makes the sum
+        NaN).
         """
     def result(self) -> PsoResult:
         """The run so far as a ``PsoResult``, like ``minimize``'s. Its ``stop_reason``
@@ -1219,24 +1208,12 @@ class AsyncMultiSwarm:
         """
     @staticmethod
     def violations(constraints: Any, equality_constraints: Any = None) -> Any:
-        """staticmethod(function) -> method
-
-        Convert a function to be a static method.
-
-        A static method does not receive an implicit first argument.
-        To declare a static method, use this idiom:
-
-             class C:
-                 @staticmethod
-                 def f(arg1, arg2, argN):
-                     ...
-
-        It can be called either on the class (e.g. C.f()) or on an instance
-        (e.g. C().f()). Both the class and the instance are ignored, and
-        neither is passed implicitly as the first argument to the method.
-
-        Static methods in Python are similar to those found in Java or C++.
-        For a more advanced concept, see the classmethod builtin.
+        """The total violations ``tell_all`` takes, made of constraint values:
+        ``constraints`` holds one row of inequality values ``g`` per particle
+        (feasible when ``g <= 0``; an ``(N, K)`` array or N sequences),
+        ``equality_constraints`` one row of equality values ``h``. Returns a new
+        float64 array of ``sum(max(g, 0)) + sum(abs(h))`` per row, added as
+        ``minimize_multi`` adds them (a NaN makes the violation infinite).
         """
     def front(self) -> ParetoFront:
         """The ``ParetoFront`` so far, like ``minimize_multi``'s; its
