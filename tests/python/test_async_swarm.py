@@ -59,7 +59,7 @@ def test_one_in_flight_is_minimize(options):
         if len(asked) % 5 == 2:  # a checkpoint with the evaluation in flight
             swarm = pickle.loads(pickle.dumps(swarm))
         violation = pso.AsyncSwarm.violations([[ring_constraint(x)]])[0] if constrained else 0.0
-        swarm.tell(ticket, bumpy(x), violation)
+        swarm.tell(ticket, bumpy(x.tolist()), violation)  # floats, as minimize passes them
     assert asked == evaluated
     result = swarm.result()
     for name in ("best_position", "best_value", "convergence", "history", "evaluations", "stop_reason"):
@@ -83,7 +83,7 @@ def keep_in_flight(swarm, width, pause=None):
             return swarm
         ticket = swarm.pending[swarm.evaluations * 7 % len(swarm.pending)]
         x = swarm.position(ticket)
-        swarm.tell(ticket, float((x * x).sum() + (x[0] - 0.5) ** 2))
+        swarm.tell(ticket, float((x * x).sum() + (x[0] - 0.5) * (x[0] - 0.5)))
     return swarm
 """
 exec(KEEP_IN_FLIGHT)
@@ -218,7 +218,7 @@ def test_one_in_flight_is_minimize_multi(options):
         asked.append(x.tolist())
         if len(asked) % 7 == 3:  # a checkpoint with the evaluation in flight
             swarm = pickle.loads(pickle.dumps(swarm))
-        swarm.tell(ticket, zdt1(x), max(0.4 - x[0], 0.0) if constrained else 0.0)
+        swarm.tell(ticket, zdt1(x.tolist()), max(0.4 - x[0], 0.0) if constrained else 0.0)
     assert asked == evaluated
     front = swarm.front()
     for name in ("positions", "objectives", "violations", "swarm_history", "front_history",
