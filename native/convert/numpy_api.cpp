@@ -29,7 +29,8 @@ using ArrayNewFn = PyObject* (*)(PyTypeObject*, int, const npy_intp*, int, const
 using SetBaseObjectFn = int (*)(PyObject*, PyObject*);
 
 constexpr int kNpyDouble = 12;
-constexpr int kCArrayFlags = 0x0001 | 0x0100;  // C-contiguous, aligned
+constexpr int kNpyIntp = sizeof(long) == sizeof(npy_intp) ? 7 : 9;  // NPY_LONG or NPY_LONGLONG
+constexpr int kCArrayFlags = 0x0001 | 0x0100;                       // C-contiguous, aligned
 constexpr int kWriteableFlag = 0x0400;
 
 // Leading fields of PyArrayObject and PyArray_Descr (unchanged from NumPy 1.x to 2.x).
@@ -172,6 +173,32 @@ const ArrayFields* float64_array(PyObject* object, int nd) {
 }
 
 }  // namespace
+
+bool is_array(PyObject* object) {
+    return g_api != nullptr &&
+           PyObject_TypeCheck(object, static_cast<PyTypeObject*>(g_api[kArrayType]));
+}
+
+bool exact_array_layout(PyObject* object, ArrayLayout& out) {
+    if (g_api == nullptr) return false;
+    if (reinterpret_cast<PyObject*>(Py_TYPE(object)) != static_cast<PyObject*>(g_api[kArrayType]))
+        return false;
+    const auto* array = reinterpret_cast<const ArrayFields*>(object);
+    const auto* descr = reinterpret_cast<const DescrFields*>(array->descr);
+    out = {array->data,    array->nd,       array->dimensions,
+           array->strides, descr->type_num, descr->byteorder != '>'};
+    return true;
+}
+
+PyRef new_index_array(std::size_t n, std::intptr_t*& data) {
+    auto* array_type = static_cast<PyTypeObject*>(g_api[kArrayType]);
+    const npy_intp dims[1] = {static_cast<npy_intp>(n)};
+    auto array_new = reinterpret_cast<ArrayNewFn>(g_api[kArrayNew]);
+    PyRef array(array_new(array_type, 1, dims, kNpyIntp, nullptr, nullptr, 0, 0, nullptr));
+    if (array)
+        data = reinterpret_cast<std::intptr_t*>(reinterpret_cast<ArrayFields*>(array.get())->data);
+    return array;
+}
 
 bool read_float64_matrix(PyObject* object, std::size_t& rows, std::size_t& cols,
                          std::vector<double>& out) {

@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -37,6 +38,29 @@ PyRef new_array(std::span<const std::size_t> shape, double*& data);
 // which `owner` keeps alive and unchanged: the array's base is a reference to `owner`.
 // Throws PythonError. Needs load_api().
 PyRef view_over(const double* data, std::span<const std::size_t> shape, PyObject* owner);
+
+// The element layout of an exact NumPy ndarray (not a subclass), for readers that take
+// its memory as it is.
+struct ArrayLayout {
+    const char* data;
+    int nd;
+    const std::intptr_t* shape;
+    const std::intptr_t* strides;  // in bytes, per dimension
+    int type_num;                  // NumPy's type number (NPY_DOUBLE is 12)
+    bool native_order;             // elements in this machine's byte order
+};
+
+// Whether `object` is an ndarray or an instance of a subclass; false before load_api().
+bool is_array(PyObject* object);
+
+// True with `out` filled when `object` is an exact ndarray; false otherwise (also when
+// load_api() was never called, since no array could then have come through the module).
+bool exact_array_layout(PyObject* object, ArrayLayout& out);
+
+// A new writeable one-dimensional array of n NumPy intp (std::intptr_t) values in memory
+// NumPy owns; `data` is set to its first element. Null with the error set on failure.
+// Needs load_api().
+PyRef new_index_array(std::size_t n, std::intptr_t*& data);
 
 // If `object` is a one-dimensional float64 NumPy array in native byte order, copies its
 // elements (any strides) into `out` and returns true; otherwise returns false.

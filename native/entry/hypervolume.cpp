@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "convert/binder.hpp"
+#include "convert/float_matrix.hpp"
 #include "cpython/panic.hpp"
 #include "entry/entry_points.hpp"
 #include "results/front_hypervolume.hpp"
@@ -15,10 +16,35 @@ namespace kestrelopt::native {
 namespace {
 
 constexpr Param kFunctionParams[] = {
-    required("front", Kind::FloatRows),
-    required("reference", Kind::FloatList),
+    required("front", Kind::Object),
+    required("reference", Kind::Object),
 };
 constexpr Signature kFunction{"hypervolume()", kFunctionParams};
+
+// An array (or another two-dimensional buffer of numbers) is read in one pass over its
+// memory; anything else as a sequence of sequences, with that conversion's errors.
+void read_front(PyObject* given, FloatMatrix& matrix, FloatRows& rows,
+                std::vector<ObjectiveView>& points) {
+    if (read_float_matrix(given, matrix)) {
+        points.reserve(matrix.rows);
+        for (std::size_t i = 0; i < matrix.rows; ++i) points.push_back(matrix.row(i));
+        return;
+    }
+    if (!to_double_rows(given, rows)) {
+        wrap_type_error("front");
+        throw PythonError{};
+    }
+    points.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) points.push_back(rows.row(i));
+}
+
+void read_reference(PyObject* given, std::vector<double>& reference) {
+    if (read_float_vector(given, reference)) return;
+    if (!to_double_list(given, reference)) {
+        wrap_type_error("reference");
+        throw PythonError{};
+    }
+}
 
 // No length checks: vectors that do not match the reference contribute nothing, and an
 // empty result is -0.0.
@@ -26,11 +52,12 @@ PyObject* py_hypervolume(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded(
         [&] {
             Arguments a(kFunction, args, kwargs);
-            const FloatRows front = a.take_float_rows(0);
-            const std::vector<double> reference = a.take_floats(1);
+            FloatMatrix matrix;
+            FloatRows rows;
             std::vector<ObjectiveView> points;
-            points.reserve(front.size());
-            for (std::size_t i = 0; i < front.size(); ++i) points.push_back(front.row(i));
+            read_front(a.object(0), matrix, rows, points);
+            std::vector<double> reference;
+            read_reference(a.object(1), reference);
             return check(PyFloat_FromDouble(watched_hypervolume(points, reference))).release();
         },
         static_cast<PyObject*>(nullptr));
