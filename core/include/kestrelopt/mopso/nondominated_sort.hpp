@@ -1,0 +1,39 @@
+// Non-dominated sorting and crowding distance of a whole point set (every objective is
+// minimised), for the indicators: the points are rows of one matrix, free of NaN, and may
+// hold infinities.
+//
+// Ranks: rank 0 for the points no other point dominates, rank k for those dominated only by
+// points of ranks below k; equal points share their rank. Every objective is first replaced
+// by the rank of its value among the distinct values of that objective (-0 equal to 0), so
+// the sort compares small integers. One objective takes one sort; two, a sort and a bisection
+// per point over the smallest second values of each rank (O(n log n)); three, a sweep in
+// lexicographic order that keeps, per rank, the staircase of its points in the last two
+// objectives and finds a point's rank by bisection over the ranks (O(n log n log F) for F
+// ranks); four or more, the divide and conquer on the median of one objective at a time,
+// down to a sweep over two objectives (O(n log^(m-1) n)).
+//
+// Crowding distance: NSGA-II's, per objective over a stable ascending sort; the extremes
+// get +inf, every other point adds the gap between its two neighbours over the range when
+// the range is positive. An infinite range adds +inf for a gap with an infinite end that is
+// not zero, and 0 for any other gap, so no distance is NaN. O(m n log n).
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace kestrelopt {
+
+// `rows` points of `cols` objectives, row after row.
+struct PointRows {
+    std::span<const double> values;
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+};
+
+// ranks.size() == points.rows.
+void nondominated_ranks(PointRows points, std::span<std::size_t> ranks);
+
+// distances.size() == points.rows.
+void crowding_distances(PointRows points, std::span<double> distances);
+
+}  // namespace kestrelopt

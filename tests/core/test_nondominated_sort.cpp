@@ -1,0 +1,123 @@
+#include "kestrelopt/mopso/nondominated_sort.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "kestrelopt/random.hpp"
+#include "support.hpp"
+
+namespace kestrelopt {
+namespace {
+
+using namespace testing_support;
+
+struct SortCase {
+    std::size_t m;
+    std::size_t n;
+    std::size_t levels;  // distinct values per objective: few make ties and copies common
+};
+
+class NondominatedSort : public ::testing::TestWithParam<SortCase> {};
+
+// Values from a small ladder with -0 beside 0 and both infinities.
+std::vector<double> random_rows(RandomSource& gen, const SortCase& c) {
+    static constexpr std::array<double, 8> kLadder{-kInf, -1.5, -0.0, 0.0, 0.5, 2.0, 3.0, kInf};
+    std::vector<double> values(c.n * c.m);
+    for (double& v : values) {
+        const std::size_t level = gen.next_u64() % c.levels;
+        v = c.levels <= kLadder.size() ? kLadder[level] : static_cast<double>(level);
+    }
+    // Copies of earlier rows.
+    for (std::size_t i = 1; i < c.n; i += 5) {
+        const std::size_t from = gen.next_u64() % i;
+        std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(from * c.m), c.m,
+                    values.begin() + static_cast<std::ptrdiff_t>(i * c.m));
+    }
+    return values;
+}
+
+bool dominates(const double* a, const double* b, std::size_t m) {
+    bool better = false;
+    for (std::size_t k = 0; k < m; ++k) {
+        if (a[k] > b[k]) return false;
+        better = better || a[k] < b[k];
+    }
+    return better;
+}
+
+// Peels fronts: a point gets the current rank when no point left dominates it.
+std::vector<std::size_t> peeled_ranks(const std::vector<double>& v, std::size_t n, std::size_t m) {
+    std::vector<std::size_t> ranks(n, n);
+    for (std::size_t rank = 0, left = n; left > 0; ++rank) {
+        std::vector<std::size_t> front;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (ranks[i] != n) continue;
+            bool dominated = false;
+            for (std::size_t j = 0; j < n && !dominated; ++j)
+                dominated = ranks[j] == n && dominates(&v[j * m], &v[i * m], m);
+            if (!dominated) front.push_back(i);
+        }
+        for (std::size_t i : front) ranks[i] = rank;
+        left -= front.size();
+    }
+    return ranks;
+}
+
+// The definition read literally, one objective at a time over a stable sort.
+std::vector<double> plain_crowding(const std::vector<double>& v, std::size_t n, std::size_t m) {
+    if (n <= 2) return std::vector<double>(n, kInf);
+    std::vector<double> d(n, 0.0);
+    for (std::size_t k = 0; k < m; ++k) {
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return v[a * m + k] < v[b * m + k]; });
+        const auto at = [&](std::size_t r) { return v[order[r] * m + k]; };
+        d[order[0]] = d[order[n - 1]] = kInf;
+        if (!(at(n - 1) > at(0))) continue;
+        const double span = at(n - 1) - at(0);
+        for (std::size_t r = 1; r + 1 < n; ++r) {
+            const double gap = at(r + 1) - at(r - 1);
+            if (!std::isinf(span))
+                d[order[r]] += gap / span;
+            else if (at(r + 1) > at(r - 1) && (std::isinf(at(r + 1)) || std::isinf(at(r - 1))))
+                d[order[r]] += kInf;
+        }
+    }
+    return d;
+}
+
+TEST_P(NondominatedSort, RanksAndCrowdingMatchThePlainDefinitions) {
+    const SortCase c = GetParam();
+    for (std::uint64_t seed = 0; seed < 12; ++seed) {
+        RandomSource gen = RandomSource::seed_from_u64(1000 * c.m + seed);
+        const std::vector<double> values = random_rows(gen, c);
+        const PointRows points{values, c.n, c.m};
+        std::vector<std::size_t> ranks(c.n, 99);
+        nondominated_ranks(points, ranks);
+        EXPECT_EQ(ranks, peeled_ranks(values, c.n, c.m)) << "seed " << seed;
+        std::vector<double> distances(c.n, -1.0);
+        crowding_distances(points, distances);
+        const std::vector<double> expected = plain_crowding(values, c.n, c.m);
+        for (std::size_t i = 0; i < c.n; ++i)
+            EXPECT_EQ(bits(distances[i]), bits(expected[i])) << "seed " << seed << " point " << i;
+    }
+}
+
+// Sizes past the pairwise thresholds of the divide and conquer, many levels (few ties) and
+// few (many), every number of objectives from 1 to 6, and the empty and one-point sets.
+INSTANTIATE_TEST_SUITE_P(Shapes, NondominatedSort,
+                         ::testing::Values(SortCase{2, 0, 4}, SortCase{3, 1, 4}, SortCase{1, 30, 8},
+                                           SortCase{2, 40, 3}, SortCase{2, 200, 50},
+                                           SortCase{3, 40, 3}, SortCase{3, 300, 40},
+                                           SortCase{4, 60, 3}, SortCase{4, 400, 30},
+                                           SortCase{5, 80, 4}, SortCase{5, 400, 12},
+                                           SortCase{6, 300, 8}, SortCase{6, 120, 2}));
+
+}  // namespace
+}  // namespace kestrelopt
