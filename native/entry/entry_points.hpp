@@ -11,6 +11,8 @@ extern PyMethodDef minimize_method;
 extern PyMethodDef minimize_multi_method;
 extern PyMethodDef minimize_grey_method;
 extern PyMethodDef hypervolume_method;
+extern PyMethodDef nondominated_ranks_method;
+extern PyMethodDef crowding_distance_method;
 extern PyMethodDef benchmark_info_method;
 extern PyMethodDef grey_benchmark_info_method;
 extern PyMethodDef restore_swarm_method;

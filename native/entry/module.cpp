@@ -102,9 +102,11 @@ PyMethodDef g_hidden[] = {
      "A result rebuilt from the class name and field values given by _result_state."},
 };
 
-// Hidden functions that pickles name, so they carry the module's name.
-PyMethodDef* const kRestorers[] = {&restore_swarm_method, &restore_multi_swarm_method,
-                                   &restore_async_swarm_method, &restore_async_multi_swarm_method};
+// Hidden functions that pickles name, and those kestrelopt.indicators calls, so they carry
+// the module's name.
+PyMethodDef* const kNamedHidden[] = {&restore_swarm_method,       &restore_multi_swarm_method,
+                                     &restore_async_swarm_method, &restore_async_multi_swarm_method,
+                                     &nondominated_ranks_method,  &crowding_distance_method};
 
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;
@@ -143,7 +145,7 @@ PyObject* initialise() {
             throw PythonError{};
     }
     PyRef module_name = check(PyUnicode_FromString("kestrelopt_native"));
-    for (PyMethodDef* restorer : kRestorers) {
+    for (PyMethodDef* restorer : kNamedHidden) {
         PyRef function = check(PyCFunction_NewEx(restorer, nullptr, module_name.get()));
         if (PyObject_SetAttrString(module.get(), restorer->ml_name, function.get()) < 0)
             throw PythonError{};

@@ -23,8 +23,7 @@ Pareto utilities on one set:
 
 from __future__ import annotations
 
-import bisect
-from typing import Callable, Iterator, List, Tuple
+from typing import Callable, Iterator, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -156,67 +155,18 @@ def additive_epsilon(front: npt.ArrayLike, reference_front: npt.ArrayLike) -> fl
     return float(needed.max())
 
 
-def _dominated_counts(dominators: _Floats, points: _Floats) -> _Ranks:
-    """For each row of ``points``, how many rows of ``dominators`` dominate it (no worse in
-    every objective, better in one)."""
-    counts = np.zeros(points.shape[0], dtype=np.intp)
-    for rows in _blocks(dominators.shape[0], points.size):
-        a = dominators[rows, None, :]
-        better = (a < points[None, :, :]).any(axis=2)
-        worse = (a > points[None, :, :]).any(axis=2)
-        counts += (better & ~worse).sum(axis=0)
-    return counts
-
-
 def nondominated_ranks(points: npt.ArrayLike) -> _Ranks:
     """The non-domination rank of every point, by fast non-dominated sorting (Deb et al.
     2002): rank 0 for the points no other point dominates, rank k for those dominated only
     by points of ranks below k. Equal points share their rank.
 
-    Returns an int array of shape (n,). Two objectives take O(n log n); more take O(m n^2)
-    time and O(n) memory beyond blocks of pairwise comparisons (each front's points are
-    compared once with the points left).
+    Returns an int array of shape (n,). Computed natively, without holding the interpreter
+    lock: two objectives take O(n log n); three, O(n log n log F) for F ranks; more, a
+    divide and conquer in O(n log^(m-1) n) (Jensen 2003, generalised to ties by Fortin et
+    al. 2013).
     """
     points = _points("points", points)
-    n = points.shape[0]
-    ranks = np.full(n, -1, dtype=np.intp)
-    if n == 0:
-        return ranks
-    if points.shape[1] == 2:
-        return _ranks_2d(points)
-    counts = _dominated_counts(points, points)
-    current = np.flatnonzero(counts == 0)
-    rank = 0
-    while current.size:
-        ranks[current] = rank
-        left = np.flatnonzero(ranks < 0)
-        if left.size == 0:
-            break
-        counts[left] -= _dominated_counts(points[current], points[left])
-        current = left[counts[left] == 0]
-        rank += 1
-    return ranks
-
-
-def _ranks_2d(points: _Floats) -> _Ranks:
-    """Ranks in lexicographic order: a point's dominators all come before it, and it is
-    dominated by a point of rank r exactly when the smallest second value of rank r so far
-    is no larger than its own. Those smallest values never decrease with the rank, so the
-    number of ranks that dominate it is found by bisection; equal points share a rank."""
-    order = np.lexsort((points[:, 1], points[:, 0]))
-    x = points[order, 0].tolist()
-    y = points[order, 1].tolist()
-    ranks = np.empty(points.shape[0], dtype=np.intp)
-    lowest: List[float] = []  # per rank, the smallest second value so far
-    rank = 0
-    for s in range(len(x)):
-        if s == 0 or x[s] != x[s - 1] or y[s] != y[s - 1]:
-            rank = bisect.bisect_right(lowest, y[s])
-            if rank == len(lowest):
-                lowest.append(y[s])
-            else:
-                lowest[rank] = y[s]
-        ranks[order[s]] = rank
+    ranks: _Ranks = kestrelopt_native._nondominated_ranks(points)
     return ranks
 
 
@@ -235,26 +185,7 @@ def crowding_distance(points: npt.ArrayLike) -> _Floats:
     Equal values, infinite ones too, are no gap apart. No distance is ever NaN.
     """
     points = _points("points", points)
-    n = points.shape[0]
-    if n <= 2:
-        return np.full(n, np.inf)
-    distances = np.zeros(n)
-    for column in points.T:
-        order = np.argsort(column, kind="stable")
-        values = column[order]
-        distances[order[0]] = np.inf
-        distances[order[-1]] = np.inf
-        if not values[-1] > values[0]:
-            continue
-        span = values[-1] - values[0]
-        if np.isinf(span):
-            # inf / inf would be NaN. Only a neighbour of an infinite extreme has an
-            # infinite gap; two equal infinities (whose difference is NaN) have none.
-            lower, upper = values[:-2], values[2:]
-            gap_infinite = (upper > lower) & (np.isinf(upper) | np.isinf(lower))
-            distances[order[1:-1]] += np.where(gap_infinite, np.inf, 0.0)
-        else:
-            distances[order[1:-1]] += (values[2:] - values[:-2]) / span
+    distances: _Floats = kestrelopt_native._crowding_distance(points)
     return distances
 
 

@@ -483,7 +483,10 @@ def minimize_grey(
         True
     """
 
-def hypervolume(front: Sequence[Sequence[float]], reference: Sequence[float]) -> float:
+def hypervolume(
+    front: Union[Sequence[Sequence[float]], npt.NDArray[Any]],
+    reference: Union[Sequence[float], npt.NDArray[Any]],
+) -> float:
     """Hypervolume of an arbitrary set of objective vectors (minimization).
 
     A free-standing version of :meth:`ParetoFront.hypervolume` for fronts not
@@ -500,6 +503,18 @@ def hypervolume(front: Sequence[Sequence[float]], reference: Sequence[float]) ->
 
     Returns:
         float: the hypervolume dominated by ``front`` under ``reference``.
+    """
+
+def _nondominated_ranks(points: npt.NDArray[Any]) -> npt.NDArray[np.intp]:
+    """The non-domination rank of every row of an (n, m) array of numbers without NaN,
+    as an intp array of shape (n,): the sort behind
+    :func:`kestrelopt.indicators.nondominated_ranks`, which validates its argument.
+    """
+
+def _crowding_distance(points: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
+    """The crowding distance of every row of an (n, m) array of numbers without NaN,
+    as a float64 array of shape (n,): the sort behind
+    :func:`kestrelopt.indicators.crowding_distance`, which validates its argument.
     """
 
 def benchmark_info(name: str) -> Tuple[float, float]:
