@@ -2,6 +2,7 @@
 #include "kestrelopt/mopso/nondominated_sort.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -21,9 +22,49 @@ namespace {
 using Coord = std::uint32_t;  // the rank of a value among its objective's distinct values
 using Id = std::uint32_t;     // a distinct point, numbered in lexicographic order
 
-// Each value replaced by its rank among the distinct values of its objective (-0 equal to 0),
-// so that every later comparison is one of small integers and equality is exact.
-std::vector<Coord> compress(PointRows points) {
+// The distinct points in lexicographic order (first objective first), one row of `m`
+// coordinates each, and for every point the number of its distinct point.
+template <class Value>
+struct Distinct {
+    std::vector<Value> coords;
+    std::vector<Id> of_point;
+    std::size_t count = 0;
+};
+
+// Up to three objectives: one sort of records holding each point's integer keys (-0 equal
+// to 0, in the order of the numbers).
+template <std::size_t M>
+Distinct<std::uint64_t> distinct_by_keys(PointRows points) {
+    struct Record {
+        std::array<std::uint64_t, M> key;
+        Id index;
+    };
+    const std::size_t n = points.rows;
+    std::vector<Record> records(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        records[i].index = static_cast<Id>(i);
+        for (std::size_t k = 0; k < M; ++k)
+            records[i].key[k] = detail::number_key(points.values[i * M + k]);
+    }
+    std::sort(records.begin(), records.end(),
+              [](const Record& a, const Record& b) { return a.key < b.key; });
+    Distinct<std::uint64_t> out;
+    out.of_point.resize(n);
+    out.coords.reserve(n * M);
+    for (std::size_t r = 0; r < n; ++r) {
+        if (r == 0 || records[r].key != records[r - 1].key) {
+            out.coords.insert(out.coords.end(), records[r].key.begin(), records[r].key.end());
+            ++out.count;
+        }
+        out.of_point[records[r].index] = static_cast<Id>(out.count - 1);
+    }
+    return out;
+}
+
+// Four objectives or more: each value replaced by its rank among the distinct values of its
+// objective, so that the sort compares small integers, then the points put in
+// lexicographic order by one stable counting sort per objective, the last first.
+Distinct<Coord> distinct_by_coordinates(PointRows points) {
     const std::size_t n = points.rows;
     const std::size_t m = points.cols;
     std::vector<Coord> coords(n * m);
@@ -38,26 +79,19 @@ std::vector<Coord> compress(PointRows points) {
             coords[sorted[r].index * m + k] = rank;
         }
     }
-    return coords;
-}
-
-// The distinct points in lexicographic order (first objective first), and for every point
-// the number of its distinct point.
-struct Distinct {
-    std::vector<Coord> coords;  // one row per distinct point
-    std::vector<Id> of_point;
-    std::size_t count = 0;
-};
-
-Distinct distinct_points(const std::vector<Coord>& coords, std::size_t n, std::size_t m) {
     std::vector<Id> order(n);
+    std::vector<Id> next(n);
+    std::vector<std::size_t> starts(n + 1);
     std::iota(order.begin(), order.end(), Id{0});
+    for (std::size_t k = m; k-- > 0;) {
+        std::fill(starts.begin(), starts.end(), 0);
+        for (std::size_t i = 0; i < n; ++i) ++starts[coords[i * m + k] + 1];
+        std::partial_sum(starts.begin(), starts.end(), starts.begin());
+        for (const Id i : order) next[starts[coords[i * m + k]]++] = i;
+        order.swap(next);
+    }
     const auto row = [&](Id i) { return coords.begin() + static_cast<std::ptrdiff_t>(i * m); };
-    std::sort(order.begin(), order.end(), [&](Id a, Id b) {
-        return std::lexicographical_compare(row(a), row(a) + static_cast<std::ptrdiff_t>(m), row(b),
-                                            row(b) + static_cast<std::ptrdiff_t>(m));
-    });
-    Distinct out;
+    Distinct<Coord> out;
     out.of_point.resize(n);
     out.coords.reserve(n * m);
     for (std::size_t r = 0; r < n; ++r) {
@@ -72,13 +106,18 @@ Distinct distinct_points(const std::vector<Coord>& coords, std::size_t n, std::s
     return out;
 }
 
+// One objective: a point is dominated by every smaller value.
+void ranks_1d(const Distinct<std::uint64_t>&, std::vector<std::size_t>& ranks) {
+    std::iota(ranks.begin(), ranks.end(), std::size_t{0});
+}
+
 // Two objectives: a point's dominators all come before it in lexicographic order, and the
 // smallest second value of each rank so far does not decrease with the rank, so the number of
 // ranks holding a dominator is found by bisection.
-void ranks_2d(const Distinct& d, std::vector<std::size_t>& ranks) {
-    std::vector<Coord> lowest;
+void ranks_2d(const Distinct<std::uint64_t>& d, std::vector<std::size_t>& ranks) {
+    std::vector<std::uint64_t> lowest;
     for (std::size_t j = 0; j < d.count; ++j) {
-        const Coord y = d.coords[j * 2 + 1];
+        const std::uint64_t y = d.coords[j * 2 + 1];
         const auto at = std::upper_bound(lowest.begin(), lowest.end(), y);
         ranks[j] = static_cast<std::size_t>(at - lowest.begin());
         if (at == lowest.end())
@@ -94,22 +133,22 @@ void ranks_2d(const Distinct& d, std::vector<std::size_t>& ranks) {
 // a point no better in both than a later one of its rank is dropped, as that one dominates
 // whatever it does). Some point of rank r dominates p only if some point of each lower rank
 // does, so p's rank, the first rank with no dominator, is found by bisection.
-void ranks_3d(const Distinct& d, std::vector<std::size_t>& ranks) {
+void ranks_3d(const Distinct<std::uint64_t>& d, std::vector<std::size_t>& ranks) {
     struct Step {
-        Coord y;
-        Coord z;
+        std::uint64_t y;
+        std::uint64_t z;
         bool operator<(const Step& other) const { return y < other.y; }
     };
     using Staircase = std::pmr::set<Step>;
     std::pmr::monotonic_buffer_resource pool;
     std::vector<Staircase> fronts;
-    const auto dominated = [](const Staircase& front, Coord y, Coord z) {
+    const auto dominated = [](const Staircase& front, std::uint64_t y, std::uint64_t z) {
         auto at = front.upper_bound(Step{y, 0});
         return at != front.begin() && std::prev(at)->z <= z;
     };
     for (std::size_t j = 0; j < d.count; ++j) {
-        const Coord y = d.coords[j * 3 + 1];
-        const Coord z = d.coords[j * 3 + 2];
+        const std::uint64_t y = d.coords[j * 3 + 1];
+        const std::uint64_t z = d.coords[j * 3 + 2];
         std::size_t low = 0;
         std::size_t high = fronts.size();
         while (low < high) {
@@ -147,7 +186,7 @@ void ranks_3d(const Distinct& d, std::vector<std::size_t>& ranks) {
 // maxima over the second objective, and, on small sets, in comparisons of every pair.
 class DivideAndConquer {
   public:
-    DivideAndConquer(const Distinct& d, std::size_t m, std::vector<std::size_t>& ranks)
+    DivideAndConquer(const Distinct<Coord>& d, std::size_t m, std::vector<std::size_t>& ranks)
         : coords_(d.coords),
           m_(m),
           ranks_(ranks),
@@ -160,15 +199,64 @@ class DivideAndConquer {
     void run() { assign(0, ids_.size(), m_ - 1); }
 
   private:
-    static constexpr std::size_t kPairwiseAssign = 16;
-    static constexpr std::size_t kPairwiseRaise = 64;
+    static constexpr std::size_t kPairwiseAssign = 64;
+    static constexpr std::size_t kPairwiseRaise = 4096;
+    static constexpr std::size_t kFewLower = 8;
 
     Coord at(Id i, std::size_t k) const { return coords_[i * m_ + k]; }
 
-    bool no_worse(Id a, Id b, std::size_t k) const {
+    // The pairwise leaves copy the candidate dominators' objectives 0..k into rows_ (one row
+    // each, in the order they are tried) and their ranks + 1 into lifted_.
+    void gather(std::size_t begin, std::size_t end, std::size_t k) {
+        const std::size_t count = end - begin;
+        rows_.resize((k + 1) * count);
+        lifted_.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Id p = ids_[begin + i];
+            for (std::size_t j = 0; j <= k; ++j) rows_[i * (k + 1) + j] = at(p, j);
+            lifted_[i] = static_cast<Coord>(ranks_[p] + 1);
+        }
+    }
+
+    bool gathered_no_worse(std::size_t i, Id q, std::size_t k) const {
+        const Coord* row = rows_.data() + i * (k + 1);
         for (std::size_t j = 0; j <= k; ++j)
-            if (at(a, j) > at(b, j)) return false;
+            if (row[j] > at(q, j)) return false;
         return true;
+    }
+
+    // Within a set in lexicographic order, a point's dominators come before it; only those
+    // that would raise it are compared.
+    void assign_pairwise(std::size_t begin, std::size_t end, std::size_t k) {
+        sort_ids(begin, end);
+        gather(begin, end, k);
+        for (std::size_t i = 1; i < end - begin; ++i) {
+            const Id q = ids_[begin + i];
+            Coord best = static_cast<Coord>(ranks_[q]);
+            for (std::size_t p = 0; p < i; ++p)
+                if (lifted_[p] > best && gathered_no_worse(p, q, k)) best = lifted_[p];
+            ranks_[q] = best;
+            lifted_[i] = best + 1;
+        }
+    }
+
+    // The lower points tried from the highest rank down: the first that is no worse than a
+    // point raises it most, and none past a rank the point already has can raise it.
+    void raise_pairwise(std::size_t lb, std::size_t le, std::size_t hb, std::size_t he,
+                        std::size_t k) {
+        std::sort(ids_.begin() + static_cast<std::ptrdiff_t>(lb),
+                  ids_.begin() + static_cast<std::ptrdiff_t>(le),
+                  [&](Id a, Id b) { return ranks_[a] > ranks_[b]; });
+        gather(lb, le, k);
+        for (std::size_t h = hb; h < he; ++h) {
+            const Id q = ids_[h];
+            for (std::size_t l = 0; l < le - lb && lifted_[l] > ranks_[q]; ++l) {
+                if (gathered_no_worse(l, q, k)) {
+                    ranks_[q] = lifted_[l];
+                    break;
+                }
+            }
+        }
     }
 
     void lift(Id point, std::size_t above) { ranks_[point] = std::max(ranks_[point], above); }
@@ -235,13 +323,7 @@ class DivideAndConquer {
     void assign(std::size_t begin, std::size_t end, std::size_t k) {
         const std::size_t size = end - begin;
         if (size < 2) return;
-        if (size <= kPairwiseAssign) {
-            sort_ids(begin, end);  // dominators first
-            for (std::size_t q = begin + 1; q < end; ++q)
-                for (std::size_t p = begin; p < q; ++p)
-                    if (no_worse(ids_[p], ids_[q], k)) lift(ids_[q], ranks_[ids_[p]] + 1);
-            return;
-        }
+        if (size <= kPairwiseAssign) return assign_pairwise(begin, end, k);
         if (k == 1) {
             sort_ids(begin, end);
             for (std::size_t i = begin; i < end; ++i) {
@@ -264,12 +346,8 @@ class DivideAndConquer {
 
     void raise(std::size_t lb, std::size_t le, std::size_t hb, std::size_t he, std::size_t k) {
         if (lb == le || hb == he) return;
-        if ((le - lb) * (he - hb) <= kPairwiseRaise) {
-            for (std::size_t h = hb; h < he; ++h)
-                for (std::size_t l = lb; l < le; ++l)
-                    if (no_worse(ids_[l], ids_[h], k)) lift(ids_[h], ranks_[ids_[l]] + 1);
-            return;
-        }
+        if ((le - lb) * (he - hb) <= kPairwiseRaise || le - lb <= kFewLower)
+            return raise_pairwise(lb, le, hb, he, k);
         if (k == 1) {
             sort_ids(lb, le);
             sort_ids(hb, he);
@@ -302,6 +380,8 @@ class DivideAndConquer {
     std::vector<Id> ids_;
     std::vector<Coord> values_;
     std::vector<std::size_t> tree_;
+    std::vector<Coord> rows_;
+    std::vector<Coord> lifted_;
 };
 
 }  // namespace
@@ -310,19 +390,28 @@ void nondominated_ranks(PointRows points, std::span<std::size_t> ranks) {
     const std::size_t n = points.rows;
     const std::size_t m = points.cols;
     if (n == 0) return;
-    if (n > std::numeric_limits<Id>::max()) throw std::length_error("too many points to sort");
-    const Distinct d = distinct_points(compress(points), n, m);
-    std::vector<std::size_t> distinct_ranks(d.count, 0);
-    if (m == 1) {
-        std::iota(distinct_ranks.begin(), distinct_ranks.end(), std::size_t{0});
-    } else if (m == 2) {
-        ranks_2d(d, distinct_ranks);
-    } else if (m == 3) {
-        ranks_3d(d, distinct_ranks);
-    } else if (m > 3) {
-        DivideAndConquer(d, m, distinct_ranks).run();
+    if (n > std::numeric_limits<std::int32_t>::max())
+        throw std::length_error("too many points to sort");
+    const auto spread = [&](const auto& d, auto rank_distinct) {
+        std::vector<std::size_t> distinct_ranks(d.count, 0);
+        rank_distinct(d, distinct_ranks);
+        for (std::size_t i = 0; i < n; ++i) ranks[i] = distinct_ranks[d.of_point[i]];
+    };
+    switch (m) {
+        case 0:
+            return std::fill(ranks.begin(), ranks.end(), 0);  // all points are equal
+        case 1:
+            return spread(distinct_by_keys<1>(points), ranks_1d);
+        case 2:
+            return spread(distinct_by_keys<2>(points), ranks_2d);
+        case 3:
+            return spread(distinct_by_keys<3>(points), ranks_3d);
+        default:
+            return spread(distinct_by_coordinates(points),
+                          [m](const Distinct<Coord>& d, std::vector<std::size_t>& r) {
+                              DivideAndConquer(d, m, r).run();
+                          });
     }
-    for (std::size_t i = 0; i < n; ++i) ranks[i] = distinct_ranks[d.of_point[i]];
 }
 
 void crowding_distances(PointRows points, std::span<double> distances) {
