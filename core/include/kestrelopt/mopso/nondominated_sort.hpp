@@ -3,14 +3,15 @@
 // hold infinities.
 //
 // Ranks: rank 0 for the points no other point dominates, rank k for those dominated only by
-// points of ranks below k; equal points share their rank. Every objective is first replaced
-// by the rank of its value among the distinct values of that objective (-0 equal to 0), so
-// the sort compares small integers. One objective takes one sort; two, a sort and a bisection
-// per point over the smallest second values of each rank (O(n log n)); three, a sweep in
-// lexicographic order that keeps, per rank, the staircase of its points in the last two
-// objectives and finds a point's rank by bisection over the ranks (O(n log n log F) for F
-// ranks); four or more, the divide and conquer on the median of one objective at a time,
-// down to a sweep over two objectives (O(n log^(m-1) n)).
+// points of ranks below k; equal points share their rank (-0 equals 0). Values are compared
+// through integer keys in their order. The points are put in lexicographic order, where
+// every dominator comes first and copies are neighbours. One objective then needs nothing
+// more; two, a bisection per point over the smallest second values of each rank
+// (O(n log n)); three, a sweep that keeps, per rank, the staircase of its points in the last
+// two objectives and finds a point's rank by bisection over the ranks (O(n log n log F) for
+// F ranks); four or more, with each value replaced by its rank among its objective's
+// distinct values, the divide and conquer on the median of one objective at a time, down to
+// sweeps over two objectives and, on small sets, pairwise comparisons (O(n log^(m-1) n)).
 //
 // Crowding distance: NSGA-II's, per objective over a stable ascending sort; the extremes
 // get +inf, every other point adds the gap between its two neighbours over the range when
