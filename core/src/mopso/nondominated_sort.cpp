@@ -248,10 +248,43 @@ class DivideAndConquer {
                   ids_.begin() + static_cast<std::ptrdiff_t>(le),
                   [&](Id a, Id b) { return ranks_[a] > ranks_[b]; });
         gather(lb, le, k);
+        // The comparisons unrolled for the usual numbers of objectives.
+        switch (k) {
+            case 1:
+                return raise_gathered<2>(le - lb, hb, he);
+            case 2:
+                return raise_gathered<3>(le - lb, hb, he);
+            case 3:
+                return raise_gathered<4>(le - lb, hb, he);
+            case 4:
+                return raise_gathered<5>(le - lb, hb, he);
+            case 5:
+                return raise_gathered<6>(le - lb, hb, he);
+            default:
+                break;
+        }
         for (std::size_t h = hb; h < he; ++h) {
             const Id q = ids_[h];
             for (std::size_t l = 0; l < le - lb && lifted_[l] > ranks_[q]; ++l) {
                 if (gathered_no_worse(l, q, k)) {
+                    ranks_[q] = lifted_[l];
+                    break;
+                }
+            }
+        }
+    }
+
+    template <std::size_t K>
+    void raise_gathered(std::size_t count, std::size_t hb, std::size_t he) {
+        for (std::size_t h = hb; h < he; ++h) {
+            const Id q = ids_[h];
+            std::array<Coord, K> point;
+            for (std::size_t j = 0; j < K; ++j) point[j] = at(q, j);
+            const Coord* row = rows_.data();
+            for (std::size_t l = 0; l < count && lifted_[l] > ranks_[q]; ++l, row += K) {
+                bool no_worse = true;
+                for (std::size_t j = 0; j < K; ++j) no_worse &= row[j] <= point[j];
+                if (no_worse) {
                     ranks_[q] = lifted_[l];
                     break;
                 }
