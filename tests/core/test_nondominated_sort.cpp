@@ -19,7 +19,8 @@ using namespace testing_support;
 struct SortCase {
     std::size_t m;
     std::size_t n;
-    std::size_t levels;  // distinct values per objective: few make ties and copies common
+    std::size_t levels;            // distinct values per objective: few make ties and copies common
+    std::size_t narrow_from = 99;  // objectives from this one on take two values only
 };
 
 class NondominatedSort : public ::testing::TestWithParam<SortCase> {};
@@ -28,9 +29,10 @@ class NondominatedSort : public ::testing::TestWithParam<SortCase> {};
 std::vector<double> random_rows(RandomSource& gen, const SortCase& c) {
     static constexpr std::array<double, 8> kLadder{-kInf, -1.5, -0.0, 0.0, 0.5, 2.0, 3.0, kInf};
     std::vector<double> values(c.n * c.m);
-    for (double& v : values) {
-        const std::size_t level = gen.next_u64() % c.levels;
-        v = c.levels <= kLadder.size() ? kLadder[level] : static_cast<double>(level);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::size_t levels = i % c.m >= c.narrow_from ? 2 : c.levels;
+        const std::size_t level = gen.next_u64() % levels;
+        values[i] = levels <= kLadder.size() ? kLadder[level] : static_cast<double>(level);
     }
     // Copies of earlier rows.
     for (std::size_t i = 1; i < c.n; i += 5) {
@@ -110,14 +112,17 @@ TEST_P(NondominatedSort, RanksAndCrowdingMatchThePlainDefinitions) {
 }
 
 // Sizes past the pairwise thresholds of the divide and conquer, many levels (few ties) and
-// few (many), every number of objectives from 1 to 6, and the empty and one-point sets.
+// few (many), every number of objectives from 1 to 6, and the empty and one-point sets. Sets
+// whose last objectives take two values only leave large sets equal in all but the first
+// two, which the divide and conquer sweeps.
 INSTANTIATE_TEST_SUITE_P(Shapes, NondominatedSort,
                          ::testing::Values(SortCase{2, 0, 4}, SortCase{3, 1, 4}, SortCase{1, 30, 8},
                                            SortCase{2, 40, 3}, SortCase{2, 200, 50},
                                            SortCase{3, 40, 3}, SortCase{3, 300, 40},
                                            SortCase{4, 60, 3}, SortCase{4, 400, 30},
                                            SortCase{5, 80, 4}, SortCase{5, 400, 12},
-                                           SortCase{6, 300, 8}, SortCase{6, 120, 2}));
+                                           SortCase{6, 300, 8}, SortCase{6, 120, 2},
+                                           SortCase{4, 500, 200, 2}, SortCase{5, 400, 200, 2}));
 
 }  // namespace
 }  // namespace kestrelopt
