@@ -41,6 +41,9 @@ LONG_RUNS = {
                                        "record_history=False)",
     # Eight objectives, 200 points: about 90 s of exact hypervolume.
     "hypervolume, 200 points x 8 objectives": "pso.hypervolume(FRONT, [1.1] * 8)",
+    # The dimension sweeps: about 25 s.
+    "hypervolume, indicators, 1000 points x 8 objectives":
+        "pso.indicators.hypervolume(BIG, [1.1] * 8)",
 }
 
 # Prints "ready" before the call, then "interrupted", the class of the partial result and
@@ -52,6 +55,8 @@ import kestrelopt as pso
 rng = np.random.default_rng(0)
 X = rng.random((200, 8))
 FRONT = (X / np.linalg.norm(X, axis=1)[:, None]).tolist()
+Y = rng.random((1000, 8))
+BIG = Y / np.linalg.norm(Y, axis=1)[:, None]
 print("ready", flush=True)
 try:
     {call}

@@ -42,6 +42,7 @@ struct ArrayFields {
     npy_intp* strides;
     PyObject* base;
     PyObject* descr;
+    int flags;
 };
 struct DescrFields {
     PyObject ob_base;
@@ -214,6 +215,13 @@ bool read_float64_matrix(PyObject* object, std::size_t& rows, std::size_t& cols,
             std::memcpy(target++, item, sizeof(double));
     }
     return true;
+}
+
+const double* float64_c_data(PyObject* object, int nd, std::size_t* shape) {
+    const ArrayFields* array = float64_array(object, nd);
+    if (array == nullptr || (array->flags & kCArrayFlags) != kCArrayFlags) return nullptr;
+    for (int i = 0; i < nd; ++i) shape[i] = static_cast<std::size_t>(array->dimensions[i]);
+    return reinterpret_cast<const double*>(array->data);
 }
 
 bool read_float64_vector(PyObject* object, std::vector<double>& out) {

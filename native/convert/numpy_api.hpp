@@ -62,6 +62,11 @@ bool exact_array_layout(PyObject* object, ArrayLayout& out);
 // Needs load_api().
 PyRef new_index_array(std::size_t n, std::intptr_t*& data);
 
+// If `object` is a float64 NumPy array of `nd` dimensions in native byte order, C-contiguous
+// and aligned, its elements, read in place, with its `nd` extents in `shape`; otherwise null.
+// The elements live as long as the array and change with it.
+const double* float64_c_data(PyObject* object, int nd, std::size_t* shape);
+
 // If `object` is a one-dimensional float64 NumPy array in native byte order, copies its
 // elements (any strides) into `out` and returns true; otherwise returns false.
 bool read_float64_vector(PyObject* object, std::vector<double>& out);

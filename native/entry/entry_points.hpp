@@ -19,6 +19,9 @@ extern PyMethodDef restore_swarm_method;
 extern PyMethodDef restore_multi_swarm_method;
 extern PyMethodDef restore_async_swarm_method;
 extern PyMethodDef restore_async_multi_swarm_method;
+// Behind kestrelopt.indicators, outside __all__.
+extern PyMethodDef hypervolume_sweep_method;
+extern PyMethodDef hypervolume_contributions_method;
 
 // The classes a caller steps through a run, created on first use (borrowed; null with the
 // error set when creation failed).

@@ -106,7 +106,8 @@ PyMethodDef g_hidden[] = {
 // the module's name.
 PyMethodDef* const kNamedHidden[] = {&restore_swarm_method,       &restore_multi_swarm_method,
                                      &restore_async_swarm_method, &restore_async_multi_swarm_method,
-                                     &nondominated_ranks_method,  &crowding_distance_method};
+                                     &nondominated_ranks_method,  &crowding_distance_method,
+                                     &hypervolume_sweep_method,   &hypervolume_contributions_method};
 
 void register_object(PyObject* module, const Registration& entry, PyRef& all) {
     PyRef object;

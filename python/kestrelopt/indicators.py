@@ -17,8 +17,8 @@ Pareto utilities on one set:
 
 - ``nondominated_ranks``: fast non-dominated sorting (Deb et al. 2002).
 - ``crowding_distance``: NSGA-II's crowding distance (Deb et al. 2002).
-- ``hypervolume_contributions``: the exclusive hypervolume of each point, through the
-  exact ``kestrelopt.hypervolume``.
+- ``hypervolume``: the exact hypervolume, by dimension sweeps.
+- ``hypervolume_contributions``: the exclusive hypervolume of each point.
 """
 
 from __future__ import annotations
@@ -36,6 +36,7 @@ __all__ = [
     "additive_epsilon",
     "nondominated_ranks",
     "crowding_distance",
+    "hypervolume",
     "hypervolume_contributions",
 ]
 
@@ -189,6 +190,41 @@ def crowding_distance(points: npt.ArrayLike) -> _Floats:
     return distances
 
 
+def _reference(points: _Floats, reference: npt.ArrayLike) -> _Floats:
+    reference = np.asarray(reference, dtype=np.float64)
+    if points.shape[0] and (reference.ndim != 1 or reference.shape[0] != points.shape[1]):
+        raise ValueError(
+            f"reference must have one value per objective ({points.shape[1]}), got shape "
+            f"{reference.shape}"
+        )
+    if np.isnan(reference).any():
+        raise ValueError("reference contains NaN")
+    return reference
+
+
+def hypervolume(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
+    """The exact hypervolume of ``points`` under ``reference``: the volume of the region
+    that some point dominates and that is bounded by ``reference`` (Zitzler & Thiele 1998).
+
+    Only points strictly better than ``reference`` in every objective count; dominated and
+    repeated points take nothing away. Returns 0.0 when no point counts.
+
+    Dimension sweeps, exact to rounding: two objectives take one sort, three O(n log n), four
+    O(n^2) (each point adds its contribution to the 3-objective front of the points before
+    it in the fourth objective), more a sweep in the last objective down to the
+    4-objective one. Runs without the interpreter lock, and Ctrl-C interrupts it. Its
+    results may differ from ``kestrelopt.hypervolume`` in the last bits (another order of
+    summation).
+    """
+    points = _points("points", points)
+    reference = _reference(points, reference)
+    if points.shape[0] == 0:
+        return 0.0
+    return float(
+        kestrelopt_native._hypervolume_sweep(np.ascontiguousarray(points), reference)
+    )
+
+
 def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -> _Floats:
     """The exclusive hypervolume of each point: the volume, bounded by ``reference``, that
     this point dominates and no other point of the set does, i.e.
@@ -197,92 +233,18 @@ def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -
 
     A point that another point weakly dominates (or equals) contributes 0, and so do
     points not strictly better than ``reference`` in every objective. Dominated points still
-    take volume from the points that dominate them. Two objectives take O(n log n); more
-    take, for each point not weakly dominated, ``kestrelopt.hypervolume`` of its limit set
-    (the other points worsened to the region it dominates). Returns a float array (n,).
+    take volume from the points that dominate them. Two and three objectives take one
+    dimension sweep, O(n log n), for every point at once (a point that alone dominates
+    another point takes its box less the volume of its limit set instead, the other points
+    worsened to the region it dominates); more take, for each point not weakly dominated,
+    its box less the hypervolume of its limit set. Runs without the interpreter lock, and
+    Ctrl-C interrupts it. Returns a float array (n,).
     """
     points = _points("points", points)
-    reference = np.asarray(reference, dtype=np.float64)
-    n = points.shape[0]
-    if n and (reference.ndim != 1 or reference.shape[0] != points.shape[1]):
-        raise ValueError(
-            f"reference must have one value per objective ({points.shape[1]}), got shape "
-            f"{reference.shape}"
-        )
-    if np.isnan(reference).any():
-        raise ValueError("reference contains NaN")
-    out = np.zeros(n)
-    inside = np.flatnonzero((points < reference).all(axis=1)) if n else np.zeros(0, np.intp)
-    if inside.size == 0:
-        return out
-    if points.shape[1] == 2:
-        out[inside] = _contributions_2d(points[inside], reference)
-    else:
-        out[inside] = _contributions_by_limit_sets(points[inside], reference)
-    return out
-
-
-def _weakly_dominated(points: _Floats) -> npt.NDArray[np.bool_]:
-    """Whether some other point is no worse than each point in every objective."""
-    flags = np.zeros(points.shape[0], dtype=bool)
-    for rows in _blocks(points.shape[0], points.size):
-        no_worse = np.asarray((points[None, :, :] <= points[rows, None, :]).all(axis=2))
-        own = np.arange(no_worse.shape[0])
-        no_worse[own, rows.start + own] = False
-        flags[rows] = no_worse.any(axis=1)
-    return flags
-
-
-def _contributions_by_limit_sets(points: _Floats, reference: _Floats) -> _Floats:
-    out = np.zeros(points.shape[0])
-    for i in np.flatnonzero(~_weakly_dominated(points)):
-        p = points[i]
-        limit = np.maximum(np.delete(points, i, axis=0), p)
-        inclusive = float(np.prod(reference - p))
-        out[i] = inclusive - kestrelopt_native.hypervolume(limit.tolist(), reference.tolist())
-    return out
-
-
-def _contributions_2d(points: _Floats, reference: _Floats) -> _Floats:
-    """Points strictly inside the reference box. The distinct non-dominated values, sorted
-    by the first objective, split it into intervals: each value's exclusive region is the
-    box from it to the next value's first objective and the previous value's second one,
-    less whatever dominated points fall into that box; a value held by several points
-    belongs to none of them alone."""
-    n = points.shape[0]
-    order = np.lexsort((points[:, 1], points[:, 0]))
-    x = points[order, 0]
-    y = points[order, 1]
-    # Runs of equal points in this order; a run is dominated when an earlier point (first
-    # objective no larger) is at least as good in the second.
-    heads = np.flatnonzero(np.concatenate(([True], (x[1:] != x[:-1]) | (y[1:] != y[:-1]))))
-    run_of = np.cumsum(np.isin(np.arange(n), heads)) - 1
-    copies = np.diff(np.append(heads, n))
-    best_before = np.minimum.accumulate(np.concatenate(([np.inf], y[:-1])))
-    run_dominated = ~(y[heads] < best_before[heads])
-    values = heads[~run_dominated]
-    copies = copies[~run_dominated]
-    vx = x[values]
-    vy = y[values]
-    x_next = np.append(vx[1:], reference[0])
-    y_prev = np.concatenate((reference[1:], vy[:-1]))
-    area = (x_next - vx) * (y_prev - vy)
-    area[copies > 1] = 0.0
-    # A dominated point lies in the box of the last value not after it in x when it is
-    # below that box's upper edge.
-    dominated = np.flatnonzero(run_dominated[run_of])
-    owner = np.searchsorted(vx, x[dominated], side="right") - 1
-    in_box = y[dominated] < y_prev[owner]
-    for value in np.unique(owner[in_box]):
-        if copies[value] > 1:
-            continue
-        members = dominated[in_box & (owner == value)]
-        corner = [float(x_next[value]), float(y_prev[value])]
-        area[value] -= kestrelopt_native.hypervolume(
-            np.stack((x[members], y[members]), axis=1).tolist(), corner
-        )
-    sorted_out = np.zeros(n)
-    sorted_out[values] = area
-    out = np.empty(n)
-    out[order] = sorted_out
+    reference = _reference(points, reference)
+    if points.shape[0] == 0:
+        return np.zeros(0)
+    out: _Floats = kestrelopt_native._hypervolume_contributions(
+        np.ascontiguousarray(points), reference
+    )
     return out

@@ -517,6 +517,21 @@ def _crowding_distance(points: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
     :func:`kestrelopt.indicators.crowding_distance`, which validates its argument.
     """
 
+def _hypervolume_sweep(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
+    """Exact hypervolume of an (n, m) float64 array of objective vectors under a
+    reference of m values, by dimension sweeps (kestrelopt.indicators.hypervolume).
+    Rows not strictly below the reference count for nothing. Runs without the
+    interpreter lock; Ctrl-C interrupts it.
+    """
+
+def _hypervolume_contributions(
+    points: npt.ArrayLike, reference: npt.ArrayLike
+) -> npt.NDArray[np.float64]:
+    """Exclusive hypervolume contribution of each row of an (n, m) float64 array
+    (kestrelopt.indicators.hypervolume_contributions), as a float64 array of n
+    values. Runs without the interpreter lock; Ctrl-C interrupts it.
+    """
+
 def benchmark_info(name: str) -> Tuple[float, float]:
     """Metadata of a native benchmark: `(bound, optimum_value)`. `bound` is the
     recommended symmetric bound per dimension. Useful for auto-adjusting plot

@@ -8,6 +8,7 @@ import math
 import random
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -282,3 +283,108 @@ def test_package_import_leaves_numpy_unloaded_until_indicators_are_used():
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["False", "True"]
     assert kestrelopt.indicators is ind
+
+
+# ---------------------------------------------------------------- hypervolume sweeps
+
+
+def sweep_points(rng, shape, n, m):
+    points = rng.random((n, m))
+    if shape == "sphere":  # mutually non-dominated
+        return points / np.linalg.norm(points, axis=1)[:, None]
+    if shape == "coarse":  # ties, copies, dominated points, points on the reference
+        points = np.round(points * 4) / 4
+        return np.concatenate((points, points[:3]))
+    return points  # "cube": mostly dominated
+
+
+@pytest.mark.parametrize(
+    "shape, n, m",
+    [("sphere", 60, 2), ("coarse", 40, 2), ("sphere", 80, 3), ("cube", 80, 3), ("coarse", 60, 3),
+     ("sphere", 40, 4), ("cube", 60, 4), ("coarse", 40, 4), ("sphere", 25, 5), ("coarse", 25, 5),
+     ("sphere", 14, 6), ("cube", 1, 3), ("cube", 0, 3)],
+)
+def test_hypervolume_sweeps_match_the_recursion(shape, n, m):
+    # Against kestrelopt.hypervolume (the WFG recursion), and every contribution against
+    # the volume without the point; quarters under a reference of 1 are exact.
+    rng = np.random.default_rng(10 * m + n)
+    points = sweep_points(rng, shape, n, m)
+    reference = [1.0 if shape == "coarse" else 1.1] * m
+    whole = kestrelopt.hypervolume(points.tolist(), reference)
+    volume = ind.hypervolume(points, reference)
+    assert volume == pytest.approx(whole, rel=1e-12, abs=0)
+    contributions = ind.hypervolume_contributions(points, reference)
+    for i, p in enumerate(points):
+        others = np.delete(points, i, axis=0)
+        if (others <= p).all(axis=1).any():
+            expected = 0.0
+        else:
+            expected = whole - kestrelopt.hypervolume(others.tolist(), reference)
+        assert contributions[i] == pytest.approx(expected, rel=0, abs=1e-12 * whole), i
+        if shape == "coarse":
+            assert contributions[i] == expected, i
+
+
+@pytest.mark.parametrize("function", [ind.hypervolume, ind.hypervolume_contributions])
+def test_hypervolume_sweeps_read_any_array_alike(function):
+    rng = np.random.default_rng(4)
+    wide = rng.random((50, 8))
+    points = np.ascontiguousarray(wide[:, ::2])
+    expected = function(points, [1.0] * 4)
+    for same in (wide[:, ::2], np.asfortranarray(points), points.tolist(), points[::-1][::-1],
+                 points.astype(">f8")):
+        np.testing.assert_array_equal(function(same, np.array([1.0] * 4)), expected)
+    # The native functions convert what they are given too.
+    native = {ind.hypervolume: kestrelopt.kestrelopt_native._hypervolume_sweep,
+              ind.hypervolume_contributions: kestrelopt.kestrelopt_native._hypervolume_contributions}
+    np.testing.assert_array_equal(native[function](wide[:, ::2].tolist(), (1.0,) * 4), expected)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: ind.hypervolume([[0, 1]], [2, 2, 2]),
+         r"reference must have one value per objective \(2\), got shape \(3,\)"),
+        (lambda: ind.hypervolume([[0, 1]], [[2, 2]]), r"got shape \(1, 2\)"),
+        (lambda: ind.hypervolume([[0, math.nan]], [2, 2]), "points contains NaN"),
+        (lambda: ind.hypervolume([[0, 1]], [math.nan, 2]), "reference contains NaN"),
+        (lambda: ind.hypervolume([0, 1], [2, 2]), r"points must be an \(n, m\) array"),
+        (lambda: kestrelopt.kestrelopt_native._hypervolume_sweep(np.zeros((2, 2)), [1.0] * 3),
+         r"reference must have one value per objective \(2\), got 3"),
+        (lambda: kestrelopt.kestrelopt_native._hypervolume_contributions([1.0, 2.0], [1.0] * 2),
+         r"points must be an array of two dimensions"),
+        (lambda: kestrelopt.kestrelopt_native._hypervolume_sweep([[1.0]], [math.nan]),
+         "reference contains NaN"),
+    ],
+)
+def test_hypervolume_sweeps_refuse_bad_input(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+def test_hypervolume_sweeps_let_other_threads_run_and_agree_across_threads():
+    import threading
+    from concurrent.futures import ThreadPoolExecutor
+
+    rng = np.random.default_rng(8)
+    sets = [sweep_points(rng, "sphere", 700, 6) for _ in range(4)]
+    serial = [ind.hypervolume(s, [1.1] * 6) for s in sets]
+    ticks = []
+    done = threading.Event()
+
+    def heartbeat():
+        while not done.is_set():
+            ticks.append(1)
+            time.sleep(0.002)
+
+    beat = threading.Thread(target=heartbeat)
+    beat.start()
+    try:
+        with ThreadPoolExecutor(max_workers=2) as pool:
+            parallel = list(pool.map(lambda s: ind.hypervolume(s, [1.1] * 6), sets))
+    finally:
+        done.set()
+        beat.join()
+    assert parallel == serial
+    # Holding the lock throughout, the computations would leave the heartbeat a tick or two.
+    assert len(ticks) >= 5

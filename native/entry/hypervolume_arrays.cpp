@@ -1,0 +1,148 @@
+// _hypervolume_sweep(points, reference) and _hypervolume_contributions(points, reference):
+// the dimension sweeps of the core on NumPy arrays, behind kestrelopt.indicators. The points
+// are read in place when they are a C-contiguous float64 array (anything else is converted
+// once by numpy.ascontiguousarray); the computation runs without the interpreter lock and
+// answers signals (Ctrl-C) as it goes.
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "convert/binder.hpp"
+#include "convert/numpy_api.hpp"
+#include "cpython/panic.hpp"
+#include "cpython/pending_error.hpp"
+#include "cpython/run_watch.hpp"
+#include "entry/entry_points.hpp"
+#include "kestrelopt/mopso/hypervolume_sweep.hpp"
+
+namespace kestrelopt::native {
+
+namespace {
+
+constexpr Param kParams[] = {
+    required("points", Kind::Object),
+    required("reference", Kind::Object),
+};
+constexpr Signature kVolume{"_hypervolume_sweep()", kParams};
+constexpr Signature kContributions{"_hypervolume_contributions()", kParams};
+
+// An array of `nd` float64 dimensions in C order read in place: `object` itself, or its
+// conversion by numpy.ascontiguousarray, kept in `owner`.
+const double* float64_data(PyObject* object, int nd, const char* name, PyRef& owner,
+                           std::size_t* shape) {
+    if (const double* data = numpy::float64_c_data(object, nd, shape)) return data;
+    PyRef module = check(PyImport_ImportModule("numpy"));
+    PyRef function = check(PyObject_GetAttrString(module.get(), "ascontiguousarray"));
+    PyRef positional = check(PyTuple_Pack(1, object));
+    PyRef keywords = check(Py_BuildValue("{s:s}", "dtype", "float64"));
+    owner = check(PyObject_Call(function.get(), positional.get(), keywords.get()));
+    const double* data = numpy::float64_c_data(owner.get(), nd, shape);
+    if (data == nullptr)
+        raise(PyExc_ValueError, std::string(name) + " must be an array of " +
+                                    (nd == 2 ? "two dimensions (n, m)" : "one dimension (m,)"));
+    return data;
+}
+
+struct Input {
+    PyRef points_owner;
+    PyRef reference_owner;
+    std::span<const double> rows;
+    std::span<const double> reference;
+    std::size_t count = 0;
+};
+
+Input read_input(Arguments& a) {
+    numpy::load_api();
+    Input in;
+    std::size_t shape[2] = {0, 0};
+    const double* rows = float64_data(a.object(0), 2, "points", in.points_owner, shape);
+    std::size_t length = 0;
+    const double* reference =
+        float64_data(a.object(1), 1, "reference", in.reference_owner, &length);
+    if (shape[0] != 0 && length != shape[1])
+        raise(PyExc_ValueError, "reference must have one value per objective (" +
+                                    std::to_string(shape[1]) + "), got " + std::to_string(length));
+    for (std::size_t k = 0; k < length; ++k)
+        if (std::isnan(reference[k])) raise(PyExc_ValueError, "reference contains NaN");
+    in.count = shape[0];
+    in.rows = {rows, shape[0] * shape[1]};
+    in.reference = {reference, length};
+    return in;
+}
+
+// Runs `compute` without the lock, open to signals; raises what a signal handler raised.
+template <class Compute>
+void watched(Compute&& compute) {
+    PendingError interrupted;
+    RunWatch watch(interrupted);
+    const std::optional<bool> done = run_watched(watch, true, [&] {
+        compute(static_cast<WorkObserver*>(&watch));
+        return true;
+    });
+    if (!done) {
+        interrupted.restore();
+        throw PythonError{};
+    }
+}
+
+PyObject* py_hypervolume_sweep(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            Arguments a(kVolume, args, kwargs);
+            const Input in = read_input(a);
+            double volume = 0.0;
+            if (in.count != 0) {
+                HypervolumeSweep sweep;
+                watched([&](WorkObserver* watch) {
+                    volume = sweep.volume(in.rows, in.reference, watch);
+                });
+            }
+            return check(PyFloat_FromDouble(volume)).release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+PyObject* py_hypervolume_contributions(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            Arguments a(kContributions, args, kwargs);
+            const Input in = read_input(a);
+            double* out = nullptr;
+            const std::size_t shape[1] = {in.count};
+            PyRef result = check(numpy::new_array(shape, out).release());
+            if (in.count != 0) {
+                HypervolumeSweep sweep;
+                watched([&](WorkObserver* watch) {
+                    sweep.contributions(in.rows, in.reference, {out, in.count}, watch);
+                });
+            }
+            return result.release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+}  // namespace
+
+PyMethodDef hypervolume_sweep_method = {
+    "_hypervolume_sweep", as_method(py_hypervolume_sweep), METH_VARARGS | METH_KEYWORDS,
+    "_hypervolume_sweep(points, reference)\n"
+    "--\n"
+    "\n"
+    "Exact hypervolume of an (n, m) float64 array of objective vectors under a\n"
+    "reference of m values, by dimension sweeps (kestrelopt.indicators.hypervolume).\n"
+    "Rows not strictly below the reference count for nothing. Runs without the\n"
+    "interpreter lock; Ctrl-C interrupts it."};
+
+PyMethodDef hypervolume_contributions_method = {
+    "_hypervolume_contributions", as_method(py_hypervolume_contributions),
+    METH_VARARGS | METH_KEYWORDS,
+    "_hypervolume_contributions(points, reference)\n"
+    "--\n"
+    "\n"
+    "Exclusive hypervolume contribution of each row of an (n, m) float64 array\n"
+    "(kestrelopt.indicators.hypervolume_contributions), as a float64 array of n\n"
+    "values. Runs without the interpreter lock; Ctrl-C interrupts it."};
+
+}  // namespace kestrelopt::native
