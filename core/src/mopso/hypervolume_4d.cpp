@@ -47,26 +47,49 @@ double Sweep4::cover(double cx, double cy, const Point& p, const double* referen
 
 double Sweep4::contribution(const Point& p, const double* reference, std::size_t& lo,
                             std::size_t& pos, bool& removals) {
-    stair_.clear();
-    x_cut_ = reference[0];
-    y_cut_ = reference[1];
-    removals = false;
+    const Point* set = set_.data();
     const std::size_t m = set_.size();
-    lo = m;
-    std::size_t i = 0;
-    // The points not above p in z cover the box from its start.
-    for (; i < m; ++i) {
-        const Point& q = set_[i];
-        if (q.z > p.z) break;
-        if (q.x <= p.x && q.y <= p.y) return -1.0;  // weakly dominates p
-        if (q.z == p.z) {
-            lo = std::min(lo, i);
-            removals |= q.x >= p.x && q.y >= p.y;
-        }
-        cover(std::max(q.x, p.x), std::max(q.y, p.y), p, reference);
+    lo = static_cast<std::size_t>(
+        std::lower_bound(set, set + m, p.z, [](const Point& q, double z) { return q.z < z; }) -
+        set);
+    pos = static_cast<std::size_t>(
+        std::upper_bound(set, set + m, p.z, [](double z, const Point& q) { return z < q.z; }) -
+        set);
+    // The points not above p in z cover the box from its start, in any order: first the two
+    // steps on the box's edges (the lowest corner left of p, the leftmost below it)...
+    double x_cut = reference[0];
+    double y_cut = reference[1];
+    for (std::size_t i = 0; i < pos; ++i) {
+        const double qx = set[i].x;
+        const double qy = set[i].y;
+        const bool left = qx <= p.x;
+        const bool below = qy <= p.y;
+        if (left && below) return -1.0;  // weakly dominates p
+        y_cut = left && qy < y_cut ? qy : y_cut;
+        x_cut = below && qx < x_cut ? qx : x_cut;
     }
-    pos = i;
-    lo = std::min(lo, i);
+    removals = false;
+    for (std::size_t i = lo; i < pos; ++i) removals |= set[i].x >= p.x && set[i].y >= p.y;
+    // ... then the staircase of the corners inside them, from the corners sorted by x.
+    stair_.clear();
+    if (y_cut < reference[1]) stair_.push_back(Step{p.x, y_cut});
+    const std::size_t first = stair_.size();
+    for (std::size_t i = 0; i < pos; ++i) {
+        const double qx = set[i].x;
+        const double qy = set[i].y;
+        if (qx > p.x && qy > p.y && qx < x_cut && qy < y_cut) stair_.push_back(Step{qx, qy});
+    }
+    std::sort(stair_.begin() + static_cast<std::ptrdiff_t>(first), stair_.end(),
+              [](const Step& a, const Step& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
+    std::size_t kept = first;
+    for (std::size_t k = first; k < stair_.size(); ++k) {
+        if (kept > first && stair_[kept - 1].y <= stair_[k].y) continue;
+        stair_[kept++] = stair_[k];
+    }
+    stair_.resize(kept);
+    if (x_cut < reference[0]) stair_.push_back(Step{x_cut, p.y});
+    x_cut_ = x_cut;
+    y_cut_ = y_cut;
     double uncovered = 0.0;
     double x = p.x;
     double top = reference[1];
@@ -76,17 +99,23 @@ double Sweep4::contribution(const Point& p, const double* reference, std::size_t
         top = s.y;
     }
     uncovered += box(reference[0] - x, top - p.y);
+    // The points above p in z, in order, each covering more from its own z on.
     double volume = 0.0;
     double z = p.z;
-    for (; i < m; ++i) {
-        const Point& q = set_[i];
+    for (std::size_t i = pos; i < m; ++i) {
+        const Point& q = set[i];
         if (q.z > z) {
             volume += box(uncovered, q.z - z);
             z = q.z;
         }
-        if (q.x <= p.x && q.y <= p.y) return volume;  // the whole box is covered from here
+        const bool left = q.x <= p.x;
+        const bool below = q.y <= p.y;
+        if (left && below) return volume;  // the whole box is covered from here
         removals |= q.x >= p.x && q.y >= p.y;
-        uncovered -= cover(std::max(q.x, p.x), std::max(q.y, p.y), p, reference);
+        const double cx = left ? p.x : q.x;
+        const double cy = below ? p.y : q.y;
+        if (cx >= x_cut_ || cy >= y_cut_) continue;  // behind a step on the box's edge
+        uncovered -= cover(cx, cy, p, reference);
     }
     return volume + box(uncovered, reference[2] - z);
 }
