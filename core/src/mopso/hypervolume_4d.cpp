@@ -9,6 +9,11 @@
 // point weakly dominates, so every pass visits the current 3-objective front of the points
 // before p: O(n) each, O(n^2) in all.
 #include <algorithm>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "hypervolume_sweep_detail.hpp"
 
@@ -45,39 +50,84 @@ double Sweep4::cover(double cx, double cy, const Point& p, const double* referen
     return gain;
 }
 
+// The lowest y left of p (at most p.x), the lowest x below it (at most p.y), and the rows
+// beyond p in both x and y, noted in `inner`; false when a row weakly dominates p.
+bool Sweep4::edges(const Point& p, std::size_t count, double& x_cut, double& y_cut,
+                   std::size_t& inner_count) const {
+    const double* xs = xs_.data();
+    const double* ys = ys_.data();
+    std::size_t* inner = inner_.data();
+    std::size_t found = 0;
+    std::size_t i = 0;
+    bool dominated = false;
+#if defined(__SSE2__)
+    // Two rows at a time; the minima are taken lane by lane and joined at the end.
+    const __m128d px = _mm_set1_pd(p.x);
+    const __m128d py = _mm_set1_pd(p.y);
+    const __m128d none = _mm_set1_pd(std::numeric_limits<double>::infinity());
+    __m128d lowest_y = _mm_set1_pd(y_cut);
+    __m128d lowest_x = _mm_set1_pd(x_cut);
+    __m128d both = _mm_setzero_pd();
+    for (; i + 2 <= count; i += 2) {
+        const __m128d qx = _mm_loadu_pd(xs + i);
+        const __m128d qy = _mm_loadu_pd(ys + i);
+        const __m128d left = _mm_cmple_pd(qx, px);
+        const __m128d below = _mm_cmple_pd(qy, py);
+        both = _mm_or_pd(both, _mm_and_pd(left, below));
+        lowest_y = _mm_min_pd(lowest_y, _mm_or_pd(_mm_and_pd(left, qy), _mm_andnot_pd(left, none)));
+        lowest_x =
+            _mm_min_pd(lowest_x, _mm_or_pd(_mm_and_pd(below, qx), _mm_andnot_pd(below, none)));
+        const int outside = _mm_movemask_pd(_mm_or_pd(left, below));
+        inner[found] = i;
+        found += (outside & 1) == 0;
+        inner[found] = i + 1;
+        found += (outside & 2) == 0;
+    }
+    dominated = _mm_movemask_pd(both) != 0;
+    double lanes[2];
+    _mm_storeu_pd(lanes, lowest_y);
+    y_cut = std::min(lanes[0], lanes[1]);
+    _mm_storeu_pd(lanes, lowest_x);
+    x_cut = std::min(lanes[0], lanes[1]);
+#endif
+    for (; i < count; ++i) {
+        const double qx = xs[i];
+        const double qy = ys[i];
+        const bool left = qx <= p.x;
+        const bool below = qy <= p.y;
+        dominated |= left & below;
+        y_cut = left && qy < y_cut ? qy : y_cut;
+        x_cut = below && qx < x_cut ? qx : x_cut;
+        inner[found] = i;
+        found += !(left | below);
+    }
+    inner_count = found;
+    return !dominated;
+}
+
 double Sweep4::contribution(const Point& p, const double* reference, std::size_t& lo,
                             std::size_t& pos, bool& removals) {
-    const Point* set = set_.data();
-    const std::size_t m = set_.size();
-    lo = static_cast<std::size_t>(
-        std::lower_bound(set, set + m, p.z, [](const Point& q, double z) { return q.z < z; }) -
-        set);
-    pos = static_cast<std::size_t>(
-        std::upper_bound(set, set + m, p.z, [](double z, const Point& q) { return z < q.z; }) -
-        set);
+    const double* xs = xs_.data();
+    const double* ys = ys_.data();
+    const double* zs = zs_.data();
+    const std::size_t m = count_;
+    lo = static_cast<std::size_t>(std::lower_bound(zs, zs + m, p.z) - zs);
+    pos = static_cast<std::size_t>(std::upper_bound(zs, zs + m, p.z) - zs);
     // The points not above p in z cover the box from its start, in any order: first the two
     // steps on the box's edges (the lowest corner left of p, the leftmost below it)...
     double x_cut = reference[0];
     double y_cut = reference[1];
-    for (std::size_t i = 0; i < pos; ++i) {
-        const double qx = set[i].x;
-        const double qy = set[i].y;
-        const bool left = qx <= p.x;
-        const bool below = qy <= p.y;
-        if (left && below) return -1.0;  // weakly dominates p
-        y_cut = left && qy < y_cut ? qy : y_cut;
-        x_cut = below && qx < x_cut ? qx : x_cut;
-    }
+    std::size_t inner_count = 0;
+    if (!edges(p, pos, x_cut, y_cut, inner_count)) return -1.0;
     removals = false;
-    for (std::size_t i = lo; i < pos; ++i) removals |= set[i].x >= p.x && set[i].y >= p.y;
+    for (std::size_t i = lo; i < pos; ++i) removals |= xs[i] >= p.x && ys[i] >= p.y;
     // ... then the staircase of the corners inside them, from the corners sorted by x.
     stair_.clear();
     if (y_cut < reference[1]) stair_.push_back(Step{p.x, y_cut});
     const std::size_t first = stair_.size();
-    for (std::size_t i = 0; i < pos; ++i) {
-        const double qx = set[i].x;
-        const double qy = set[i].y;
-        if (qx > p.x && qy > p.y && qx < x_cut && qy < y_cut) stair_.push_back(Step{qx, qy});
+    for (std::size_t k = 0; k < inner_count; ++k) {
+        const std::size_t i = inner_[k];
+        if (xs[i] < x_cut && ys[i] < y_cut) stair_.push_back(Step{xs[i], ys[i]});
     }
     std::sort(stair_.begin() + static_cast<std::ptrdiff_t>(first), stair_.end(),
               [](const Step& a, const Step& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
@@ -103,17 +153,18 @@ double Sweep4::contribution(const Point& p, const double* reference, std::size_t
     double volume = 0.0;
     double z = p.z;
     for (std::size_t i = pos; i < m; ++i) {
-        const Point& q = set[i];
-        if (q.z > z) {
-            volume += box(uncovered, q.z - z);
-            z = q.z;
+        if (zs[i] > z) {
+            volume += box(uncovered, zs[i] - z);
+            z = zs[i];
         }
-        const bool left = q.x <= p.x;
-        const bool below = q.y <= p.y;
+        const double qx = xs[i];
+        const double qy = ys[i];
+        const bool left = qx <= p.x;
+        const bool below = qy <= p.y;
         if (left && below) return volume;  // the whole box is covered from here
-        removals |= q.x >= p.x && q.y >= p.y;
-        const double cx = left ? p.x : q.x;
-        const double cy = below ? p.y : q.y;
+        removals |= qx >= p.x && qy >= p.y;
+        const double cx = left ? p.x : qx;
+        const double cy = below ? p.y : qy;
         if (cx >= x_cut_ || cy >= y_cut_) continue;  // behind a step on the box's edge
         uncovered -= cover(cx, cy, p, reference);
     }
@@ -126,15 +177,16 @@ double Sweep4::volume(const double* rows, std::size_t n, const double* reference
     for (std::size_t i = 0; i < n; ++i) by_w_[i] = {rows[4 * i + 3], i};
     std::sort(by_w_.begin(), by_w_.end(),
               [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
-    set_.clear();
-    set_.reserve(n);
-    tail_.reserve(n);
+    for (std::vector<double>* v : {&xs_, &ys_, &zs_, &tail_x_, &tail_y_, &tail_z_})
+        v->resize(n + 1);
+    count_ = 0;
     stair_.reserve(n + 1);
+    inner_.resize(n + 1);
     double volume = 0.0;
     for (const Keyed& entry : by_w_) {
         const double* row = rows + 4 * entry.index;
         const Point p{row[0], row[1], row[2]};
-        if (observer != nullptr) observer->progress(set_.size() + 1);
+        if (observer != nullptr) observer->progress(count_ + 1);
         std::size_t lo = 0;
         std::size_t pos = 0;
         bool removals = false;
@@ -142,22 +194,43 @@ double Sweep4::volume(const double* rows, std::size_t n, const double* reference
         if (c < 0.0) continue;
         volume += box(c, reference[3] - entry.key);
         if (!removals) {
-            set_.insert(set_.begin() + static_cast<std::ptrdiff_t>(pos), p);
+            // p goes in at pos, after the points level with it in z.
+            for (std::vector<double>* v : {&xs_, &ys_, &zs_}) {
+                double* a = v->data();
+                std::copy_backward(a + pos, a + count_, a + count_ + 1);
+            }
+            xs_[pos] = p.x;
+            ys_[pos] = p.y;
+            zs_[pos] = p.z;
+            ++count_;
             continue;
         }
         // Rebuild S from the first point level with p in z: without the points p weakly
         // dominates, and with p after the points level with it.
-        tail_.assign(set_.begin() + static_cast<std::ptrdiff_t>(lo), set_.end());
-        set_.resize(lo);
+        const std::size_t tail = count_ - lo;
+        std::copy_n(xs_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_x_.begin());
+        std::copy_n(ys_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_y_.begin());
+        std::copy_n(zs_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_z_.begin());
+        std::size_t w = lo;
+        const auto put = [&](double x, double y, double z) {
+            xs_[w] = x;
+            ys_[w] = y;
+            zs_[w] = z;
+            ++w;
+        };
         bool placed = false;
-        for (const Point& q : tail_) {
-            if (!placed && q.z > p.z) {
-                set_.push_back(p);
+        for (std::size_t j = 0; j < tail; ++j) {
+            const double qx = tail_x_[j];
+            const double qy = tail_y_[j];
+            const double qz = tail_z_[j];
+            if (!placed && qz > p.z) {
+                put(p.x, p.y, p.z);
                 placed = true;
             }
-            if (!(q.x >= p.x && q.y >= p.y && q.z >= p.z)) set_.push_back(q);
+            if (!(qx >= p.x && qy >= p.y && qz >= p.z)) put(qx, qy, qz);
         }
-        if (!placed) set_.push_back(p);
+        if (!placed) put(p.x, p.y, p.z);
+        count_ = w;
     }
     return volume;
 }

@@ -104,21 +104,29 @@ class Sweep4 {
     struct Point {
         double x, y, z;
     };
-    // The contribution of p to set_, or a negative value when a point of set_ weakly
-    // dominates p; `lo` is set to the first row of set_ not below p in z, `pos` to the first
-    // above it, `removals` to whether p weakly dominates a row of set_.
+    // The contribution of p to S, or a negative value when a point of S weakly dominates p;
+    // `lo` is set to the first row of S not below p in z, `pos` to the first above it,
+    // `removals` to whether p weakly dominates a row of S.
     double contribution(const Point& p, const double* reference, std::size_t& lo, std::size_t& pos,
                         bool& removals);
     // Adds (cx, cy) to the staircase inside p's box; returns the area it newly covers.
     double cover(double cx, double cy, const Point& p, const double* reference);
 
+    // The lowest y left of p, the lowest x below it, among the first `count` rows of S; the
+    // rows beyond p in x and y into inner_. False when a row weakly dominates p.
+    bool edges(const Point& p, std::size_t count, double& x_cut, double& y_cut,
+               std::size_t& inner_count) const;
+
     std::vector<Keyed> by_w_;
-    std::vector<Point> set_;
-    std::vector<Point> tail_;
+    // S, one array per objective (so that two rows are compared at once), count_ rows.
+    std::vector<double> xs_, ys_, zs_;
+    std::size_t count_ = 0;
+    std::vector<double> tail_x_, tail_y_, tail_z_;
     struct Step {
         double x, y;
     };
     std::vector<Step> stair_;  // x ascending, y descending
+    mutable std::vector<std::size_t> inner_;  // rows of S beyond p in x and y, below it in z
     double x_cut_ = 0.0;       // x of the step at y = p.y (the box's right end when none)
     double y_cut_ = 0.0;       // y of the step at x = p.x (the box's top when none)
 };
