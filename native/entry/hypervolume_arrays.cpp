@@ -66,10 +66,19 @@ Input read_input(Arguments& a) {
                                     std::to_string(shape[1]) + "), got " + std::to_string(length));
     for (std::size_t k = 0; k < length; ++k)
         if (std::isnan(reference[k])) raise(PyExc_ValueError, "reference contains NaN");
+    for (std::size_t k = 0; k < shape[0] * shape[1]; ++k)
+        if (std::isnan(rows[k])) raise(PyExc_ValueError, "points contains NaN");
     in.count = shape[0];
     in.rows = {rows, shape[0] * shape[1]};
     in.reference = {reference, length};
     return in;
+}
+
+// Each thread keeps its buffers from one call to the next: small sets, computed often, then
+// cost no allocation.
+HypervolumeSweep& thread_sweep() {
+    thread_local HypervolumeSweep sweep;
+    return sweep;
 }
 
 // Runs `compute` without the lock, open to signals; raises what a signal handler raised.
@@ -94,9 +103,8 @@ PyObject* py_hypervolume_sweep(PyObject*, PyObject* args, PyObject* kwargs) {
             const Input in = read_input(a);
             double volume = 0.0;
             if (in.count != 0) {
-                HypervolumeSweep sweep;
                 watched([&](WorkObserver* watch) {
-                    volume = sweep.volume(in.rows, in.reference, watch);
+                    volume = thread_sweep().volume(in.rows, in.reference, watch);
                 });
             }
             return check(PyFloat_FromDouble(volume)).release();
@@ -113,9 +121,8 @@ PyObject* py_hypervolume_contributions(PyObject*, PyObject* args, PyObject* kwar
             const std::size_t shape[1] = {in.count};
             PyRef result = check(numpy::new_array(shape, out).release());
             if (in.count != 0) {
-                HypervolumeSweep sweep;
                 watched([&](WorkObserver* watch) {
-                    sweep.contributions(in.rows, in.reference, {out, in.count}, watch);
+                    thread_sweep().contributions(in.rows, in.reference, {out, in.count}, watch);
                 });
             }
             return result.release();
@@ -132,8 +139,8 @@ PyMethodDef hypervolume_sweep_method = {
     "\n"
     "Exact hypervolume of an (n, m) float64 array of objective vectors under a\n"
     "reference of m values, by dimension sweeps (kestrelopt.indicators.hypervolume).\n"
-    "Rows not strictly below the reference count for nothing. Runs without the\n"
-    "interpreter lock; Ctrl-C interrupts it."};
+    "Rows not strictly below the reference count for nothing; NaN is refused.\n"
+    "Runs without the interpreter lock; Ctrl-C interrupts it."};
 
 PyMethodDef hypervolume_contributions_method = {
     "_hypervolume_contributions", as_method(py_hypervolume_contributions),

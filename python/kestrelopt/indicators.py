@@ -190,16 +190,21 @@ def crowding_distance(points: npt.ArrayLike) -> _Floats:
     return distances
 
 
-def _reference(points: _Floats, reference: npt.ArrayLike) -> _Floats:
+def _sweep_input(points: npt.ArrayLike, reference: npt.ArrayLike) -> Tuple[_Floats, _Floats]:
+    """The arguments of the hypervolume sweeps, checked. A float64 array of two dimensions is
+    taken as it is (the native side refuses its NaN, with the message of _points), so that
+    small sets cost little beyond the computation."""
+    if not (isinstance(points, np.ndarray) and points.dtype == np.float64 and points.ndim == 2):
+        points = _points("points", points)
     reference = np.asarray(reference, dtype=np.float64)
-    if points.shape[0] and (reference.ndim != 1 or reference.shape[0] != points.shape[1]):
+    if points.shape[0] and reference.shape != (points.shape[1],):
         raise ValueError(
             f"reference must have one value per objective ({points.shape[1]}), got shape "
             f"{reference.shape}"
         )
-    if np.isnan(reference).any():
+    if not points.shape[0] and np.isnan(reference).any():
         raise ValueError("reference contains NaN")
-    return reference
+    return points, reference
 
 
 def hypervolume(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
@@ -216,8 +221,7 @@ def hypervolume(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
     results may differ from ``kestrelopt.hypervolume`` in the last bits (another order of
     summation).
     """
-    points = _points("points", points)
-    reference = _reference(points, reference)
+    points, reference = _sweep_input(points, reference)
     if points.shape[0] == 0:
         return 0.0
     return float(
@@ -240,8 +244,7 @@ def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -
     its box less the hypervolume of its limit set. Runs without the interpreter lock, and
     Ctrl-C interrupts it. Returns a float array (n,).
     """
-    points = _points("points", points)
-    reference = _reference(points, reference)
+    points, reference = _sweep_input(points, reference)
     if points.shape[0] == 0:
         return np.zeros(0)
     out: _Floats = kestrelopt_native._hypervolume_contributions(

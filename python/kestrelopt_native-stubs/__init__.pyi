@@ -520,8 +520,8 @@ def _crowding_distance(points: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
 def _hypervolume_sweep(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
     """Exact hypervolume of an (n, m) float64 array of objective vectors under a
     reference of m values, by dimension sweeps (kestrelopt.indicators.hypervolume).
-    Rows not strictly below the reference count for nothing. Runs without the
-    interpreter lock; Ctrl-C interrupts it.
+    Rows not strictly below the reference count for nothing; NaN is refused.
+    Runs without the interpreter lock; Ctrl-C interrupts it.
     """
 
 def _hypervolume_contributions(

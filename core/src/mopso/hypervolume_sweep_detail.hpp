@@ -125,10 +125,10 @@ class Sweep4 {
     struct Step {
         double x, y;
     };
-    std::vector<Step> stair_;  // x ascending, y descending
+    std::vector<Step> stair_;                 // x ascending, y descending
     mutable std::vector<std::size_t> inner_;  // rows of S beyond p in x and y, below it in z
-    double x_cut_ = 0.0;       // x of the step at y = p.y (the box's right end when none)
-    double y_cut_ = 0.0;       // y of the step at x = p.x (the box's top when none)
+    double x_cut_ = 0.0;  // x of the step at y = p.y (the box's right end when none)
+    double y_cut_ = 0.0;  // y of the step at x = p.x (the box's top when none)
 };
 
 }  // namespace kestrelopt::hv_sweep
