@@ -67,13 +67,13 @@ bool Sweep4::edges(const Point& p, std::size_t count, double& x_cut, double& y_c
     const __m128d none = _mm_set1_pd(std::numeric_limits<double>::infinity());
     __m128d lowest_y = _mm_set1_pd(y_cut);
     __m128d lowest_x = _mm_set1_pd(x_cut);
-    __m128d both = _mm_setzero_pd();
     for (; i + 2 <= count; i += 2) {
         const __m128d qx = _mm_loadu_pd(xs + i);
         const __m128d qy = _mm_loadu_pd(ys + i);
         const __m128d left = _mm_cmple_pd(qx, px);
         const __m128d below = _mm_cmple_pd(qy, py);
-        both = _mm_or_pd(both, _mm_and_pd(left, below));
+        const __m128d both = _mm_and_pd(left, below);
+        if (_mm_movemask_pd(both) != 0) return false;  // weakly dominates p
         lowest_y = _mm_min_pd(lowest_y, _mm_or_pd(_mm_and_pd(left, qy), _mm_andnot_pd(left, none)));
         lowest_x =
             _mm_min_pd(lowest_x, _mm_or_pd(_mm_and_pd(below, qx), _mm_andnot_pd(below, none)));
@@ -83,7 +83,6 @@ bool Sweep4::edges(const Point& p, std::size_t count, double& x_cut, double& y_c
         inner[found] = i + 1;
         found += (outside & 2) == 0;
     }
-    dominated = _mm_movemask_pd(both) != 0;
     double lanes[2];
     _mm_storeu_pd(lanes, lowest_y);
     y_cut = std::min(lanes[0], lanes[1]);

@@ -106,8 +106,14 @@ struct HypervolumeSweep::Impl {
                 continue;  // weakly dominated
             double own = 1.0;
             for (std::size_t k = 0; k < d; ++k) own *= reference[k] - p[k];
-            const double below = volume(level.limit.data(), level.limit.size() / d, d, reference,
-                                        depth + 1, observer);
+            const std::size_t rows_below = level.limit.size() / d;
+            double below = 0.0;
+            if (rows_below == 1) {  // its box
+                below = 1.0;
+                for (std::size_t k = 0; k < d; ++k) below *= reference[k] - level.limit[k];
+            } else if (rows_below > 1) {
+                below = volume(level.limit.data(), rows_below, d, reference, depth + 1, observer);
+            }
             total += box(own - below, reference[d] - entry.key);
             // The front keeps p and loses the points p weakly dominates.
             std::size_t kept = 0;
@@ -129,10 +135,13 @@ struct HypervolumeSweep::Impl {
     // The limit set of p (its first d objectives) in the `count` rows of `others`: each row
     // worsened to p's box, leaving out the rows that cannot survive the set's filter (a row
     // worse than p in one objective k only becomes p with its value at k, which covers every
-    // limit row beyond that value at k). False when a row weakly dominates p.
-    static bool limit_set(const double* p, std::size_t d, const double* reference,
-                          const double* others, std::size_t count, double* bounds,
-                          std::vector<double>& out) {
+    // limit row beyond that value at k). False when a row weakly dominates p. D is d when it
+    // is known where the code is built (4, the most frequent), 0 otherwise.
+    template <std::size_t D>
+    static bool limit_set_of(const double* p, std::size_t d, const double* reference,
+                             const double* others, std::size_t count, double* bounds,
+                             std::vector<double>& out) {
+        if constexpr (D != 0) d = D;
         std::copy(reference, reference + d, bounds);
         for (std::size_t j = 0; j < count; ++j) {
             const double* q = others + j * d;
@@ -146,15 +155,23 @@ struct HypervolumeSweep::Impl {
             if (worse == 0) return false;
             if (worse == 1) bounds[where] = std::min(bounds[where], q[where]);
         }
-        out.clear();
+        out.resize(count * d);
+        double* row = out.data();
         for (std::size_t j = 0; j < count; ++j) {
             const double* q = others + j * d;
             bool outside = false;
             for (std::size_t k = 0; k < d; ++k) outside |= bounds[k] < q[k];
-            if (outside) continue;
-            for (std::size_t k = 0; k < d; ++k) out.push_back(std::max(p[k], q[k]));
+            for (std::size_t k = 0; k < d; ++k) row[k] = std::max(p[k], q[k]);
+            row += outside ? 0 : d;
         }
+        out.resize(static_cast<std::size_t>(row - out.data()));
         return true;
+    }
+    static bool limit_set(const double* p, std::size_t d, const double* reference,
+                          const double* others, std::size_t count, double* bounds,
+                          std::vector<double>& out) {
+        return d == 4 ? limit_set_of<4>(p, d, reference, others, count, bounds, out)
+                      : limit_set_of<0>(p, d, reference, others, count, bounds, out);
     }
 
     // Contributions of the `n` rows of `inside` (m objectives) into out[0..n).
