@@ -1,8 +1,9 @@
 // _hypervolume_sweep(points, reference) and _hypervolume_contributions(points, reference):
 // the dimension sweeps of the core on NumPy arrays, behind kestrelopt.indicators. The points
 // are read in place when they are a C-contiguous float64 array (anything else is converted
-// once by numpy.ascontiguousarray); the computation runs without the interpreter lock and
-// answers signals (Ctrl-C) as it goes.
+// once by numpy.ascontiguousarray) and checked here, so that a small set costs little more
+// than its computation; the computation runs without the interpreter lock and answers
+// signals (Ctrl-C) as it goes.
 #include <cmath>
 #include <optional>
 #include <span>
@@ -28,21 +29,28 @@ constexpr Param kParams[] = {
 constexpr Signature kVolume{"_hypervolume_sweep()", kParams};
 constexpr Signature kContributions{"_hypervolume_contributions()", kParams};
 
-// An array of `nd` float64 dimensions in C order read in place: `object` itself, or its
-// conversion by numpy.ascontiguousarray, kept in `owner`.
-const double* float64_data(PyObject* object, int nd, const char* name, PyRef& owner,
-                           std::size_t* shape) {
-    if (const double* data = numpy::float64_c_data(object, nd, shape)) return data;
+// `object` as a float64 array in C order, read in place: itself when it is one, else its
+// conversion by numpy.ascontiguousarray, kept in `owner`. Its number of dimensions in `nd`,
+// and up to two extents in `shape`.
+const double* float64_data(PyObject* object, PyRef& owner, int& nd, std::size_t* shape) {
+    for (nd = 1; nd <= 2; ++nd)
+        if (const double* data = numpy::float64_c_data(object, nd, shape)) return data;
     PyRef module = check(PyImport_ImportModule("numpy"));
     PyRef function = check(PyObject_GetAttrString(module.get(), "ascontiguousarray"));
     PyRef positional = check(PyTuple_Pack(1, object));
     PyRef keywords = check(Py_BuildValue("{s:s}", "dtype", "float64"));
     owner = check(PyObject_Call(function.get(), positional.get(), keywords.get()));
-    const double* data = numpy::float64_c_data(owner.get(), nd, shape);
-    if (data == nullptr)
-        raise(PyExc_ValueError, std::string(name) + " must be an array of " +
-                                    (nd == 2 ? "two dimensions (n, m)" : "one dimension (m,)"));
-    return data;
+    for (nd = 1; nd <= 2; ++nd)
+        if (const double* data = numpy::float64_c_data(owner.get(), nd, shape)) return data;
+    nd = 0;  // any other number of dimensions
+    return nullptr;
+}
+
+// The repr of an array's shape, for messages.
+std::string shape_text(PyObject* array) {
+    PyRef shape = check(PyObject_GetAttrString(array, "shape"));
+    PyRef text = check(PyObject_Repr(shape.get()));
+    return utf8(text.get());
 }
 
 struct Input {
@@ -53,24 +61,49 @@ struct Input {
     std::size_t count = 0;
 };
 
+// The checks and messages of kestrelopt.indicators, which hands float64 arrays over as
+// they are: points of two dimensions (an empty one of one dimension is an empty set)
+// without NaN, then a reference of one value per objective (unless there are no points)
+// without NaN.
 Input read_input(Arguments& a) {
     numpy::load_api();
     Input in;
+    PyObject* points = a.object(0);
+    int nd = 0;
     std::size_t shape[2] = {0, 0};
-    const double* rows = float64_data(a.object(0), 2, "points", in.points_owner, shape);
-    std::size_t length = 0;
-    const double* reference =
-        float64_data(a.object(1), 1, "reference", in.reference_owner, &length);
-    if (shape[0] != 0 && length != shape[1])
-        raise(PyExc_ValueError, "reference must have one value per objective (" +
-                                    std::to_string(shape[1]) + "), got " + std::to_string(length));
-    for (std::size_t k = 0; k < length; ++k)
-        if (std::isnan(reference[k])) raise(PyExc_ValueError, "reference contains NaN");
+    const double* rows = float64_data(points, in.points_owner, nd, shape);
+    PyObject* points_array = in.points_owner ? in.points_owner.get() : points;
+    if (nd == 1 && shape[0] == 0) {
+        nd = 2;  // no points
+    } else if (nd != 2) {
+        raise(PyExc_ValueError,
+              "points must be an (n, m) array, got shape " + shape_text(points_array));
+    }
     for (std::size_t k = 0; k < shape[0] * shape[1]; ++k)
         if (std::isnan(rows[k])) raise(PyExc_ValueError, "points contains NaN");
+    PyObject* reference = a.object(1);
+    int reference_nd = 0;
+    std::size_t length[2] = {0, 0};
+    const double* values = float64_data(reference, in.reference_owner, reference_nd, length);
+    PyObject* reference_array = in.reference_owner ? in.reference_owner.get() : reference;
+    if (shape[0] != 0 && (reference_nd != 1 || length[0] != shape[1]))
+        raise(PyExc_ValueError, "reference must have one value per objective (" +
+                                    std::to_string(shape[1]) + "), got shape " +
+                                    shape_text(reference_array));
+    const std::size_t reference_size = reference_nd == 1   ? length[0]
+                                       : reference_nd == 2 ? length[0] * length[1]
+                                                           : 0;
+    if (reference_nd == 0) {
+        // Of another number of dimensions, with no points: only NaN is refused.
+        PyRef isnan = check(PyObject_CallMethod(reference_array, "__ne__", "O", reference_array));
+        PyRef any = check(PyObject_CallMethod(isnan.get(), "any", nullptr));
+        if (PyObject_IsTrue(any.get()) == 1) raise(PyExc_ValueError, "reference contains NaN");
+    }
+    for (std::size_t k = 0; k < reference_size; ++k)
+        if (std::isnan(values[k])) raise(PyExc_ValueError, "reference contains NaN");
     in.count = shape[0];
     in.rows = {rows, shape[0] * shape[1]};
-    in.reference = {reference, length};
+    in.reference = {values, shape[0] != 0 ? shape[1] : 0};
     return in;
 }
 

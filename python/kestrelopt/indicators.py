@@ -190,21 +190,16 @@ def crowding_distance(points: npt.ArrayLike) -> _Floats:
     return distances
 
 
-def _sweep_input(points: npt.ArrayLike, reference: npt.ArrayLike) -> Tuple[_Floats, _Floats]:
-    """The arguments of the hypervolume sweeps, checked. A float64 array of two dimensions is
-    taken as it is (the native side refuses its NaN, with the message of _points), so that
-    small sets cost little beyond the computation."""
-    if not (isinstance(points, np.ndarray) and points.dtype == np.float64 and points.ndim == 2):
-        points = _points("points", points)
-    reference = np.asarray(reference, dtype=np.float64)
-    if points.shape[0] and reference.shape != (points.shape[1],):
-        raise ValueError(
-            f"reference must have one value per objective ({points.shape[1]}), got shape "
-            f"{reference.shape}"
-        )
-    if not points.shape[0] and np.isnan(reference).any():
-        raise ValueError("reference contains NaN")
-    return points, reference
+_FLOAT64 = np.dtype(np.float64)
+
+
+def _sweep_points(points: npt.ArrayLike) -> npt.ArrayLike:
+    """The points for the native sweeps: a float64 array as it is (the native side checks it
+    as _points would, with the same messages, and reads it in place when it is C-contiguous),
+    anything else through _points."""
+    if type(points) is np.ndarray and points.dtype is _FLOAT64:
+        return points
+    return _points("points", points)
 
 
 def hypervolume(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
@@ -221,12 +216,8 @@ def hypervolume(points: npt.ArrayLike, reference: npt.ArrayLike) -> float:
     results may differ from ``kestrelopt.hypervolume`` in the last bits (another order of
     summation).
     """
-    points, reference = _sweep_input(points, reference)
-    if points.shape[0] == 0:
-        return 0.0
-    return float(
-        kestrelopt_native._hypervolume_sweep(np.ascontiguousarray(points), reference)
-    )
+    volume: float = kestrelopt_native._hypervolume_sweep(_sweep_points(points), reference)
+    return volume
 
 
 def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -> _Floats:
@@ -244,10 +235,5 @@ def hypervolume_contributions(points: npt.ArrayLike, reference: npt.ArrayLike) -
     its box less the hypervolume of its limit set. Runs without the interpreter lock, and
     Ctrl-C interrupts it. Returns a float array (n,).
     """
-    points, reference = _sweep_input(points, reference)
-    if points.shape[0] == 0:
-        return np.zeros(0)
-    out: _Floats = kestrelopt_native._hypervolume_contributions(
-        np.ascontiguousarray(points), reference
-    )
+    out: _Floats = kestrelopt_native._hypervolume_contributions(_sweep_points(points), reference)
     return out

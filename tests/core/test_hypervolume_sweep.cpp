@@ -167,6 +167,16 @@ TEST(HypervolumeSweeps, ReusedBuffersAllocateNothing) {
         sweep.contributions(rows, reference, out);
         EXPECT_EQ(counter.value(), 0u) << m << " objectives";
         EXPECT_EQ(bits(again), bits(first));
+        // The engine's form: a view of another length gets 0 and takes nothing.
+        std::vector<ObjectiveView> views;
+        for (std::size_t i = 0; i < 80; ++i) views.emplace_back(rows.data() + i * m, m);
+        views.insert(views.begin() + 3, ObjectiveView(rows.data(), m - 1));
+        std::vector<double> from_views;
+        sweep.contributions(views, reference, from_views);
+        ASSERT_EQ(from_views.size(), 81u);
+        EXPECT_EQ(from_views[3], 0.0);
+        from_views.erase(from_views.begin() + 3);
+        for (std::size_t i = 0; i < 80; ++i) EXPECT_EQ(bits(from_views[i]), bits(out[i])) << i;
     }
 }
 

@@ -110,8 +110,9 @@ double Sweep4::contribution(const Point& p, const double* reference, std::size_t
     const double* ys = ys_.data();
     const double* zs = zs_.data();
     const std::size_t m = count_;
-    lo = static_cast<std::size_t>(std::lower_bound(zs, zs + m, p.z) - zs);
     pos = static_cast<std::size_t>(std::upper_bound(zs, zs + m, p.z) - zs);
+    lo = pos;
+    while (lo > 0 && zs[lo - 1] == p.z) --lo;  // ties in z are few but for coarse sets
     // The points not above p in z cover the box from its start, in any order: first the two
     // steps on the box's edges (the lowest corner left of p, the leftmost below it)...
     double x_cut = reference[0];
@@ -210,23 +211,26 @@ double Sweep4::volume(const double* rows, std::size_t n, const double* reference
         std::copy_n(xs_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_x_.begin());
         std::copy_n(ys_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_y_.begin());
         std::copy_n(zs_.begin() + static_cast<std::ptrdiff_t>(lo), tail, tail_z_.begin());
+        double* xs = xs_.data();
+        double* ys = ys_.data();
+        double* zs = zs_.data();
+        const double* tx = tail_x_.data();
+        const double* ty = tail_y_.data();
+        const double* tz = tail_z_.data();
         std::size_t w = lo;
         const auto put = [&](double x, double y, double z) {
-            xs_[w] = x;
-            ys_[w] = y;
-            zs_[w] = z;
+            xs[w] = x;
+            ys[w] = y;
+            zs[w] = z;
             ++w;
         };
         bool placed = false;
         for (std::size_t j = 0; j < tail; ++j) {
-            const double qx = tail_x_[j];
-            const double qy = tail_y_[j];
-            const double qz = tail_z_[j];
-            if (!placed && qz > p.z) {
+            if (!placed && tz[j] > p.z) {
                 put(p.x, p.y, p.z);
                 placed = true;
             }
-            if (!(qx >= p.x && qy >= p.y && qz >= p.z)) put(qx, qy, qz);
+            if (!(tx[j] >= p.x && ty[j] >= p.y && tz[j] >= p.z)) put(tx[j], ty[j], tz[j]);
         }
         if (!placed) put(p.x, p.y, p.z);
         count_ = w;
