@@ -113,26 +113,26 @@ double Sweep3::own_area(std::size_t r, double right, double top) {
 }
 
 void Sweep3::rank_rows(const double* rows, std::size_t n) {
-    order_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) order_[i] = i;
-    std::sort(order_.begin(), order_.end(), [rows](std::size_t a, std::size_t b) {
-        const double* p = rows + 3 * a;
-        const double* q = rows + 3 * b;
-        if (p[0] != q[0]) return p[0] < q[0];
-        if (p[1] != q[1]) return p[1] < q[1];
-        if (p[2] != q[2]) return p[2] < q[2];
-        return a < b;
+    // Sorted by value, not through indices: the rows are read once, in order.
+    by_rank_.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        by_rank_[i] = {rows[3 * i], rows[3 * i + 1], rows[3 * i + 2], i};
+    std::sort(by_rank_.begin(), by_rank_.end(), [](const Row& p, const Row& q) {
+        if (p.x != q.x) return p.x < q.x;
+        if (p.y != q.y) return p.y < q.y;
+        if (p.z != q.z) return p.z < q.z;
+        return p.index < q.index;
     });
     rank_.resize(n);
     xs_.resize(n);
     ys_.resize(n);
     zs_.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        const double* p = rows + 3 * order_[k];
-        rank_[order_[k]] = k;
-        xs_[k] = p[0];
-        ys_[k] = p[1];
-        zs_[k] = p[2];
+        const Row& p = by_rank_[k];
+        rank_[p.index] = k;
+        xs_[k] = p.x;
+        ys_[k] = p.y;
+        zs_[k] = p.z;
     }
 }
 
@@ -186,11 +186,18 @@ void Sweep3::contributions(const double* rows, std::size_t n, const double* refe
     rank_rows(rows, n);
     // The sweep order (z, x, y): every point comes after the points that weakly dominate it,
     // and copies of a point come together.
+    // With one z for all (two objectives lifted to three), the ranks are that order already.
     by_z_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) by_z_[i] = {rows[3 * i + 2], rank_[i]};
-    std::sort(by_z_.begin(), by_z_.end(), [](const Keyed& a, const Keyed& b) {
-        return a.key != b.key ? a.key < b.key : a.index < b.index;
-    });
+    bool level = true;
+    for (std::size_t k = 0; k < n; ++k) {
+        by_z_[k] = {zs_[k], k};
+        level = level && zs_[k] == zs_[0];
+    }
+    if (!level) {
+        std::sort(by_z_.begin(), by_z_.end(), [](const Keyed& a, const Keyed& b) {
+            return a.key != b.key ? a.key < b.key : a.index < b.index;
+        });
+    }
     acc_.assign(n, 0.0);
     area_.assign(n, 0.0);
     since_.assign(n, 0.0);

@@ -73,8 +73,12 @@ class Sweep3 {
         }
     }
 
+    struct Row {
+        double x, y, z;
+        std::size_t index;
+    };
     std::vector<Keyed> by_z_;
-    std::vector<std::size_t> order_;
+    std::vector<Row> by_rank_;
     std::vector<std::size_t> rank_;
     std::vector<double> xs_, ys_, zs_;
     RankSet set_;
