@@ -10,7 +10,10 @@ kinds of sets (reference 1.1 in every objective):
 
 Each cell runs in a child process: one call to warm up, then calls until 0.3 s have passed
 (at least one more); the figure is the fastest call. A cell whose child takes more than
-20 s on either side is skipped and says so. The two results must agree to 1e-9 (relative).
+20 s on either side is skipped and says so. The two results must agree to 1e-9 (relative):
+volumes, and the sums of the contributions on sets without dominated points. On mixed sets
+the contributions differ by definition: kestrelopt's dominated points still take volume
+from the points that dominate them, moocore's are left out.
 Targets: ratio <= 1 in every cell of 2, 3 and 4 objectives, <= 2 for 5 and 6.
 
 Runs in a venv of its own under build/ (bench/peers/peer_env.py) with moocore from PyPI and
@@ -115,6 +118,8 @@ def table(what, objectives, sizes):
                     continue
                 ratio = ours[0] / theirs[0]
                 agree = abs(ours[1] - theirs[1]) <= 1e-9 * max(abs(theirs[1]), 1e-300)
+                # Contributions of mixed sets differ by definition (see the docstring).
+                agree = agree or (what == "contributions" and shape == "mixed")
                 worst[d] = max(worst.get(d, 0.0), ratio)
                 print(f"{d:>2} {n:>6} {shape:<8} {ours[0]:>11.3e} {theirs[0]:>11.3e} "
                       f"{ratio:>7.3f}{'' if agree else '  RESULTS DIFFER'}", flush=True)
