@@ -108,10 +108,26 @@ Input read_input(Arguments& a) {
 }
 
 // Each thread keeps its buffers from one call to the next: small sets, computed often, then
-// cost no allocation.
-HypervolumeSweep& thread_sweep() {
-    thread_local HypervolumeSweep sweep;
-    return sweep;
+// cost no allocation. A call made while the thread's buffers are in use (by a signal
+// handler that runs between two checks) gets buffers of its own.
+template <class Use>
+void with_thread_sweep(Use&& use) {
+    struct Cached {
+        HypervolumeSweep sweep;
+        bool busy = false;
+    };
+    thread_local Cached cached;
+    if (cached.busy) {
+        HypervolumeSweep own;
+        use(own);
+        return;
+    }
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(cached.busy);
+    use(cached.sweep);
 }
 
 // Runs `compute` without the lock, open to signals; raises what a signal handler raised.
@@ -136,8 +152,10 @@ PyObject* py_hypervolume_sweep(PyObject*, PyObject* args, PyObject* kwargs) {
             const Input in = read_input(a);
             double volume = 0.0;
             if (in.count != 0) {
-                watched([&](WorkObserver* watch) {
-                    volume = thread_sweep().volume(in.rows, in.reference, watch);
+                with_thread_sweep([&](HypervolumeSweep& sweep) {
+                    watched([&](WorkObserver* watch) {
+                        volume = sweep.volume(in.rows, in.reference, watch);
+                    });
                 });
             }
             return check(PyFloat_FromDouble(volume)).release();
@@ -154,8 +172,10 @@ PyObject* py_hypervolume_contributions(PyObject*, PyObject* args, PyObject* kwar
             const std::size_t shape[1] = {in.count};
             PyRef result = check(numpy::new_array(shape, out).release());
             if (in.count != 0) {
-                watched([&](WorkObserver* watch) {
-                    thread_sweep().contributions(in.rows, in.reference, {out, in.count}, watch);
+                with_thread_sweep([&](HypervolumeSweep& sweep) {
+                    watched([&](WorkObserver* watch) {
+                        sweep.contributions(in.rows, in.reference, {out, in.count}, watch);
+                    });
                 });
             }
             return result.release();

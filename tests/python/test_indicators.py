@@ -393,3 +393,31 @@ def test_hypervolume_sweeps_let_other_threads_run_and_agree_across_threads():
     assert parallel == serial
     # Holding the lock throughout, the computations would leave the heartbeat a tick or two.
     assert len(ticks) >= 5
+
+
+def test_a_signal_handler_may_run_a_sweep_during_a_sweep():
+    # The handler runs on the same thread, between two checks of the long computation,
+    # whose buffers it must leave alone.
+    import signal
+
+    rng = np.random.default_rng(9)
+    large = sweep_points(rng, "sphere", 1000, 6)
+    small = sweep_points(rng, "sphere", 50, 3)
+    expected_large = ind.hypervolume(large, [1.1] * 6)
+    expected_small = ind.hypervolume_contributions(small, [1.1] * 3)
+    seen = []
+
+    def handler(signum, frame):
+        seen.append(ind.hypervolume_contributions(small, [1.1] * 3))
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)
+    try:
+        got = ind.hypervolume(large, [1.1] * 6)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert got == expected_large
+    assert seen
+    for values in seen:
+        np.testing.assert_array_equal(values, expected_small)
