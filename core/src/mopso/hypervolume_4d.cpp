@@ -195,9 +195,19 @@ double Sweep4::volume(const double* rows, std::size_t n, const double* reference
         volume += box(c, reference[3] - entry.key);
         if (!removals) {
             // p goes in at pos, after the points level with it in z.
-            for (std::vector<double>* v : {&xs_, &ys_, &zs_}) {
-                double* a = v->data();
-                std::copy_backward(a + pos, a + count_, a + count_ + 1);
+            // A short tail moves faster in one loop than in three calls of memmove.
+            double* xs = xs_.data();
+            double* ys = ys_.data();
+            double* zs = zs_.data();
+            if (count_ - pos < 64) {
+                for (std::size_t j = count_; j > pos; --j) {
+                    xs[j] = xs[j - 1];
+                    ys[j] = ys[j - 1];
+                    zs[j] = zs[j - 1];
+                }
+            } else {
+                for (double* a : {xs, ys, zs})
+                    std::copy_backward(a + pos, a + count_, a + count_ + 1);
             }
             xs_[pos] = p.x;
             ys_[pos] = p.y;
