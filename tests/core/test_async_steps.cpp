@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "count_allocations.hpp"
+#include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/mopso/engine.hpp"
 #include "kestrelopt/pso.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
@@ -201,6 +202,8 @@ TEST_P(OneInFlight, AsksAndEndsAsTheSequentialLoop) {
     const Case& c = GetParam();
     check_one_in_flight(c, ContinuousSpace(std::vector<Bound>(4, {-3.0, 3.0})),
                         BoundaryMode::Reflect);
+    check_one_in_flight(c, ContinuousSpace(std::vector<Bound>(4, {-3.0, 3.0})),
+                        BoundaryMode::Clamp);
     check_one_in_flight(c, IntegerSpace(std::vector<IntegerBound>(4, {-3, 3})),
                         BoundaryMode::Reinit);
     check_one_in_flight(
@@ -211,6 +214,108 @@ TEST_P(OneInFlight, AsksAndEndsAsTheSequentialLoop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, OneInFlight, testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// run_sequential runs the loop of one evaluation in flight without tickets, handing the
+// objective the position itself in a box. Against the steps' loop, bit for bit: rules and
+// topologies on sphere and rastrigin in a clamped box, two seeds, with a stop rule, a
+// callback that stops the run and an objective that interrupts it (before the run has
+// begun too, which both throw).
+struct Ending {
+    const char* name;
+    std::function<void(PsoConfig&)> stop;
+    std::size_t callback_stops_after;  // iterations; 0: never
+    std::size_t interrupt_at;          // evaluations; 0: never
+};
+
+const Ending kEndings[] = {
+    {"budget", [](PsoConfig&) {}, 0, 0},
+    {"patience",
+     [](PsoConfig& c) {
+         c.patience = 3;
+         c.tol = 1e-2;
+     },
+     0, 0},
+    {"callback", [](PsoConfig& c) { c.max_evals = 200; }, 7, 0},
+    {"interrupted", [](PsoConfig&) {}, 0, 8 * 5 + 3},
+    {"interrupted_at_start", [](PsoConfig&) {}, 0, 6},
+};
+
+class SequentialRun : public testing::TestWithParam<Ending> {};
+
+TEST_P(SequentialRun, IsTheStepsLoopWithOneInFlight) {
+    const Ending& ending = GetParam();
+    // Inertia (constant, then falling weight) and constriction on their topologies, and
+    // inertia on a ring; the cases' own stop rules are not used.
+    const Case ring{"inertia_ring", kCases[0].velocity, [] { return std::make_unique<Ring>(1); },
+                    kCases[0].stop};
+    const Case rules[] = {kCases[0], kCases[1], kCases[2], ring};
+    const benchmarks::Function functions[] = {benchmarks::sphere, benchmarks::rastrigin};
+    for (const Case& rule : rules)
+        for (const benchmarks::Function f : functions)
+            for (const std::uint64_t seed : {5u, 77u}) {
+                SCOPED_TRACE(std::string(rule.name) + " seed " + std::to_string(seed));
+                PsoConfig config;
+                config.n_particles = 8;
+                config.max_iter = 30;
+                config.seed = seed;
+                config.record_history = seed == 5;
+                ending.stop(config);
+                const ContinuousSpace space(std::vector<Bound>(5, {-5.12, 5.12}));
+                const Pso<ContinuousSpace> engine(config, space, rule.velocity(), rule.topology());
+                // The same objective and callback for both runs, counting afresh.
+                std::size_t evaluations = 0;
+                std::vector<std::vector<double>> asked;
+                auto objective = [&](std::span<const double> x) {
+                    if (++evaluations == ending.interrupt_at) throw StopRun{};
+                    asked.emplace_back(x.begin(), x.end());
+                    return f(x);
+                };
+                std::vector<double> seen;
+                auto callback = [&](const IterationInfo& info) {
+                    seen.push_back(info.best_value);
+                    return info.iteration + 1 != ending.callback_stops_after;
+                };
+                auto steps_loop = [&]() -> PsoResult<double> {
+                    AsyncSteps<ContinuousSpace> steps = engine.async_steps();
+                    try {
+                        while (!steps.stopped()) {
+                            const auto a = steps.ask();
+                            steps.tell(a.ticket, objective(steps.position(a.particle)), callback);
+                        }
+                    } catch (const StopRun&) {
+                        if (!steps.begun()) throw;
+                        return steps.finish(StopReason::Interrupted);
+                    }
+                    return steps.finish(*steps.stopped());
+                };
+                if (ending.interrupt_at != 0 && ending.interrupt_at <= config.n_particles) {
+                    EXPECT_THROW(steps_loop(), StopRun);
+                    evaluations = 0;
+                    EXPECT_THROW(engine.run_sequential(objective, callback), StopRun);
+                    continue;
+                }
+                const PsoResult<double> expected = steps_loop();
+                const auto expected_asked = std::move(asked);
+                const auto expected_seen = std::move(seen);
+                evaluations = 0;
+                asked.clear();
+                seen.clear();
+                expect_same(expected, engine.run_sequential(objective, callback));
+                EXPECT_EQ(asked, expected_asked);
+                expect_same_bits(seen, expected_seen);
+                if (ending.callback_stops_after != 0) {
+                    EXPECT_EQ(expected.stop_reason, StopReason::Callback);
+                    EXPECT_EQ(expected_seen.size(), ending.callback_stops_after);
+                }
+                if (ending.interrupt_at != 0) {
+                    EXPECT_EQ(expected.stop_reason, StopReason::Interrupted);
+                    EXPECT_EQ(expected.evaluations, ending.interrupt_at - 1);
+                }
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, SequentialRun, testing::ValuesIn(kEndings),
                          [](const auto& info) { return std::string(info.param.name); });
 
 using Box = ContinuousSpace;

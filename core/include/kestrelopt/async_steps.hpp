@@ -5,7 +5,7 @@
 // updates the bests at once. Every n_particles values told make an iteration: the
 // convergence record, the callback and the stop rules follow it, as in the sequential mode.
 // With one evaluation in flight (ask, tell, ask, ...) this is the sequential mode itself:
-// run_sequential is that loop.
+// run_sequential is that loop without the tickets.
 //
 // The first n asks give the starting positions. The run begins (global best, tracked best)
 // once their values are all told, or earlier, when an ask must move a particle while some
@@ -76,10 +76,7 @@ class AsyncSteps {
     }
 
     // The decoded position of a particle, in a buffer the next call overwrites.
-    std::span<const Element> position(std::size_t particle) {
-        run_.space.decode_into(run_.particles[particle].position, run_.decoded);
-        return run_.decoded;
-    }
+    std::span<const Element> position(std::size_t particle) { return run_.position(particle); }
 
     // The value of a ticket in flight. Stops, changing nothing, for a ticket that is not in
     // flight. callback: NoCallback, or bool(const IterationInfo&) returning false to stop,

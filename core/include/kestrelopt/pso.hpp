@@ -1,7 +1,7 @@
 // Pso: the single-objective swarm engine, one instance per search-space type.
 //
 // run_sequential moves and evaluates particles one at a time (improvements are seen at
-// once by later particles), as a loop over AsyncSteps with one evaluation in flight;
+// once by later particles), as AsyncSteps does with one evaluation in flight;
 // minimize_batch moves all particles, then evaluates the swarm in one call, as a loop over
 // PsoSteps. Callers can drive either kind of steps themselves. Both share the steps of
 // PsoRun: move, offer, the stop rules. In the steady state neither allocates (unless
@@ -89,20 +89,48 @@ class Pso {
     std::unique_ptr<Topology> topology_;
 };
 
+// What AsyncSteps does with one evaluation in flight (the tests hold the two equal bit for
+// bit), written on PsoRun directly: with one ticket at a time the ticket book would only
+// count, and its bookkeeping costs as much as a short move.
 template <SearchSpace S>
 template <class Objective, class Callback>
 auto Pso<S>::run_sequential(Objective&& objective, Callback&& callback) const -> Result {
-    AsyncSteps<S> steps = async_steps();
+    PsoRun<S> run(config_, space_, *velocity_, *topology_);
+    const std::size_t n = config_.n_particles;
+    if (n == 0) fail("swarm has at least one particle");
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (std::size_t p = 0; p < n; ++p) {
+        auto [x, v] = run.sample(p);
+        run.particles.emplace_back(std::move(x), std::move(v), infinity);
+    }
+    bool begun = false;
     try {
-        while (!steps.stopped()) {
-            const auto asked = steps.ask();
-            steps.tell(asked.ticket, objective(steps.position(asked.particle)), callback);
+        for (std::size_t i = 0; i < n; ++i) {
+            run.particles[i].best_value = objective(run.position(i));
+            ++run.evaluations;
+        }
+        run.begin();
+        begun = true;
+        if (config_.max_iter == 0) return run.finish(StopReason::MaxIterations);
+        for (std::size_t t = 0;; ++t) {
+            run.record_positions();
+            for (std::size_t i = 0; i < n; ++i) {
+                run.move(i, t);
+                run.offer(i, objective(run.position(i)));
+                ++run.evaluations;
+            }
+            run.record_convergence();
+            run.close_iteration();
+            if constexpr (!std::is_same_v<std::remove_cvref_t<Callback>, NoCallback>) {
+                const IterationInfo info{t, run.global_value, run.global_best, run.evaluations};
+                if (!callback(info)) return run.finish(StopReason::Callback);
+            }
+            if (const auto reason = run.stop_after(t)) return run.finish(*reason);
         }
     } catch (const StopRun&) {
-        if (!steps.begun()) throw;  // no result before the first swarm has its values
-        return steps.finish(StopReason::Interrupted);
+        if (!begun) throw;  // no result before the first swarm has its values
+        return run.finish(StopReason::Interrupted);
     }
-    return steps.finish(*steps.stopped());
 }
 
 template <SearchSpace S>

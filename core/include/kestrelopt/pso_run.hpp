@@ -152,6 +152,17 @@ struct PsoRun {
                                               config.boundary, gen);
     }
 
+    // The decoded position of particle i, until it moves or the next call: in `decoded`,
+    // or the position itself in a space whose positions are their own decoding.
+    std::span<const Element> position(std::size_t i) {
+        if constexpr (requires { requires S::kDecodesToItself; }) {
+            return particles[i].position;
+        } else {
+            space.decode_into(particles[i].position, decoded);
+            return decoded;
+        }
+    }
+
     // Personal- and global-best update of particle i with the value of its position.
     void offer(std::size_t i, double value) {
         Particle& p = particles[i];

@@ -15,6 +15,8 @@ namespace kestrelopt {
 class ContinuousSpace {
   public:
     using Element = double;
+    // decode_into copies: the engines hand the position itself to the objective.
+    static constexpr bool kDecodesToItself = true;
 
     explicit ContinuousSpace(std::vector<Bound> bounds);
 
