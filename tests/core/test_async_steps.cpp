@@ -217,10 +217,11 @@ INSTANTIATE_TEST_SUITE_P(Rules, OneInFlight, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // run_sequential runs the loop of one evaluation in flight without tickets, handing the
-// objective the position itself in a box. Against the steps' loop, bit for bit: rules and
-// topologies on sphere and rastrigin in a clamped box, two seeds, with a stop rule, a
-// callback that stops the run and an objective that interrupts it (before the run has
-// begun too, which both throw).
+// objective the position itself in a box, and moves by the inertia path in a clamped box
+// under the global topology. Against the steps' loop and against the same rule seen only
+// through its interface, bit for bit: rules and topologies on sphere and rastrigin, two
+// seeds (one with a speed limit), with a stop rule, a callback that stops the run and an
+// objective that interrupts it (before the run has begun too, which all throw).
 struct Ending {
     const char* name;
     std::function<void(PsoConfig&)> stop;
@@ -239,6 +240,21 @@ const Ending kEndings[] = {
     {"callback", [](PsoConfig& c) { c.max_evals = 200; }, 7, 0},
     {"interrupted", [](PsoConfig&) {}, 0, 8 * 5 + 3},
     {"interrupted_at_start", [](PsoConfig&) {}, 0, 6},
+};
+
+// The inertia rule behind a type of its own, so that the engine moves its particles
+// through the rule's interface and not the inertia path of a clamped box.
+class OpaqueInertia final : public Velocity {
+  public:
+    explicit OpaqueInertia(std::unique_ptr<Velocity> rule) : rule_(std::move(rule)) {}
+    void update_into(const VelocityContext& context, RandomSource& gen,
+                     std::span<double> out) const override {
+        rule_->update_into(context, gen, out);
+    }
+    bool needs_full_neighborhood() const override { return rule_->needs_full_neighborhood(); }
+
+  private:
+    std::unique_ptr<Velocity> rule_;
 };
 
 class SequentialRun : public testing::TestWithParam<Ending> {};
@@ -260,6 +276,7 @@ TEST_P(SequentialRun, IsTheStepsLoopWithOneInFlight) {
                 config.max_iter = 30;
                 config.seed = seed;
                 config.record_history = seed == 5;
+                if (seed == 77) config.v_max = 2.0;
                 ending.stop(config);
                 const ContinuousSpace space(std::vector<Bound>(5, {-5.12, 5.12}));
                 const Pso<ContinuousSpace> engine(config, space, rule.velocity(), rule.topology());
@@ -302,6 +319,16 @@ TEST_P(SequentialRun, IsTheStepsLoopWithOneInFlight) {
                 asked.clear();
                 seen.clear();
                 expect_same(expected, engine.run_sequential(objective, callback));
+                EXPECT_EQ(asked, expected_asked);
+                expect_same_bits(seen, expected_seen);
+                // Through the rule's interface, every move.
+                const Pso<ContinuousSpace> opaque(config, space,
+                                                  std::make_unique<OpaqueInertia>(rule.velocity()),
+                                                  rule.topology());
+                evaluations = 0;
+                asked.clear();
+                seen.clear();
+                expect_same(expected, opaque.run_sequential(objective, callback));
                 EXPECT_EQ(asked, expected_asked);
                 expect_same_bits(seen, expected_seen);
                 if (ending.callback_stops_after != 0) {

@@ -21,8 +21,10 @@
 #include "kestrelopt/format.hpp"
 #include "kestrelopt/history.hpp"
 #include "kestrelopt/random.hpp"
+#include "kestrelopt/spaces/boundary.hpp"
 #include "kestrelopt/state_codec.hpp"
 #include "kestrelopt/traits.hpp"
+#include "kestrelopt/velocity/inertia.hpp"
 
 namespace kestrelopt {
 
@@ -52,6 +54,9 @@ struct PsoRun {
     std::vector<std::span<const double>> informants;
     std::vector<double> new_velocity;
     std::vector<Element> decoded;
+    // Set by derive when move may take the inertia rule's path (inertia_move); its factors.
+    const InertiaVelocity* inertia = nullptr;
+    std::vector<double> factors;
     // With min_diameter: each coordinate's bounds width, and its extent over the swarm.
     std::vector<double> widths;
     std::vector<double> lows;
@@ -113,6 +118,13 @@ struct PsoRun {
         full = velocity.needs_full_neighborhood();
         track = !full && topology.whole_swarm_in_order();
         new_velocity.resize(global_best.size());
+        inertia = nullptr;
+        if constexpr (kBoxMoves) {
+            if (track && config.boundary == BoundaryMode::Clamp) {
+                inertia = dynamic_cast<const InertiaVelocity*>(&velocity);
+                factors.resize(2 * global_best.size());
+            }
+        }
     }
 
     std::size_t scan_best() const {
@@ -130,6 +142,10 @@ struct PsoRun {
 
     // Neighbourhood, new velocity, velocity limit, move and boundary handling of particle i.
     void move(std::size_t i, std::size_t t) {
+        if constexpr (kBoxMoves) {
+            if (inertia != nullptr && particles[i].position.size() == space.dimensions())
+                return inertia_move(particles[i], t);
+        }
         std::size_t b;
         if (track) {
             b = tracked_best;
@@ -304,6 +320,32 @@ struct PsoRun {
     }
 
   private:
+    // A box whose positions are their own decoding and whose bounds come as two arrays.
+    static constexpr bool kBoxMoves = requires(const S& box) {
+        requires S::kDecodesToItself;
+        { box.lower().data() } -> std::same_as<const double*>;
+        { box.upper().data() } -> std::same_as<const double*>;
+    };
+
+    // move for the inertia rule under a whole-swarm topology in a clamped box, without the
+    // rule's interface: all of the particle's factors drawn first (the draws the rule's
+    // chunks make, in order), the rule's arithmetic over the whole particle as one chunk,
+    // the speed limit, then the move and clamp as move_within does them: the same bits.
+    // Saves the calls and checks that cost as much as the arithmetic in a short particle.
+    void inertia_move(Particle& p, std::size_t t) {
+        const std::size_t n = p.position.size();
+        gen.fill_uniform01(std::span<double>(factors.data(), 2 * n));
+        detail::leader_chunk(
+            {p.position.data(), p.velocity.data(), p.best_position.data(),
+             particles[tracked_best].best_position.data(), factors.data(), new_velocity.data(), n},
+            inertia->c1(), inertia->c2(), LeaderRule::Inertia,
+            inertia->weight(t, config.schedule_length()));
+        if (config.v_max) clamp_speed(new_velocity, *config.v_max);
+        detail::clamp_over<true>(p.position, new_velocity.data(), space.lower().data(),
+                                 space.upper().data());
+        std::swap(p.velocity, new_velocity);
+    }
+
     void offer_global(const Particle& p) {
         if (better_value(p.best_value, global_value)) {
             improved = true;

@@ -22,6 +22,9 @@ class ContinuousSpace {
 
     std::size_t dimensions() const { return bounds_.size(); }
     const std::vector<Bound>& bounds() const { return bounds_; }
+    // The bounds as two arrays, for moves that clamp as they go.
+    const std::vector<double>& lower() const { return lower_; }
+    const std::vector<double>& upper() const { return upper_; }
 
     std::vector<double> sample(RandomSource& gen) const;
     std::vector<double> sample_velocity(RandomSource& gen) const;

@@ -21,6 +21,8 @@ class InertiaVelocity final : public Velocity {
 
     // The weight in force at the context's iteration.
     double weight(std::size_t iteration, std::size_t max_iter) const;
+    double c1() const { return c1_; }
+    double c2() const { return c2_; }
 
   private:
     std::optional<double> w_end_;
