@@ -75,7 +75,8 @@ class AsyncSteps {
         return next.ticket;
     }
 
-    // The decoded position of a particle, in a buffer the next call overwrites.
+    // The decoded position of a particle, valid until the next call or its move (in a box,
+    // the position itself; otherwise a buffer the next call overwrites).
     std::span<const Element> position(std::size_t particle) { return run_.position(particle); }
 
     // The value of a ticket in flight. Stops, changing nothing, for a ticket that is not in
