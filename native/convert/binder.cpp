@@ -407,7 +407,8 @@ bool to_double_rows(PyObject* object, FloatRows& out) {
     });
 }
 
-Arguments::Arguments(const Signature& signature, PyObject* args, PyObject* kwargs) {
+Arguments::Arguments(const Signature& signature, PyObject* args, PyObject* kwargs)
+    : params_(signature.params) {
     const std::span<const Param> params = signature.params;
     const std::size_t n = params.size();
     const std::size_t given = args ? static_cast<std::size_t>(PyTuple_Size(args)) : 0;
@@ -502,6 +503,18 @@ std::vector<std::string> Arguments::take_texts(std::size_t i) {
 std::vector<double> Arguments::take_floats(std::size_t i) {
     if (!present(i)) return {};
     return std::move(std::get<std::vector<double>>(values_[i]));
+}
+
+void Arguments::supply(const char* name, Value value) {
+    for (std::size_t i = 0; i < params_.size(); ++i) {
+        if (std::string_view(params_[i].name) != name) continue;
+        if (!given_[i]) {
+            values_[i] = std::move(value);
+            given_[i] = true;
+        }
+        return;
+    }
+    raise(PyExc_SystemError, std::string("no parameter '") + name + "' to supply");
 }
 
 FloatRows Arguments::take_float_rows(std::size_t i) {

@@ -135,7 +135,13 @@ class Arguments {
     }
     FloatRows take_float_rows(std::size_t i);
 
+    // Sets the parameter called `name` to `value`, as if the caller had passed it, unless
+    // the caller did pass it (a preset's values give way to the caller's). `name` must be
+    // in the signature.
+    void supply(const char* name, Value value);
+
   private:
+    std::span<const Param> params_;
     std::vector<Value> values_;
     std::vector<bool> given_;
 };

@@ -16,6 +16,7 @@
 #include "convert/binder.hpp"
 #include "convert/duration.hpp"
 #include "convert/factories.hpp"
+#include "convert/presets.hpp"
 #include "cpython/panic.hpp"
 #include "kestrelopt/history.hpp"
 #include "kestrelopt/mopso/steps.hpp"
@@ -193,7 +194,8 @@ std::optional<std::vector<VarType>> var_types_of(Arguments& a, std::size_t dims,
 }
 
 // What a single-objective run over a box needs besides its objective, read as minimize and
-// Swarm read it: config, velocity limits, velocity rule and topology, in that order.
+// Swarm read it: the preset's values first (into `a`; its restarts only when the search
+// can restart), then config, velocity limits, velocity rule and topology, in that order.
 struct BoxRunParts {
     PsoConfig config;
     VelocityLimits limits;
@@ -228,7 +230,8 @@ RuleRemaker rule_remaker(const Arguments& a, const VelocityLimits& limits,
 }
 
 template <class P>
-BoxRunParts box_run_parts(const Arguments& a, std::size_t dims) {
+BoxRunParts box_run_parts(Arguments& a, std::size_t dims, bool restarts = true) {
+    apply_preset(a, P::kPreset, dims, restarts);
     BoxRunParts parts;
     parts.config = swarm_config<P>(a, parts.limits, dims, kDimensions);
     parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));

@@ -170,7 +170,8 @@ PyObject* async_swarm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
             check_positional(args, "AsyncSwarm()");
             Arguments a(kSignature, args, kwargs);
             std::vector<Bound> pairs = resolve_bounds(a.object(kBounds), a.optional_count(kDim));
-            BoxRunParts parts = box_run_parts<P>(a, pairs.size());
+            // A preset's restarts are left out: an AsyncSwarm stops where minimize restarts.
+            BoxRunParts parts = box_run_parts<P>(a, pairs.size(), false);
             if (parts.restarts.restarts > 0)
                 raise(PyExc_ValueError,
                       "restarts are not available on an AsyncSwarm; use minimize(..., "

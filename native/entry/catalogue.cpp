@@ -1,9 +1,12 @@
-// benchmark_info and grey_benchmark_info: the metadata tables of the native benchmarks.
+// benchmark_info and grey_benchmark_info: the metadata tables of the native benchmarks;
+// presets: the option sets that preset= names.
 #include "kestrelopt/benchmarks/functions.hpp"
 #include "kestrelopt/benchmarks/grey.hpp"
 
 #include "convert/binder.hpp"
+#include "convert/presets.hpp"
 #include "cpython/panic.hpp"
+#include "docs/presets_doc.hpp"
 #include "entry/entry_points.hpp"
 
 namespace kestrelopt::native {
@@ -40,7 +43,30 @@ PyObject* grey_benchmark_info(PyObject*, PyObject* args, PyObject* kwargs) {
         static_cast<PyObject*>(nullptr));
 }
 
+constexpr Param kPresetsParams[] = {optional("dim", Kind::Count)};
+constexpr Signature kPresets{"presets()", kPresetsParams};
+
+PyObject* presets(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] {
+            const Arguments arguments(kPresets, args, kwargs);
+            const std::optional<std::uint64_t> dim = arguments.optional_count(0);
+            if (dim && *dim == 0) raise(PyExc_ValueError, "dim must be >= 1 (or None), got 0");
+            PyRef table = check(PyDict_New());
+            for (const Preset& preset : all_presets()) {
+                PyRef settings = preset_settings(preset, dim ? *dim : 0);
+                if (PyDict_SetItemString(table.get(), preset.name, settings.get()) < 0)
+                    throw PythonError{};
+            }
+            return table.release();
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
 }  // namespace
+
+PyMethodDef presets_method = {"presets", as_method(presets), METH_VARARGS | METH_KEYWORDS,
+                              kPresetsDoc};
 
 PyMethodDef benchmark_info_method = {
     "benchmark_info", as_method(benchmark_info), METH_VARARGS | METH_KEYWORDS,

@@ -15,6 +15,7 @@ extern PyMethodDef nondominated_ranks_method;
 extern PyMethodDef crowding_distance_method;
 extern PyMethodDef benchmark_info_method;
 extern PyMethodDef grey_benchmark_info_method;
+extern PyMethodDef presets_method;
 extern PyMethodDef restore_swarm_method;
 extern PyMethodDef restore_multi_swarm_method;
 extern PyMethodDef restore_async_swarm_method;

@@ -1,4 +1,4 @@
-// minimize: binding of its 36 parameters, bounds, validation in a fixed order, the choice
+// minimize: binding of its 37 parameters, bounds, validation in a fixed order, the choice
 // of the search space, then the hand-over to run.
 #include <optional>
 #include <string>
@@ -59,6 +59,7 @@ enum P : std::size_t {
     kRestarts,
     kRestartGrowth,
     kMinDiameter,
+    kPreset,
 };
 
 constexpr Param kParams[] = {
@@ -98,8 +99,9 @@ constexpr Param kParams[] = {
     count("restarts", 0),
     real("restart_growth", 2.0),
     optional("min_diameter", Kind::Float),
+    optional("preset", Kind::Text),
 };
-static_assert(std::size(kParams) == kMinDiameter + 1);
+static_assert(std::size(kParams) == kPreset + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
 

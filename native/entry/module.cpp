@@ -46,6 +46,7 @@ const Registration kRegistrations[] = {
     {"hypervolume", &hypervolume_method, nullptr},
     {"benchmark_info", &benchmark_info_method, nullptr},
     {"grey_benchmark_info", &grey_benchmark_info_method, nullptr},
+    {"presets", &presets_method, nullptr},
     {"PsoResult", nullptr, pso_result_type},
     {"ParetoFront", nullptr, pareto_front_type},
     {"GreyResult", nullptr, grey_result_type},
@@ -57,7 +58,7 @@ const Registration kRegistrations[] = {
 
 // Module __getattr__: `kestrelopt_native.PanicException` hands out the class, created at
 // this first use if no failure created it yet, so that callers can name it in an `except`.
-// It is not in __all__, which lists the module's thirteen public names.
+// It is not in __all__, which lists the module's fourteen public names.
 PyObject* module_getattr(PyObject*, PyObject* name) {
     return guarded(
         [&]() -> PyObject* {

@@ -39,6 +39,7 @@ enum P : std::size_t {
     kRestartGrowth,
     kMinDiameter,
     kPenalty,
+    kPreset,
 };
 
 inline constexpr Param kParams[] = {
@@ -71,7 +72,8 @@ inline constexpr Param kParams[] = {
     real("restart_growth", 2.0),
     optional("min_diameter", Kind::Float),
     real("penalty", 1e6),
+    optional("preset", Kind::Text),
 };
-static_assert(std::size(kParams) == kPenalty + 1);
+static_assert(std::size(kParams) == kPreset + 1);
 
 }  // namespace kestrelopt::native::swarm_params

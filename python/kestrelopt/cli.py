@@ -3,6 +3,7 @@ multi-objective test problem, or list the benchmarks and problems.
 
     kestrelopt run rastrigin --dim 10 --seed 42
     kestrelopt run rosenbrock --dim 5 --velocity constriction --json
+    kestrelopt run rastrigin --dim 10 --preset recommended --max-evals 100000
     kestrelopt run ackley --dim 2 --plot convergence.png
     kestrelopt run grey_sphere --dim 3 --max-spread 0.5
     kestrelopt run mymodel:loss --dim 4 --bounds -1 1      # or path/to/file.py:loss
@@ -30,7 +31,7 @@ import sys
 import time
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence, Tuple
 
-__all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS", "MULTI_PROBLEMS"]
+__all__ = ["main", "build_parser", "BENCHMARKS", "GREY_BENCHMARKS", "MULTI_PROBLEMS", "PRESETS"]
 
 # The native catalogue, in its own order. The module can describe a name but cannot
 # enumerate its names, so the list lives here (a test keeps it in step with the module).
@@ -45,6 +46,11 @@ VELOCITIES = ("inertia", "constriction", "fips", "spso2011", "spso2011_uniform_r
 # "von_neumann" is the engine's other spelling of "vonneumann", the one the docs use.
 TOPOLOGIES = ("global", "ring", "von_neumann", "vonneumann", "random", "adaptive_random")
 BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
+# The names of kestrelopt.presets(), listed here so that building the parser loads no
+# extension (a test keeps the two in step).
+PRESETS = ("recommended", "robust", "exploit", "multimodal")
+# What run's --velocity, --topology and --n-particles are without a preset.
+_RUN_DEFAULTS = {"velocity": "inertia", "topology": "global", "n_particles": 30}
 
 
 # The engine takes every count (sizes, budgets, the seed) as an unsigned 64-bit integer.
@@ -144,9 +150,16 @@ def build_parser() -> argparse.ArgumentParser:
     run.add_argument("--bounds", type=_finite_float, nargs=2, metavar=("MIN", "MAX"),
                      help="search box for every dimension (default: the benchmark's own bound; "
                           "required for your own objective)")
-    run.add_argument("--velocity", choices=VELOCITIES, default="inertia", help="velocity rule")
-    run.add_argument("--topology", choices=TOPOLOGIES, default="global", help="neighbourhood")
-    run.add_argument("--n-particles", type=_positive_int, default=30, help="swarm size")
+    run.add_argument("--preset", choices=PRESETS,
+                     help="a named set of options measured on COCO's bbob suite (see "
+                          "kestrelopt.presets()); the options given win over it; pair it with "
+                          "--max-evals, as its restarts need a budget (not for grey benchmarks)")
+    run.add_argument("--velocity", choices=VELOCITIES,
+                     help="velocity rule (default: inertia, or the preset's)")
+    run.add_argument("--topology", choices=TOPOLOGIES,
+                     help="neighbourhood (default: global, or the preset's)")
+    run.add_argument("--n-particles", type=_positive_int,
+                     help="swarm size (default: 30, or the preset's)")
     run.add_argument("--max-iter", type=_positive_int,
                      help="iterations (default: 100, or no limit with --max-evals or --max-time)")
     run.add_argument("--bounds-handling", choices=BOUNDS_HANDLING,
@@ -325,10 +338,20 @@ def _bar_length(args: argparse.Namespace) -> Optional[int]:
     return max(1, -(-args.max_evals // args.n_particles) - 1)
 
 
+def _settle_swarm_options(kestrelopt: Any, args: argparse.Namespace) -> None:
+    """Sets --velocity, --topology and --n-particles not given to the preset's values, else
+    to the defaults, so that the report and the memory check see the run's own."""
+    chosen = kestrelopt.presets(dim=args.dim)[args.preset] if args.preset else {}
+    for option, default in _RUN_DEFAULTS.items():
+        if getattr(args, option) is None:
+            setattr(args, option, chosen.get(option, default))
+
+
 def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     import kestrelopt
 
     name = args.benchmark
+    _settle_swarm_options(kestrelopt, args)
     too_large = _swarm_too_large(args.dim, args.n_particles)
     if too_large is not None:
         return _fail(parser, too_large, 2)
@@ -345,7 +368,8 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             return _fail(parser, str(error), 2)
     grey = not own and name in GREY_BENCHMARKS
     if grey:
-        refused = (("--bounds-handling", args.bounds_handling), ("--progress", args.progress))
+        refused = (("--bounds-handling", args.bounds_handling), ("--progress", args.progress),
+                   ("--preset", args.preset))
         for option, given in refused:
             if given is not None and given is not False:
                 return _fail(parser, f"{option} does not apply to the grey benchmark {name}", 2)
@@ -405,6 +429,7 @@ def _run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             "velocity": args.velocity,
             "topology": args.topology,
             "n_particles": args.n_particles,
+            "preset": args.preset,
             "best_value": _json_number(result.best_value),
             "best_position": position,
             "iterations": len(curve),
@@ -467,9 +492,11 @@ def _run_real(
     callback = chain(bar, recorder)
     try:
         with callback:
+            # Only a --bounds-handling given is passed, so that a preset's can apply.
+            handling = {} if args.bounds_handling is None else {"bounds_handling": args.bounds_handling}
             result = kestrelopt.minimize(
-                objective, bounds, bounds_handling=args.bounds_handling or "clamp",
-                record_history=False, callback=callback, **_search_options(args),
+                objective, bounds, record_history=False, callback=callback, preset=args.preset,
+                **handling, **_search_options(args),
             )
     except KeyboardInterrupt as interrupt:
         _raise_partial(interrupt, list(recorder.best_values))

@@ -1,6 +1,6 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, List, Literal, Optional, Sequence, Tuple, Union, final
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union, final
 
 import numpy as np
 import numpy.typing as npt
@@ -12,6 +12,7 @@ __all__ = [
     "hypervolume",
     "benchmark_info",
     "grey_benchmark_info",
+    "presets",
     "PsoResult",
     "ParetoFront",
     "GreyResult",
@@ -34,6 +35,7 @@ _Topology = Literal["global", "ring", "vonneumann", "von_neumann", "random", "ad
 _BoundsHandling = Literal["clamp", "reflect", "wrap", "reinit"]
 _VarType = Literal["real", "integer", "binary"]
 _Representation = Literal["interval", "center_spread", "center-spread"]
+_Preset = Literal["recommended", "robust", "exploit", "multimodal"]
 
 def minimize(
     objective: Union[Callable[..., Any], str],
@@ -72,6 +74,7 @@ def minimize(
     restarts: int = 0,
     restart_growth: float = 2.0,
     min_diameter: Optional[float] = None,
+    preset: Optional[_Preset] = None,
 ) -> PsoResult:
     """Minimizes an objective function with Particle Swarm Optimization.
 
@@ -243,6 +246,16 @@ def minimize(
             coordinate spreads over more than this fraction of its bounds'
             width. Checked after ``patience``, before ``target``. Defaults to
             ``None`` (off).
+        preset (str | None): a named set of options chosen from measurements
+            on COCO's bbob suite (shifted, rotated and ill-conditioned
+            functions): ``"recommended"`` (the same as ``"robust"``),
+            ``"robust"``, ``"exploit"`` or ``"multimodal"``;
+            ``kestrelopt.presets()`` lists their options. It sets the options
+            the call does not pass: the options passed win (``n_particles=50``
+            overrides a preset's swarm size). A swarm size that depends on the
+            dimension is computed from ``bounds``. Presets with restarts pay
+            off with a budget: pass ``max_evals`` (``max_iter=None``). Defaults
+            to ``None``: no preset, every option at its default.
 
     Returns:
         PsoResult: with ``best_position``, ``best_value``, ``convergence`` and
@@ -250,8 +263,8 @@ def minimize(
 
     Raises:
         KeyError: if the name of a non-existent native benchmark is passed.
-        ValueError: if the variant or topology does not exist, or an option has
-            an invalid value.
+        ValueError: if the variant, topology or preset does not exist, or an
+            option has an invalid value.
         Exception: propagates any error raised by the Python ``objective``.
 
     Example:
@@ -538,6 +551,48 @@ def benchmark_info(name: str) -> Tuple[float, float]:
     domains or building `bounds` without hardcoding them by hand.
     """
 
+def presets(dim: Optional[int] = None) -> Dict[str, Dict[str, Union[str, int, float]]]:
+    """The presets that ``minimize``, ``Swarm`` and ``AsyncSwarm`` take as
+    ``preset=``, each with the options it sets.
+
+    They were chosen on instances 1-5 of COCO's 24 bbob functions in 5, 10
+    and 20 dimensions (``bench/bbob/tune.py``) and measured on instances the
+    choice never saw (``docs/benchmarks-bbob.md``):
+
+    - ``"robust"``: ``velocity="spso2011_uniform_radius"``,
+      ``topology="adaptive_random"``, the 2011 standard's swarm of
+      ``10 + floor(2 * sqrt(dim))`` particles, and restarts with twice the
+      particles (``restarts=1000``, ``restart_growth=2.0``) whenever the
+      swarm has shrunk to ``min_diameter=1e-9`` of the box: the best area
+      under the runtime ECDF over all 24 functions.
+    - ``"recommended"``: the same options as ``"robust"``, the name to use
+      when in doubt; it may name another preset when measurements say so.
+    - ``"exploit"``: the rule, topology and swarm of ``"robust"`` without
+      restarts: one run that converges, for smooth functions and short
+      budgets.
+    - ``"multimodal"``: ``velocity="fips"``, ``topology="von_neumann"``,
+      30 particles and the restarts of ``"robust"``: a slower, more
+      exploring swarm for rugged functions and long budgets.
+
+    Args:
+        dim (int | None): the number of dimensions. With it, a swarm size that
+            depends on the dimension is given as that size (an int); without
+            it, as its formula (the str ``"10 + floor(2 * sqrt(dim))"``).
+
+    Returns:
+        dict: ``{name: {option: value}}``, a new dict at each call.
+
+    Raises:
+        ValueError: if ``dim`` is 0.
+
+    Example:
+        >>> import kestrelopt as pso
+        >>> pso.presets(dim=10)["exploit"]["n_particles"]
+        16
+        >>> r = pso.minimize("rastrigin", (-5.12, 5.12), dim=10, preset="recommended",
+        ...                  max_iter=None, max_evals=20000, seed=1)
+    """
+
 def grey_benchmark_info(name: str) -> Tuple[float, float, float]:
     """Metadata of a native grey benchmark: ``(center_bound, max_spread,
     optimum_value)``. ``center_bound`` is the recommended symmetric bound for
@@ -749,6 +804,8 @@ class Swarm:
             spends pickled does not count. Defaults to ``None`` (no limit).
         penalty (float): the weight of the violations told (see ``tell``), as
             ``minimize`` weighs its constraints. Defaults to ``1e6``.
+        preset (str | None): a named set of options, as in ``minimize``; the
+            options passed win over it. Defaults to ``None``.
 
     Example:
         >>> import numpy as np
@@ -793,6 +850,7 @@ class Swarm:
         restart_growth: float = 2.0,
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
+        preset: Optional[_Preset] = None,
     ) -> Swarm: ...
     def ask(self) -> npt.NDArray[np.float64]:
         """The positions to evaluate next, a new float64 array of shape
@@ -1022,6 +1080,10 @@ class AsyncSwarm:
             ``minimize``.
         penalty (float): the weight of the violations told (see ``tell``), as
             ``minimize`` weighs its constraints. Defaults to ``1e6``.
+        preset (str | None): a named set of options, as in ``minimize``,
+            but without its ``restarts`` and ``restart_growth``: an
+            ``AsyncSwarm`` stops where ``minimize`` would restart (its
+            ``min_diameter`` ends the run). Defaults to ``None``.
 
     Example:
         >>> import kestrelopt as pso
@@ -1072,6 +1134,7 @@ class AsyncSwarm:
         restart_growth: float = 2.0,
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
+        preset: Optional[_Preset] = None,
     ) -> AsyncSwarm: ...
     def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
         """``(ticket, x)``: an int ticket and the position to evaluate, a new

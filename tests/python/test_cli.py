@@ -54,6 +54,9 @@ def test_run_prints_the_result(capsys):
         (["--target", "50"], dict(target=50.0)),
         (["--max-evals", "100"], dict(max_evals=100)),
         (["--patience", "2"], dict(patience=2)),
+        (["--preset", "recommended", "--max-evals", "300"], dict(preset="recommended", max_evals=300)),
+        (["--preset", "multimodal", "--n-particles", "9", "--bounds-handling", "wrap"],
+         dict(preset="multimodal", n_particles=9, bounds_handling="wrap")),
     ],
 )
 def test_json_result_equals_the_library_call(capsys, options, call):
@@ -138,6 +141,9 @@ def test_progress_bar_only_on_a_terminal(monkeypatch, capsys, terminal, flag, sh
          "--bounds-handling does not apply to the grey benchmark grey_sphere"),
         (["run", "grey_sphere", "--dim", "2", "--progress"],
          "--progress does not apply to the grey benchmark grey_sphere"),
+        (["run", "grey_sphere", "--dim", "2", "--preset", "robust"],
+         "--preset does not apply to the grey benchmark grey_sphere"),
+        (["run", "sphere", "--dim", "2", "--preset", "fast"], "argument --preset: invalid choice"),
         (["run", "sphere", "--dim", "2", "--json", "--speed", "3"], "unrecognized arguments: --speed"),
         (["frobnicate"], "invalid choice: 'frobnicate'"),
         ([], "the following arguments are required: COMMAND"),
@@ -148,6 +154,19 @@ def test_bad_arguments_exit_with_usage(capsys, argv, message):
     assert code == 2 and out == ""
     assert err.startswith("usage: kestrelopt")
     assert message in err
+
+
+@pytest.mark.parametrize("options, shown", [
+    ([], ("inertia", "global", 30, None)),
+    (["--preset", "robust"], ("spso2011_uniform_radius", "adaptive_random", 13, "robust")),
+    (["--preset", "exploit", "--topology", "ring"], ("spso2011_uniform_radius", "ring", 13, "exploit")),
+])
+def test_the_report_shows_the_options_a_preset_chose(capsys, options, shown):
+    assert cli.PRESETS == tuple(pso.presets())
+    code, out, _ = run_cli(capsys, "run", "sphere", "--dim", "3", "--max-iter", "3", "--json", *options)
+    report = json.loads(out)
+    assert code == 0
+    assert (report["velocity"], report["topology"], report["n_particles"], report["preset"]) == shown
 
 
 @pytest.mark.parametrize("extra", [[], ["--bounds", "-1", "1"]])

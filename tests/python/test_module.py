@@ -19,6 +19,7 @@ NAMES = [
     "hypervolume",
     "benchmark_info",
     "grey_benchmark_info",
+    "presets",
     "PsoResult",
     "ParetoFront",
     "GreyResult",
@@ -27,7 +28,7 @@ NAMES = [
     "AsyncSwarm",
     "AsyncMultiSwarm",
 ]
-FUNCTIONS = NAMES[:6]
+FUNCTIONS = NAMES[:7]
 
 
 def test_all_lists_the_registrations_in_order():
@@ -65,6 +66,7 @@ def test_functions_belong_to_kestrelopt_native(name):
         ("benchmark_info", "(name)"),
         ("grey_benchmark_info", "(name)"),
         ("hypervolume", "(front, reference)"),
+        ("presets", "(dim=None)"),
         (
             "minimize_multi",
             "(objective, bounds, n_particles=100, max_iter=100, archive_size=100, w=0.729, "
@@ -91,7 +93,7 @@ def test_functions_belong_to_kestrelopt_native(name):
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
             "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
             "ring_neighbors=1, array_input=False, init=None, restarts=0, restart_growth=2.0, "
-            "min_diameter=None)",
+            "min_diameter=None, preset=None)",
         ),
     ],
 )
@@ -107,7 +109,7 @@ def test_minimize_text_signature_line_is_verbatim():
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
         'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None, '
-        'restarts=0, restart_growth=2.0, min_diameter=None)'
+        'restarts=0, restart_growth=2.0, min_diameter=None, preset=None)'
     )
 
 

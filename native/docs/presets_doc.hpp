@@ -1,0 +1,50 @@
+// The docstring of presets, which lists the option sets of preset=.
+#pragma once
+
+namespace kestrelopt::native {
+
+inline constexpr const char* kPresetsDoc =
+    "presets(dim=None)\n"
+    "--\n"
+    "\n"
+    "The presets that ``minimize``, ``Swarm`` and ``AsyncSwarm`` take as\n"
+    "``preset=``, each with the options it sets.\n"
+    "\n"
+    "They were chosen on instances 1-5 of COCO's 24 bbob functions in 5, 10\n"
+    "and 20 dimensions (``bench/bbob/tune.py``) and measured on instances the\n"
+    "choice never saw (``docs/benchmarks-bbob.md``):\n"
+    "\n"
+    "- ``\"robust\"``: ``velocity=\"spso2011_uniform_radius\"``,\n"
+    "  ``topology=\"adaptive_random\"``, the 2011 standard's swarm of\n"
+    "  ``10 + floor(2 * sqrt(dim))`` particles, and restarts with twice the\n"
+    "  particles (``restarts=1000``, ``restart_growth=2.0``) whenever the\n"
+    "  swarm has shrunk to ``min_diameter=1e-9`` of the box: the best area\n"
+    "  under the runtime ECDF over all 24 functions.\n"
+    "- ``\"recommended\"``: the same options as ``\"robust\"``, the name to use\n"
+    "  when in doubt; it may name another preset when measurements say so.\n"
+    "- ``\"exploit\"``: the rule, topology and swarm of ``\"robust\"`` without\n"
+    "  restarts: one run that converges, for smooth functions and short\n"
+    "  budgets.\n"
+    "- ``\"multimodal\"``: ``velocity=\"fips\"``, ``topology=\"von_neumann\"``,\n"
+    "  30 particles and the restarts of ``\"robust\"``: a slower, more\n"
+    "  exploring swarm for rugged functions and long budgets.\n"
+    "\n"
+    "Args:\n"
+    "    dim (int | None): the number of dimensions. With it, a swarm size that\n"
+    "        depends on the dimension is given as that size (an int); without\n"
+    "        it, as its formula (the str ``\"10 + floor(2 * sqrt(dim))\"``).\n"
+    "\n"
+    "Returns:\n"
+    "    dict: ``{name: {option: value}}``, a new dict at each call.\n"
+    "\n"
+    "Raises:\n"
+    "    ValueError: if ``dim`` is 0.\n"
+    "\n"
+    "Example:\n"
+    "    >>> import kestrelopt as pso\n"
+    "    >>> pso.presets(dim=10)[\"exploit\"][\"n_particles\"]\n"
+    "    16\n"
+    "    >>> r = pso.minimize(\"rastrigin\", (-5.12, 5.12), dim=10, preset=\"recommended\",\n"
+    "    ...                  max_iter=None, max_evals=20000, seed=1)";
+
+}  // namespace kestrelopt::native
