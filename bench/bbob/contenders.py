@@ -33,6 +33,11 @@ KESTRELOPT_CONFIGS = {
     "spso2011-adaptive_random": ("K-spso-ar", dict(velocity="spso2011", topology="adaptive_random", bounds_handling="clamp"),
                                  "`velocity=\"spso2011\"`, `topology=\"adaptive_random\"`, "
                                  "`bounds_handling=\"clamp\"`"),
+    # The presets, chosen by tune.py on instances 1-5; run.py reports them on others.
+    "recommended": ("K-recomm", dict(preset="recommended"),
+                    "`preset=\"recommended\"` (see `kestrelopt.presets()`)"),
+    "exploit": ("K-exploit", dict(preset="exploit"), "`preset=\"exploit\"`"),
+    "multimodal": ("K-multi", dict(preset="multimodal"), "`preset=\"multimodal\"`"),
 }
 
 POP = 30  # the swarm or population size of the PSO peers, kestrelopt's default
@@ -61,9 +66,10 @@ def seed_for(name, function, dim, instance, restart):
 def kestrelopt_start(options):
     def start(f, dim, lower, upper, remaining, seed):
         import kestrelopt
-        n = options.get("n_particles", 30)
+        # max_iter=None: the budget alone ends the run, whatever swarm size the options
+        # (a preset's, a restart's) make.
         kestrelopt.minimize(f, bounds=list(zip(lower, upper)), max_evals=remaining,
-                            max_iter=remaining // n + 2, seed=seed, record_history=False,
+                            max_iter=None, seed=seed, record_history=False,
                             array_input=True, **options)
     return start
 
@@ -72,7 +78,7 @@ def kestrelopt_note(options):
     """None when the installed kestrelopt accepts `options`, else its error."""
     try:
         import kestrelopt
-        probe = dict(dict(n_particles=4, seed=0, record_history=False), **options)
+        probe = dict(dict(seed=0, record_history=False), **options)
         kestrelopt.minimize(lambda x: 0.0, bounds=[(0.0, 1.0)] * 2, max_iter=1, **probe)
     except Exception as exc:
         return f"not supported by the installed kestrelopt ({type(exc).__name__}: {exc})"

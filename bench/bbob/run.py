@@ -15,7 +15,9 @@ those plots (copied to docs/bbob/) and a table of the areas under the ECDFs:
     python3 bench/bbob/run.py --list                # the contenders and why any is skipped
     python3 bench/bbob/run.py --self-check          # checks the harness itself (no venv needed)
 
-Every run starts from empty result folders. This is not a test and not part of CI.
+Every run starts from empty result folders, unless `--reuse` keeps them: a contender whose
+records already cover every task is then read, not run again (to add a contender to the
+tables of an earlier run). This is not a test and not part of CI.
 """
 
 import argparse
@@ -205,7 +207,7 @@ def fmt_area(a):
     return "-" if a is None else f"{a:.3f}"
 
 
-def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, which):
+def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, which, reused=()):
     model, cores, plat = peer_env.machine()
     vers = ", ".join(f"{k} {v}" for k, v in peer_env.versions(MODULES, missing="missing: ").items())
     when = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
@@ -261,6 +263,9 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
     workers = f"{args.jobs} worker process" + ("es" if args.jobs > 1 else "")
     length = (f"The runs took {duration(elapsed)} of wall-clock time and {duration(cpu)} of CPU time in "
               f"the workers, for {evals:,} evaluations.")
+    if reused:
+        length += (" The records of " + ", ".join(f"`{n}`" for n in sorted(reused)) + " come from an "
+                   "earlier run with the same settings (`--reuse`), whose time is not counted here.")
     if which != "full":
         length += f" The full run takes {FULL_RUN_ESTIMATE}."
     text = f"""# The bbob suite of COCO
@@ -384,10 +389,20 @@ def inside(args):
         return
 
     os.makedirs(OUT, exist_ok=True)
-    shutil.rmtree(os.path.join(OUT, "exdata"), ignore_errors=True)
+    reused = set()
+    if args.reuse:
+        # A contender whose records already hold every instance of every task is read, not run.
+        for c in chosen:
+            records = harness.read_records(os.path.join(OUT, "exdata", c.label))
+            if all((f, d, i) in records for f in settings["functions"] for d in settings["dims"]
+                   for i in settings["instances"]):
+                reused.add(c.name)
+                log(f"reusing the records of {c.name}")
+    else:
+        shutil.rmtree(os.path.join(OUT, "exdata"), ignore_errors=True)
     tasks = [(c.name, f, d, settings["instances"], settings["budget"], OUT)
              for d in sorted(settings["dims"], reverse=True)  # the long tasks first
-             for c in chosen for f in settings["functions"]]
+             for c in chosen if c.name not in reused for f in settings["functions"]]
     log(f"{len(tasks)} tasks: {len(chosen)} contenders x {len(settings['functions'])} functions x "
         f"{len(settings['dims'])} dimensions, instances {spans(settings['instances'])}, "
         f"budget {settings['budget']} x D, {args.jobs} jobs")
@@ -439,7 +454,7 @@ def inside(args):
             log(f"  area {name:32s} {d:2d}-D " + " ".join(f"{g}={fmt_area(a)}" for g, a in areas[name][d].items()))
     plots = postprocess([c.label for c in chosen], log) if not args.no_cocopp else "cocopp not run (`--no-cocopp`)"
     if not args.no_page:
-        write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, which)
+        write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, which, reused)
     log("done")
 
 
@@ -532,6 +547,9 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the contenders and exit")
     parser.add_argument("--no-cocopp", action="store_true", help="skip cocopp's plots")
     parser.add_argument("--no-page", action="store_true", help="do not write docs/benchmarks-bbob.md")
+    parser.add_argument("--reuse", action="store_true",
+                        help="keep the records of earlier runs and read, not run, each contender "
+                             "whose records cover every task")
     parser.add_argument("--self-check", action="store_true",
                         help="check the harness in this interpreter (no venv) and exit")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)

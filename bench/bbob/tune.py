@@ -63,6 +63,19 @@ CANDIDATES = {
                               min_diameter=1e-9, patience=50, tol=1e-10),
     "spso-ar-2011-r6p": dict(SPSO, topology="adaptive_random", n_particles="2011", restarts=1000,
                              min_diameter=1e-6, patience=100, tol=1e-10),
+    # the other topologies with the 2011 rule and swarm
+    "spso-global-2011": dict(SPSO, topology="global", n_particles="2011"),
+    "spso-vn-2011": dict(SPSO, topology="von_neumann", n_particles="2011"),
+    "spso-ring-2011": dict(SPSO, topology="ring", n_particles="2011"),
+    "cf-vn": dict(velocity="constriction", topology="von_neumann"),
+    # the boundary modes
+    "inertia-global-reflect": dict(bounds_handling="reflect"),
+    "inertia-global-wrap": dict(bounds_handling="wrap"),
+    "fips-vn-reflect": dict(velocity="fips", topology="von_neumann", bounds_handling="reflect"),
+    "fips-vn-wrap": dict(velocity="fips", topology="von_neumann", bounds_handling="wrap"),
+    "spso-ar-2011-reflect": dict(SPSO, topology="adaptive_random", n_particles="2011", bounds_handling="reflect"),
+    "spso-ar-2011-wrap": dict(SPSO, topology="adaptive_random", n_particles="2011", bounds_handling="wrap"),
+    "spso-ar-2011-reinit": dict(SPSO, topology="adaptive_random", n_particles="2011", bounds_handling="reinit"),
 }
 
 
@@ -97,7 +110,6 @@ def main():
     # run.run_task finds its contender in run's registry by name.
     run._REGISTRY = {n: contenders.Contender(n, n, n, start_of(CANDIDATES[n])) for n in names}
     stored = os.path.join(OUT, "areas.json")
-    results = json.load(open(stored)) if os.path.exists(stored) else {}
     for name in names:
         t0, cpu = time.perf_counter(), 0.0
         for dim in args.dims:
@@ -105,7 +117,7 @@ def main():
                 cpu += run.run_task(name, function, dim, args.instances, args.budget, OUT)[0]
         records = harness.read_records(os.path.join(OUT, "exdata", name))
         key = f"{name} b{args.budget} i{run.spans(args.instances)}"
-        results[key] = {"options": CANDIDATES[name], "cpu": cpu, "areas": {}}
+        entry = {"options": CANDIDATES[name], "cpu": cpu, "areas": {}}
         line = []
         for dim in args.dims:
             row = {}
@@ -113,10 +125,12 @@ def main():
                 hits = [h for f in functions if f in args.functions for i in args.instances
                         if (f, dim, i) in records for h in harness.first_hits(records[(f, dim, i)][1])]
                 row[group] = harness.ecdf_area(hits, dim, args.budget) if hits else None
-            results[key]["areas"][dim] = row
+            entry["areas"][dim] = row
             line.append(f"{dim}D " + " ".join(f"{a:.3f}" if a is not None else "-" for a in row.values()))
         print(f"{name:26s} " + " | ".join(line) + f"  ({cpu:.0f} s CPU, {time.perf_counter() - t0:.0f} s)",
               flush=True)
+        results = json.load(open(stored)) if os.path.exists(stored) else {}  # read late: runs may share it
+        results[key] = entry
         with open(stored, "w") as f:
             json.dump(results, f, indent=1)
 
