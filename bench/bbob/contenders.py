@@ -37,7 +37,7 @@ KESTRELOPT_CONFIGS = {
     "recommended": ("K-recomm", dict(preset="recommended"),
                     "`preset=\"recommended\"` (see `kestrelopt.presets()`)"),
     "exploit": ("K-exploit", dict(preset="exploit"), "`preset=\"exploit\"`"),
-    "multimodal": ("K-multi", dict(preset="multimodal"), "`preset=\"multimodal\"`"),
+    "separable": ("K-separ", dict(preset="separable"), "`preset=\"separable\"`"),
 }
 
 POP = 30  # the swarm or population size of the PSO peers, kestrelopt's default

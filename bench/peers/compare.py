@@ -375,7 +375,7 @@ KES_ADVICE = {  # from docs/guide/velocity-and-topology.md
     "rosenbrock": dict(),
     "ackley": dict(velocity="fips", topology="ring", bounds_handling="wrap"),
     "griewank": dict(velocity="fips", topology="von_neumann", bounds_handling="wrap"),
-    "rastrigin, shifted and rotated": dict(preset="multimodal"),
+    "rastrigin, shifted and rotated": dict(preset="robust"),
     "ellipsoid, shifted and rotated": dict(preset="exploit"),
 }
 # The functions of the quality section: the four native benchmarks over their own boxes,
@@ -933,7 +933,8 @@ the same NumPy functions (`vectorized=True`).
   advice for the function (velocity-and-topology page): rastrigin and griewank
   `velocity="fips", topology="von_neumann", bounds_handling="wrap"`; ackley
   `velocity="fips", topology="ring", bounds_handling="wrap"`; rosenbrock the defaults;
-  the shifted, rotated rastrigin `preset="multimodal"`, the ellipsoid `preset="exploit"`.
+  the shifted, rotated rastrigin `preset="robust"` (the same as recommended), the ellipsoid
+  `preset="exploit"`.
   Recommended: `preset="recommended"` on every function.
 - pygmo `pso`, population 30, `gen={q['budget_q']} // 30 − 1`, on a Python problem with
   `batch_fitness`: default settings (as `get_extra_info()` reports them: omega 0.7298,

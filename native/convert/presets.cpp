@@ -34,6 +34,8 @@ constexpr PresetValue kRobust[] = {
     count_value("restarts", 1000),
     float_value("restart_growth", 2.0),
     float_value("min_diameter", 1e-9),
+    count_value("patience", 100),
+    float_value("tol", 1e-10),
 };
 
 constexpr PresetValue kExploit[] = {
@@ -42,7 +44,7 @@ constexpr PresetValue kExploit[] = {
     swarm_size_value(),
 };
 
-constexpr PresetValue kMultimodal[] = {
+constexpr PresetValue kSeparable[] = {
     text_value("velocity", "fips"),     text_value("topology", "von_neumann"),
     count_value("n_particles", 30),     count_value("restarts", 1000),
     float_value("restart_growth", 2.0), float_value("min_diameter", 1e-9),
@@ -52,7 +54,7 @@ constexpr Preset kPresets[] = {
     {"recommended", "robust", kRobust},
     {"robust", nullptr, kRobust},
     {"exploit", nullptr, kExploit},
-    {"multimodal", nullptr, kMultimodal},
+    {"separable", nullptr, kSeparable},
 };
 
 constexpr const char* kSwarmSizeFormula = "10 + floor(2 * sqrt(dim))";

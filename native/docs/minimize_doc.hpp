@@ -187,7 +187,7 @@ inline constexpr const char* kMinimizeDoc =
     "    preset (str | None): a named set of options chosen from measurements\n"
     "        on COCO's bbob suite (shifted, rotated and ill-conditioned\n"
     "        functions): ``\"recommended\"`` (the same as ``\"robust\"``),\n"
-    "        ``\"robust\"``, ``\"exploit\"`` or ``\"multimodal\"``;\n"
+    "        ``\"robust\"``, ``\"exploit\"`` or ``\"separable\"``;\n"
     "        ``kestrelopt.presets()`` lists their options. It sets the options\n"
     "        the call does not pass: the options passed win (``n_particles=50``\n"
     "        overrides a preset's swarm size). A swarm size that depends on the\n"

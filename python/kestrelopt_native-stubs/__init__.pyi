@@ -35,7 +35,7 @@ _Topology = Literal["global", "ring", "vonneumann", "von_neumann", "random", "ad
 _BoundsHandling = Literal["clamp", "reflect", "wrap", "reinit"]
 _VarType = Literal["real", "integer", "binary"]
 _Representation = Literal["interval", "center_spread", "center-spread"]
-_Preset = Literal["recommended", "robust", "exploit", "multimodal"]
+_Preset = Literal["recommended", "robust", "exploit", "separable"]
 
 def minimize(
     objective: Union[Callable[..., Any], str],
@@ -249,7 +249,7 @@ def minimize(
         preset (str | None): a named set of options chosen from measurements
             on COCO's bbob suite (shifted, rotated and ill-conditioned
             functions): ``"recommended"`` (the same as ``"robust"``),
-            ``"robust"``, ``"exploit"`` or ``"multimodal"``;
+            ``"robust"``, ``"exploit"`` or ``"separable"``;
             ``kestrelopt.presets()`` lists their options. It sets the options
             the call does not pass: the options passed win (``n_particles=50``
             overrides a preset's swarm size). A swarm size that depends on the
@@ -555,24 +555,33 @@ def presets(dim: Optional[int] = None) -> Dict[str, Dict[str, Union[str, int, fl
     """The presets that ``minimize``, ``Swarm`` and ``AsyncSwarm`` take as
     ``preset=``, each with the options it sets.
 
-    They were chosen on instances 1-5 of COCO's 24 bbob functions in 5, 10
-    and 20 dimensions (``bench/bbob/tune.py``) and measured on instances the
-    choice never saw (``docs/benchmarks-bbob.md``):
+    They were chosen on instances 1-5 of COCO's 24 bbob functions (shifted,
+    rotated, ill-conditioned) in 5, 10 and 20 dimensions with ``bench/bbob/tune.py``,
+    and measured again on instances the choice never saw
+    (``docs/benchmarks-bbob.md``); the velocity-and-topology guide has the
+    figures:
 
     - ``"robust"``: ``velocity="spso2011_uniform_radius"``,
       ``topology="adaptive_random"``, the 2011 standard's swarm of
       ``10 + floor(2 * sqrt(dim))`` particles, and restarts with twice the
-      particles (``restarts=1000``, ``restart_growth=2.0``) whenever the
-      swarm has shrunk to ``min_diameter=1e-9`` of the box: the best area
-      under the runtime ECDF over all 24 functions.
-    - ``"recommended"``: the same options as ``"robust"``, the name to use
-      when in doubt; it may name another preset when measurements say so.
+      particles (``restarts=1000``, ``restart_growth=2.0``) once the swarm has
+      shrunk to ``min_diameter=1e-9`` of the box or gone ``patience=100``
+      iterations without improving by more than ``tol=1e-10``: the largest
+      area under the runtime ECDF over all 24 functions of every candidate
+      measured, in each dimension, at budgets of 10^3 and 10^4 times the
+      dimension.
+    - ``"recommended"``: the options of ``"robust"``, the name to use when in
+      doubt; it follows the measurements if another preset overtakes it.
     - ``"exploit"``: the rule, topology and swarm of ``"robust"`` without
-      restarts: one run that converges, for smooth functions and short
-      budgets.
-    - ``"multimodal"``: ``velocity="fips"``, ``topology="von_neumann"``,
-      30 particles and the restarts of ``"robust"``: a slower, more
-      exploring swarm for rugged functions and long budgets.
+      restarts: one run that converges, the best measured on the moderate
+      (smooth, unimodal) functions.
+    - ``"separable"``: ``velocity="fips"``, ``topology="von_neumann"``, 30
+      particles and restarts at ``min_diameter=1e-9``: the best measured on
+      the separable functions (variables that act independently), and
+      behind ``"robust"`` elsewhere.
+
+    Presets with restarts need a budget to pay off: pass ``max_evals`` with
+    ``max_iter=None``.
 
     Args:
         dim (int | None): the number of dimensions. With it, a swarm size that

@@ -55,8 +55,8 @@ def test_run_prints_the_result(capsys):
         (["--max-evals", "100"], dict(max_evals=100)),
         (["--patience", "2"], dict(patience=2)),
         (["--preset", "recommended", "--max-evals", "300"], dict(preset="recommended", max_evals=300)),
-        (["--preset", "multimodal", "--n-particles", "9", "--bounds-handling", "wrap"],
-         dict(preset="multimodal", n_particles=9, bounds_handling="wrap")),
+        (["--preset", "separable", "--n-particles", "9", "--bounds-handling", "wrap"],
+         dict(preset="separable", n_particles=9, bounds_handling="wrap")),
     ],
 )
 def test_json_result_equals_the_library_call(capsys, options, call):

@@ -11,15 +11,15 @@ import pytest
 import kestrelopt as pso
 
 ROBUST = dict(velocity="spso2011_uniform_radius", topology="adaptive_random", n_particles="2011",
-              restarts=1000, restart_growth=2.0, min_diameter=1e-9)
+              restarts=1000, restart_growth=2.0, min_diameter=1e-9, patience=100, tol=1e-10)
 # The documented table: name -> options, "2011" standing for 10 + floor(2 sqrt(dim)).
 DOCUMENTED = {
     "recommended": ROBUST,
     "robust": ROBUST,
     "exploit": dict(velocity="spso2011_uniform_radius", topology="adaptive_random",
                     n_particles="2011"),
-    "multimodal": dict(velocity="fips", topology="von_neumann", n_particles=30, restarts=1000,
-                       restart_growth=2.0, min_diameter=1e-9),
+    "separable": dict(velocity="fips", topology="von_neumann", n_particles=30, restarts=1000,
+                      restart_growth=2.0, min_diameter=1e-9),
 }
 B7 = [(-5.12, 5.12)] * 7  # 10 + floor(2 sqrt(7)) = 15 particles, not the default 30
 RUN = dict(seed=3, max_iter=None, max_evals=6000, record_history=False)
@@ -71,9 +71,10 @@ def test_the_options_passed_win_over_the_preset(passed):
 
 
 def test_an_explicit_none_wins_too():
-    # min_diameter=None takes the preset's stagnation rule away, and its restarts need one.
+    # min_diameter=None and patience=0 take the preset's stagnation rules away, and its
+    # restarts need one.
     with pytest.raises(ValueError, match="restarts need a rule that finds a run stagnant"):
-        pso.minimize("sphere", B7, preset="robust", min_diameter=None)
+        pso.minimize("sphere", B7, preset="robust", min_diameter=None, patience=0)
 
 
 @pytest.mark.parametrize("call", [
@@ -82,7 +83,7 @@ def test_an_explicit_none_wins_too():
     lambda p: pso.AsyncSwarm(B7, preset=p),
 ])
 def test_unknown_presets_are_refused_with_the_names(call):
-    message = ("preset must be one of 'recommended', 'robust', 'exploit', 'multimodal' "
+    message = ("preset must be one of 'recommended', 'robust', 'exploit', 'separable' "
                "(or None), got 'Robust'")
     with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)")):
         call("Robust")
@@ -105,7 +106,7 @@ def test_preset_none_changes_no_bit():
         b.tell(rastrigin_rows(Y))
 
 
-@pytest.mark.parametrize("name", ["recommended", "exploit", "multimodal"])
+@pytest.mark.parametrize("name", ["recommended", "exploit", "separable"])
 def test_a_swarm_with_a_preset_is_minimize_with_it_and_pickles(name):
     options = dict(preset=name, seed=4, max_iter=None, max_evals=5000, record_history=False)
     sealed = pso.minimize(rastrigin_rows, B7, vectorized=True, **options)
@@ -118,7 +119,7 @@ def test_a_swarm_with_a_preset_is_minimize_with_it_and_pickles(name):
     assert outcome(swarm.result()) == outcome(sealed)
 
 
-@pytest.mark.parametrize("name", ["recommended", "exploit", "multimodal"])
+@pytest.mark.parametrize("name", ["recommended", "exploit", "separable"])
 def test_an_async_swarm_with_a_preset_is_minimize_with_it_without_restarts(name):
     options = dict(preset=name, seed=6, max_iter=None, max_evals=3000, record_history=False)
 
