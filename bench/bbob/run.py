@@ -158,10 +158,11 @@ def area_tables(chosen, settings):
             row = {}
             for group, functions, _ in harness.GROUPS:
                 runtimes = []
-                for f in functions:
-                    for i in settings["instances"]:
-                        if (f, dim, i) in records:
-                            runtimes.extend(harness.first_hits(records[(f, dim, i)][1]))
+                # Every instance recorded: COCO numbers them by its own list (instance
+                # indices 6-10 of the suite are its instances 71-75).
+                for (f, d, _), (_, rows) in sorted(records.items()):
+                    if f in functions and d == dim:
+                        runtimes.extend(harness.first_hits(rows))
                 row[group] = harness.ecdf_area(runtimes, dim, settings["budget"]) if runtimes else None
             out[name][dim] = row
     return out
@@ -281,7 +282,8 @@ cocopp, give for each number of evaluations (divided by the dimension D) the fra
 the triples solved within it; higher and further left is better.
 
 - Suite: `bbob` of `coco-experiment`; functions {spans(s['functions'])}; dimensions
-  {', '.join(map(str, s['dims']))}; instances {spans(s['instances'])}; one run per instance.
+  {', '.join(map(str, s['dims']))}; instances {spans(s['instances'])} (indices into the suite's list of
+  instances: 1-5 are COCO's instances 1-5, 6-15 its instances 71-80); one run per instance.
 - Budget: {s['budget']:,} x D evaluations per instance, the same for every
   contender, counted by COCO's problem object itself. Each contender calls the problem
   through a wrapper that refuses every evaluation past the budget and ends the run by

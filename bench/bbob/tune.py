@@ -63,6 +63,8 @@ CANDIDATES = {
                               min_diameter=1e-9, patience=50, tol=1e-10),
     "spso-ar-2011-r6p": dict(SPSO, topology="adaptive_random", n_particles="2011", restarts=1000,
                              min_diameter=1e-6, patience=100, tol=1e-10),
+    "spso-global-2011-rp": dict(SPSO, topology="global", n_particles="2011", restarts=1000,
+                                min_diameter=1e-9, patience=100, tol=1e-10),
     # the other topologies with the 2011 rule and swarm
     "spso-global-2011": dict(SPSO, topology="global", n_particles="2011"),
     "spso-vn-2011": dict(SPSO, topology="von_neumann", n_particles="2011"),
@@ -122,8 +124,10 @@ def main():
         for dim in args.dims:
             row = {}
             for group, functions, _ in harness.GROUPS:
-                hits = [h for f in functions if f in args.functions for i in args.instances
-                        if (f, dim, i) in records for h in harness.first_hits(records[(f, dim, i)][1])]
+                # every instance recorded: COCO numbers them by its own list (indices 6-10
+                # are its instances 71-75), and each task rewrites its folder
+                hits = [h for (f, d, _), (_, rows) in sorted(records.items())
+                        if f in functions and f in args.functions and d == dim for h in harness.first_hits(rows)]
                 row[group] = harness.ecdf_area(hits, dim, args.budget) if hits else None
             entry["areas"][dim] = row
             line.append(f"{dim}D " + " ".join(f"{a:.3f}" if a is not None else "-" for a in row.values()))
