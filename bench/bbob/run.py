@@ -395,9 +395,16 @@ def inside(args):
     if args.reuse:
         # A contender whose records already hold every instance of every task is read, not run.
         for c in chosen:
-            records = harness.read_records(os.path.join(OUT, "exdata", c.label))
-            if all((f, d, i) in records for f in settings["functions"] for d in settings["dims"]
-                   for i in settings["instances"]):
+            try:
+                records = harness.read_records(os.path.join(OUT, "exdata", c.label))
+            except (OSError, ValueError):  # an interrupted task leaves a partial record
+                continue
+            # COCO numbers instances by its own list, so count them per task.
+            count = {}
+            for f, d, _ in records:
+                count[(f, d)] = count.get((f, d), 0) + 1
+            if all(count.get((f, d)) == len(settings["instances"]) for f in settings["functions"]
+                   for d in settings["dims"]):
                 reused.add(c.name)
                 log(f"reusing the records of {c.name}")
     else:
