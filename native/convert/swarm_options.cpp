@@ -32,6 +32,38 @@ void check_single_leader(const std::string& velocity) {
               "'spso2011_uniform_radius'); 'fips' does not apply");
 }
 
+MopsoVariant mopso_variant(const std::string& variant) {
+    if (variant == "mopso") return MopsoVariant::Mopso;
+    if (variant == "smpso") return MopsoVariant::Smpso;
+    raise(PyExc_ValueError, "variant must be 'mopso' or 'smpso', got '" + variant + "'");
+}
+
+void check_smpso_alone(std::initializer_list<std::pair<const char*, bool>> given) {
+    for (const auto& [name, is_given] : given)
+        if (is_given)
+            raise(PyExc_ValueError,
+                  std::string("variant='smpso' draws its own coefficients, bounds and mutation; ") +
+                      name + " does not apply to it (leave it out)");
+}
+
+ArchiveStrategy archive_strategy(const std::optional<std::string>& archive,
+                                 std::optional<std::uint64_t> divisions) {
+    if (!archive)
+        return divisions ? ArchiveStrategy::grid(*divisions) : ArchiveStrategy::crowding();
+    if (*archive == "grid") {
+        if (!divisions) raise(PyExc_ValueError, "archive='grid' needs grid_divisions (got None)");
+        return ArchiveStrategy::grid(*divisions);
+    }
+    const bool crowding = *archive == "crowding";
+    if (!crowding && *archive != "hypervolume")
+        raise(PyExc_ValueError,
+              "archive must be None, 'crowding', 'grid' or 'hypervolume', got '" + *archive + "'");
+    if (divisions)
+        raise(PyExc_ValueError, "grid_divisions applies to archive='grid' only (archive='" +
+                                    *archive + "' was given)");
+    return crowding ? ArchiveStrategy::crowding() : ArchiveStrategy::hypervolume();
+}
+
 void check_n_particles(std::uint64_t n_particles) {
     if (n_particles == 0) raise(PyExc_ValueError, "n_particles must be >= 1");
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,10 +143,25 @@ std::unique_ptr<Topology> topology_of(const Arguments& a, const PsoConfig& confi
 // it needs a single leader.
 void check_single_leader(const std::string& velocity);
 
+// The variant named by `variant`: ValueError for a name other than "mopso" or "smpso".
+MopsoVariant mopso_variant(const std::string& variant);
+
+// ValueError naming the first given option that variant="smpso" does not take (it draws its
+// own coefficients, bounds the velocity and the positions itself and mutates instead of the
+// turbulence).
+void check_smpso_alone(std::initializer_list<std::pair<const char*, bool>> given);
+
+// The archive strategy: `archive` None keeps the choice by grid_divisions (a grid with
+// them, crowding without); "crowding" and "hypervolume" take no grid_divisions, "grid"
+// needs them. ValueError for another name or a mismatch.
+ArchiveStrategy archive_strategy(const std::optional<std::string>& archive,
+                                 std::optional<std::uint64_t> divisions);
+
 // The MopsoConfig of a multi-objective run, its velocity limits (of `units` dimensions) and
 // its velocity rule. Raises in this order: n_particles, v_max and v_max_fraction,
-// archive_size, the velocity rule, bounds_handling, max_iter (None without a budget, or
-// with turbulence but no max_evals), max_time.
+// archive_size, variant and the options smpso does not take, the velocity rule,
+// bounds_handling, max_iter (None without a budget), archive and grid_divisions, max_iter
+// again (None with turbulence but no max_evals), max_time.
 template <class P>
 MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t units,
                          std::unique_ptr<Velocity>& velocity) {
@@ -155,19 +171,29 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     limits = velocity_limits<P>(a, units, kDimensions);
     config.archive_size = a.count(P::kArchiveSize);
     if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
+    config.variant = mopso_variant(a.text(P::kVariant));
+    if (config.variant == MopsoVariant::Smpso)
+        check_smpso_alone({{"w", a.given(P::kW)},
+                           {"c1", a.given(P::kC1)},
+                           {"c2", a.given(P::kC2)},
+                           {"velocity", a.given(P::kVelocity)},
+                           {"mutation_rate", a.given(P::kMutationRate)},
+                           {"v_max", a.present(P::kVMax)},
+                           {"v_max_fraction", a.present(P::kVMaxFraction)},
+                           {"bounds_handling", a.given(P::kBoundsHandling)}});
     velocity = velocity_rule<P>(a);
     config.boundary = build_boundary(a.text(P::kBoundsHandling));
     config.max_iter = iteration_limit<P>(a);
-    if (const auto divisions = a.optional_count(P::kGridDivisions))
-        config.strategy = ArchiveStrategy::grid(*divisions);
-    else
-        config.strategy = ArchiveStrategy::crowding();
+    config.strategy = archive_strategy(
+        a.present(P::kArchive) ? std::optional<std::string>(a.text(P::kArchive)) : std::nullopt,
+        a.optional_count(P::kGridDivisions));
     config.mutation_rate = a.real(P::kMutationRate);
     config.record_history = a.boolean(P::kRecordHistory);
     config.seed = a.optional_count(P::kSeed);
     config.max_evals = a.optional_count(P::kMaxEvals);
     config.schedule_iter = schedule_iterations(
-        !a.present(P::kMaxIter), config.max_evals, config.n_particles, config.mutation_rate > 0,
+        !a.present(P::kMaxIter), config.max_evals, config.n_particles,
+        config.mutation_rate > 0 && config.variant == MopsoVariant::Mopso,
         "the turbulence (mutation_rate > 0) fades over the run's length in iterations: with "
         "max_iter=None pass max_evals (it then fades over the iterations they allow), a "
         "max_iter, or mutation_rate=0");

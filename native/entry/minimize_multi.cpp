@@ -1,4 +1,4 @@
-// minimize_multi: binding of its 28 parameters, the checks in their fixed order, the choice
+// minimize_multi: binding of its 30 parameters, the checks in their fixed order, the choice
 // of the search space, and a MOPSO run (sequential, or vectorized) with the adapters of
 // minimize_multi_adapters.hpp, whose result becomes a ParetoFront.
 #include <limits>
@@ -64,6 +64,8 @@ enum P : std::size_t {
     kMaxTime,
     kCallback,
     kInit,
+    kVariant,
+    kArchive,
 };
 
 constexpr Param kParams[] = {
@@ -95,8 +97,10 @@ constexpr Param kParams[] = {
     optional("max_time", Kind::Float),
     optional("callback", Kind::Object),
     optional("init", Kind::Object),
+    text("variant", "mopso"),
+    optional("archive", Kind::Text),
 };
-static_assert(std::size(kParams) == kInit + 1);
+static_assert(std::size(kParams) == kArchive + 1);
 
 constexpr Signature kSignature{"minimize_multi()", kParams};
 

@@ -32,6 +32,8 @@ enum P : std::size_t {
     kMaxEvals,
     kMaxTime,
     kInit,
+    kVariant,
+    kArchive,
 };
 
 inline constexpr Param kParams[] = {
@@ -57,7 +59,9 @@ inline constexpr Param kParams[] = {
     optional("max_evals", Kind::Count),
     optional("max_time", Kind::Float),
     optional("init", Kind::Object),
+    text("variant", "mopso"),
+    optional("archive", Kind::Text),
 };
-static_assert(std::size(kParams) == kInit + 1);
+static_assert(std::size(kParams) == kArchive + 1);
 
 }  // namespace kestrelopt::native::multi_swarm_params

@@ -25,6 +25,7 @@
 #include <span>
 #include <vector>
 
+#include "kestrelopt/mopso/contributions.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 
 namespace kestrelopt {
@@ -35,12 +36,18 @@ struct ArchiveStrategy {
         Crowding = 0,
         // Empty the fullest cell of the adaptive grid first; score = 1 / cell population.
         Grid = 1,
+        // With two or three objectives, drop the member of least exclusive hypervolume
+        // contribution, one at a time (score = contribution); with more, keep per Das-Dennis
+        // reference direction the members nearest to it (score = 1 / members of its
+        // direction). prune_and_hypervolume tells the details.
+        Hypervolume = 2,
     };
     Kind kind = Kind::Crowding;
     std::size_t divisions = 0;  // grid divisions per objective (Grid only; 0 behaves as 1)
 
     static constexpr ArchiveStrategy crowding() { return {Kind::Crowding, 0}; }
     static constexpr ArchiveStrategy grid(std::size_t divisions) { return {Kind::Grid, divisions}; }
+    static constexpr ArchiveStrategy hypervolume() { return {Kind::Hypervolume, 0}; }
 };
 
 struct ArchiveMember {
@@ -79,6 +86,15 @@ class Archive {
     void append(std::span<const double> position, std::span<const double> objectives);
     void prune_and_crowding();
     void prune_and_grid();
+    // archive_hypervolume.cpp: the hypervolume strategy, by contributions (2 or 3
+    // objectives) or by reference directions (more); its reference point from the members;
+    // and the association of every member with its nearest direction.
+    void prune_and_hypervolume();
+    void prune_by_directions(std::size_t objectives);
+    void contribution_reference();
+    void associate();
+    // Removes member i alone.
+    void remove_one(std::size_t i);
     void refresh_views();
     // The order by the first objective (archive_order.cpp): whether an insertion of
     // `objectives` can use it (retrying to build it when it may have become possible),
@@ -125,6 +141,19 @@ class Archive {
     std::vector<std::size_t> cells_;
     std::vector<std::size_t> cell_last_;
     std::vector<std::size_t> cell_previous_;
+    // The hypervolume strategy: the reference point, the contributions' work; the unit
+    // directions (row-major, for `directions_of_` objectives and the capacity), each
+    // member's direction and penalty, and each direction's member count.
+    std::vector<double> reference_;
+    std::vector<double> previous_reference_;
+    std::vector<double> lo_;
+    ContributionWork contribution_work_;
+    std::vector<double> dropped_;
+    std::vector<double> directions_;
+    std::size_t directions_of_ = 0;
+    std::vector<std::size_t> direction_of_;
+    std::vector<double> penalties_;
+    std::vector<std::size_t> direction_counts_;
     CrowdingWork crowding_work_;
     GridWork grid_work_;
 };

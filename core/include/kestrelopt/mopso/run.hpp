@@ -27,6 +27,7 @@
 #include "kestrelopt/mopso/archive.hpp"
 #include "kestrelopt/mopso/constrained.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
+#include "kestrelopt/mopso/smpso.hpp"
 #include "kestrelopt/pso_steps.hpp"
 #include "kestrelopt/random.hpp"
 #include "kestrelopt/state_codec.hpp"
@@ -34,7 +35,14 @@
 
 namespace kestrelopt {
 
+// How particles move. Mopso: the velocity rule, the boundary mode and the fading
+// turbulence. Smpso: the speed-constrained move (smpso_move below), which draws its own
+// coefficients, bounds every velocity component by half its dimension's width, clamps the
+// position with the velocity reversed, and mutates every sixth particle polynomially.
+enum class MopsoVariant : std::uint8_t { Mopso = 0, Smpso = 1 };
+
 struct MopsoConfig {
+    MopsoVariant variant = MopsoVariant::Mopso;
     std::size_t n_particles = 100;
     std::size_t max_iter = 100;  // kNoIterationLimit: none
     // The iterations over which the turbulence fades, 0 for max_iter: a run without an
@@ -181,6 +189,10 @@ struct MopsoRun {
             guide = leaders[scores[a] >= scores[b] ? a : b];
         }
 
+        if (c.variant == MopsoVariant::Smpso) {
+            smpso_move(i, guide);
+            return;
+        }
         const VelocityContext context{x[i], v[i], pbest[i], guide, {}, t, length};
         new_velocity.resize(x[i].size());
         velocity.update_into(context, gen, new_velocity);
@@ -199,6 +211,48 @@ struct MopsoRun {
                     const double upper = detail::min_ignoring_nan(x[i][k] + half, high);
                     if (upper > lower) x[i][k] = uniform_in_inclusive(gen, lower, upper);
                 }
+            }
+        }
+    }
+
+    // The speed-constrained move of particle i towards `guide`. Draws, in this order, once
+    // per particle: r1 and r2 in [0, 1), c1 and c2 in [1.5, 2.5), w in [0.1, 0.5); the
+    // velocity is chi (w v + c1 r1 (pbest - x) + c2 r2 (guide - x)) with chi from
+    // phi = c1 + c2 (smpso.hpp), each component bounded by half its dimension's width. A coordinate
+    // that leaves the box is set on the bound and its velocity reversed. Then every sixth particle
+    // (i % 6 == 0) mutates polynomially, each coordinate with probability 1/D (one draw per
+    // coordinate, a second one for a mutated coordinate).
+    void smpso_move(std::size_t i, std::span<const double> guide) {
+        const double r1 = uniform01(gen);
+        const double r2 = uniform01(gen);
+        const double c1 = 1.5 + uniform01(gen);
+        const double c2 = 1.5 + uniform01(gen);
+        const double w = 0.1 + 0.4 * uniform01(gen);
+        const double chi = smpso_constriction(c1 + c2);
+        std::vector<double>& position = x[i];
+        std::vector<double>& speed = v[i];
+        const std::size_t dims = bounds.size();
+        for (std::size_t d = 0; d < dims; ++d) {
+            const double raw = w * speed[d] + c1 * r1 * (pbest[i][d] - position[d]) +
+                               c2 * r2 * (guide[d] - position[d]);
+            const auto [low, high] = bounds[d];
+            const double delta = (high - low) * 0.5;
+            speed[d] = limited_speed(chi * raw, delta);
+            position[d] = position[d] + speed[d];
+            if (position[d] < low) {
+                position[d] = low;
+                speed[d] = -speed[d];
+            } else if (position[d] > high) {
+                position[d] = high;
+                speed[d] = -speed[d];
+            }
+        }
+        if (i % kSmpsoMutationStride == 0 && dims > 0) {
+            const double probability = 1.0 / static_cast<double>(dims);
+            for (std::size_t d = 0; d < dims; ++d) {
+                if (!(uniform01(gen) < probability)) continue;
+                const auto [low, high] = bounds[d];
+                position[d] = polynomial_mutation(position[d], low, high, uniform01(gen));
             }
         }
     }

@@ -1,0 +1,52 @@
+// What the hypervolume archive (ArchiveStrategy::Kind::Hypervolume) measures its members
+// by: each point's exclusive hypervolume contribution (the volume that only it dominates
+// within the reference point), and, above three objectives, Das-Dennis reference
+// directions. Pure functions over caller-owned buffers: once the buffers have grown nothing
+// is allocated.
+//
+// Cost: two objectives, one sort, O(n log n) for all contributions; three, a sweep over the
+// third objective with a staircase of the first two, O(n^2) per contribution and so O(n^3)
+// for all of them (one function, hypervolume_contributions_3d, so a faster one can take
+// its place).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "kestrelopt/mopso/pareto.hpp"
+
+namespace kestrelopt {
+
+struct ContributionWork {
+    std::vector<std::size_t> order;
+    std::vector<double> limited;  // row-major, three values per row
+    std::vector<std::size_t> rows;
+    std::vector<double> stair_x;
+    std::vector<double> stair_y;
+};
+
+// The exclusive contribution of every point (out[i]) of a set of mutually non-dominated,
+// distinct points with 2 or 3 objectives, each strictly below `reference`.
+void hypervolume_contributions(std::span<const ObjectiveView> points,
+                               std::span<const double> reference, ContributionWork& work,
+                               std::vector<double>& out);
+
+// The exclusive contribution of point i alone (2 or 3 objectives), as above.
+double hypervolume_contribution(std::span<const ObjectiveView> points, std::size_t i,
+                                std::span<const double> reference, ContributionWork& work);
+
+// Three objectives: every point's contribution, by hypervolume_contribution per point.
+void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
+                                  std::span<const double> reference, ContributionWork& work,
+                                  std::vector<double>& out);
+
+// The Das-Dennis directions with `divisions` steps on the unit simplex of `objectives`
+// dimensions (row-major, `objectives` values per row, each row summing to 1), in
+// lexicographic order of the steps; C(divisions + objectives - 1, objectives - 1) rows.
+std::vector<double> das_dennis(std::size_t objectives, std::size_t divisions);
+
+// The fewest divisions whose Das-Dennis set has at least `count` directions (at least 1).
+std::size_t das_dennis_divisions(std::size_t objectives, std::size_t count);
+
+}  // namespace kestrelopt

@@ -1,0 +1,190 @@
+// The hypervolume strategy of the archive.
+//
+// Two or three objectives: while the archive is over its capacity, the member of least
+// exclusive hypervolume contribution leaves (of equal ones, the latest in member order), and
+// the contributions are taken again for the next one. The reference point is the members'
+// worst value per objective plus a tenth of its spread (plus 1 where the spread is 0), so
+// the extremes' contributions scale with the front and it follows the front as it
+// converges. A removal that leaves the box of the members as it was changes only the
+// contributions of the members whose box met the removed one's where no third member covers
+// it; only those are taken again. The scores are the contributions.
+//
+// More objectives: contributions cost too much and the members spread over too many
+// directions for them. The objectives are normalized to [0, 1] by the members' best and
+// worst values; each member belongs to the Das-Dennis direction (the fewest divisions giving
+// at least as many directions as the capacity) nearest to it by perpendicular distance d2,
+// with the penalty d1 + 5 d2 (d1: its distance along the direction). While over capacity,
+// the member of largest penalty in the direction with most members (of equal counts, the
+// first direction; of equal penalties, the latest member) leaves. The scores are
+// 1 / members of the member's direction, so leaders come from sparse directions.
+#include <algorithm>
+#include <cmath>
+
+#include "kestrelopt/mopso/archive.hpp"
+
+namespace kestrelopt {
+
+namespace {
+
+constexpr double kPenaltyWeight = 5.0;
+
+// Whether member `q`'s box still meets the box of `dropped` where no other member covers
+// it: the corner both boxes share is weakly dominated by no third member.
+bool shares_uncovered(std::span<const ObjectiveView> views, std::size_t q,
+                      std::span<const double> dropped) {
+    const std::size_t m = dropped.size();
+    for (std::size_t r = 0; r < views.size(); ++r) {
+        if (r == q) continue;
+        bool covers = true;
+        for (std::size_t k = 0; k < m && covers; ++k)
+            covers = views[r][k] <= std::max(views[q][k], dropped[k]);
+        if (covers) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Archive::remove_one(std::size_t i) {
+    flags_.assign(members_.size(), 0);
+    flags_[i] = 1;
+    remove_flagged();
+    refresh_views();
+}
+
+void Archive::contribution_reference() {
+    const std::size_t m = views_.front().size();
+    reference_.assign(views_.front().begin(), views_.front().end());
+    lo_.assign(views_.front().begin(), views_.front().end());
+    for (const ObjectiveView view : views_)
+        for (std::size_t k = 0; k < m; ++k) {
+            reference_[k] = std::max(reference_[k], view[k]);
+            lo_[k] = std::min(lo_[k], view[k]);
+        }
+    for (std::size_t k = 0; k < m; ++k) {
+        const double spread = reference_[k] - lo_[k];
+        reference_[k] += spread > 0 ? spread * 0.1 : 1.0;
+    }
+}
+
+void Archive::prune_and_hypervolume() {
+    refresh_views();
+    if (members_.empty()) {
+        scores_.clear();
+        return;
+    }
+    const std::size_t m = members_.front().objectives.size();
+    // Ragged objective vectors (or a single objective) have no hypervolume to share out.
+    if (!columnar_ || m < 2) {
+        prune_and_crowding();
+        return;
+    }
+    if (m > 3) {
+        prune_by_directions(m);
+        return;
+    }
+    contribution_reference();
+    hypervolume_contributions(views_, reference_, contribution_work_, scores_);
+    while (members_.size() > capacity_) {
+        std::size_t worst = 0;
+        for (std::size_t i = 1; i < scores_.size(); ++i)
+            if (scores_[i] <= scores_[worst]) worst = i;
+        dropped_.assign(members_[worst].objectives.begin(), members_[worst].objectives.end());
+        remove_one(worst);
+        scores_.erase(scores_.begin() + static_cast<std::ptrdiff_t>(worst));
+        // A member on the box's edge may take the box, and so the reference, with it.
+        previous_reference_.assign(reference_.begin(), reference_.end());
+        contribution_reference();
+        if (m == 2 || reference_ != previous_reference_) {
+            hypervolume_contributions(views_, reference_, contribution_work_, scores_);
+            continue;
+        }
+        for (std::size_t q = 0; q < views_.size(); ++q)
+            if (shares_uncovered(views_, q, dropped_))
+                scores_[q] = hypervolume_contribution(views_, q, reference_, contribution_work_);
+    }
+}
+
+void Archive::associate() {
+    const std::size_t m = directions_of_;
+    const std::size_t n = views_.size();
+    const std::size_t count = directions_.size() / m;
+    lo_.assign(views_.front().begin(), views_.front().end());
+    reference_.assign(views_.front().begin(), views_.front().end());
+    for (const ObjectiveView view : views_)
+        for (std::size_t k = 0; k < m; ++k) {
+            lo_[k] = std::min(lo_[k], view[k]);
+            reference_[k] = std::max(reference_[k], view[k]);
+        }
+    direction_of_.resize(n);
+    penalties_.resize(n);
+    direction_counts_.assign(count, 0);
+    dropped_.resize(m);  // the normalized member
+    for (std::size_t i = 0; i < n; ++i) {
+        double square = 0.0;
+        for (std::size_t k = 0; k < m; ++k) {
+            const double spread = reference_[k] - lo_[k];
+            dropped_[k] = spread > 0 ? (views_[i][k] - lo_[k]) / spread : 0.0;
+            square += dropped_[k] * dropped_[k];
+        }
+        std::size_t best = 0;
+        double best_d2 = 0.0;
+        double best_d1 = 0.0;
+        for (std::size_t d = 0; d < count; ++d) {
+            const double* unit = directions_.data() + d * m;
+            double along = 0.0;
+            for (std::size_t k = 0; k < m; ++k) along += dropped_[k] * unit[k];
+            const double across = std::sqrt(std::max(square - along * along, 0.0));
+            if (d == 0 || across < best_d2) {
+                best = d;
+                best_d2 = across;
+                best_d1 = along;
+            }
+        }
+        direction_of_[i] = best;
+        penalties_[i] = best_d1 + kPenaltyWeight * best_d2;
+        ++direction_counts_[best];
+    }
+}
+
+void Archive::prune_by_directions(std::size_t m) {
+    if (directions_of_ != m) {
+        directions_ = das_dennis(m, das_dennis_divisions(m, capacity_));
+        for (std::size_t d = 0; d < directions_.size() / m; ++d) {
+            double square = 0.0;
+            for (std::size_t k = 0; k < m; ++k)
+                square += directions_[d * m + k] * directions_[d * m + k];
+            const double norm = std::sqrt(square);
+            for (std::size_t k = 0; k < m; ++k) directions_[d * m + k] /= norm;
+        }
+        directions_of_ = m;
+    }
+    associate();
+    while (members_.size() > capacity_) {
+        std::size_t fullest = 0;
+        for (std::size_t d = 1; d < direction_counts_.size(); ++d)
+            if (direction_counts_[d] > direction_counts_[fullest]) fullest = d;
+        std::size_t worst = members_.size();
+        for (std::size_t i = 0; i < members_.size(); ++i)
+            if (direction_of_[i] == fullest &&
+                (worst == members_.size() || penalties_[i] >= penalties_[worst]))
+                worst = i;
+        bool extreme = false;
+        for (std::size_t k = 0; k < m; ++k)
+            extreme =
+                extreme || !(views_[worst][k] > lo_[k]) || !(views_[worst][k] < reference_[k]);
+        remove_one(worst);
+        if (extreme) {
+            associate();
+            continue;
+        }
+        --direction_counts_[fullest];
+        direction_of_.erase(direction_of_.begin() + static_cast<std::ptrdiff_t>(worst));
+        penalties_.erase(penalties_.begin() + static_cast<std::ptrdiff_t>(worst));
+    }
+    scores_.resize(members_.size());
+    for (std::size_t i = 0; i < members_.size(); ++i)
+        scores_[i] = 1.0 / static_cast<double>(direction_counts_[direction_of_[i]]);
+}
+
+}  // namespace kestrelopt
