@@ -26,8 +26,6 @@ namespace kestrelopt {
 
 namespace {
 
-constexpr double kPenaltyWeight = 5.0;
-
 // Whether member `q`'s box still meets the box of `dropped` where no other member covers
 // it: the corner both boxes share is weakly dominated by no third member.
 bool shares_uncovered(std::span<const ObjectiveView> views, std::size_t q,
@@ -69,6 +67,7 @@ void Archive::contribution_reference() {
 
 void Archive::prune_and_hypervolume() {
     refresh_views();
+    by_directions_ = false;
     if (members_.empty()) {
         scores_.clear();
         return;
@@ -79,7 +78,8 @@ void Archive::prune_and_hypervolume() {
         prune_and_crowding();
         return;
     }
-    if (m > 3) {
+    by_directions_ = m > 3;
+    if (by_directions_) {
         prune_by_directions(m);
         return;
     }
@@ -124,7 +124,7 @@ void Archive::associate() {
         double square = 0.0;
         for (std::size_t k = 0; k < m; ++k) {
             const double spread = reference_[k] - lo_[k];
-            dropped_[k] = spread > 0 ? (views_[i][k] - lo_[k]) / spread : 0.0;
+            dropped_[k] = (views_[i][k] - lo_[k]) / (spread > 0 ? spread : 1.0);
             square += dropped_[k] * dropped_[k];
         }
         std::size_t best = 0;
@@ -142,7 +142,7 @@ void Archive::associate() {
             }
         }
         direction_of_[i] = best;
-        penalties_[i] = best_d1 + kPenaltyWeight * best_d2;
+        penalties_[i] = best_d1 + kPenaltyTheta * best_d2;
         ++direction_counts_[best];
     }
 }

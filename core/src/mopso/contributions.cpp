@@ -1,6 +1,7 @@
 #include "kestrelopt/mopso/contributions.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrelopt {
 
@@ -113,6 +114,20 @@ void hypervolume_contributions(std::span<const ObjectiveView> points,
         contributions_2d(points, reference, work, out);
     else
         hypervolume_contributions_3d(points, reference, work, out);
+}
+
+double boundary_penalty(std::span<const double> f, std::span<const double> unit,
+                        std::span<const double> ideal, std::span<const double> nadir,
+                        double theta) {
+    double along = 0.0;
+    double square = 0.0;
+    for (std::size_t k = 0; k < unit.size(); ++k) {
+        const double spread = nadir[k] - ideal[k];
+        const double scaled = (f[k] - ideal[k]) / (spread > 0 ? spread : 1.0);
+        along += scaled * unit[k];
+        square += scaled * scaled;
+    }
+    return along + theta * std::sqrt(std::max(square - along * along, 0.0));
 }
 
 std::vector<double> das_dennis(std::size_t objectives, std::size_t divisions) {

@@ -72,6 +72,13 @@ class Archive {
     void clear();
 
     const std::vector<ArchiveMember>& members() const { return members_; }
+    // Whether the last prune_and_scores went by reference directions (the hypervolume
+    // strategy above three objectives); then the unit directions (row-major, one value per
+    // objective) and the best and worst member values it normalized the objectives by.
+    bool by_directions() const { return by_directions_; }
+    const std::vector<double>& directions() const { return directions_; }
+    const std::vector<double>& ideal() const { return lo_; }
+    const std::vector<double>& nadir() const { return reference_; }
     ArchiveStrategy strategy() const { return strategy_; }
     std::size_t capacity() const { return capacity_; }
 
@@ -151,6 +158,7 @@ class Archive {
     std::vector<double> dropped_;
     std::vector<double> directions_;
     std::size_t directions_of_ = 0;
+    bool by_directions_ = false;
     std::vector<std::size_t> direction_of_;
     std::vector<double> penalties_;
     std::vector<std::size_t> direction_counts_;

@@ -41,6 +41,16 @@ void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
                                   std::span<const double> reference, ContributionWork& work,
                                   std::vector<double>& out);
 
+// The penalty-based boundary intersection of objective vector f along the unit direction
+// `unit`, f normalized to (f - ideal) / (nadir - ideal) (a spread of 0 counts as 1):
+// d1 + theta d2, d1 the distance along the direction, d2 the distance from it.
+double boundary_penalty(std::span<const double> f, std::span<const double> unit,
+                        std::span<const double> ideal, std::span<const double> nadir, double theta);
+
+// The weight of the distance from a direction in the penalties of the hypervolume archive
+// and of the run's personal bests above three objectives.
+inline constexpr double kPenaltyTheta = 5.0;
+
 // The Das-Dennis directions with `divisions` steps on the unit simplex of `objectives`
 // dimensions (row-major, `objectives` values per row, each row summing to 1), in
 // lexicographic order of the steps; C(divisions + objectives - 1, objectives - 1) rows.

@@ -26,6 +26,7 @@
 #include "kestrelopt/history.hpp"
 #include "kestrelopt/mopso/archive.hpp"
 #include "kestrelopt/mopso/constrained.hpp"
+#include "kestrelopt/mopso/contributions.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 #include "kestrelopt/mopso/smpso.hpp"
 #include "kestrelopt/pso_steps.hpp"
@@ -167,6 +168,7 @@ struct MopsoRun {
         leaders.resize(members.size());
         for (std::size_t m = 0; m < members.size(); ++m)
             leaders[m].assign(members[m].position.begin(), members[m].position.end());
+        take_directions(archive);
         if (c.record_history) {
             history.swarm_history.open_snapshot();
             for (const std::vector<double>& position : x) history.swarm_history.push_row(position);
@@ -183,7 +185,9 @@ struct MopsoRun {
         const double p = c.mutation_rate * frac;
         const std::size_t count = leaders.size();
         std::span<const double> guide = pbest[i];
-        if (count > 0) {
+        if (!direction_leader.empty()) {
+            guide = leaders[direction_leader[particle_direction(i)]];
+        } else if (count > 0) {
             const std::uint64_t a = index_below(gen, count);
             const std::uint64_t b = index_below(gen, count);
             guide = leaders[scores[a] >= scores[b] ? a : b];
@@ -261,13 +265,59 @@ struct MopsoRun {
     void settle(std::size_t i, std::span<const double> objectives, double violation) {
         const MutualDominance d =
             constrained_dominance(objectives, violation, pbestf[i], pbestv[i]);
-        const bool replace = d.first_dominates || (!d.second_dominates && coin_flip(gen));
+        bool replace = d.first_dominates;
+        if (!d.first_dominates && !d.second_dominates) {
+            if (direction_leader.empty()) {
+                replace = coin_flip(gen);
+            } else {
+                // Along the particle's own direction, the point nearer the front and the
+                // direction wins (the new one on a tie).
+                const std::span<const double> unit = direction_row(particle_direction(i));
+                replace = !(boundary_penalty(pbestf[i], unit, ideal, nadir, kPenaltyTheta) <
+                            boundary_penalty(objectives, unit, ideal, nadir, kPenaltyTheta));
+            }
+        }
         if (replace) {
             pbest[i].assign(x[i].begin(), x[i].end());
             pbestf[i].assign(objectives.begin(), objectives.end());
             pbestv[i] = violation;
         }
         if (!detail::has_nan(objectives)) front.insert(x[i], objectives, violation);
+    }
+
+    // Reference directions (the hypervolume archive above three objectives): particle i
+    // follows direction i * directions / n, led by the member of least penalty along it,
+    // and its personal best keeps the point of lesser penalty along it.
+    std::size_t particle_direction(std::size_t i) const { return i * direction_leader.size() / n; }
+    std::span<const double> direction_row(std::size_t d) const {
+        const std::size_t m = ideal.size();
+        return std::span<const double>(directions).subspan(d * m, m);
+    }
+    // The archive's directions and normalization, and each direction's leader, once the
+    // archive is pruned; nothing when it does not go by directions.
+    void take_directions(const Archive& archive) {
+        if (!archive.by_directions() || leaders.empty()) {
+            direction_leader.clear();
+            return;
+        }
+        ideal.assign(archive.ideal().begin(), archive.ideal().end());
+        nadir.assign(archive.nadir().begin(), archive.nadir().end());
+        directions.assign(archive.directions().begin(), archive.directions().end());
+        const auto& members = archive.members();
+        direction_leader.resize(directions.size() / ideal.size());
+        for (std::size_t d = 0; d < direction_leader.size(); ++d) {
+            std::size_t best = 0;
+            double least = 0.0;
+            for (std::size_t m = 0; m < members.size(); ++m) {
+                const double penalty = boundary_penalty(members[m].objectives, direction_row(d),
+                                                        ideal, nadir, kPenaltyTheta);
+                if (m == 0 || penalty < least) {
+                    best = m;
+                    least = penalty;
+                }
+            }
+            direction_leader[d] = best;
+        }
     }
 
     // The callback and the stop rules in their fixed order, once an iteration's values are
@@ -331,6 +381,10 @@ struct MopsoRun {
     std::vector<std::vector<double>> leaders;
     std::vector<double> scores;
     std::vector<double> new_velocity;
+    // Going by reference directions: each direction's leader (an index into leaders; empty
+    // otherwise), the unit directions and the normalization, fixed when the iteration began.
+    std::vector<std::size_t> direction_leader;
+    std::vector<double> directions, ideal, nadir;
     std::size_t evaluations = 0;
     std::size_t iteration = 0;  // iterations ended
 
@@ -373,6 +427,13 @@ void MopsoRun<S>::save(StateWriter& out) const {
     out.u64(leaders.size());
     for (const std::vector<double>& leader : leaders) out.doubles(leader);
     out.doubles(scores);
+    if (c.strategy.kind == ArchiveStrategy::Kind::Hypervolume) {
+        out.u64(direction_leader.size());
+        for (const std::size_t leader : direction_leader) out.u64(leader);
+        out.doubles(directions);
+        out.doubles(ideal);
+        out.doubles(nadir);
+    }
     out.trace(history.swarm_history);
     out.trace(history.front_history);
 }
@@ -408,6 +469,21 @@ void MopsoRun<S>::load(StateReader& in, HasBest&& has_best) {
     leaders.resize(in.items("the leaders"));
     for (std::vector<double>& leader : leaders) in.doubles(leader, dims, "a leader");
     in.doubles(scores, leaders.size(), "the leaders' scores");
+    if (c.strategy.kind == ArchiveStrategy::Kind::Hypervolume) {
+        direction_leader.resize(in.items("the directions' leaders"));
+        for (std::size_t& leader : direction_leader) {
+            leader = in.u64();
+            if (leader >= leaders.size())
+                StateReader::malformed("a direction's leader is no leader");
+        }
+        in.doubles(directions);
+        in.doubles(ideal);
+        in.doubles(nadir);
+        if (!direction_leader.empty() &&
+            (ideal.empty() || nadir.size() != ideal.size() ||
+             directions.size() != direction_leader.size() * ideal.size()))
+            StateReader::malformed("the reference directions do not match");
+    }
     in.trace(history.swarm_history);
     in.trace(history.front_history);
 }
