@@ -35,7 +35,7 @@ import peer_env
 
 ROOT = peer_env.ROOT
 VENV = os.path.join(ROOT, "build", "peers-venv")
-PEERS = ["pymoo", "pygmo", "numpy", "matplotlib"]
+PEERS = ["pymoo", "pygmo", "numpy", "matplotlib", "numba"]  # numba: pymoo's AGE-MOEA needs it
 PAGE = os.path.join(ROOT, "docs", "benchmarks.md")
 BEGIN = "<!-- compare_multi.py: begin -->"
 END = "<!-- compare_multi.py: end -->"

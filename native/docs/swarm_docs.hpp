@@ -113,7 +113,7 @@ inline constexpr const char* kMultiSwarmDoc =
     "w=0.729, c1=1.49445, c2=1.49445, velocity=\"inertia\", seed=None, integer=False, "
     "binary=False, var_types=None, mutation_rate=0.1, grid_divisions=None, v_max=None, "
     "bounds_handling=\"clamp\", record_history=True, v_max_fraction=None, max_evals=None, "
-    "max_time=None, init=None)\n"
+    "max_time=None, init=None, variant=\"mopso\", archive=None)\n"
     "--\n"
     "\n"
     "A multi-objective search you drive yourself, one particle or the whole\n"

@@ -187,8 +187,15 @@ def build_parser() -> argparse.ArgumentParser:
     multi.add_argument("--n-particles", type=_positive_int, default=100, help="swarm size")
     multi.add_argument("--max-iter", type=_positive_int,
                        help="iterations (default: 100, or no limit with --max-evals or --max-time)")
-    multi.add_argument("--mutation-rate", type=_non_negative_float, default=0.1,
-                       help="turbulence strength, fading over the run (0: off; default 0.1)")
+    multi.add_argument("--mutation-rate", type=_non_negative_float,
+                       help="turbulence strength, fading over the run (0: off; default 0.1; "
+                            "not with --variant smpso)")
+    multi.add_argument("--variant", choices=("mopso", "smpso"), default="mopso",
+                       help="how particles move: mopso (default) or smpso, the speed-constrained "
+                            "swarm with polynomial mutation, which reaches multimodal fronts")
+    multi.add_argument("--archive", choices=("crowding", "grid", "hypervolume"),
+                       help="how the archive is pruned (default: crowding, or grid with "
+                            "--grid-divisions); hypervolume drops the least contributing member")
     multi.add_argument("--archive-size", type=_positive_int, default=100,
                        help="largest number of front members kept")
     multi.add_argument("--grid-divisions", type=_positive_int,
@@ -573,7 +580,16 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
             print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
             return 1
     max_iter = _iteration_limit(args)
-    if max_iter is None and args.max_evals is None and args.mutation_rate > 0:
+    if args.variant == "smpso" and args.mutation_rate is not None:
+        return _fail(parser, "--mutation-rate sets the turbulence of --variant mopso; smpso "
+                             "mutates on its own", 2)
+    if args.archive == "grid" and args.grid_divisions is None:
+        return _fail(parser, "--archive grid needs --grid-divisions", 2)
+    if args.archive not in (None, "grid") and args.grid_divisions is not None:
+        return _fail(parser, f"--grid-divisions applies to --archive grid, not {args.archive}", 2)
+    mutation = {} if args.variant == "smpso" else {
+        "mutation_rate": 0.1 if args.mutation_rate is None else args.mutation_rate}
+    if max_iter is None and args.max_evals is None and mutation.get("mutation_rate", 0) > 0:
         return _fail(parser, "--max-time without --max-iter or --max-evals gives the turbulence "
                              "no run length to fade over: add --max-evals or --max-iter, or "
                              "--mutation-rate 0", 2)
@@ -585,7 +601,7 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
         try:
             front: Any = kestrelopt.minimize_multi(
                 problem.evaluate, bounds, n_particles=args.n_particles, max_iter=max_iter,
-                mutation_rate=args.mutation_rate,
+                **mutation, variant=args.variant, archive=args.archive,
                 archive_size=args.archive_size, grid_divisions=args.grid_divisions, seed=args.seed,
                 record_history=False, max_evals=args.max_evals, max_time=args.max_time, callback=bar,
             )

@@ -1,0 +1,251 @@
+// The speed-constrained move (MopsoVariant::Smpso) against a plain model of one step, and
+// the hypervolume archive's measures (contributions, Das-Dennis directions) and pruning
+// against independent computations with the exact hypervolume.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "kestrelopt/mopso/archive.hpp"
+#include "kestrelopt/mopso/contributions.hpp"
+#include "kestrelopt/mopso/engine.hpp"
+#include "kestrelopt/mopso/smpso.hpp"
+#include "kestrelopt/spaces/continuous.hpp"
+#include "kestrelopt/velocity/inertia.hpp"
+
+namespace kestrelopt {
+namespace {
+
+class ConstrictionTest : public ::testing::TestWithParam<double> {};
+
+TEST_P(ConstrictionTest, MatchesClercsFactor) {
+    const double phi = GetParam();
+    const double chi = smpso_constriction(phi);
+    if (phi <= 4.0) {
+        EXPECT_EQ(chi, 1.0);
+        return;
+    }
+    // The closed form rationalized the other way round, and its sign.
+    const double expected = -2.0 / (phi - 2.0 + std::sqrt(phi * (phi - 4.0)));
+    EXPECT_NEAR(chi, expected, 1e-12);  // both lose digits to cancellation near phi = 4
+    EXPECT_LT(chi, 0.0);
+    EXPECT_GT(chi, -1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phis, ConstrictionTest,
+                         ::testing::Values(3.0, 4.0, 4.0000001, 4.1, 4.5, 5.0));
+
+TEST(PolynomialMutation, StaysInTheBoxAndMovesTheWayTheDrawSays) {
+    const double low = -5.0;
+    const double high = 5.0;
+    for (const double value : {-5.0, -4.9, -1.0, 0.0, 2.5, 4.99, 5.0}) {
+        double previous = low;
+        for (int k = 0; k <= 100; ++k) {
+            const double u = std::min(k / 100.0, 0.9999999);
+            const double mutated = polynomial_mutation(value, low, high, u);
+            EXPECT_GE(mutated, low);
+            EXPECT_LE(mutated, high);
+            // Larger draws never move it lower; below 0.5 it falls, from 0.5 on it rises.
+            EXPECT_GE(mutated, previous);
+            if (u < 0.5) {
+                EXPECT_LE(mutated, value);
+            } else {
+                EXPECT_GE(mutated, value);
+            }
+            previous = mutated;
+        }
+    }
+    EXPECT_EQ(polynomial_mutation(0.3, 0.3, 0.3, 0.1), 0.3);  // a fixed dimension
+    // Deb's formula at a point in the middle: delta_q = (2u)^(1/21) - 1 when the bound is
+    // far (the (1 - delta)^21 term vanishes only approximately, hence the tolerance).
+    EXPECT_NEAR(polynomial_mutation(0.0, -5.0, 5.0, 0.25), 10.0 * (std::pow(0.5, 1.0 / 21.0) - 1.0),
+                1e-6);
+}
+
+// One smpso move of particle 0 replayed with the same generator: the draws, their order and
+// the arithmetic of the velocity, the bounds and the mutation.
+TEST(SmpsoMove, FollowsThePlainModel) {
+    MopsoConfig config;
+    config.variant = MopsoVariant::Smpso;
+    config.n_particles = 7;
+    config.seed = 11;
+    const std::vector<Bound> bounds{{0.0, 1.0}, {-5.0, 5.0}, {-5.0, 5.0}, {2.0, 2.0}};
+    const ContinuousSpace space(bounds);
+    const InertiaVelocity rule(0.4, 1.5, 1.5);
+    for (std::size_t particle : {0u, 1u, 6u}) {
+        MopsoRun<ContinuousSpace> run(config, space, rule);
+        run.pbest = run.x;
+        run.v[particle] = {0.3, -4.0, 6.0, 0.0};
+        run.x[particle] = {0.9, -4.5, 4.0, 2.0};
+        run.pbest[particle] = {0.1, 4.0, 3.0, 2.0};
+        const std::vector<double> guide{0.5, -5.0, 5.0, 2.0};
+        std::vector<double> x = run.x[particle];
+        std::vector<double> v = run.v[particle];
+        RandomSource gen = run.gen;
+
+        const double r1 = uniform01(gen);
+        const double r2 = uniform01(gen);
+        const double c1 = 1.5 + uniform01(gen);
+        const double c2 = 1.5 + uniform01(gen);
+        const double w = 0.1 + 0.4 * uniform01(gen);
+        const double phi = c1 + c2;
+        const double chi = phi > 4 ? 2.0 / (2.0 - phi - std::sqrt(phi * phi - 4.0 * phi)) : 1.0;
+        for (std::size_t d = 0; d < 4; ++d) {
+            const double half = (bounds[d].second - bounds[d].first) / 2.0;
+            double speed = chi * (w * v[d] + c1 * r1 * (run.pbest[particle][d] - x[d]) +
+                                  c2 * r2 * (guide[d] - x[d]));
+            speed = std::clamp(speed, -half, half);
+            x[d] += speed;
+            v[d] = speed;
+            if (x[d] < bounds[d].first || x[d] > bounds[d].second) {
+                x[d] = std::clamp(x[d], bounds[d].first, bounds[d].second);
+                v[d] = -speed;
+            }
+        }
+        if (particle % 6 == 0)
+            for (std::size_t d = 0; d < 4; ++d)
+                if (uniform01(gen) < 0.25)
+                    x[d] = polynomial_mutation(x[d], bounds[d].first, bounds[d].second,
+                                               uniform01(gen));
+
+        run.smpso_move(particle, guide);
+        EXPECT_EQ(run.x[particle], x) << "particle " << particle;
+        EXPECT_EQ(run.v[particle], v) << "particle " << particle;
+        EXPECT_EQ(uniform01(run.gen), uniform01(gen)) << "the same number of draws";
+    }
+}
+
+// Random mutually non-dominated points on a concave front, in m objectives.
+std::vector<std::vector<double>> front_points(std::size_t n, std::size_t m, std::uint64_t seed) {
+    RandomSource gen = RandomSource::seed_from_u64(seed);
+    std::vector<std::vector<double>> points;
+    while (points.size() < n) {
+        std::vector<double> p(m);
+        double norm = 0.0;
+        for (double& value : p) {
+            value = uniform01(gen) + 1e-3;
+            norm += value * value;
+        }
+        for (double& value : p) value /= std::sqrt(norm);
+        points.push_back(p);
+    }
+    return points;
+}
+
+class ContributionsTest : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(ContributionsTest, AreTheHypervolumeLostWithoutThePoint) {
+    const auto [m, n] = GetParam();
+    const std::vector<std::vector<double>> points = front_points(n, m, 5 + n);
+    std::vector<ObjectiveView> views(points.begin(), points.end());
+    const std::vector<double> reference(m, 1.2);
+    ContributionWork work;
+    std::vector<double> contributions;
+    hypervolume_contributions(views, reference, work, contributions);
+    ASSERT_EQ(contributions.size(), n);
+    const double whole = hypervolume(std::span<const std::vector<double>>(points), reference);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::vector<std::vector<double>> others = points;
+        others.erase(others.begin() + static_cast<std::ptrdiff_t>(i));
+        const double expected = whole - hypervolume(others, reference);
+        EXPECT_NEAR(contributions[i], expected, 1e-12) << "point " << i;
+        EXPECT_NEAR(hypervolume_contribution(views, i, reference, work), expected, 1e-12);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, ContributionsTest,
+                         ::testing::Values(std::tuple<std::size_t, std::size_t>{2, 1},
+                                           std::tuple<std::size_t, std::size_t>{2, 40},
+                                           std::tuple<std::size_t, std::size_t>{3, 1},
+                                           std::tuple<std::size_t, std::size_t>{3, 2},
+                                           std::tuple<std::size_t, std::size_t>{3, 60}));
+
+TEST(DasDennis, CountsAndRowsOnTheSimplex) {
+    struct Case {
+        std::size_t m, h, count;
+    } cases[] = {{2, 99, 100}, {3, 12, 91}, {5, 6, 210}, {8, 3, 120}, {3, 1, 3}};
+    for (const Case& c : cases) {
+        const std::vector<double> rows = das_dennis(c.m, c.h);
+        ASSERT_EQ(rows.size(), c.count * c.m);
+        for (std::size_t r = 0; r < c.count; ++r) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < c.m; ++k) sum += rows[r * c.m + k];
+            EXPECT_NEAR(sum, 1.0, 1e-12);
+        }
+    }
+    EXPECT_EQ(das_dennis_divisions(3, 100), 13u);  // 91 < 100 <= 105
+    EXPECT_EQ(das_dennis_divisions(5, 100), 5u);   // 70 < 100 <= 126
+    EXPECT_EQ(das_dennis_divisions(8, 100), 3u);   // 36 < 100 <= 120
+    EXPECT_EQ(das_dennis_divisions(5, 1), 1u);
+}
+
+// The archive's pruning against greedy removal by brute force: each step drops the member
+// whose removal loses the least hypervolume against the reference of the members left.
+TEST(HypervolumeArchive, PrunesTheLeastContributorEachTime) {
+    for (const std::size_t m : {2u, 3u}) {
+        const std::vector<std::vector<double>> points = front_points(30, m, 17 * m);
+        Archive archive(ArchiveStrategy::hypervolume(), 12);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            archive.insert(std::vector<double>{static_cast<double>(i)}, points[i]);
+        ASSERT_EQ(archive.members().size(), points.size());
+
+        std::vector<std::vector<double>> model = points;
+        while (model.size() > 12) {
+            std::vector<double> reference = nadir_reference(model);
+            const double whole = hypervolume(model, reference);
+            std::size_t worst = 0;
+            double least = 0.0;
+            for (std::size_t i = 0; i < model.size(); ++i) {
+                std::vector<std::vector<double>> others = model;
+                others.erase(others.begin() + static_cast<std::ptrdiff_t>(i));
+                const double loss = whole - hypervolume(others, reference);
+                if (i == 0 || loss <= least) {
+                    worst = i;
+                    least = loss;
+                }
+            }
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(worst));
+        }
+        const std::vector<double>& scores = archive.prune_and_scores();
+        ASSERT_EQ(archive.members().size(), model.size()) << m << " objectives";
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            EXPECT_EQ(archive.members()[i].objectives, model[i]) << m << " objectives";
+            EXPECT_GT(scores[i], 0.0);
+        }
+        EXPECT_FALSE(archive.by_directions());
+    }
+}
+
+TEST(HypervolumeArchive, GoesByDirectionsAboveThreeObjectives) {
+    const std::vector<std::vector<double>> points = front_points(80, 5, 23);
+    Archive archive(ArchiveStrategy::hypervolume(), 20);
+    for (std::size_t i = 0; i < points.size(); ++i)
+        archive.insert(std::vector<double>{static_cast<double>(i)}, points[i]);
+    const std::vector<double> scores = archive.prune_and_scores();
+    ASSERT_EQ(archive.members().size(), 20u);
+    EXPECT_TRUE(archive.by_directions());
+    EXPECT_EQ(archive.directions().size(), 5u * 35u);  // 3 divisions: 15 < 20 <= 35
+    // Scores are 1 / members of the direction, so their inverses count each direction's
+    // members: summed over the members of a direction, 1 each.
+    double total = 0.0;
+    for (const double score : scores) {
+        EXPECT_GT(score, 0.0);
+        EXPECT_LE(score, 1.0);
+        total += score;
+    }
+    EXPECT_GE(total, 1.0);
+    EXPECT_LE(total, 20.0);
+    // The members kept are among the points offered, in their order.
+    std::size_t next = 0;
+    for (const ArchiveMember& member : archive.members()) {
+        const auto at = static_cast<std::size_t>(member.position[0]);
+        EXPECT_GE(at, next);
+        EXPECT_EQ(member.objectives, points[at]);
+        next = at + 1;
+    }
+}
+
+}  // namespace
+}  // namespace kestrelopt
