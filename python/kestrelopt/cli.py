@@ -587,7 +587,7 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
         return _fail(parser, "--archive grid needs --grid-divisions", 2)
     if args.archive not in (None, "grid") and args.grid_divisions is not None:
         return _fail(parser, f"--grid-divisions applies to --archive grid, not {args.archive}", 2)
-    mutation = {} if args.variant == "smpso" else {
+    mutation: Dict[str, Any] = {} if args.variant == "smpso" else {
         "mutation_rate": 0.1 if args.mutation_rate is None else args.mutation_rate}
     if max_iter is None and args.max_evals is None and mutation.get("mutation_rate", 0) > 0:
         return _fail(parser, "--max-time without --max-iter or --max-evals gives the turbulence "
