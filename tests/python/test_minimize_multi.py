@@ -139,6 +139,42 @@ Args:
         others where they would have started anyway (a seeded run draws the
         same numbers with or without ``init``). Warm-start from an earlier
         run with ``init=[result.best_position]``. Defaults to ``None``.
+    variant (str): how particles move. ``"mopso"`` (default): the
+        velocity rule, ``bounds_handling`` and the turbulence above.
+        ``"smpso"``: the speed-constrained swarm, which reaches the front
+        of multimodal problems (ZDT4, DTLZ1) where the default stalls. Per
+        particle and iteration it draws, in this order, r1 and r2 in [0, 1),
+        c1 and c2 in [1.5, 2.5) and w in [0.1, 0.5); the velocity is
+        ``chi * (w*v + c1*r1*(pbest - x) + c2*r2*(leader - x))`` with
+        ``chi = 2 / (2 - phi - sqrt(phi**2 - 4*phi))`` for
+        ``phi = c1 + c2 > 4`` (a negative factor, which turns the step
+        back) and 1 otherwise, each component bounded by half its
+        dimension's width; a coordinate that leaves the box is set on the
+        bound and its velocity reversed. Every sixth particle (index 0, 6,
+        12, ...) then mutates each coordinate with probability 1/D by
+        polynomial mutation (distribution index 20), in place of the
+        turbulence. It takes none of ``w``, ``c1``, ``c2``, ``velocity``,
+        ``mutation_rate``, ``v_max``, ``v_max_fraction`` or
+        ``bounds_handling`` (``ValueError`` when one is given).
+    archive (str | None): how the archive keeps ``archive_size`` members.
+        ``None`` (default): by ``grid_divisions`` as above. ``"crowding"``
+        and ``"grid"`` (which needs ``grid_divisions``) name those two.
+        ``"hypervolume"``: with 2 or 3 objectives, while over capacity
+        the member of least exclusive hypervolume contribution leaves (the
+        contributions taken again after each removal), against the
+        members' worst value per objective plus a tenth of its spread (plus
+        1 where the spread is 0); leaders are drawn towards larger
+        contributions. Above 3 objectives: each member belongs to its
+        nearest Das-Dennis reference direction (at least ``archive_size``
+        of them), the objectives normalized by the members' best and worst
+        values; while over capacity the member of largest penalty
+        (distance along plus 5 times distance from its direction) leaves
+        the most populated direction; each particle follows its own
+        direction, led by the member of least penalty along it, and keeps
+        as personal best the point of lesser penalty along it when neither
+        dominates. Exact contributions cost O(n^3) per removal with 3
+        objectives (n the archive size), so keep ``archive_size`` in the
+        hundreds there.
 
 Returns:
     ParetoFront: with ``positions``, ``objectives``, ``violations``,
