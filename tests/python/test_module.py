@@ -74,7 +74,7 @@ def test_functions_belong_to_kestrelopt_native(name):
             "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
             "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False, "
             "constraints=None, equality_constraints=None, vectorized=False, max_evals=None, max_time=None, "
-            "callback=None, init=None)",
+            "callback=None, init=None, variant='mopso', archive=None)",
         ),
         (
             "minimize_grey",
@@ -123,7 +123,7 @@ def test_minimize_text_signature_line_is_verbatim():
             'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
             'v_max=None, bounds_handling="clamp", record_history=True, v_max_fraction=None, '
             'array_input=False, constraints=None, equality_constraints=None, vectorized=False, '
-            'max_evals=None, max_time=None, callback=None, init=None)',
+            'max_evals=None, max_time=None, callback=None, init=None, variant="mopso", archive=None)',
         ),
         (
             "minimize_grey",
