@@ -267,7 +267,8 @@ struct MopsoRun {
             constrained_dominance(objectives, violation, pbestf[i], pbestv[i]);
         bool replace = d.first_dominates;
         if (!d.first_dominates && !d.second_dominates) {
-            if (direction_leader.empty()) {
+            if (direction_leader.empty() || objectives.size() != ideal.size() ||
+                pbestf[i].size() != ideal.size()) {
                 replace = coin_flip(gen);
             } else {
                 // Along the particle's own direction, the point nearer the front and the
