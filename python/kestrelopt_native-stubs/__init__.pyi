@@ -429,9 +429,7 @@ def minimize_multi(
             the most populated direction; each particle follows its own
             direction, led by the member of least penalty along it, and keeps
             as personal best the point of lesser penalty along it when neither
-            dominates. Exact contributions cost O(n^3) per removal with 3
-            objectives (n the archive size), so keep ``archive_size`` in the
-            hundreds there.
+            dominates.
 
     Returns:
         ParetoFront: with ``positions``, ``objectives``, ``violations``,

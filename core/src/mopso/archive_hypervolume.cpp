@@ -5,9 +5,8 @@
 // the contributions are taken again for the next one. The reference point is the members'
 // worst value per objective plus a tenth of its spread (plus 1 where the spread is 0), so
 // the extremes' contributions scale with the front and it follows the front as it
-// converges. A removal that leaves the box of the members as it was changes only the
-// contributions of the members whose box met the removed one's where no third member covers
-// it; only those are taken again. The scores are the contributions.
+// converges. The contributions are taken by one sort (2 objectives) or one dimension sweep
+// (3), O(n log n) per removal. The scores are the contributions.
 //
 // More objectives: contributions cost too much and the members spread over too many
 // directions for them. The objectives are normalized to [0, 1] by the members' best and
@@ -23,25 +22,6 @@
 #include "kestrelopt/mopso/archive.hpp"
 
 namespace kestrelopt {
-
-namespace {
-
-// Whether member `q`'s box still meets the box of `dropped` where no other member covers
-// it: the corner both boxes share is weakly dominated by no third member.
-bool shares_uncovered(std::span<const ObjectiveView> views, std::size_t q,
-                      std::span<const double> dropped) {
-    const std::size_t m = dropped.size();
-    for (std::size_t r = 0; r < views.size(); ++r) {
-        if (r == q) continue;
-        bool covers = true;
-        for (std::size_t k = 0; k < m && covers; ++k)
-            covers = views[r][k] <= std::max(views[q][k], dropped[k]);
-        if (covers) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 void Archive::remove_one(std::size_t i) {
     flags_.assign(members_.size(), 0);
@@ -89,19 +69,10 @@ void Archive::prune_and_hypervolume() {
         std::size_t worst = 0;
         for (std::size_t i = 1; i < scores_.size(); ++i)
             if (scores_[i] <= scores_[worst]) worst = i;
-        dropped_.assign(members_[worst].objectives.begin(), members_[worst].objectives.end());
         remove_one(worst);
-        scores_.erase(scores_.begin() + static_cast<std::ptrdiff_t>(worst));
         // A member on the box's edge may take the box, and so the reference, with it.
-        previous_reference_.assign(reference_.begin(), reference_.end());
         contribution_reference();
-        if (m == 2 || reference_ != previous_reference_) {
-            hypervolume_contributions(views_, reference_, contribution_work_, scores_);
-            continue;
-        }
-        for (std::size_t q = 0; q < views_.size(); ++q)
-            if (shares_uncovered(views_, q, dropped_))
-                scores_[q] = hypervolume_contribution(views_, q, reference_, contribution_work_);
+        hypervolume_contributions(views_, reference_, contribution_work_, scores_);
     }
 }
 

@@ -102,9 +102,7 @@ double hypervolume_contribution(std::span<const ObjectiveView> points, std::size
 void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
                                   std::span<const double> reference, ContributionWork& work,
                                   std::vector<double>& out) {
-    out.resize(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i)
-        out[i] = hypervolume_contribution(points, i, reference, work);
+    work.sweep.contributions(points, reference, out);
 }
 
 void hypervolume_contributions(std::span<const ObjectiveView> points,

@@ -152,7 +152,6 @@ class Archive {
     // directions (row-major, for `directions_of_` objectives and the capacity), each
     // member's direction and penalty, and each direction's member count.
     std::vector<double> reference_;
-    std::vector<double> previous_reference_;
     std::vector<double> lo_;
     ContributionWork contribution_work_;
     std::vector<double> dropped_;

@@ -4,26 +4,35 @@
 // directions. Pure functions over caller-owned buffers: once the buffers have grown nothing
 // is allocated.
 //
-// Cost: two objectives, one sort, O(n log n) for all contributions; three, a sweep over the
-// third objective with a staircase of the first two, O(n^2) per contribution and so O(n^3)
-// for all of them (one function, hypervolume_contributions_3d, so a faster one can take
-// its place).
+// Cost: two objectives, one sort, O(n log n) for all contributions; three, the dimension
+// sweep of hypervolume_sweep.hpp, O(n log n) for all of them (hypervolume_contributions_3d).
+// hypervolume_contribution, one point's alone, sweeps the other points worsened to its box:
+// O(n^2) with three objectives.
 #pragma once
 
 #include <cstddef>
 #include <span>
 #include <vector>
 
+#include "kestrelopt/mopso/hypervolume_sweep.hpp"
 #include "kestrelopt/mopso/pareto.hpp"
 
 namespace kestrelopt {
 
 struct ContributionWork {
+    // Scratch only, so a copy (of an archive) starts with empty buffers.
+    ContributionWork() = default;
+    ContributionWork(const ContributionWork&) {}
+    ContributionWork& operator=(const ContributionWork&) { return *this; }
+    ContributionWork(ContributionWork&&) noexcept = default;
+    ContributionWork& operator=(ContributionWork&&) noexcept = default;
+
     std::vector<std::size_t> order;
     std::vector<double> limited;  // row-major, three values per row
     std::vector<std::size_t> rows;
     std::vector<double> stair_x;
     std::vector<double> stair_y;
+    HypervolumeSweep sweep;
 };
 
 // The exclusive contribution of every point (out[i]) of a set of mutually non-dominated,
@@ -36,7 +45,7 @@ void hypervolume_contributions(std::span<const ObjectiveView> points,
 double hypervolume_contribution(std::span<const ObjectiveView> points, std::size_t i,
                                 std::span<const double> reference, ContributionWork& work);
 
-// Three objectives: every point's contribution, by hypervolume_contribution per point.
+// Three objectives: every point's contribution, by one dimension sweep.
 void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
                                   std::span<const double> reference, ContributionWork& work,
                                   std::vector<double>& out);
