@@ -8,8 +8,9 @@ Three measurements, printed:
    (median 20 ms, sigma 1, drawn from the point so both schedules see the same
    distribution): 16 workers, 16 particles, 2,000 evaluations, on a
    ``ThreadPoolExecutor(16)`` and on a Dask ``LocalCluster`` of 16 threads (when
-   ``distributed`` is installed). Also the asynchronous run's worker utilisation, busy
-   time / (workers x wall time).
+   ``distributed`` is installed; its threads in this process and in one worker
+   process, each with Dask's own cost per evaluation). Also the asynchronous run's worker
+   utilisation, busy time / (workers x wall time).
 2. The engine's own cost: ``ask`` + ``tell`` of one particle in D=30, no executor.
 3. Quality per evaluation: the median best value over 20 seeds on 10-D rastrigin and
    rosenbrock at 5,000 evaluations with 8 and 16 evaluations in flight (completion order
@@ -160,6 +161,31 @@ def plot(figures, workers, path):
     print(f"  utilisation plot written to {path}")
 
 
+def trivial(x):
+    return sum(v * v for v in x)
+
+
+def dask_schedules(this, distributed, workers, evaluations):
+    """Both schedules on a cluster of `workers` threads in this process (the objective
+    releases the interpreter lock while it sleeps, as a call out to a simulation does) and
+    in one worker process, each with Dask's own cost per evaluation: the wall time per
+    evaluation of an objective that returns at once, `workers` in flight."""
+    for label, processes in (("in this process", False), ("in one worker process", True)):
+        with distributed.LocalCluster(n_workers=1, threads_per_worker=workers, processes=processes,
+                                      dashboard_address=":0") as cluster, \
+                distributed.Client(cluster) as client:
+            client.run(lambda: None)
+            figures = schedules(this, Workers(this, client), client, workers, evaluations)
+            swarm = kestrelopt.AsyncSwarm(bounds=(-5.0, 5.0), dim=DIM, n_particles=16,
+                                          max_iter=10**6, max_evals=evaluations, seed=3)
+            start = time.perf_counter()
+            drive(swarm, this.trivial, client)
+            floor = (time.perf_counter() - start) / evaluations
+        print_schedules(f"Dask LocalCluster of {workers} threads {label}", figures)
+        print(f"  Dask's own cost per evaluation (an objective that returns at once): "
+              f"{floor * 1e3:.2f} ms")
+
+
 def engine_cost(count=200_000):
     swarm = kestrelopt.AsyncSwarm((-5.0, 5.0), dim=30, n_particles=30, max_iter=10**9,
                                   record_history=False, seed=1)
@@ -245,14 +271,7 @@ def main():
         except ImportError:
             print("Dask: distributed is not installed, skipped")
         else:
-            # One worker process of 16 threads: its event loop apart from the scheduler's.
-            with distributed.LocalCluster(n_workers=1, threads_per_worker=args.workers,
-                                          dashboard_address=":0") as cluster, \
-                    distributed.Client(cluster) as client:
-                client.run(lambda: None)
-                figures = schedules(this, Workers(this, client), client, args.workers,
-                                    args.evaluations)
-            print_schedules(f"Dask LocalCluster, one worker of {args.workers} threads", figures)
+            dask_schedules(this, distributed, args.workers, args.evaluations)
     engine_cost()
     quality(args.seeds, args.quality_evaluations)
 
