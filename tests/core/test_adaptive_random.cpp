@@ -14,6 +14,7 @@
 #include "kestrelopt/random.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/state_codec.hpp"
+#include "kestrelopt/velocity/inertia.hpp"
 #include "kestrelopt/velocity/spso2011.hpp"
 #include "support.hpp"
 
@@ -78,7 +79,8 @@ TEST_P(AdaptiveAgainstLiteral, RedrawsOnlyAfterAnIterationWithoutImprovement) {
 
 INSTANTIATE_TEST_SUITE_P(Swarms, AdaptiveAgainstLiteral,
                          ::testing::Values(Case{2, 1, 0}, Case{3, 3, 1}, Case{10, 3, 2},
-                                           Case{40, 3, 3}, Case{7, 12, 4}, Case{25, 1, 5}));
+                                           Case{40, 3, 3}, Case{7, 12, 4}, Case{25, 1, 5},
+                                           Case{100, 5, 6}, Case{64, 2, 7}));
 
 TEST(AdaptiveRandom, ListsStartWithTheParticleAndHoldEachInformantOnce) {
     const AdaptiveRandom topology(3, 11);
@@ -218,6 +220,80 @@ TEST(AdaptiveRandom, TheEngineTellsWhetherTheGlobalBestImproved) {
         EXPECT_LT(stalls, 39u);
     }
 }
+
+// The topology behind the interface alone, so that the engine copies each list and scans
+// it with best_among instead of reading the list in place.
+class Plain final : public Topology {
+  public:
+    Plain(std::size_t k, std::uint64_t seed) : inner_(k, seed) {}
+    void neighbors_into(std::size_t i, std::span<const Particle> particles,
+                        std::vector<std::size_t>& out) const override {
+        inner_.neighbors_into(i, particles, out);
+    }
+    void iteration_done(bool improved) override { inner_.iteration_done(improved); }
+
+  private:
+    AdaptiveRandom inner_;
+};
+
+struct EngineCase {
+    std::uint64_t seed;
+    std::size_t dims;
+    std::size_t particles;
+    int rule;  // 0 spso2011, 1 spso2011 with uniform radius, 2 inertia
+    std::size_t patience;
+};
+
+class InPlaceAgainstPlain : public ::testing::TestWithParam<EngineCase> {};
+
+TEST_P(InPlaceAgainstPlain, SameBitsInBothModes) {
+    const auto [seed, dims, n, rule, patience] = GetParam();
+    PsoConfig config;
+    config.seed = seed;
+    config.n_particles = n;
+    config.max_iter = 60;
+    config.patience = patience;
+    config.record_swarm = true;
+    auto rastrigin = [](std::span<const double> y) {
+        double s = 0.0;
+        for (const double c : y) s += c * c - 10.0 * std::cos(6.283185307179586 * c) + 10.0;
+        return s;
+    };
+    auto velocity = [rule]() -> std::unique_ptr<Velocity> {
+        if (rule == 2) return std::make_unique<InertiaVelocity>(0.729, 1.49445, 1.49445);
+        return std::make_unique<Spso2011Velocity>(
+            Spso2011Velocity::kWeight, Spso2011Velocity::kAttraction, Spso2011Velocity::kAttraction,
+            rule == 0 ? BallPoint::Uniform : BallPoint::UniformRadius);
+    };
+    const ContinuousSpace box(std::vector<Bound>(dims, {-5.12, 5.12}));
+    const Pso<ContinuousSpace> in_place(config, box, velocity(),
+                                        std::make_unique<AdaptiveRandom>(3, seed + 1));
+    const Pso<ContinuousSpace> plain(config, box, velocity(), std::make_unique<Plain>(3, seed + 1));
+    for (const bool batch : {false, true}) {
+        auto run = [&](const Pso<ContinuousSpace>& engine) {
+            return batch ? engine.minimize_batch([&](std::span<const std::vector<double>> xs,
+                                                     std::vector<double>& values) {
+                for (const auto& x : xs) values.push_back(rastrigin(x));
+            })
+                         : engine.run_sequential(rastrigin);
+        };
+        const auto got = run(in_place);
+        const auto want = run(plain);
+        EXPECT_EQ(bits(got.best_value), bits(want.best_value)) << "batch " << batch;
+        expect_same_bits(got.best_position, want.best_position);
+        expect_same_bits(got.history.convergence, want.history.convergence);
+        EXPECT_EQ(got.evaluations, want.evaluations);
+        EXPECT_EQ(got.stop_reason, want.stop_reason);
+        EXPECT_EQ(got.history.positions.size(), want.history.positions.size());
+        expect_same_bits(as_vector(got.history.positions.values()),
+                         as_vector(want.history.positions.values()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, InPlaceAgainstPlain,
+                         ::testing::Values(EngineCase{1, 2, 5, 0, 0}, EngineCase{2, 10, 40, 1, 0},
+                                           EngineCase{3, 30, 20, 2, 0}, EngineCase{4, 5, 12, 0, 8},
+                                           EngineCase{5, 1, 2, 1, 3}, EngineCase{6, 8, 1, 2, 0}));
 
 }  // namespace
 }  // namespace kestrelopt

@@ -23,6 +23,7 @@
 #include "kestrelopt/random.hpp"
 #include "kestrelopt/spaces/boundary.hpp"
 #include "kestrelopt/state_codec.hpp"
+#include "kestrelopt/topology/adaptive_random.hpp"
 #include "kestrelopt/traits.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
 
@@ -57,6 +58,8 @@ struct PsoRun {
     // Set by derive when move may take the inertia rule's path (inertia_move); its factors.
     const InertiaVelocity* inertia = nullptr;
     std::vector<double> factors;
+    // Set by derive when move may read the adaptive random topology's lists in place.
+    const AdaptiveRandom* adaptive = nullptr;
     // With min_diameter: each coordinate's bounds width, and its extent over the swarm.
     std::vector<double> widths;
     std::vector<double> lows;
@@ -118,6 +121,7 @@ struct PsoRun {
         full = velocity.needs_full_neighborhood();
         track = !full && topology.whole_swarm_in_order();
         new_velocity.resize(global_best.size());
+        adaptive = full ? nullptr : dynamic_cast<const AdaptiveRandom*>(&topology);
         inertia = nullptr;
         if constexpr (kBoxMoves) {
             if (track && config.boundary == BoundaryMode::Clamp) {
@@ -149,6 +153,8 @@ struct PsoRun {
         std::size_t b;
         if (track) {
             b = tracked_best;
+        } else if (adaptive != nullptr && particles.size() > 1) {
+            b = first_best(adaptive->list_of(i, particles.size()));
         } else {
             topology.neighbors_into(i, particles, neighborhood);
             b = best_among(particles, neighborhood, i);
@@ -344,6 +350,15 @@ struct PsoRun {
         detail::clamp_over<true>(p.position, new_velocity.data(), space.lower().data(),
                                  space.upper().data());
         std::swap(p.velocity, new_velocity);
+    }
+
+    // best_among over a list that is never empty and holds only particles of the swarm.
+    std::size_t first_best(std::span<const std::size_t> list) const {
+        std::size_t best = list[0];
+        for (std::size_t k = 1; k < list.size(); ++k)
+            if (better_value(particles[list[k]].best_value, particles[best].best_value))
+                best = list[k];
+        return best;
     }
 
     void offer_global(const Particle& p) {

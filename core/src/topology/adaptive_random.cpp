@@ -1,5 +1,7 @@
 #include "kestrelopt/topology/adaptive_random.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "kestrelopt/failure.hpp"
@@ -15,19 +17,24 @@ AdaptiveRandom::AdaptiveRandom(std::size_t k, std::uint64_t seed)
 
 void AdaptiveRandom::neighbors_into(std::size_t i, std::span<const Particle> particles,
                                     std::vector<std::size_t>& out) const {
-    const detail::ExclusiveUse use(busy_, "AdaptiveRandom topology used re-entrantly");
     const std::size_t n = particles.size();
     out.clear();
     if (n <= 1) {
+        const detail::ExclusiveUse use(busy_, "AdaptiveRandom topology used re-entrantly");
         out.push_back(i);
         return;
     }
     if (i >= n) fail("AdaptiveRandom topology: particle index out of range");
-    if (stale_ || n != n_) draw_links(n);
+    const std::span<const std::size_t> list = list_of(i, n);
     // A list never exceeds the swarm, so the caller's list grows once.
     out.reserve(n);
-    out.insert(out.end(), members_.begin() + static_cast<std::ptrdiff_t>(starts_[i]),
-               members_.begin() + static_cast<std::ptrdiff_t>(starts_[i + 1]));
+    out.insert(out.end(), list.begin(), list.end());
+}
+
+std::span<const std::size_t> AdaptiveRandom::list_of(std::size_t i, std::size_t n) const {
+    const detail::ExclusiveUse use(busy_, "AdaptiveRandom topology used re-entrantly");
+    if (stale_ || n != n_) draw_links(n);
+    return std::span<const std::size_t>(members_).subspan(starts_[i], starts_[i + 1] - starts_[i]);
 }
 
 void AdaptiveRandom::iteration_done(bool improved) {
@@ -39,7 +46,25 @@ void AdaptiveRandom::draw_links(std::size_t n) const {
         fail("AdaptiveRandom topology: too many links");
     n_ = n;
     drawn_.resize(n * k_);
-    for (std::size_t& j : drawn_) j = static_cast<std::size_t>(index_below(gen_, n));
+    // index_below's draws, taken in blocks: every index takes at least one draw, so a block
+    // no longer than the indices still wanted is used up by the time they are all there.
+    const std::uint64_t count = n;
+    const std::uint64_t zone = (count << std::countl_zero(count)) - 1;
+    constexpr std::size_t kBlock = 64;
+    std::uint64_t block[kBlock];
+    std::size_t q = 0;
+    std::size_t m = 0;
+    for (std::size_t c = 0; c < drawn_.size();) {
+        if (q == m) {
+            m = std::min(kBlock, drawn_.size() - c);
+            gen_.fill_u64(std::span<std::uint64_t>(block, m));
+            q = 0;
+        }
+        const unsigned __int128 product =
+            static_cast<unsigned __int128>(block[q++]) * static_cast<unsigned __int128>(count);
+        if (static_cast<std::uint64_t>(product) <= zone)
+            drawn_[c++] = static_cast<std::size_t>(product >> 64);
+    }
     stale_ = false;
     index_links();
 }

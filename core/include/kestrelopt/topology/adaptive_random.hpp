@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "kestrelopt/random.hpp"
@@ -30,6 +31,11 @@ class AdaptiveRandom final : public Topology {
     // Swarms of 0 or 1 particles give [i] without drawing; i >= N otherwise stops.
     void neighbors_into(std::size_t i, std::span<const Particle> particles,
                         std::vector<std::size_t>& out) const override;
+
+    // The list neighbors_into gives particle i of a swarm of n >= 2 particles (the links
+    // drawn first when they are due), as a view valid until the next redraw: the engine's
+    // lookup, without the copy. i < n.
+    std::span<const std::size_t> list_of(std::size_t i, std::size_t n) const;
 
     void iteration_done(bool improved) override;
 
