@@ -242,19 +242,21 @@ struct EngineCase {
     std::size_t particles;
     int rule;  // 0 spso2011, 1 spso2011 with uniform radius, 2 inertia
     std::size_t patience;
+    bool holes = false;  // NaN over part of the box, to exercise the NaN rule of the choice
 };
 
 class InPlaceAgainstPlain : public ::testing::TestWithParam<EngineCase> {};
 
 TEST_P(InPlaceAgainstPlain, SameBitsInBothModes) {
-    const auto [seed, dims, n, rule, patience] = GetParam();
+    const auto [seed, dims, n, rule, patience, holes] = GetParam();
     PsoConfig config;
     config.seed = seed;
     config.n_particles = n;
     config.max_iter = 60;
     config.patience = patience;
     config.record_swarm = true;
-    auto rastrigin = [](std::span<const double> y) {
+    auto rastrigin = [holes](std::span<const double> y) {
+        if (holes && y[0] > 1.0) return kNaN;
         double s = 0.0;
         for (const double c : y) s += c * c - 10.0 * std::cos(6.283185307179586 * c) + 10.0;
         return s;
@@ -293,7 +295,9 @@ TEST_P(InPlaceAgainstPlain, SameBitsInBothModes) {
 INSTANTIATE_TEST_SUITE_P(Runs, InPlaceAgainstPlain,
                          ::testing::Values(EngineCase{1, 2, 5, 0, 0}, EngineCase{2, 10, 40, 1, 0},
                                            EngineCase{3, 30, 20, 2, 0}, EngineCase{4, 5, 12, 0, 8},
-                                           EngineCase{5, 1, 2, 1, 3}, EngineCase{6, 8, 1, 2, 0}));
+                                           EngineCase{5, 1, 2, 1, 3}, EngineCase{6, 8, 1, 2, 0},
+                                           EngineCase{7, 4, 16, 0, 0, true},
+                                           EngineCase{8, 12, 30, 2, 0, true}));
 
 }  // namespace
 }  // namespace kestrelopt

@@ -352,12 +352,19 @@ struct PsoRun {
         std::swap(p.velocity, new_velocity);
     }
 
-    // best_among over a list that is never empty and holds only particles of the swarm.
+    // best_among over a list that is never empty and holds only particles of the swarm; the
+    // better_value test in bitwise form and the best value kept at hand, so that the choice
+    // compiles to conditional moves rather than branches that mispredict.
     std::size_t first_best(std::span<const std::size_t> list) const {
         std::size_t best = list[0];
-        for (std::size_t k = 1; k < list.size(); ++k)
-            if (better_value(particles[list[k]].best_value, particles[best].best_value))
-                best = list[k];
+        double value = particles[best].best_value;
+        for (std::size_t k = 1; k < list.size(); ++k) {
+            const std::size_t j = list[k];
+            const double candidate = particles[j].best_value;
+            const bool better = (candidate < value) | ((value != value) & (candidate == candidate));
+            best = better ? j : best;
+            value = better ? candidate : value;
+        }
         return best;
     }
 
