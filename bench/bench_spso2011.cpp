@@ -1,10 +1,9 @@
-// The 2011 standard's rules against the inertia rule (under the global topology, and under
-// the same topology): nanoseconds per
-// particle-dimension-iteration of the sequential engine on rastrigin and on sphere (N = 40,
-// 300 iterations, D = 10 and 30), in the thread's processor time, the runs of each setting
-// interleaved with the others and the fastest of 15 kept, so that other work on a shared
-// machine weighs on all of them alike; the time of the velocity update alone per
-// dimension; and that of a rastrigin evaluation, which depends on how spread the points are.
+// The 2011 standard's rules against the inertia rule, under the global topology and under
+// the same topology: nanoseconds per particle-dimension-iteration of the sequential engine
+// on rastrigin and on sphere (N = 40, 300 iterations, D = 10 and 30), in the thread's processor
+// time, the runs of each setting interleaved with the others and the fastest of 15 kept, so that
+// other work on a shared machine weighs on all of them alike; the time of the velocity update alone
+// per dimension; and that of a rastrigin evaluation, which depends on how spread the points are.
 #include <time.h>
 
 #include <algorithm>

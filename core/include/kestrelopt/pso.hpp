@@ -8,7 +8,8 @@
 // history is recorded): the neighbourhood list, informant views, new velocity and decoded
 // positions live in buffers reused for the whole run. Under a topology whose
 // neighbourhoods are the whole swarm, the neighbourhood best is tracked incrementally
-// (O(1) per particle) with exactly the tie and NaN rules of best_among.
+// (O(1) per particle) with exactly the tie and NaN rules of best_among; the adaptive random
+// topology's lists are read in place rather than copied, with the same rules.
 //
 // An objective, batch or callback that throws StopRun once the first swarm has its values
 // ends the run at once: the result holds the bests so far, the evaluations that returned a
