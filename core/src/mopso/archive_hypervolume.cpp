@@ -30,16 +30,21 @@ void Archive::remove_one(std::size_t i) {
     refresh_views();
 }
 
-void Archive::contribution_reference() {
+// The members' best (lo_) and worst (reference_) value per objective.
+void Archive::member_bounds() {
     const std::size_t m = views_.front().size();
-    reference_.assign(views_.front().begin(), views_.front().end());
     lo_.assign(views_.front().begin(), views_.front().end());
+    reference_.assign(views_.front().begin(), views_.front().end());
     for (const ObjectiveView view : views_)
         for (std::size_t k = 0; k < m; ++k) {
-            reference_[k] = std::max(reference_[k], view[k]);
             lo_[k] = std::min(lo_[k], view[k]);
+            reference_[k] = std::max(reference_[k], view[k]);
         }
-    for (std::size_t k = 0; k < m; ++k) {
+}
+
+void Archive::contribution_reference() {
+    member_bounds();
+    for (std::size_t k = 0; k < reference_.size(); ++k) {
         const double spread = reference_[k] - lo_[k];
         reference_[k] += spread > 0 ? spread * 0.1 : 1.0;
     }
@@ -80,13 +85,7 @@ void Archive::associate() {
     const std::size_t m = directions_of_;
     const std::size_t n = views_.size();
     const std::size_t count = directions_.size() / m;
-    lo_.assign(views_.front().begin(), views_.front().end());
-    reference_.assign(views_.front().begin(), views_.front().end());
-    for (const ObjectiveView view : views_)
-        for (std::size_t k = 0; k < m; ++k) {
-            lo_[k] = std::min(lo_[k], view[k]);
-            reference_[k] = std::max(reference_[k], view[k]);
-        }
+    member_bounds();
     direction_of_.resize(n);
     penalties_.resize(n);
     direction_counts_.assign(count, 0);

@@ -27,83 +27,7 @@ void contributions_2d(std::span<const ObjectiveView> points, std::span<const dou
     }
 }
 
-// The hypervolume of work.rows' rows of work.limited (three objectives each) by a sweep
-// upwards in the third objective: between two consecutive heights the dominated slice is
-// the area of the staircase of the rows below, kept sorted by the first objective.
-double sweep_3d(std::span<const double> reference, ContributionWork& work) {
-    const std::vector<double>& rows = work.limited;
-    std::vector<std::size_t>& order = work.rows;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return rows[3 * a + 2] < rows[3 * b + 2] || (rows[3 * a + 2] == rows[3 * b + 2] && a < b);
-    });
-    std::vector<double>& xs = work.stair_x;
-    std::vector<double>& ys = work.stair_y;
-    xs.clear();
-    ys.clear();
-    double volume = 0.0;
-    for (std::size_t r = 0; r < order.size(); ++r) {
-        const double x = rows[3 * order[r]];
-        const double y = rows[3 * order[r] + 1];
-        // The first step at or right of x; the step before it covers (x, y) when not above it.
-        const std::size_t at =
-            static_cast<std::size_t>(std::lower_bound(xs.begin(), xs.end(), x) - xs.begin());
-        const bool covered =
-            (at > 0 && ys[at - 1] <= y) || (at < xs.size() && xs[at] == x && ys[at] <= y);
-        if (!covered) {
-            std::size_t end = at;
-            while (end < xs.size() && ys[end] >= y) ++end;
-            xs.erase(xs.begin() + static_cast<std::ptrdiff_t>(at),
-                     xs.begin() + static_cast<std::ptrdiff_t>(end));
-            ys.erase(ys.begin() + static_cast<std::ptrdiff_t>(at),
-                     ys.begin() + static_cast<std::ptrdiff_t>(end));
-            xs.insert(xs.begin() + static_cast<std::ptrdiff_t>(at), x);
-            ys.insert(ys.begin() + static_cast<std::ptrdiff_t>(at), y);
-        }
-        const double next = r + 1 < order.size() ? rows[3 * order[r + 1] + 2] : reference[2];
-        if (next > rows[3 * order[r] + 2]) {
-            double area = 0.0;
-            for (std::size_t s = 0; s < xs.size(); ++s) {
-                const double right = s + 1 < xs.size() ? xs[s + 1] : reference[0];
-                area += (right - xs[s]) * (reference[1] - ys[s]);
-            }
-            volume += area * (next - rows[3 * order[r] + 2]);
-        }
-    }
-    return volume;
-}
-
 }  // namespace
-
-double hypervolume_contribution(std::span<const ObjectiveView> points, std::size_t i,
-                                std::span<const double> reference, ContributionWork& work) {
-    const std::size_t m = reference.size();
-    const ObjectiveView p = points[i];
-    double alone = 1.0;
-    for (std::size_t k = 0; k < m; ++k) alone *= reference[k] - p[k];
-    // What the others also dominate of p's box: the hypervolume of each other point
-    // worsened to p's box.
-    work.limited.clear();
-    work.rows.clear();
-    for (std::size_t q = 0; q < points.size(); ++q) {
-        if (q == i) continue;
-        for (std::size_t k = 0; k < 3; ++k)
-            work.limited.push_back(k < m ? std::max(p[k], points[q][k]) : 0.0);
-        work.rows.push_back(work.rows.size());
-    }
-    if (m == 2) {
-        // The staircase of the worsened points, one slice of height 1.
-        for (std::size_t r = 0; r < work.rows.size(); ++r) work.limited[3 * r + 2] = 0.0;
-        const double z[] = {reference[0], reference[1], 1.0};
-        return alone - sweep_3d(z, work);
-    }
-    return alone - sweep_3d(reference, work);
-}
-
-void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
-                                  std::span<const double> reference, ContributionWork& work,
-                                  std::vector<double>& out) {
-    work.sweep.contributions(points, reference, out);
-}
 
 void hypervolume_contributions(std::span<const ObjectiveView> points,
                                std::span<const double> reference, ContributionWork& work,
@@ -111,7 +35,7 @@ void hypervolume_contributions(std::span<const ObjectiveView> points,
     if (reference.size() == 2)
         contributions_2d(points, reference, work, out);
     else
-        hypervolume_contributions_3d(points, reference, work, out);
+        work.sweep.contributions(points, reference, out);
 }
 
 double boundary_penalty(std::span<const double> f, std::span<const double> unit,

@@ -98,6 +98,7 @@ class Archive {
     // and the association of every member with its nearest direction.
     void prune_and_hypervolume();
     void prune_by_directions(std::size_t objectives);
+    void member_bounds();
     void contribution_reference();
     void associate();
     // Removes member i alone.

@@ -5,9 +5,7 @@
 // is allocated.
 //
 // Cost: two objectives, one sort, O(n log n) for all contributions; three, the dimension
-// sweep of hypervolume_sweep.hpp, O(n log n) for all of them (hypervolume_contributions_3d).
-// hypervolume_contribution, one point's alone, sweeps the other points worsened to its box:
-// O(n^2) with three objectives.
+// sweep of hypervolume_sweep.hpp, O(n log n) for all of them.
 #pragma once
 
 #include <cstddef>
@@ -28,10 +26,6 @@ struct ContributionWork {
     ContributionWork& operator=(ContributionWork&&) noexcept = default;
 
     std::vector<std::size_t> order;
-    std::vector<double> limited;  // row-major, three values per row
-    std::vector<std::size_t> rows;
-    std::vector<double> stair_x;
-    std::vector<double> stair_y;
     HypervolumeSweep sweep;
 };
 
@@ -40,15 +34,6 @@ struct ContributionWork {
 void hypervolume_contributions(std::span<const ObjectiveView> points,
                                std::span<const double> reference, ContributionWork& work,
                                std::vector<double>& out);
-
-// The exclusive contribution of point i alone (2 or 3 objectives), as above.
-double hypervolume_contribution(std::span<const ObjectiveView> points, std::size_t i,
-                                std::span<const double> reference, ContributionWork& work);
-
-// Three objectives: every point's contribution, by one dimension sweep.
-void hypervolume_contributions_3d(std::span<const ObjectiveView> points,
-                                  std::span<const double> reference, ContributionWork& work,
-                                  std::vector<double>& out);
 
 // The penalty-based boundary intersection of objective vector f along the unit direction
 // `unit`, f normalized to (f - ideal) / (nadir - ideal) (a spread of 0 counts as 1):
