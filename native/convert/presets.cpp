@@ -27,6 +27,8 @@ constexpr PresetValue swarm_size_value() {
 
 // The values and the reasons for them are in docs/guide/velocity-and-topology.md, from the
 // runs of bench/bbob/tune.py on instances 1-5 of the bbob functions.
+// exploit is the first kSwarmValues of robust: the same swarm without its restarts.
+constexpr std::size_t kSwarmValues = 3;
 constexpr PresetValue kRobust[] = {
     text_value("velocity", "spso2011_uniform_radius"),
     text_value("topology", "adaptive_random"),
@@ -38,12 +40,6 @@ constexpr PresetValue kRobust[] = {
     float_value("tol", 1e-10),
 };
 
-constexpr PresetValue kExploit[] = {
-    text_value("velocity", "spso2011_uniform_radius"),
-    text_value("topology", "adaptive_random"),
-    swarm_size_value(),
-};
-
 constexpr PresetValue kSeparable[] = {
     text_value("velocity", "fips"),     text_value("topology", "von_neumann"),
     count_value("n_particles", 30),     count_value("restarts", 1000),
@@ -53,7 +49,7 @@ constexpr PresetValue kSeparable[] = {
 constexpr Preset kPresets[] = {
     {"recommended", "robust", kRobust},
     {"robust", nullptr, kRobust},
-    {"exploit", nullptr, kExploit},
+    {"exploit", nullptr, std::span<const PresetValue>(kRobust, kSwarmValues)},
     {"separable", nullptr, kSeparable},
 };
 
