@@ -28,12 +28,23 @@ def _runtime_doc(owner: Any, name: str) -> Optional[str]:
     return inspect.cleandoc(doc) if doc else None
 
 
+def _undocumented_overload(node: ast.AST) -> bool:
+    # One overload of a function carries its docstring (the first); the others have none.
+    return (
+        isinstance(node, ast.FunctionDef)
+        and any(isinstance(d, ast.Name) and d.id == "overload" for d in node.decorator_list)
+        and ast.get_docstring(node) is None
+    )
+
+
 def _documented(module: Any, tree: ast.Module) -> Iterator[Tuple[str, ast.AST, Optional[str]]]:
     # (qualified name, stub node, the module's docstring) for every class and function the
     # stub declares, dunder methods aside (their docstrings are CPython's own).
     def walk(nodes: list, owner: Any, prefix: str) -> Iterator[Tuple[str, ast.AST, Optional[str]]]:
         for node in nodes:
             if not isinstance(node, (ast.FunctionDef, ast.ClassDef)) or node.name.startswith("__"):
+                continue
+            if _undocumented_overload(node):
                 continue
             yield prefix + node.name, node, _runtime_doc(owner, node.name)
             if isinstance(node, ast.ClassDef):

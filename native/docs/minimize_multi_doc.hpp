@@ -10,7 +10,7 @@ inline constexpr const char* kMinimizeMultiDoc =
     "v_max=None, bounds_handling=\"clamp\", record_history=True, v_max_fraction=None, "
     "array_input=False, constraints=None, equality_constraints=None, vectorized=False, "
     "max_evals=None, max_time=None, callback=None, init=None, variant=\"mopso\", "
-    "archive=None)\n"
+    "archive=None, *, executor=None, max_in_flight=None, on_error=\"raise\")\n"
     "--\n"
     "\n"
     "Multi-objective optimization (MOPSO). Returns the Pareto front.\n"
@@ -130,10 +130,21 @@ inline constexpr const char* kMinimizeMultiDoc =
     "        direction, led by the member of least penalty along it, and keeps\n"
     "        as personal best the point of lesser penalty along it when neither\n"
     "        dominates.\n"
+    "    executor (Executor | distributed.Client | None): evaluates the\n"
+    "        candidates on this executor, several at a time, as in ``minimize``:\n"
+    "        the run is ``kestrelopt.parallel.drive(AsyncMultiSwarm(bounds, ...),\n"
+    "        objective, executor)`` with the same options, exactly the run without\n"
+    "        ``executor`` when one is in flight. ``ValueError`` with ``vectorized``,\n"
+    "        callable ``constraints`` (``\"returned\"`` works) or\n"
+    "        ``equality_constraints``. Defaults to ``None``.\n"
+    "    max_in_flight (int | None), on_error (str | float): with ``executor``,\n"
+    "        as in ``minimize``; ``on_error`` is told as every objective's value.\n"
     "\n"
     "Returns:\n"
     "    ParetoFront: with ``positions``, ``objectives``, ``violations``,\n"
     "    ``evaluations``, ``stop_reason`` and, unless disabled, ``swarm_history``\n"
-    "    and ``front_history``.";
+    "    and ``front_history``. With ``executor``, a\n"
+    "    ``kestrelopt.parallel.DriveResult``, which answers the same attributes\n"
+    "    and ``failed``.";
 
 }  // namespace kestrelopt::native

@@ -1,5 +1,6 @@
 // minimize: binding of its 37 parameters, bounds, validation in a fixed order, the choice
-// of the search space, then the hand-over to run.
+// of the search space, then the hand-over to run; a call with an executor goes to
+// kestrelopt.parallel before all that.
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "cpython/panic.hpp"
 #include "docs/minimize_doc.hpp"
 #include "entry/entry_points.hpp"
+#include "entry/on_executor.hpp"
 #include "kestrelopt/format.hpp"
 
 namespace kestrelopt::native {
@@ -106,6 +108,7 @@ static_assert(std::size(kParams) == kPreset + 1);
 constexpr Signature kSignature{"minimize()", kParams};
 
 PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
+    if (PyObject* result = nullptr; run_on_executor("minimize", args, kwargs, result)) return result;
     return guarded(
         [&] {
             Arguments a(kSignature, args, kwargs);

@@ -1,6 +1,7 @@
 // minimize_multi: binding of its 30 parameters, the checks in their fixed order, the choice
 // of the search space, and a MOPSO run (sequential, or vectorized) with the adapters of
-// minimize_multi_adapters.hpp, whose result becomes a ParetoFront.
+// minimize_multi_adapters.hpp, whose result becomes a ParetoFront; a call with an executor
+// goes to kestrelopt.parallel first.
 #include <limits>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@
 #include "cpython/run_watch.hpp"
 #include "docs/minimize_multi_doc.hpp"
 #include "entry/entry_points.hpp"
+#include "entry/on_executor.hpp"
 #include "kestrelopt/mopso/engine.hpp"
 #include "kestrelopt/spaces/continuous.hpp"
 #include "kestrelopt/spaces/integer.hpp"
@@ -139,6 +141,7 @@ PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConf
 }
 
 PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
+    if (PyObject* result = nullptr; run_on_executor("minimize_multi", args, kwargs, result)) return result;
     return guarded(
         [&] {
             Arguments a(kSignature, args, kwargs);

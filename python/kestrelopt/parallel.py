@@ -1036,3 +1036,107 @@ def _as_ticket_value(value: Any, ticket: int) -> float:
         except (TypeError, ValueError):
             pass
     raise TypeError(f"objective returned a {type(value).__name__} for ticket {ticket}, not a number")
+
+
+# minimize(..., executor=...) and minimize_multi(..., executor=...): the native functions
+# hand such calls here, to run as an AsyncSwarm (AsyncMultiSwarm) of the same options
+# driven above.
+
+
+class _AsMinimizeHands:
+    """The objective, called with the candidate in the form minimize hands it where drive
+    gives a list of floats: a list of ints in an integer space, a read-only array with
+    array_input."""
+
+    def __init__(self, objective: Callable[..., Any], form: str) -> None:
+        self.objective = objective
+        self.form = form
+
+    def __call__(self, x: List[float]) -> Any:
+        if self.form == "ints":
+            return self.objective([int(v) for v in x])
+        import numpy
+
+        array = numpy.array(x, dtype=numpy.float64)
+        array.flags.writeable = False
+        return self.objective(array)
+
+
+def _not_with_executor(options: dict) -> Optional[str]:
+    """Why `options` (minimize's or minimize_multi's, as bound) cannot run asynchronously,
+    or None when they can."""
+    if options.get("vectorized"):
+        return (
+            "vectorized=True does not go with executor: an executor evaluates one candidate "
+            "per task, where vectorized hands the objective the whole swarm (for the rows on "
+            "an executor, pass kestrelopt.parallel.batched(f, executor) with vectorized=True "
+            "and no executor)"
+        )
+    constraints = options.get("constraints")
+    if constraints is not None and not isinstance(constraints, str) and len(list(constraints)):
+        return (
+            'constraints with executor must be None or "returned" (the objective returning '
+            f"(value, g) or (value, g, h)), got {type(constraints).__name__} of callables"
+        )
+    if options.get("equality_constraints"):
+        return (
+            "equality_constraints does not go with executor: return h with the value, "
+            '(value, g, h), and pass constraints="returned"'
+        )
+    if options.get("repair") is not None:
+        return "repair does not go with executor: repair the point inside the objective"
+    if options.get("restarts"):
+        return (
+            f"restarts does not go with executor: an asynchronous run does not restart, "
+            f"got restarts={options['restarts']!r}"
+        )
+    return None
+
+
+def _on_executor(name: str, args: Tuple[Any, ...], kwargs: dict) -> Any:
+    """``minimize`` or ``minimize_multi`` (``name``) called with ``executor``,
+    ``max_in_flight`` or ``on_error``: with an executor, an ``AsyncSwarm``
+    (``AsyncMultiSwarm``) of the same options driven on it, whose ``DriveResult`` comes back;
+    with ``executor=None``, the native run."""
+    function = getattr(kestrelopt_native, name)
+    options = dict(kwargs)
+    executor = options.pop("executor", None)
+    max_in_flight = options.pop("max_in_flight", None)
+    on_error = options.pop("on_error", "raise")
+    if executor is None:
+        if max_in_flight is not None or not (isinstance(on_error, str) and on_error == "raise"):
+            raise ValueError(
+                "max_in_flight and on_error need an executor, got "
+                f"max_in_flight={max_in_flight!r} and on_error={on_error!r} with executor=None"
+            )
+        return function(*args, **options)
+    import inspect  # only here: the asynchronous path binds the call as the signature reads
+
+    bound = inspect.signature(function).bind(*args, **options).arguments
+    objective = bound.pop("objective")
+    if isinstance(objective, str):
+        raise ValueError(
+            f"executor needs a Python callable objective, got the native benchmark name "
+            f"{objective!r} (native runs go on several cores as independent runs: multistart "
+            "with a thread pool)"
+        )
+    if not callable(objective):
+        raise TypeError(f"objective must be callable, got {type(objective).__name__}")
+    reason = _not_with_executor(bound)
+    if reason is not None:
+        raise ValueError(reason)
+    _as_executor(executor)  # a TypeError for anything else, before the swarm is made
+    constraints = bound.pop("constraints", None)
+    if not isinstance(constraints, str):
+        constraints = None  # an empty list: no constraints
+    callback = bound.pop("callback", None)
+    for unused in ("vectorized", "equality_constraints", "repair"):
+        bound.pop(unused, None)
+    if bound.pop("array_input", False):
+        objective = _AsMinimizeHands(objective, "array")
+    elif bound.get("var_types") is None and (bound.get("integer") or bound.get("binary")):
+        objective = _AsMinimizeHands(objective, "ints")
+    swarm_class = kestrelopt_native.AsyncSwarm if name == "minimize" else kestrelopt_native.AsyncMultiSwarm
+    swarm = swarm_class(bound.pop("bounds"), **bound)
+    return drive(swarm, objective, executor, max_in_flight=max_in_flight, on_error=on_error,
+                 callback=callback, constraints=constraints)

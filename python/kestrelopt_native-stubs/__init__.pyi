@@ -1,9 +1,13 @@
 """Type stubs for the native extension module ``kestrelopt_native``."""
 
-from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union, final
+from typing import (Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union, final,
+                    overload)
 
 import numpy as np
 import numpy.typing as npt
+
+# What minimize and minimize_multi return when given an executor.
+from kestrelopt.parallel import DriveResult
 
 __all__ = [
     "minimize",
@@ -39,6 +43,7 @@ _VarType = Literal["real", "integer", "binary"]
 _Representation = Literal["interval", "center_spread", "center-spread"]
 _Preset = Literal["recommended", "robust", "exploit", "separable"]
 
+@overload
 def minimize(
     objective: Union[Callable[..., Any], str],
     bounds: _Bounds,
@@ -77,6 +82,10 @@ def minimize(
     restart_growth: float = 2.0,
     min_diameter: Optional[float] = None,
     preset: Optional[_Preset] = None,
+    *,
+    executor: None = None,
+    max_in_flight: None = None,
+    on_error: Literal["raise"] = "raise",
 ) -> PsoResult:
     """Minimizes an objective function with Particle Swarm Optimization.
 
@@ -258,10 +267,28 @@ def minimize(
             dimension is computed from ``bounds``. Presets with restarts pay
             off with a budget: pass ``max_evals`` (``max_iter=None``). Defaults
             to ``None``: no preset, every option at its default.
+        executor (Executor | distributed.Client | None): evaluates the
+            candidates on this ``concurrent.futures`` executor or Dask client,
+            several at a time, with no round barrier: the run is
+            ``kestrelopt.parallel.drive(AsyncSwarm(bounds, ...), objective,
+            executor)`` with the same options, which moves each particle from the
+            bests known when its evaluation is handed out. With one in flight it
+            is exactly the run without ``executor``, bit for bit. Needs a Python
+            objective; ``ValueError`` with ``vectorized``, callable
+            ``constraints`` (``"returned"`` works), ``equality_constraints``,
+            ``repair`` or ``restarts`` (a preset's restarts are left out). The
+            executor stays the caller's to shut down. Defaults to ``None``.
+        max_in_flight (int | None): with ``executor``, the most evaluations in
+            flight. Defaults to ``None``: the executor's worker count where it
+            can be read, else ``n_particles``.
+        on_error (str | float): with ``executor``, what a failed evaluation
+            does: ``"raise"`` (default) ends the run with its exception; a
+            number is told as its value, and the result's ``failed`` counts them.
 
     Returns:
         PsoResult: with ``best_position``, ``best_value``, ``convergence`` and
-        ``history``.
+        ``history``. With ``executor``, a ``kestrelopt.parallel.DriveResult``,
+        which answers the same attributes and ``failed``.
 
     Raises:
         KeyError: if the name of a non-existent native benchmark is passed.
@@ -281,6 +308,54 @@ def minimize(
     topology and bounds_handling to pick.
     """
 
+
+@overload
+def minimize(
+    objective: Union[Callable[..., Any], str],
+    bounds: _Bounds,
+    integer: bool = False,
+    n_particles: int = 30,
+    max_iter: Optional[int] = 100,
+    w: float = 0.729,
+    c1: float = 1.49445,
+    c2: float = 1.49445,
+    velocity: _Velocity = "inertia",
+    topology: _Topology = "global",
+    seed: Optional[int] = None,
+    record_history: bool = True,
+    v_max: Union[None, float, Sequence[float]] = None,
+    patience: int = 0,
+    tol: float = 0.0,
+    constraints: _Constraints = None,
+    penalty: float = 1e6,
+    binary: bool = False,
+    max_evals: Optional[int] = None,
+    target: Optional[float] = None,
+    max_time: Optional[float] = None,
+    callback: Optional[Callable[[int, float], Any]] = None,
+    bounds_handling: _BoundsHandling = "clamp",
+    vectorized: bool = False,
+    var_types: Optional[Sequence[_VarType]] = None,
+    dim: Optional[int] = None,
+    equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    repair: Optional[Callable[[Any], Sequence[float]]] = None,
+    w_end: Optional[float] = None,
+    v_max_fraction: Optional[float] = None,
+    ring_neighbors: int = 1,
+    array_input: bool = False,
+    init: Optional[Any] = None,
+    restarts: int = 0,
+    restart_growth: float = 2.0,
+    min_diameter: Optional[float] = None,
+    preset: Optional[_Preset] = None,
+    *,
+    executor: Any,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+) -> DriveResult: ...
+
+
+@overload
 def minimize_multi(
     objective: Callable[[Any], Sequence[float]],
     bounds: _Bounds,
@@ -312,6 +387,10 @@ def minimize_multi(
     init: Optional[Any] = None,
     variant: _MultiVariant = "mopso",
     archive: Optional[_ArchiveKind] = None,
+    *,
+    executor: None = None,
+    max_in_flight: None = None,
+    on_error: Literal["raise"] = "raise",
 ) -> ParetoFront:
     """Multi-objective optimization (MOPSO). Returns the Pareto front.
 
@@ -430,12 +509,63 @@ def minimize_multi(
             direction, led by the member of least penalty along it, and keeps
             as personal best the point of lesser penalty along it when neither
             dominates.
+        executor (Executor | distributed.Client | None): evaluates the
+            candidates on this executor, several at a time, as in ``minimize``:
+            the run is ``kestrelopt.parallel.drive(AsyncMultiSwarm(bounds, ...),
+            objective, executor)`` with the same options, exactly the run without
+            ``executor`` when one is in flight. ``ValueError`` with ``vectorized``,
+            callable ``constraints`` (``"returned"`` works) or
+            ``equality_constraints``. Defaults to ``None``.
+        max_in_flight (int | None), on_error (str | float): with ``executor``,
+            as in ``minimize``; ``on_error`` is told as every objective's value.
 
     Returns:
         ParetoFront: with ``positions``, ``objectives``, ``violations``,
         ``evaluations``, ``stop_reason`` and, unless disabled, ``swarm_history``
-        and ``front_history``.
+        and ``front_history``. With ``executor``, a
+        ``kestrelopt.parallel.DriveResult``, which answers the same attributes
+        and ``failed``.
     """
+
+
+@overload
+def minimize_multi(
+    objective: Callable[[Any], Sequence[float]],
+    bounds: _Bounds,
+    n_particles: int = 100,
+    max_iter: Optional[int] = 100,
+    archive_size: int = 100,
+    w: float = 0.729,
+    c1: float = 1.49445,
+    c2: float = 1.49445,
+    velocity: _SingleLeaderVelocity = "inertia",
+    seed: Optional[int] = None,
+    integer: bool = False,
+    binary: bool = False,
+    var_types: Optional[Sequence[_VarType]] = None,
+    mutation_rate: float = 0.1,
+    dim: Optional[int] = None,
+    grid_divisions: Optional[int] = None,
+    v_max: Union[None, float, Sequence[float]] = None,
+    bounds_handling: _BoundsHandling = "clamp",
+    record_history: bool = True,
+    v_max_fraction: Optional[float] = None,
+    array_input: bool = False,
+    constraints: _Constraints = None,
+    equality_constraints: Optional[Sequence[Callable[[Any], float]]] = None,
+    vectorized: bool = False,
+    max_evals: Optional[int] = None,
+    max_time: Optional[float] = None,
+    callback: Optional[Callable[[int, int], Any]] = None,
+    init: Optional[Any] = None,
+    variant: _MultiVariant = "mopso",
+    archive: Optional[_ArchiveKind] = None,
+    *,
+    executor: Any,
+    max_in_flight: Optional[int] = None,
+    on_error: Union[str, float] = "raise",
+) -> DriveResult: ...
+
 
 def minimize_grey(
     objective: Union[Callable[[Any], Any], str],

@@ -74,7 +74,8 @@ def test_functions_belong_to_kestrelopt_native(name):
             "var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, v_max=None, "
             "bounds_handling='clamp', record_history=True, v_max_fraction=None, array_input=False, "
             "constraints=None, equality_constraints=None, vectorized=False, max_evals=None, max_time=None, "
-            "callback=None, init=None, variant='mopso', archive=None)",
+            "callback=None, init=None, variant='mopso', archive=None, *, executor=None, "
+            "max_in_flight=None, on_error='raise')",
         ),
         (
             "minimize_grey",
@@ -93,7 +94,8 @@ def test_functions_belong_to_kestrelopt_native(name):
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
             "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
             "ring_neighbors=1, array_input=False, init=None, restarts=0, restart_growth=2.0, "
-            "min_diameter=None, preset=None)",
+            "min_diameter=None, preset=None, *, executor=None, max_in_flight=None, "
+            "on_error='raise')",
         ),
     ],
 )
@@ -109,7 +111,8 @@ def test_minimize_text_signature_line_is_verbatim():
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
         'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None, '
-        'restarts=0, restart_growth=2.0, min_diameter=None, preset=None)'
+        'restarts=0, restart_growth=2.0, min_diameter=None, preset=None, *, executor=None, '
+        'max_in_flight=None, on_error="raise")'
     )
 
 
@@ -123,7 +126,8 @@ def test_minimize_text_signature_line_is_verbatim():
             'binary=False, var_types=None, mutation_rate=0.1, dim=None, grid_divisions=None, '
             'v_max=None, bounds_handling="clamp", record_history=True, v_max_fraction=None, '
             'array_input=False, constraints=None, equality_constraints=None, vectorized=False, '
-            'max_evals=None, max_time=None, callback=None, init=None, variant="mopso", archive=None)',
+            'max_evals=None, max_time=None, callback=None, init=None, variant="mopso", archive=None, '
+            '*, executor=None, max_in_flight=None, on_error="raise")',
         ),
         (
             "minimize_grey",
