@@ -1,10 +1,11 @@
 """Asynchronous search on a Dask cluster, for an objective whose run time varies.
 
 Each evaluation stands for a simulation whose run time depends on the point (here a
-sleep of lognormal length, median 10 ms). ``drive`` runs the same budget twice on the
-cluster's workers: a ``Swarm`` in rounds, each waiting for its slowest evaluation, and an
-``AsyncSwarm`` that tells each value as it arrives and hands the worker the next particle
-at once. Point ``Client`` at a real scheduler address to use several machines.
+sleep of lognormal length, median 10 ms). The same budget runs twice on the cluster's
+workers: ``drive`` steps a ``Swarm`` in rounds, each waiting for its slowest evaluation;
+``minimize(..., executor=client)`` drives an ``AsyncSwarm``, which tells each value as it
+arrives and hands the worker the next particle at once. Point ``Client`` at a real
+scheduler address to use several machines.
 
     pip install '.[distributed]'       # Dask, from a checkout of kestrelopt
     python examples/async_dask.py
@@ -37,10 +38,13 @@ def main():
             Client(cluster) as client:
         client.run(lambda: None)  # the workers are up before the clocks start
         timings = {}
-        for name, swarm in (("synchronous (Swarm)", kestrelopt.Swarm(**options)),
-                            ("asynchronous (AsyncSwarm)", kestrelopt.AsyncSwarm(**options))):
+        runs = (("synchronous (Swarm)",
+                 lambda: drive(kestrelopt.Swarm(**options), simulation, client)),
+                ("asynchronous (AsyncSwarm)",
+                 lambda: kestrelopt.minimize(simulation, executor=client, **options)))
+        for name, run in runs:
             start = time.perf_counter()
-            result = drive(swarm, simulation, client)
+            result = run()
             timings[name] = time.perf_counter() - start
             print(f"{name:26s} best {result.best_value:.6g} after {result.evaluations} "
                   f"evaluations in {timings[name]:.2f} s")

@@ -108,7 +108,8 @@ static_assert(std::size(kParams) == kPreset + 1);
 constexpr Signature kSignature{"minimize()", kParams};
 
 PyObject* minimize(PyObject*, PyObject* args, PyObject* kwargs) {
-    if (PyObject* result = nullptr; run_on_executor("minimize", args, kwargs, result)) return result;
+    if (PyObject* result = nullptr; run_on_executor("minimize", args, kwargs, result))
+        return result;
     return guarded(
         [&] {
             Arguments a(kSignature, args, kwargs);

@@ -141,7 +141,8 @@ PyRef run_mopso(Space space, std::unique_ptr<Velocity> velocity, const MopsoConf
 }
 
 PyObject* minimize_multi(PyObject*, PyObject* args, PyObject* kwargs) {
-    if (PyObject* result = nullptr; run_on_executor("minimize_multi", args, kwargs, result)) return result;
+    if (PyObject* result = nullptr; run_on_executor("minimize_multi", args, kwargs, result))
+        return result;
     return guarded(
         [&] {
             Arguments a(kSignature, args, kwargs);

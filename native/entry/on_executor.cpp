@@ -27,8 +27,7 @@ int passes_executor_options(PyObject* kwargs) {
 
 }  // namespace
 
-bool run_on_executor(const char* function, PyObject* args, PyObject* kwargs,
-                     PyObject*& result) {
+bool run_on_executor(const char* function, PyObject* args, PyObject* kwargs, PyObject*& result) {
     const int passes = passes_executor_options(kwargs);
     if (passes == 0) return false;
     result = guarded(

@@ -10,7 +10,6 @@ namespace kestrelopt::native {
 // kestrelopt.parallel._on_executor(function, args, kwargs) returned (null with its error
 // set). Otherwise, the native run goes ahead: a call without them pays three dict
 // look-ups.
-bool run_on_executor(const char* function, PyObject* args, PyObject* kwargs,
-                     PyObject*& result);
+bool run_on_executor(const char* function, PyObject* args, PyObject* kwargs, PyObject*& result);
 
 }  // namespace kestrelopt::native
