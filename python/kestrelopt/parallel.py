@@ -40,6 +40,12 @@ with no round barrier, which wins when evaluation times vary::
 
     result = drive(kestrelopt.AsyncSwarm(bounds, dim=8, seed=1), simulate, pool,
                    on_error=float("inf"), checkpoint=path, checkpoint_every=60)
+
+``minimize(..., executor=pool)`` (``minimize_multi`` too) makes that swarm from its own
+options and drives it (without checkpoints)::
+
+    result = kestrelopt.minimize(simulate, bounds, dim=8, seed=1, executor=pool,
+                                 on_error=float("inf"))
 """
 
 from __future__ import annotations

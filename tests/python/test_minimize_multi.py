@@ -173,11 +173,22 @@ Args:
         direction, led by the member of least penalty along it, and keeps
         as personal best the point of lesser penalty along it when neither
         dominates.
+    executor (Executor | distributed.Client | None): evaluates the
+        candidates on this executor, several at a time, as in ``minimize``:
+        the run is ``kestrelopt.parallel.drive(AsyncMultiSwarm(bounds, ...),
+        objective, executor)`` with the same options, exactly the run without
+        ``executor`` when one is in flight. ``ValueError`` with ``vectorized``,
+        callable ``constraints`` (``"returned"`` works) or
+        ``equality_constraints``. Defaults to ``None``.
+    max_in_flight (int | None), on_error (str | float): with ``executor``,
+        as in ``minimize``; ``on_error`` is told as every objective's value.
 
 Returns:
     ParetoFront: with ``positions``, ``objectives``, ``violations``,
     ``evaluations``, ``stop_reason`` and, unless disabled, ``swarm_history``
-    and ``front_history``."""
+    and ``front_history``. With ``executor``, a
+    ``kestrelopt.parallel.DriveResult``, which answers the same attributes
+    and ``failed``."""
 
 
 def test_docstring_is_verbatim():
