@@ -516,8 +516,9 @@ def minimize_multi(
             ``executor`` when one is in flight. ``ValueError`` with ``vectorized``,
             callable ``constraints`` (``"returned"`` works) or
             ``equality_constraints``. Defaults to ``None``.
-        max_in_flight (int | None), on_error (str | float): with ``executor``,
-            as in ``minimize``; ``on_error`` is told as every objective's value.
+        max_in_flight (int | None): with ``executor``, as in ``minimize``.
+        on_error (str | float): with ``executor``, as in ``minimize``; a number
+            is told as every objective's value.
 
     Returns:
         ParetoFront: with ``positions``, ``objectives``, ``violations``,
