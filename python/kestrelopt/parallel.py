@@ -53,6 +53,7 @@ from __future__ import annotations
 import concurrent.futures
 import contextlib
 import functools
+import inspect
 import math
 import operator
 import os
@@ -1078,11 +1079,14 @@ def _not_with_executor(options: dict) -> Optional[str]:
             "an executor, pass kestrelopt.parallel.batched(f, executor) with vectorized=True "
             "and no executor)"
         )
-    constraints = options.get("constraints")
-    if constraints is not None and not isinstance(constraints, str) and len(list(constraints)):
+    constraints: Any = options.get("constraints")
+    sized = hasattr(constraints, "__len__")
+    listed = constraints is not None and not isinstance(constraints, str)
+    if listed and (not sized or len(constraints)):  # an empty list is no constraints
+        what = type(constraints).__name__
         return (
             'constraints with executor must be None or "returned" (the objective returning '
-            f"(value, g) or (value, g, h)), got {type(constraints).__name__} of callables"
+            f"(value, g) or (value, g, h)), got {f'a {what} of callables' if sized else what}"
         )
     if options.get("equality_constraints"):
         return (
@@ -1116,8 +1120,7 @@ def _on_executor(name: str, args: Tuple[Any, ...], kwargs: dict) -> Any:
                 f"max_in_flight={max_in_flight!r} and on_error={on_error!r} with executor=None"
             )
         return function(*args, **options)
-    import inspect  # only here: the asynchronous path binds the call as the signature reads
-
+    # Bound as the signature reads, so that positional options count too.
     bound = inspect.signature(function).bind(*args, **options).arguments
     objective = bound.pop("objective")
     if isinstance(objective, str):
@@ -1142,7 +1145,10 @@ def _on_executor(name: str, args: Tuple[Any, ...], kwargs: dict) -> Any:
         objective = _AsMinimizeHands(objective, "array")
     elif bound.get("var_types") is None and (bound.get("integer") or bound.get("binary")):
         objective = _AsMinimizeHands(objective, "ints")
-    swarm_class = kestrelopt_native.AsyncSwarm if name == "minimize" else kestrelopt_native.AsyncMultiSwarm
-    swarm = swarm_class(bound.pop("bounds"), **bound)
+    swarm: Any
+    if name == "minimize":
+        swarm = kestrelopt_native.AsyncSwarm(bound.pop("bounds"), **bound)
+    else:
+        swarm = kestrelopt_native.AsyncMultiSwarm(bound.pop("bounds"), **bound)
     return drive(swarm, objective, executor, max_in_flight=max_in_flight, on_error=on_error,
                  callback=callback, constraints=constraints)

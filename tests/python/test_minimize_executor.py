@@ -69,13 +69,19 @@ def test_one_in_flight_is_minimize_bit_for_bit(thread_pool, objective, options):
     assert_same_result(pso.minimize(objective, executor=None, **options), serial)
 
 
+def zdt1_with_limit(x):
+    return zdt1(x), [0.3 - x[0]]
+
+
 def test_minimize_multi_one_in_flight_and_wide(thread_pool):
     options = dict(bounds=(0, 1), dim=3, seed=4, n_particles=6, max_iter=7, archive_size=5)
-    for extra in ({}, dict(variant="smpso", archive="hypervolume")):
-        expected = pso.minimize_multi(zdt1, **options, **extra)
-        result = pso.minimize_multi(zdt1, **options, **extra, executor=thread_pool,
+    for objective, extra in ((zdt1, {}), (zdt1, dict(variant="smpso", archive="hypervolume")),
+                             (zdt1_with_limit, dict(constraints="returned", integer=True))):
+        expected = pso.minimize_multi(objective, **options, **extra)
+        result = pso.minimize_multi(objective, **options, **extra, executor=thread_pool,
                                     max_in_flight=1)
-        for name in ("positions", "objectives", "front_history", "evaluations", "stop_reason"):
+        for name in ("positions", "objectives", "violations", "front_history", "evaluations",
+                     "stop_reason"):
             assert getattr(result, name) == getattr(expected, name), name
     wide = pso.minimize_multi(zdt1, **options, executor=thread_pool)
     assert wide.evaluations == 6 * 8 and wide.failed == 0
@@ -147,7 +153,8 @@ def never_called(x):
         ("minimize", dict(vectorized=True), ValueError, "vectorized=True does not go with executor"),
         ("minimize_multi", dict(vectorized=True), ValueError, "vectorized=True does not go with"),
         ("minimize", dict(constraints=[abs]), ValueError,
-         r'constraints with executor must be None or "returned".*got list of callables'),
+         r'constraints with executor must be None or "returned".*got a list of callables'),
+        ("minimize", dict(constraints=abs), ValueError, r'"returned".*got builtin_function_or_method$'),
         ("minimize", dict(equality_constraints=[abs]), ValueError, "equality_constraints does not go"),
         ("minimize", dict(repair=abs), ValueError, "repair does not go with executor"),
         ("minimize", dict(restarts=2, patience=3), ValueError, "got restarts=2"),
