@@ -35,7 +35,70 @@ constexpr DominanceScan kDominated{true, false, false};
     return {false, removes != 0, equal != 0};
 }
 
+// Each lane's comparisons are gathered first, so that the compiler runs the lanes together;
+// the scan stops at the first block with a lane no greater in any coordinate.
+[[gnu::always_inline]] inline bool blocks_body(const std::int32_t* __restrict points,
+                                               std::size_t blocks, std::size_t width,
+                                               const std::int32_t* __restrict candidate) {
+    for (std::size_t b = blocks; b-- > 0;) {
+        const std::int32_t* block = points + b * width * kBlockLanes;
+        std::int32_t greater[kBlockLanes] = {};
+        for (std::size_t k = 0; k < width; ++k)
+            for (std::size_t l = 0; l < kBlockLanes; ++l)
+                greater[l] |= static_cast<std::int32_t>(block[k * kBlockLanes + l] > candidate[k]);
+        std::int32_t all = 1;
+        for (std::size_t l = 0; l < kBlockLanes; ++l) all &= greater[l];
+        if (all == 0) return true;
+    }
+    return false;
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
+// Block b against the candidate's coordinates plus one, which lie above exactly the values
+// no greater than the candidate's: a lane of the result is all ones when that point is no
+// greater in every coordinate, else zero. `Width` 0 stands for any width, whose bounds are
+// made as they are needed.
+template <std::size_t Width>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i no_greater_lanes(
+    const std::int32_t* points, std::size_t b, std::size_t width, const __m256i* above,
+    const std::int32_t* candidate) {
+    const std::size_t count = Width == 0 ? width : Width;
+    const std::int32_t* block = points + b * count * kBlockLanes;
+    __m256i all = _mm256_set1_epi32(-1);
+    for (std::size_t k = 0; k < count; ++k) {
+        __m256i bound;
+        if constexpr (Width == 0)
+            bound = _mm256_set1_epi32(candidate[k] + 1);
+        else
+            bound = above[k];
+        const __m256i lanes =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + k * kBlockLanes));
+        all = _mm256_and_si256(all, _mm256_cmpgt_epi32(bound, lanes));
+    }
+    return all;
+}
+
+// Two blocks per test, the newest first; the bounds of the usual widths stay in registers.
+template <std::size_t Width>
+[[gnu::target("avx2")]] bool blocks_avx2(const std::int32_t* points, std::size_t blocks,
+                                         std::size_t width, const std::int32_t* candidate) {
+    __m256i above[Width == 0 ? 1 : Width];
+    for (std::size_t k = 0; k < Width; ++k) above[k] = _mm256_set1_epi32(candidate[k] + 1);
+    std::size_t b = blocks;
+    if (b % 2 != 0) {
+        const __m256i last = no_greater_lanes<Width>(points, --b, width, above, candidate);
+        if (!_mm256_testz_si256(last, last)) return true;
+    }
+    while (b > 0) {
+        b -= 2;
+        const __m256i either =
+            _mm256_or_si256(no_greater_lanes<Width>(points, b, width, above, candidate),
+                            no_greater_lanes<Width>(points, b + 1, width, above, candidate));
+        if (!_mm256_testz_si256(either, either)) return true;
+    }
+    return false;
+}
+
 // Four points per step: each comparison gives a lane mask, and the four flags come from
 // the removal mask's four bits.
 [[gnu::target("avx2")]] DominanceScan scan_avx2(const double* first, const double* second,
@@ -80,7 +143,31 @@ DominanceScan scan_two_objectives_portable(const double* first, const double* se
                                            double c0, double c1, unsigned char* flags) {
     return scan_body(first, second, n, c0, c1, flags);
 }
+bool any_no_greater_portable(const std::int32_t* points, std::size_t blocks, std::size_t width,
+                             const std::int32_t* candidate) {
+    return blocks_body(points, blocks, width, candidate);
+}
 }  // namespace detail
+
+bool any_no_greater(const std::int32_t* points, std::size_t blocks, std::size_t width,
+                    const std::int32_t* candidate) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (has_avx2) {
+        switch (width) {
+            case 3:
+                return blocks_avx2<3>(points, blocks, width, candidate);
+            case 4:
+                return blocks_avx2<4>(points, blocks, width, candidate);
+            case 5:
+                return blocks_avx2<5>(points, blocks, width, candidate);
+            default:
+                return blocks_avx2<0>(points, blocks, width, candidate);
+        }
+    }
+#endif
+    return detail::any_no_greater_portable(points, blocks, width, candidate);
+}
 
 DominanceScan scan_two_objectives(const double* first, const double* second, std::size_t n,
                                   double c0, double c1, unsigned char* flags) {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "kestrelopt/mopso/dominance_scan.hpp"
 #include "kestrelopt/mopso/sort_keys.hpp"
 
 namespace kestrelopt {
@@ -163,6 +164,62 @@ void ranks_3d(const Distinct<std::uint64_t>& d, std::vector<std::size_t>& ranks)
         auto at = front.lower_bound(Step{y, 0});
         while (at != front.end() && at->z >= z) at = front.erase(at);
         front.insert(at, Step{y, z});
+        ranks[j] = low;
+    }
+}
+
+// Four objectives or more, up to kScanLimit distinct points. As for three, a point's rank is
+// the first rank none of whose points is no worse than it in the objectives after the first,
+// found by bisection. Each rank keeps those objectives of its points in the blocks of
+// any_no_greater, compared several points per instruction, and the least value of each
+// objective, below which no point of the rank can dominate. The work grows with the square
+// of the largest rank's size, so past kScanLimit points the divide and conquer below, whose
+// work grows as n log^(m-1) n, takes over; at that size the two take about as long on a set
+// all of whose points share rank 0, and the scan is the faster on any other.
+constexpr std::size_t kScanLimit = std::size_t{1} << 14;
+
+void ranks_by_scan(const Distinct<Coord>& d, std::size_t m, std::vector<std::size_t>& ranks) {
+    struct Front {
+        std::vector<std::int32_t> blocks;
+        std::vector<std::int32_t> lowest;
+        std::size_t size = 0;
+    };
+    const std::size_t width = m - 1;
+    std::vector<Front> fronts;
+    std::vector<std::int32_t> point(width);
+    const auto dominated = [&](const Front& front) {
+        for (std::size_t k = 0; k < width; ++k)
+            if (point[k] < front.lowest[k]) return false;
+        return any_no_greater(front.blocks.data(), (front.size + kBlockLanes - 1) / kBlockLanes,
+                              width, point.data());
+    };
+    for (std::size_t j = 0; j < d.count; ++j) {
+        for (std::size_t k = 0; k < width; ++k)
+            point[k] = static_cast<std::int32_t>(d.coords[j * m + k + 1]);
+        std::size_t low = 0;
+        std::size_t high = fronts.size();
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (dominated(fronts[mid]))
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        if (low == fronts.size()) {
+            fronts.emplace_back();
+            fronts.back().lowest.assign(width, std::numeric_limits<std::int32_t>::max());
+        }
+        Front& front = fronts[low];
+        const std::size_t lane = front.size % kBlockLanes;
+        if (lane == 0)
+            front.blocks.resize(front.blocks.size() + width * kBlockLanes,
+                                std::numeric_limits<std::int32_t>::max());
+        std::int32_t* block = front.blocks.data() + front.blocks.size() - width * kBlockLanes;
+        for (std::size_t k = 0; k < width; ++k) {
+            block[k * kBlockLanes + lane] = point[k];
+            front.lowest[k] = std::min(front.lowest[k], point[k]);
+        }
+        ++front.size;
         ranks[j] = low;
     }
 }
@@ -419,7 +476,8 @@ class DivideAndConquer {
 
 }  // namespace
 
-void nondominated_ranks(PointRows points, std::span<std::size_t> ranks) {
+namespace detail {
+void nondominated_ranks(PointRows points, std::span<std::size_t> ranks, RankMethod method) {
     const std::size_t n = points.rows;
     const std::size_t m = points.cols;
     if (n == 0) return;
@@ -441,10 +499,20 @@ void nondominated_ranks(PointRows points, std::span<std::size_t> ranks) {
             return spread(distinct_by_keys<3>(points), ranks_3d);
         default:
             return spread(distinct_by_coordinates(points),
-                          [m](const Distinct<Coord>& d, std::vector<std::size_t>& r) {
-                              DivideAndConquer(d, m, r).run();
+                          [m, method](const Distinct<Coord>& d, std::vector<std::size_t>& r) {
+                              if (method == detail::RankMethod::kScan ||
+                                  (method == detail::RankMethod::kBySize && d.count <= kScanLimit))
+                                  ranks_by_scan(d, m, r);
+                              else
+                                  DivideAndConquer(d, m, r).run();
                           });
     }
+}
+
+}  // namespace detail
+
+void nondominated_ranks(PointRows points, std::span<std::size_t> ranks) {
+    detail::nondominated_ranks(points, ranks, detail::RankMethod::kBySize);
 }
 
 void crowding_distances(PointRows points, std::span<double> distances) {

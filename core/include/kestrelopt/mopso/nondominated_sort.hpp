@@ -10,8 +10,11 @@
 // (O(n log n)); three, a sweep that keeps, per rank, the staircase of its points in the last
 // two objectives and finds a point's rank by bisection over the ranks (O(n log n log F) for
 // F ranks); four or more, with each value replaced by its rank among its objective's
-// distinct values, the divide and conquer on the median of one objective at a time, down to
-// sweeps over two objectives and, on small sets, pairwise comparisons (O(n log^(m-1) n)).
+// distinct values, up to 2^14 distinct points the same search over ranks, each rank's points
+// compared with the point several at a time (O(n S log F) comparisons, S the size of the
+// largest rank), and past that size the divide and conquer on the median of one objective at a
+// time, down to sweeps over two objectives and, on small sets, pairwise comparisons (O(n log^(m-1)
+// n)).
 //
 // Crowding distance: NSGA-II's, per objective over a stable ascending sort; the extremes
 // get +inf, every other point adds the gap between its two neighbours over the range when
@@ -36,5 +39,12 @@ void nondominated_ranks(PointRows points, std::span<std::size_t> ranks);
 
 // distances.size() == points.rows.
 void crowding_distances(PointRows points, std::span<double> distances);
+
+namespace detail {
+// For four objectives or more: kBySize chooses as nondominated_ranks does; the tests also
+// take either method whatever the size.
+enum class RankMethod { kBySize, kScan, kDivideAndConquer };
+void nondominated_ranks(PointRows points, std::span<std::size_t> ranks, RankMethod method);
+}  // namespace detail
 
 }  // namespace kestrelopt
