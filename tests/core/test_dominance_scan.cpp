@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "kestrelopt/mopso/pareto.hpp"
@@ -75,6 +77,60 @@ INSTANTIATE_TEST_SUITE_P(Forms, DominanceScanForms,
                          ::testing::Values(ScanForm{"Dispatched", scan_two_objectives},
                                            ScanForm{"Portable",
                                                     detail::scan_two_objectives_portable}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using Blocks = bool (*)(const std::int32_t*, std::size_t, std::size_t, const std::int32_t*);
+
+struct BlocksForm {
+    const char* name;
+    Blocks blocks;
+};
+
+class BlockScanForms : public ::testing::TestWithParam<BlocksForm> {};
+
+// Every width the dispatch treats apart (the unrolled three to five and the general loop),
+// point counts that leave the last block partly empty and odd or even block counts, and
+// coordinates of three values, so that equal coordinates and a single greater one are common;
+// the largest lies just below the empty lanes' filling.
+TEST_P(BlockScanForms, AgreesWithComparingEveryPoint) {
+    constexpr std::int32_t kEmpty = std::numeric_limits<std::int32_t>::max();
+    constexpr std::array<std::int32_t, 3> kValues{0, 1, kEmpty - 1};
+    auto gen = RandomSource::seed_from_u64(78);
+    int found_rounds = 0;
+    int rounds = 0;
+    for (std::size_t width = 1; width <= 8; ++width) {
+        for (int round = 0; round < 400; ++round, ++rounds) {
+            const std::size_t n = index_below(gen, 5 * kBlockLanes);
+            const std::size_t blocks = (n + kBlockLanes - 1) / kBlockLanes;
+            std::vector<std::int32_t> points(blocks * width * kBlockLanes, kEmpty);
+            std::vector<std::vector<std::int32_t>> rows(n, std::vector<std::int32_t>(width));
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::size_t k = 0; k < width; ++k) {
+                    rows[i][k] = kValues[index_below(gen, 3)];
+                    const std::size_t block = i / kBlockLanes;
+                    points[(block * width + k) * kBlockLanes + i % kBlockLanes] = rows[i][k];
+                }
+            std::vector<std::int32_t> candidate(width);
+            for (std::int32_t& c : candidate) c = kValues[index_below(gen, 3)];
+            bool expected = false;
+            for (const std::vector<std::int32_t>& row : rows) {
+                bool no_greater = true;
+                for (std::size_t k = 0; k < width; ++k)
+                    no_greater = no_greater && row[k] <= candidate[k];
+                expected = expected || no_greater;
+            }
+            ASSERT_EQ(GetParam().blocks(points.data(), blocks, width, candidate.data()), expected)
+                << "width " << width << " round " << round;
+            found_rounds += expected ? 1 : 0;
+        }
+    }
+    EXPECT_GT(found_rounds, rounds / 5);
+    EXPECT_LT(found_rounds, rounds * 4 / 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, BlockScanForms,
+                         ::testing::Values(BlocksForm{"Dispatched", any_no_greater},
+                                           BlocksForm{"Portable", detail::any_no_greater_portable}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -16,11 +16,18 @@ namespace {
 
 using namespace testing_support;
 
+// How the points lie: values from a ladder (or 0..levels-1) at random; on a plane of constant
+// sum, where distinct points are mutually non-dominated; along the diagonal, each coordinate
+// twice a common level or one more, so that the ranks climb with the level and points of
+// one level may dominate one another or not.
+enum class Layout { kRandom, kPlane, kChain };
+
 struct SortCase {
     std::size_t m;
     std::size_t n;
     std::size_t levels;            // distinct values per objective: few make ties and copies common
     std::size_t narrow_from = 99;  // objectives from this one on take two values only
+    Layout layout = Layout::kRandom;
 };
 
 class NondominatedSort : public ::testing::TestWithParam<SortCase> {};
@@ -33,6 +40,19 @@ std::vector<double> random_rows(RandomSource& gen, const SortCase& c) {
         const std::size_t levels = i % c.m >= c.narrow_from ? 2 : c.levels;
         const std::size_t level = gen.next_u64() % levels;
         values[i] = levels <= kLadder.size() ? kLadder[level] : static_cast<double>(level);
+    }
+    for (std::size_t i = 0; i < c.n && c.layout != Layout::kRandom; ++i) {
+        double* row = &values[i * c.m];
+        const auto level = static_cast<double>(gen.next_u64() % c.levels);
+        double sum = 0.0;
+        for (std::size_t k = 0; k < c.m; ++k) {
+            const auto other = static_cast<double>(gen.next_u64() % c.levels);
+            if (c.layout == Layout::kChain)
+                row[k] = 2.0 * level + static_cast<double>(gen.next_u64() % 2);
+            else
+                row[k] = k + 1 < c.m ? other : static_cast<double>(c.m * c.levels) - sum;
+            sum += row[k];
+        }
     }
     // Copies of earlier rows.
     for (std::size_t i = 1; i < c.n; i += 5) {
@@ -100,9 +120,18 @@ TEST_P(NondominatedSort, RanksAndCrowdingMatchThePlainDefinitions) {
         RandomSource gen = RandomSource::seed_from_u64(1000 * c.m + seed);
         const std::vector<double> values = random_rows(gen, c);
         const PointRows points{values, c.n, c.m};
+        const std::vector<std::size_t> expected_ranks = peeled_ranks(values, c.n, c.m);
         std::vector<std::size_t> ranks(c.n, 99);
         nondominated_ranks(points, ranks);
-        EXPECT_EQ(ranks, peeled_ranks(values, c.n, c.m)) << "seed " << seed;
+        EXPECT_EQ(ranks, expected_ranks) << "seed " << seed;
+        // Both methods of four objectives or more, whatever the size.
+        for (const auto method :
+             {detail::RankMethod::kScan, detail::RankMethod::kDivideAndConquer}) {
+            std::fill(ranks.begin(), ranks.end(), 99);
+            detail::nondominated_ranks(points, ranks, method);
+            EXPECT_EQ(ranks, expected_ranks)
+                << "seed " << seed << " method " << static_cast<int>(method);
+        }
         std::vector<double> distances(c.n, -1.0);
         crowding_distances(points, distances);
         const std::vector<double> expected = plain_crowding(values, c.n, c.m);
@@ -112,17 +141,24 @@ TEST_P(NondominatedSort, RanksAndCrowdingMatchThePlainDefinitions) {
 }
 
 // Sizes past the pairwise thresholds of the divide and conquer, many levels (few ties) and
-// few (many), every number of objectives from 1 to 6, and the empty and one-point sets. Sets
-// whose last objectives take two values only leave large sets equal in all but the first
-// two, which the divide and conquer sweeps.
-INSTANTIATE_TEST_SUITE_P(Shapes, NondominatedSort,
-                         ::testing::Values(SortCase{2, 0, 4}, SortCase{3, 1, 4}, SortCase{1, 30, 8},
-                                           SortCase{2, 40, 3}, SortCase{2, 200, 50},
-                                           SortCase{3, 40, 3}, SortCase{3, 300, 40},
-                                           SortCase{4, 60, 3}, SortCase{4, 400, 30},
-                                           SortCase{5, 80, 4}, SortCase{5, 400, 12},
-                                           SortCase{6, 300, 8}, SortCase{6, 120, 2},
-                                           SortCase{4, 500, 200, 2}, SortCase{5, 400, 200, 2}));
+// few (many), every number of objectives from 1 to 8 (the scan compares up to five
+// objectives after the first unrolled, more in a loop), and the empty and one-point sets.
+// Sets whose last objectives take two values only leave large sets equal in all but the
+// first two, which the divide and conquer sweeps. Planes put every point in rank 0, chains
+// make many ranks.
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, NondominatedSort,
+    ::testing::Values(
+        SortCase{2, 0, 4}, SortCase{3, 1, 4}, SortCase{1, 30, 8}, SortCase{2, 40, 3},
+        SortCase{2, 200, 50}, SortCase{3, 40, 3}, SortCase{3, 300, 40}, SortCase{4, 60, 3},
+        SortCase{4, 400, 30}, SortCase{5, 80, 4}, SortCase{5, 400, 12}, SortCase{6, 300, 8},
+        SortCase{6, 120, 2}, SortCase{4, 500, 200, 2}, SortCase{5, 400, 200, 2},
+        SortCase{7, 300, 8}, SortCase{8, 200, 3}, SortCase{3, 300, 20, 99, Layout::kPlane},
+        SortCase{4, 300, 20, 99, Layout::kPlane}, SortCase{5, 200, 6, 99, Layout::kPlane},
+        SortCase{6, 300, 30, 99, Layout::kPlane}, SortCase{7, 200, 10, 99, Layout::kPlane},
+        SortCase{2, 200, 60, 99, Layout::kChain}, SortCase{3, 200, 60, 99, Layout::kChain},
+        SortCase{4, 300, 40, 99, Layout::kChain}, SortCase{5, 200, 100, 99, Layout::kChain},
+        SortCase{6, 300, 20, 99, Layout::kChain}, SortCase{7, 150, 50, 99, Layout::kChain}));
 
 }  // namespace
 }  // namespace kestrelopt
