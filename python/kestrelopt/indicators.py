@@ -162,7 +162,9 @@ def nondominated_ranks(points: npt.ArrayLike) -> _Ranks:
     by points of ranks below k. Equal points share their rank.
 
     Returns an int array of shape (n,). Computed natively, without holding the interpreter
-    lock: two objectives take O(n log n); three, O(n log n log F) for F ranks; more, a
+    lock: two objectives take O(n log n); three, O(n log n log F) for F ranks; more, up to
+    16,384 distinct points, a search over the ranks that compares each rank's points with a
+    point eight at a time (O(n S log F), S the size of the largest rank), and past that a
     divide and conquer in O(n log^(m-1) n) (Jensen 2003, generalised to ties by Fortin et
     al. 2013).
     """

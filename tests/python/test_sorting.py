@@ -89,9 +89,9 @@ def test_ranks_and_crowding_match_peeling_and_the_former_numpy_code(m, n, levels
         assert bits(distances) == bits(expected_distances), seed
 
 
-def test_large_sets_take_the_divide_and_conquer_and_agree_with_peeling():
-    # Past the pairwise thresholds of the native divide and conquer, at every depth; last
-    # objectives of two values leave large sets that differ in the first two only.
+def test_large_sets_agree_with_peeling():
+    # Four and five objectives compare each rank's points in blocks; last objectives of two
+    # values leave large sets that differ in the first two only.
     rng = np.random.default_rng(5)
     for m in (4, 5):
         array = np.round(rng.random((700, m)) * 6)
@@ -99,6 +99,21 @@ def test_large_sets_take_the_divide_and_conquer_and_agree_with_peeling():
         array[:, 2:] = np.round(array[:, 2:] / 6)
         array[:, :2] = np.round(rng.random((700, 2)) * 300)
         assert ind.nondominated_ranks(array).tolist() == peeled_ranks(array.tolist())
+
+
+@pytest.mark.parametrize("m, side", [(4, 12), (5, 8)])
+def test_grids_past_the_scan_take_the_divide_and_conquer(m, side):
+    # Every point of a grid of more than 2^14 points, in shuffled order, some twice: a
+    # point's rank is the sum of its steps, the length of the longest chain down to the
+    # origin. Increasing maps of the axes, one to negative values, keep the ranks.
+    steps = np.stack(np.meshgrid(*[np.arange(side)] * m, indexing="ij"), axis=-1).reshape(-1, m)
+    rng = np.random.default_rng(m)
+    steps = steps[rng.permutation(len(steps))]
+    steps = np.concatenate([steps, steps[: len(steps) // 10]])
+    array = steps.astype(np.float64)
+    array[:, 0] = array[:, 0] ** 2
+    array[:, 1] = array[:, 1] * 0.5 - 3.0
+    assert ind.nondominated_ranks(array).tolist() == steps.sum(axis=1).tolist()
 
 
 @pytest.mark.parametrize(
