@@ -500,8 +500,8 @@ void nondominated_ranks(PointRows points, std::span<std::size_t> ranks, RankMeth
         default:
             return spread(distinct_by_coordinates(points),
                           [m, method](const Distinct<Coord>& d, std::vector<std::size_t>& r) {
-                              if (method == detail::RankMethod::kScan ||
-                                  (method == detail::RankMethod::kBySize && d.count <= kScanLimit))
+                              if (method == RankMethod::kScan ||
+                                  (method == RankMethod::kBySize && d.count <= kScanLimit))
                                   ranks_by_scan(d, m, r);
                               else
                                   DivideAndConquer(d, m, r).run();
