@@ -206,8 +206,13 @@ inline double standard_normal(RandomSource& gen) {
 }
 
 // Exactly what out.size() successive standard_normal calls would give, in order, leaving the
-// generator in the same state; takes the raw draws in blocks with fill_u64.
+// generator in the same state; takes the raw draws in blocks with fill_u64. On x86-64 with
+// AVX2, a block of 16 draws or more takes the first step of four draws at once (the same
+// bits); detail::fill_standard_normal_portable never does.
 void fill_standard_normal(RandomSource& gen, std::span<double> out);
+namespace detail {
+void fill_standard_normal_portable(RandomSource& gen, std::span<double> out);
+}  // namespace detail
 
 // True when the top bit of one 32-bit word is set.
 inline bool coin_flip(RandomSource& gen) {
