@@ -48,8 +48,14 @@ import peer_env  # noqa: E402
 ROOT = peer_env.ROOT
 VENV = os.path.join(ROOT, "build", "bbob-venv")
 OUT = os.path.join(ROOT, "build", "bbob")
-PAGE = os.path.join(ROOT, "docs", "benchmarks-bbob.md")
-FIGURES = os.path.join(ROOT, "docs", "bbob")
+PAGE = "benchmarks-bbob"  # docs/<page>.md, its plots in docs/<page's figures>/
+FIGURES = {"benchmarks-bbob": "bbob"}  # the first page's plots keep their old folder
+
+
+def page_paths(page):
+    """The page's markdown file, its plots' folder, and that folder as the page links it."""
+    figures = FIGURES.get(page, page + "-plots")
+    return os.path.join(ROOT, "docs", page + ".md"), os.path.join(ROOT, "docs", figures), figures
 # cocopp imports six without declaring it.
 PACKAGES = [("coco-experiment", "cocoex"), "cocopp", "six", "cma", "pygmo", "pyswarms", "nevergrad",
             "scipy", "numpy", "matplotlib"]
@@ -214,8 +220,9 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
     when = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
     cpu = sum(s[0] for s in stats.values())
     evals = sum(s[1] for s in stats.values())
-    os.makedirs(FIGURES, exist_ok=True)
-    for old in glob.glob(os.path.join(FIGURES, "*.png")):
+    page, figures, link = page_paths(args.page)
+    os.makedirs(figures, exist_ok=True)
+    for old in glob.glob(os.path.join(figures, "*.png")):
         os.remove(old)
     groups_present = [g for g in harness.GROUPS if any(f in settings["functions"] for f in g[1])]
 
@@ -252,9 +259,9 @@ def write_page(args, settings, chosen, skipped, areas, plots, stats, elapsed, wh
                 if src is None:
                     continue
                 name = f"ecdf_{dim:02d}D_{suffix}.png"
-                shutil.copyfile(src, os.path.join(FIGURES, name))
+                shutil.copyfile(src, os.path.join(figures, name))
                 fs = spans(set(functions) & set(settings["functions"]))
-                parts.append(f"![Runtime ECDF, {group} functions (f{fs}), {dim}-D](bbob/{name})")
+                parts.append(f"![Runtime ECDF, {group} functions (f{fs}), {dim}-D]({link}/{name})")
             figure_sections.append("\n\n".join(parts) + "\n")
 
     cmd = "python3 bench/bbob/run.py" + ("" if not sys.argv[1:] else " " + " ".join(
@@ -345,10 +352,10 @@ kestrelopt configurations are one entry each in `KESTRELOPT_CONFIGS` of
 `bench/bbob/contenders.py`; one the installed kestrelopt does not support is listed as
 skipped.
 """
-    with open(PAGE, "w") as f:
+    with open(page, "w") as f:
         f.write(text)
-    print(f"wrote {os.path.relpath(PAGE, ROOT)} and {len(glob.glob(os.path.join(FIGURES, '*.png')))} plots "
-          f"in {os.path.relpath(FIGURES, ROOT)}")
+    print(f"wrote {os.path.relpath(page, ROOT)} and {len(glob.glob(os.path.join(figures, '*.png')))} plots "
+          f"in {os.path.relpath(figures, ROOT)}")
 
 
 # --------------------------------------------------------------------------- main
@@ -555,7 +562,8 @@ def main():
     parser.add_argument("--exclude", help="comma-separated names or patterns of contenders to leave out")
     parser.add_argument("--list", action="store_true", help="list the contenders and exit")
     parser.add_argument("--no-cocopp", action="store_true", help="skip cocopp's plots")
-    parser.add_argument("--no-page", action="store_true", help="do not write docs/benchmarks-bbob.md")
+    parser.add_argument("--no-page", action="store_true", help="do not write the page")
+    parser.add_argument("--page", default=PAGE, help=f"the page to write: docs/<page>.md (default {PAGE})")
     parser.add_argument("--reuse", action="store_true",
                         help="keep the records of earlier runs and read, not run, each contender "
                              "whose records cover every task")
