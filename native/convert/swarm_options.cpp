@@ -55,13 +55,16 @@ ArchiveStrategy archive_strategy(const std::optional<std::string>& archive,
         return ArchiveStrategy::grid(*divisions);
     }
     const bool crowding = *archive == "crowding";
-    if (!crowding && *archive != "hypervolume")
+    const bool decomposition = *archive == "decomposition";
+    if (!crowding && !decomposition && *archive != "hypervolume")
         raise(PyExc_ValueError,
-              "archive must be None, 'crowding', 'grid' or 'hypervolume', got '" + *archive + "'");
+              "archive must be None, 'crowding', 'grid', 'hypervolume' or 'decomposition', got '" +
+                  *archive + "'");
     if (divisions)
         raise(PyExc_ValueError, "grid_divisions applies to archive='grid' only (archive='" +
                                     *archive + "' was given)");
-    return crowding ? ArchiveStrategy::crowding() : ArchiveStrategy::hypervolume();
+    if (crowding) return ArchiveStrategy::crowding();
+    return decomposition ? ArchiveStrategy::decomposition() : ArchiveStrategy::hypervolume();
 }
 
 void check_n_particles(std::uint64_t n_particles) {

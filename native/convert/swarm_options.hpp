@@ -152,8 +152,8 @@ MopsoVariant mopso_variant(const std::string& variant);
 void check_smpso_alone(std::initializer_list<std::pair<const char*, bool>> given);
 
 // The archive strategy: `archive` None keeps the choice by grid_divisions (a grid with
-// them, crowding without); "crowding" and "hypervolume" take no grid_divisions, "grid"
-// needs them. ValueError for another name or a mismatch.
+// them, crowding without); "crowding", "hypervolume" and "decomposition" take no
+// grid_divisions, "grid" needs them. ValueError for another name or a mismatch.
 ArchiveStrategy archive_strategy(const std::optional<std::string>& archive,
                                  std::optional<std::uint64_t> divisions);
 

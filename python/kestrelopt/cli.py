@@ -193,9 +193,10 @@ def build_parser() -> argparse.ArgumentParser:
     multi.add_argument("--variant", choices=("mopso", "smpso"), default="mopso",
                        help="how particles move: mopso (default) or smpso, the speed-constrained "
                             "swarm with polynomial mutation, which reaches multimodal fronts")
-    multi.add_argument("--archive", choices=("crowding", "grid", "hypervolume"),
+    multi.add_argument("--archive", choices=("crowding", "grid", "hypervolume", "decomposition"),
                        help="how the archive is pruned (default: crowding, or grid with "
-                            "--grid-divisions); hypervolume drops the least contributing member")
+                            "--grid-divisions); hypervolume drops the least contributing member; "
+                            "decomposition converges further above 3 objectives")
     multi.add_argument("--archive-size", type=_positive_int, default=100,
                        help="largest number of front members kept")
     multi.add_argument("--grid-divisions", type=_positive_int,

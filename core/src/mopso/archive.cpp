@@ -132,7 +132,7 @@ void Archive::append(std::span<const double> position, std::span<const double> o
 const std::vector<double>& Archive::prune_and_scores() {
     if (strategy_.kind == ArchiveStrategy::Kind::Grid)
         prune_and_grid();
-    else if (strategy_.kind == ArchiveStrategy::Kind::Hypervolume)
+    else if (strategy_.directional())
         prune_and_hypervolume();
     else
         prune_and_crowding();

@@ -15,7 +15,10 @@
 // with the penalty d1 + 5 d2 (d1: its distance along the direction). While over capacity,
 // the member of largest penalty in the direction with most members (of equal counts, the
 // first direction; of equal penalties, the latest member) leaves. The scores are
-// 1 / members of the member's direction, so leaders come from sparse directions.
+// 1 / members of the member's direction, so leaders come from sparse directions. The
+// decomposition strategy weights d2 by 1 instead of 5: with 5, a member far beyond the front
+// but exactly on a boundary direction (an objective at 0, its particle on a bound) outranks
+// the nearer members just beside that direction, and keeps it.
 #include <algorithm>
 #include <cmath>
 
@@ -85,6 +88,9 @@ void Archive::associate() {
     const std::size_t m = directions_of_;
     const std::size_t n = views_.size();
     const std::size_t count = directions_.size() / m;
+    const double theta = strategy_.kind == ArchiveStrategy::Kind::Decomposition
+                             ? kDecompositionTheta
+                             : kPenaltyTheta;
     member_bounds();
     direction_of_.resize(n);
     penalties_.resize(n);
@@ -112,7 +118,7 @@ void Archive::associate() {
             }
         }
         direction_of_[i] = best;
-        penalties_[i] = best_d1 + kPenaltyTheta * best_d2;
+        penalties_[i] = best_d1 + theta * best_d2;
         ++direction_counts_[best];
     }
 }

@@ -52,6 +52,17 @@ double boundary_penalty(std::span<const double> f, std::span<const double> unit,
     return along + theta * std::sqrt(std::max(square - along * along, 0.0));
 }
 
+double tchebycheff(std::span<const double> f, std::span<const double> unit,
+                   std::span<const double> ideal, std::span<const double> nadir) {
+    double value = 0.0;
+    for (std::size_t k = 0; k < unit.size(); ++k) {
+        const double spread = nadir[k] - ideal[k];
+        const double scaled = (f[k] - ideal[k]) / (spread > 0 ? spread : 1.0);
+        value = std::max(value, scaled / std::max(unit[k], 1e-6));
+    }
+    return value;
+}
+
 std::vector<double> das_dennis(std::size_t objectives, std::size_t divisions) {
     std::vector<double> out;
     if (objectives == 0) return out;

@@ -41,6 +41,11 @@ struct ArchiveStrategy {
         // reference direction the members nearest to it (score = 1 / members of its
         // direction). prune_and_hypervolume tells the details.
         Hypervolume = 2,
+        // Hypervolume's pruning with two or three objectives; above, the same reference
+        // directions with the distance from a direction weighted 1 instead of 5
+        // (kDecompositionTheta), so that a member nearer the front keeps its direction, and
+        // a run led by the Tchebycheff value along each particle's direction (run.hpp).
+        Decomposition = 3,
     };
     Kind kind = Kind::Crowding;
     std::size_t divisions = 0;  // grid divisions per objective (Grid only; 0 behaves as 1)
@@ -48,6 +53,11 @@ struct ArchiveStrategy {
     static constexpr ArchiveStrategy crowding() { return {Kind::Crowding, 0}; }
     static constexpr ArchiveStrategy grid(std::size_t divisions) { return {Kind::Grid, divisions}; }
     static constexpr ArchiveStrategy hypervolume() { return {Kind::Hypervolume, 0}; }
+    static constexpr ArchiveStrategy decomposition() { return {Kind::Decomposition, 0}; }
+    // Whether the strategy goes by reference directions above three objectives.
+    constexpr bool directional() const {
+        return kind == Kind::Hypervolume || kind == Kind::Decomposition;
+    }
 };
 
 struct ArchiveMember {

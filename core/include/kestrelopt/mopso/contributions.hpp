@@ -44,6 +44,15 @@ double boundary_penalty(std::span<const double> f, std::span<const double> unit,
 // The weight of the distance from a direction in the penalties of the hypervolume archive
 // and of the run's personal bests above three objectives.
 inline constexpr double kPenaltyTheta = 5.0;
+// The same weight in the decomposition archive's penalties.
+inline constexpr double kDecompositionTheta = 1.0;
+
+// The weighted Tchebycheff value of objective vector f along the unit direction `unit`,
+// normalized as for boundary_penalty: the largest scaled value over its direction component,
+// a component below 1e-6 counting as 1e-6 (so on a boundary direction the objectives it
+// leaves out weigh a million times more).
+double tchebycheff(std::span<const double> f, std::span<const double> unit,
+                   std::span<const double> ideal, std::span<const double> nadir);
 
 // The Das-Dennis directions with `divisions` steps on the unit simplex of `objectives`
 // dimensions (row-major, `objectives` values per row, each row summing to 1), in
