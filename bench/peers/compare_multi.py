@@ -3,8 +3,9 @@
 Problems: ZDT1-4 and ZDT6 (2 objectives), DTLZ1 and DTLZ2 (3), DTLZ2 with 5 and 8
 objectives and WFG4 with 3 (multi_problems.py; each function is checked against pymoo's
 before anything is measured). Contenders: kestrelopt's minimize_multi with its defaults,
-with variant="smpso", and with variant="smpso", archive="hypervolume"; pymoo's NSGA-II,
-NSGA-III, MOEA/D, SMS-EMOA and AGE-MOEA; pygmo's nsga2 and moead. Every contender gets the
+with variant="smpso", with variant="smpso", archive="hypervolume" and with variant="smpso",
+archive="decomposition"; pymoo's NSGA-II, NSGA-III, MOEA/D, SMS-EMOA and AGE-MOEA; pygmo's
+nsga2 and moead. Every contender gets the
 same objective (the Python function of one point; the pygmo ones through a problem class
 that calls it) and the same evaluation budget; the evaluations each one really made are
 counted and printed beside its figures. Scores: the hypervolume of the final front (up to
@@ -128,6 +129,7 @@ CONTENDERS = {
     "kestrelopt MOPSO": kestrel(),
     "kestrelopt SMPSO": kestrel(variant="smpso"),
     "kestrelopt SMPSO+HV": kestrel(variant="smpso", archive="hypervolume"),
+    "kestrelopt SMPSO+D": kestrel(variant="smpso", archive="decomposition"),
     "pymoo NSGA-II": pymoo_algo("nsga2"),
     "pymoo NSGA-III": pymoo_algo("nsga3"),
     "pymoo MOEA/D": pymoo_algo("moead"),
@@ -304,7 +306,9 @@ same Python function of one point (checked against pymoo's definitions) with the
 the row's label; populations and swarms hold {N} (NSGA-III and MOEA/D: one per Das-Dennis
 reference direction, 100, 91, 210 and 120 for 2, 3, 5 and 8 objectives). kestrelopt runs
 `minimize_multi` with `n_particles={N}` and its defaults (MOPSO), with `variant="smpso"`
-(SMPSO) and with `variant="smpso", archive="hypervolume"` (SMPSO+HV); with 5 and 8
+(SMPSO), with `variant="smpso", archive="hypervolume"` (SMPSO+HV) and with
+`variant="smpso", archive="decomposition"` (SMPSO+D, the same as SMPSO+HV with 2 and 3
+objectives); with 5 and 8
 objectives every kestrelopt run takes `archive_size` 210 and 120, the size of NSGA-III's
 front, so that the fronts compared by IGD+ have as many points. SMS-EMOA is left out
 above 3 objectives (its exact hypervolume selection takes too long there), and so is the

@@ -180,12 +180,35 @@ TEST(DasDennis, CountsAndRowsOnTheSimplex) {
     EXPECT_EQ(das_dennis_divisions(5, 1), 1u);
 }
 
+// The weighted Tchebycheff value against its definition written out: normalized objectives
+// over direction components, a component of 0 counting as 1e-6, a value below the ideal as 0.
+TEST(Tchebycheff, IsTheLargestNormalizedObjectiveOverItsWeight) {
+    const std::vector<double> ideal{0.0, 1.0, -2.0};
+    const std::vector<double> nadir{2.0, 1.0, 2.0};  // a spread of 0 counts as 1
+    const double third = 1.0 / std::sqrt(3.0);
+    struct Case {
+        std::vector<double> f, unit;
+        double expected;
+    } cases[] = {
+        {{1.0, 1.5, 0.0}, {third, third, third}, 0.5 / third},  // objective 2: (1.5 - 1) / 1
+        {{1.0, 1.0, 2.0}, {third, third, third}, 1.0 / third},  // objective 3: 4 / 4
+        {{1.0, 1.0, -2.0}, {1.0, 0.0, 0.0}, 0.5},               // the others exactly at the ideal
+        {{1.0, 1.25, -2.0}, {1.0, 0.0, 0.0}, 0.25 / 1e-6},      // off a boundary direction
+        {{-1.0, 0.0, -3.0}, {third, third, third}, 0.0},        // below the ideal everywhere
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(tchebycheff(c.f, c.unit, ideal, nadir), c.expected);
+}
+
+class PruneByContributions : public ::testing::TestWithParam<ArchiveStrategy> {};
+
 // The archive's pruning against greedy removal by brute force: each step drops the member
-// whose removal loses the least hypervolume against the reference of the members left.
-TEST(HypervolumeArchive, PrunesTheLeastContributorEachTime) {
+// whose removal loses the least hypervolume against the reference of the members left. The
+// decomposition strategy prunes so too with two and three objectives.
+TEST_P(PruneByContributions, DropsTheLeastContributorEachTime) {
     for (const std::size_t m : {2u, 3u}) {
         const std::vector<std::vector<double>> points = front_points(30, m, 17 * m);
-        Archive archive(ArchiveStrategy::hypervolume(), 12);
+        Archive archive(GetParam(), 12);
         for (std::size_t i = 0; i < points.size(); ++i)
             archive.insert(std::vector<double>{static_cast<double>(i)}, points[i]);
         ASSERT_EQ(archive.members().size(), points.size());
@@ -214,6 +237,41 @@ TEST(HypervolumeArchive, PrunesTheLeastContributorEachTime) {
             EXPECT_GT(scores[i], 0.0);
         }
         EXPECT_FALSE(archive.by_directions());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Strategies, PruneByContributions,
+                         ::testing::Values(ArchiveStrategy::hypervolume(),
+                                           ArchiveStrategy::decomposition()),
+                         [](const ::testing::TestParamInfo<ArchiveStrategy>& info) {
+                             return info.param.kind == ArchiveStrategy::Kind::Hypervolume
+                                        ? "Hypervolume"
+                                        : "Decomposition";
+                         });
+
+// Four objectives, room for four members, so one direction per axis. Two members share the
+// first axis: A far out exactly on it, B nearer the ideal but off it. Normalized by the
+// members' bounds (ideal 0, nadir (1.6, 1, 1, 1)), A = (1, 0, 0, 0) has d1 = 1, d2 = 0 and
+// B = (0.625, 0.15, 0, 0) has d1 = 0.625, d2 = 0.15: the penalty d1 + 5 d2 keeps A
+// (1 < 1.375), d1 + d2 keeps B (0.775 < 1).
+TEST(DirectionArchives, WeighTheDistanceFromADirectionAsTheirThetaSays) {
+    const std::vector<double> far{1.6, 0.0, 0.0, 0.0};
+    const std::vector<double> near{1.0, 0.15, 0.0, 0.0};
+    const std::vector<std::vector<double>> points{
+        far, near, {0.0, 1.0, 0.0, 0.0}, {0.0, 0.0, 1.0, 0.0}, {0.0, 0.0, 0.0, 1.0}};
+    for (const ArchiveStrategy strategy :
+         {ArchiveStrategy::hypervolume(), ArchiveStrategy::decomposition()}) {
+        Archive archive(strategy, 4);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            archive.insert(std::vector<double>{static_cast<double>(i)}, points[i]);
+        ASSERT_EQ(archive.members().size(), 5u);
+        archive.prune_and_scores();
+        ASSERT_TRUE(archive.by_directions());
+        ASSERT_EQ(archive.members().size(), 4u);
+        const std::vector<double>& kept = archive.members()[0].objectives;
+        EXPECT_EQ(kept, strategy.kind == ArchiveStrategy::Kind::Hypervolume ? far : near);
+        for (std::size_t i = 1; i < 4; ++i)
+            EXPECT_EQ(archive.members()[i].objectives, points[i + 1]);
     }
 }
 

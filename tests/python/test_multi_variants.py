@@ -1,6 +1,7 @@
-"""minimize_multi's variant="smpso" and archive="hypervolume": they reach the fronts of
-multimodal problems the default stalls on, are reproducible bit for bit in every way of
-driving a run, leave the other options' runs as they were, and reject what does not apply."""
+"""minimize_multi's variant="smpso", archive="hypervolume" and archive="decomposition": they
+reach the fronts of multimodal and many-objective problems the default stalls on, are
+reproducible bit for bit in every way of driving a run, leave the other options' runs as they
+were, and reject what does not apply."""
 
 import math
 import pickle
@@ -37,7 +38,8 @@ def dtlz1_small(x):
     return PROBLEMS["dtlz1"](x)
 
 
-NEW = [dict(variant="smpso"), dict(archive="hypervolume"), dict(variant="smpso", archive="hypervolume")]
+NEW = [dict(variant="smpso"), dict(archive="hypervolume"), dict(variant="smpso", archive="hypervolume"),
+       dict(variant="smpso", archive="decomposition")]
 # One problem per archive path: contributions in 2-D and 3-D, reference directions in 5-D.
 PROBLEM_BOXES = [(zdt1, [(0.0, 1.0)] * 6), (dtlz1_small, [(0.0, 1.0)] * 7), (dtlz2_5, [(0.0, 1.0)] * 8)]
 
@@ -90,6 +92,34 @@ def test_the_new_options_change_the_run(f, box):
     assert all(fronts[0] != other for other in fronts[1:])
 
 
+@pytest.mark.parametrize("f, box", PROBLEM_BOXES)
+def test_decomposition_changes_only_runs_above_three_objectives(f, box):
+    hypervolume = pso.minimize_multi(f, box, **SMALL, variant="smpso", archive="hypervolume")
+    decomposition = pso.minimize_multi(f, box, **SMALL, variant="smpso", archive="decomposition")
+    if len(hypervolume.objectives[0]) <= 3:
+        same_front(decomposition, hypervolume)
+        assert decomposition.front_history == hypervolume.front_history
+    else:
+        assert decomposition.objectives != hypervolume.objectives
+
+
+def test_decomposition_converges_on_five_objectives():
+    # 2,440 evaluations of DTLZ2 with 5 objectives: the members' median distance beyond the
+    # unit sphere is 1.3 % to 6.8 % over seeds 0-7 (hypervolume archive: 5.6 % to 13.9 %).
+    def median_distance(archive):
+        front = pso.minimize_multi(dtlz2_5, [(0.0, 1.0)] * 8, n_particles=40, max_iter=60,
+                                   archive_size=40, seed=2, variant="smpso", archive=archive,
+                                   record_history=False)
+        assert len(front.objectives) == 40
+        radii = sorted(math.sqrt(sum(v * v for v in f)) - 1.0 for f in front.objectives)
+        assert radii[0] >= -1e-12  # nothing inside the front: DTLZ2's is the unit sphere
+        return (radii[19] + radii[20]) / 2
+
+    decomposition = median_distance("decomposition")
+    assert decomposition < 0.05
+    assert decomposition < median_distance("hypervolume") / 2
+
+
 @pytest.mark.parametrize("named, plain", [
     (dict(archive="crowding"), {}),
     (dict(archive="grid", grid_divisions=4), dict(grid_divisions=4)),
@@ -124,7 +154,10 @@ def test_hypervolume_archive_keeps_its_capacity_and_a_non_dominated_front():
     (dict(archive="grid"), "archive='grid' needs grid_divisions (got None)"),
     (dict(archive="hypervolume", grid_divisions=3),
      "grid_divisions applies to archive='grid' only (archive='hypervolume' was given)"),
-    (dict(archive="nearest"), "archive must be None, 'crowding', 'grid' or 'hypervolume', got 'nearest'"),
+    (dict(archive="decomposition", grid_divisions=3),
+     "grid_divisions applies to archive='grid' only (archive='decomposition' was given)"),
+    (dict(archive="nearest"),
+     "archive must be None, 'crowding', 'grid', 'hypervolume' or 'decomposition', got 'nearest'"),
 ])
 def test_what_does_not_apply_is_a_value_error(options, message):
     for make in (lambda: pso.minimize_multi(zdt1, [(0.0, 1.0)] * 3, **options),
@@ -151,13 +184,14 @@ def run_cli(capsys, *argv):
     return code, out, err
 
 
-def test_run_multi_takes_the_variant_and_the_archive(capsys):
+@pytest.mark.parametrize("archive", ["hypervolume", "decomposition"])
+def test_run_multi_takes_the_variant_and_the_archive(capsys, archive):
     code, out, _ = run_cli(capsys, "run-multi", "zdt4", "--seed", "1", "--max-iter", "60",
-                           "--variant", "smpso", "--archive", "hypervolume", "--json")
+                           "--variant", "smpso", "--archive", archive, "--json")
     assert code == 0
     problem = PROBLEMS["zdt4"]
     front = pso.minimize_multi(problem.evaluate, problem.bounds(10), max_iter=60, seed=1,
-                               variant="smpso", archive="hypervolume", record_history=False)
+                               variant="smpso", archive=archive, record_history=False)
     assert '"hypervolume": %r' % front.hypervolume(list(problem.reference)) in out
 
 
