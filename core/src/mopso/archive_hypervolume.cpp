@@ -18,7 +18,9 @@
 // 1 / members of the member's direction, so leaders come from sparse directions. The
 // decomposition strategy weights d2 by 1 instead of 5: with 5, a member far beyond the front
 // but exactly on a boundary direction (an objective at 0, its particle on a bound) outranks
-// the nearer members just beside that direction, and keeps it.
+// the nearer members just beside that direction, and keeps it. It also normalizes by the
+// extreme points' nadir (extreme_nadir below) instead of the members' worst values, and
+// removing an extreme point takes the association again.
 #include <algorithm>
 #include <cmath>
 
@@ -84,6 +86,39 @@ void Archive::prune_and_hypervolume() {
     }
 }
 
+// The decomposition strategy's nadir: per objective, the worst value among the extreme
+// points, one per axis, each the member of least max_k (f_k - ideal_k) / w_k with w the
+// axis (its other components 1e-6). The members' worst values would do on the front itself,
+// but a member far beyond it that no other dominates (with many objectives, most) stretches
+// them: on DTLZ2 with 5 and 8 objectives up to 2.8 times the front's, which crowds the
+// normalized members into fewer directions (a third to a half of them left empty).
+// An objective whose extreme points all sit at the ideal keeps the members' worst value.
+void Archive::extreme_nadir() {
+    const std::size_t m = lo_.size();
+    const std::size_t n = views_.size();
+    members_max_.assign(reference_.begin(), reference_.end());
+    extremes_.resize(m);
+    for (std::size_t axis = 0; axis < m; ++axis) {
+        std::size_t best = 0;
+        double least = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            double value = 0.0;
+            for (std::size_t k = 0; k < m; ++k)
+                value = std::max(value, (views_[i][k] - lo_[k]) * (k == axis ? 1.0 : 1e6));
+            if (i == 0 || value < least) {
+                best = i;
+                least = value;
+            }
+        }
+        extremes_[axis] = best;
+    }
+    for (std::size_t k = 0; k < m; ++k) {
+        double worst = lo_[k];
+        for (const std::size_t e : extremes_) worst = std::max(worst, views_[e][k]);
+        if (worst > lo_[k]) reference_[k] = worst;
+    }
+}
+
 void Archive::associate() {
     const std::size_t m = directions_of_;
     const std::size_t n = views_.size();
@@ -92,6 +127,7 @@ void Archive::associate() {
                              ? kDecompositionTheta
                              : kPenaltyTheta;
     member_bounds();
+    if (strategy_.kind == ArchiveStrategy::Kind::Decomposition) extreme_nadir();
     direction_of_.resize(n);
     penalties_.resize(n);
     direction_counts_.assign(count, 0);
@@ -147,14 +183,17 @@ void Archive::prune_by_directions(std::size_t m) {
                 worst = i;
         bool extreme = false;
         for (std::size_t k = 0; k < m; ++k)
-            extreme =
-                extreme || !(views_[worst][k] > lo_[k]) || !(views_[worst][k] < reference_[k]);
+            extreme = extreme || !(views_[worst][k] > lo_[k]) ||
+                      !(views_[worst][k] < (extremes_.empty() ? reference_[k] : members_max_[k]));
+        for (const std::size_t e : extremes_) extreme = extreme || e == worst;
         remove_one(worst);
         if (extreme) {
             associate();
             continue;
         }
         --direction_counts_[fullest];
+        // The extreme points stay the same members, one place earlier after the removed one.
+        for (std::size_t& e : extremes_) e -= e > worst ? 1 : 0;
         direction_of_.erase(direction_of_.begin() + static_cast<std::ptrdiff_t>(worst));
         penalties_.erase(penalties_.begin() + static_cast<std::ptrdiff_t>(worst));
     }

@@ -43,8 +43,9 @@ struct ArchiveStrategy {
         Hypervolume = 2,
         // Hypervolume's pruning with two or three objectives; above, the same reference
         // directions with the distance from a direction weighted 1 instead of 5
-        // (kDecompositionTheta), so that a member nearer the front keeps its direction, and
-        // a run led by the Tchebycheff value along each particle's direction (run.hpp).
+        // (kDecompositionTheta), so that a member nearer the front keeps its direction, the
+        // objectives normalized by the extreme points' nadir, and a run led by the
+        // Tchebycheff value along each particle's direction (run.hpp).
         Decomposition = 3,
     };
     Kind kind = Kind::Crowding;
@@ -83,8 +84,10 @@ class Archive {
 
     const std::vector<ArchiveMember>& members() const { return members_; }
     // Whether the last prune_and_scores went by reference directions (the hypervolume
-    // strategy above three objectives); then the unit directions (row-major, one value per
-    // objective) and the best and worst member values it normalized the objectives by.
+    // or decomposition strategy above three objectives); then the unit directions (row-major,
+    // one value per objective) and the ideal and nadir it normalized the objectives by: the
+    // members' best and worst values (the decomposition strategy: the worst values of its
+    // extreme points).
     bool by_directions() const { return by_directions_; }
     const std::vector<double>& directions() const { return directions_; }
     const std::vector<double>& ideal() const { return lo_; }
@@ -111,6 +114,8 @@ class Archive {
     void member_bounds();
     void contribution_reference();
     void associate();
+    // The decomposition strategy's nadir (into reference_) from the extreme points.
+    void extreme_nadir();
     // Removes member i alone.
     void remove_one(std::size_t i);
     void refresh_views();
@@ -172,6 +177,10 @@ class Archive {
     std::vector<std::size_t> direction_of_;
     std::vector<double> penalties_;
     std::vector<std::size_t> direction_counts_;
+    // The decomposition strategy: the members holding the extreme points, one per
+    // objective, and the members' worst values (which reference_ no longer holds).
+    std::vector<std::size_t> extremes_;
+    std::vector<double> members_max_;
     CrowdingWork crowding_work_;
     GridWork grid_work_;
 };
