@@ -508,7 +508,15 @@ def minimize_multi(
             the most populated direction; each particle follows its own
             direction, led by the member of least penalty along it, and keeps
             as personal best the point of lesser penalty along it when neither
-            dominates.
+            dominates. ``"decomposition"``: the same with 2 or 3 objectives;
+            above, the same directions, but the objectives are normalized by
+            the worst values of the extreme points (per objective, the member
+            nearest its axis) instead of the members' worst values, the
+            penalty weighs the distance from a direction 1 instead of 5, and
+            leaders and personal bests go by the weighted Tchebycheff value
+            along the particle's direction (the largest normalized objective
+            over its direction component): the members end nearer the front
+            and spread over more directions.
         executor (Executor | distributed.Client | None): evaluates the
             candidates on this executor, several at a time, as in ``minimize``:
             the run is ``kestrelopt.parallel.drive(AsyncMultiSwarm(bounds, ...),
