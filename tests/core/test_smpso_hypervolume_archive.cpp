@@ -251,9 +251,9 @@ INSTANTIATE_TEST_SUITE_P(Strategies, PruneByContributions,
 
 // Four objectives, room for four members, so one direction per axis. Two members share the
 // first axis: A far out exactly on it, B nearer the ideal but off it. Normalized by the
-// members' bounds (ideal 0, nadir (1.6, 1, 1, 1)), A = (1, 0, 0, 0) has d1 = 1, d2 = 0 and
-// B = (0.625, 0.15, 0, 0) has d1 = 0.625, d2 = 0.15: the penalty d1 + 5 d2 keeps A
-// (1 < 1.375), d1 + d2 keeps B (0.775 < 1).
+// members' bounds (ideal 0, nadir (1.6, 1, 1, 1), which are the extreme points' too), A = (1, 0, 0,
+// 0) has d1 = 1, d2 = 0 and B = (0.625, 0.15, 0, 0) has d1 = 0.625, d2 = 0.15: the penalty d1 + 5
+// d2 keeps A (1 < 1.375), d1 + d2 keeps B (0.775 < 1).
 TEST(DirectionArchives, WeighTheDistanceFromADirectionAsTheirThetaSays) {
     const std::vector<double> far{1.6, 0.0, 0.0, 0.0};
     const std::vector<double> near{1.0, 0.15, 0.0, 0.0};
@@ -301,6 +301,29 @@ TEST(HypervolumeArchive, GoesByDirectionsAboveThreeObjectives) {
         EXPECT_GE(at, next);
         EXPECT_EQ(member.objectives, points[at]);
         next = at + 1;
+    }
+}
+
+// A far member no other dominates (F: its second objective is the least) stretches the
+// members' worst first objective to 2; the extreme points, each the member nearest an axis,
+// are the four others, whose worst values are 1 everywhere.
+TEST(DirectionArchives, DecompositionTakesTheNadirFromTheExtremePoints) {
+    const std::vector<std::vector<double>> points{{1.0, 0.1, 0.1, 0.1},
+                                                  {0.1, 1.0, 0.1, 0.1},
+                                                  {0.1, 0.1, 1.0, 0.1},
+                                                  {0.1, 0.1, 0.1, 1.0},
+                                                  {2.0, 0.05, 0.6, 0.6}};
+    for (const ArchiveStrategy strategy :
+         {ArchiveStrategy::hypervolume(), ArchiveStrategy::decomposition()}) {
+        Archive archive(strategy, 5);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            archive.insert(std::vector<double>{static_cast<double>(i)}, points[i]);
+        archive.prune_and_scores();
+        ASSERT_TRUE(archive.by_directions());
+        ASSERT_EQ(archive.members().size(), 5u);
+        EXPECT_EQ(archive.ideal(), (std::vector<double>{0.1, 0.05, 0.1, 0.1}));
+        const double first = strategy.kind == ArchiveStrategy::Kind::Hypervolume ? 2.0 : 1.0;
+        EXPECT_EQ(archive.nadir(), (std::vector<double>{first, 1.0, 1.0, 1.0}));
     }
 }
 
