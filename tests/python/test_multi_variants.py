@@ -39,7 +39,7 @@ def dtlz1_small(x):
 
 
 NEW = [dict(variant="smpso"), dict(archive="hypervolume"), dict(variant="smpso", archive="hypervolume"),
-       dict(variant="smpso", archive="decomposition")]
+       dict(archive="decomposition"), dict(variant="smpso", archive="decomposition")]
 # One problem per archive path: contributions in 2-D and 3-D, reference directions in 5-D.
 PROBLEM_BOXES = [(zdt1, [(0.0, 1.0)] * 6), (dtlz1_small, [(0.0, 1.0)] * 7), (dtlz2_5, [(0.0, 1.0)] * 8)]
 
