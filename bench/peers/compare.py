@@ -865,7 +865,8 @@ Run it again with `{cmd}` (add or remove `--quick`); the script lives in
 
 How often each library reaches given targets on COCO's 24 bbob functions, as runtime
 distributions per function group and dimension, is on
-[the bbob suite of COCO](benchmarks-bbob.md) (made by `bench/bbob/run.py`).
+[the bbob suite of COCO](benchmarks-bbob.md) (made by `bench/bbob/run.py`) at 1,000 x D
+evaluations, and on [a second page](benchmarks-bbob-full.md) at 10,000 x D.
 
 ## Throughput of native benchmark runs
 
