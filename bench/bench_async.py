@@ -9,7 +9,8 @@ Three measurements, printed:
    distribution): 16 workers, 16 particles, 2,000 evaluations, on a
    ``ThreadPoolExecutor(16)`` and on a Dask ``LocalCluster`` of 16 threads (when
    ``distributed`` is installed; its threads in this process and in one worker
-   process, each with Dask's own cost per evaluation). Also the asynchronous run's worker
+   process, each with Dask's own cost per evaluation and the utilisation a plain Dask
+   loop of the same sleeps reaches, no swarm). Also the asynchronous run's worker
    utilisation, busy time / (workers x wall time).
 2. The engine's own cost: ``ask`` + ``tell`` of one particle in D=30, no executor.
 3. Quality per evaluation: the median best value over 20 seeds on 10-D rastrigin and
@@ -18,12 +19,17 @@ Three measurements, printed:
    one-sided Mann-Whitney p-values (small: the asynchronous runs are worse). Needs SciPy.
 
     python bench/bench_async.py [--workers 16] [--evaluations 2000] [--seeds 20]
-                                [--no-dask] [--plot docs/async_utilisation.png]
+                                [--median 0.020] [--no-dask]
+                                [--plot docs/async_utilisation.png]
+
+``--median`` lengthens the simulated evaluations, to show where Dask's own cost per task
+stops limiting the utilisation on a small machine.
 """
 
 import argparse
 import heapq
 import math
+import os
 import random
 import statistics
 import sys
@@ -35,7 +41,8 @@ import numpy as np
 import kestrelopt
 from kestrelopt.parallel import drive
 
-MEDIAN = 0.020
+# Read from the environment so that Dask's worker processes see --median too.
+MEDIAN = float(os.environ.get("BENCH_ASYNC_MEDIAN", "0.020"))
 SIGMA = 1.0
 DIM = 5
 
@@ -165,11 +172,35 @@ def trivial(x):
     return sum(v * v for v in x)
 
 
+def sleep_for(seconds):
+    start = time.perf_counter()
+    time.sleep(seconds)
+    INTERVALS.append((start, time.perf_counter()))
+
+
+def dask_ceiling(this, distributed, client, record, workers, evaluations):
+    """Utilisation of Dask alone: a plain as_completed loop keeping `workers` sleeps of the
+    same lognormal distribution in flight, no swarm. What Dask's round trip leaves."""
+    draw = random.Random(7)
+    times = [MEDIAN * math.exp(SIGMA * draw.gauss(0.0, 1.0)) for _ in range(evaluations)]
+    record.clear()
+    start = time.perf_counter()
+    arrivals = distributed.as_completed(client.map(this.sleep_for, times[:workers], pure=False))
+    sent = workers
+    for _ in arrivals:
+        if sent < evaluations:
+            arrivals.add(client.submit(this.sleep_for, times[sent], pure=False))
+            sent += 1
+    wall = time.perf_counter() - start
+    return sum(b - a for a, b in record.collect()) / (workers * wall)
+
+
 def dask_schedules(this, distributed, workers, evaluations):
     """Both schedules on a cluster of `workers` threads in this process (the objective
     releases the interpreter lock while it sleeps, as a call out to a simulation does) and
     in one worker process, each with Dask's own cost per evaluation: the wall time per
-    evaluation of an objective that returns at once, `workers` in flight."""
+    evaluation of an objective that returns at once, `workers` in flight, and the
+    utilisation Dask reaches alone."""
     for label, processes in (("in this process", False), ("in one worker process", True)):
         with distributed.LocalCluster(n_workers=1, threads_per_worker=workers, processes=processes,
                                       dashboard_address=":0") as cluster, \
@@ -181,9 +212,13 @@ def dask_schedules(this, distributed, workers, evaluations):
             start = time.perf_counter()
             drive(swarm, this.trivial, client)
             floor = (time.perf_counter() - start) / evaluations
+            ceiling = dask_ceiling(this, distributed, client, Workers(this, client), workers,
+                                   evaluations)
         print_schedules(f"Dask LocalCluster of {workers} threads {label}", figures)
         print(f"  Dask's own cost per evaluation (an objective that returns at once): "
               f"{floor * 1e3:.2f} ms")
+        print(f"  Dask alone (a plain as_completed loop of the same sleeps, no swarm): "
+              f"utilisation {ceiling:.2f}")
 
 
 def engine_cost(count=200_000):
@@ -252,12 +287,17 @@ def main():
     parser.add_argument("--evaluations", type=int, default=2000)
     parser.add_argument("--seeds", type=int, default=20)
     parser.add_argument("--quality-evaluations", type=int, default=5000)
+    parser.add_argument("--median", type=float, default=MEDIAN,
+                        help="median simulated run time in seconds")
     parser.add_argument("--no-dask", action="store_true")
     parser.add_argument("--plot", help="write the thread pool's utilisation over time here")
     args = parser.parse_args()
+    os.environ["BENCH_ASYNC_MEDIAN"] = repr(args.median)
     # The objective and its record by reference, from this file imported as a module, so
     # that Dask's workers import it rather than receive a copy.
     import bench_async as this
+
+    this.MEDIAN = args.median
 
     with ThreadPoolExecutor(args.workers) as pool:
         list(pool.map(abs, range(args.workers)))  # start the threads outside the timing
