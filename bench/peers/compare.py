@@ -11,6 +11,7 @@ docs/benchmarks_*.png:
     python3 bench/peers/compare.py           # the full run (about 3 hours, 2 of them IPOP-CMA-ES)
     python3 bench/peers/compare.py --quick   # fewer rounds, seeds and evaluations (about 10 minutes)
     python3 bench/peers/compare.py --quality-budget 20000 --quality-seeds 5 --selection-seeds 3
+    python3 bench/peers/compare.py --quality-only --skip cma   # the quality tables, printed
 
 The time limits exclude the one-time setup (installing the peers, building the wheel:
 about 3-5 minutes). A peer that does not install or whose API cannot be matched is
@@ -511,6 +512,8 @@ def section_quality(cfg, log):
         "SciPy differential_evolution": {"default": scipy_q(False), "tuned": scipy_q(True)},
         "cma IPOP-CMA-ES": {"default": cma_q},
     }
+    settings = {c: v for c, v in settings.items()
+                if c == "kestrelopt" or not any(part in c for part in cfg["skip"])}
     seed_sets = {"select": [1000 + s for s in range(cfg["select_q"])], "report": list(range(cfg["seeds_q"]))}
     vals = {(c, f, st, which): [] for c in settings for f in funcs for st in settings[c] for which in seed_sets}
     for which, seeds in seed_sets.items():
@@ -781,7 +784,8 @@ def inside(args):
                select_q=args.selection_seeds or (2 if quick else 5),
                budget_mo=5000 if quick else 20000,
                seeds_mo=2 if quick else 5,
-               rounds_hv=3 if quick else 5)
+               rounds_hv=3 if quick else 5,
+               skip=args.skip)
     start = time.perf_counter()
 
     def log(msg):
@@ -799,6 +803,10 @@ def inside(args):
     log("NumPy functions agree with the native benchmarks")
 
     secs = {}
+    if args.quality_only:  # the two quality tables on the terminal; the page is left alone
+        qvals, funcs, qcont = section_quality(cfg, log)
+        print("\n\n".join(quality_tables(qvals, funcs, qcont)[:2]))
+        return
 
     def section(fn, *a):  # a section that fails is reported on the page, the others still run
         try:
@@ -1010,6 +1018,11 @@ def main():
     parser.add_argument("--quality-seeds", type=int, help="report seeds of the quality section (default 10; 3)")
     parser.add_argument("--selection-seeds", type=int, help="seeds on which each library's setting is chosen "
                         "(default 5; 2)")
+    parser.add_argument("--quality-only", action="store_true",
+                        help="run the quality section only and print its tables (docs untouched)")
+    parser.add_argument("--skip", action="append", default=[], metavar="LIBRARY",
+                        help="leave the quality section's libraries whose name contains LIBRARY "
+                        "out (repeatable; kestrelopt is always run)")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if not args.inside:
