@@ -475,6 +475,22 @@ def section_quality(cfg, log):
             return float(cost)
         return run
 
+    def nevergrad_q(optimizer):
+        def run(name, seed):
+            import nevergrad as ng
+            fn, b = problem(name)
+            param = ng.p.Array(shape=(D,), lower=-b, upper=b)
+            param.random_state.seed(seed)
+            best = [math.inf]
+
+            def one(x):
+                value = float(fn(x[None, :])[0])
+                best[0] = min(best[0], value)
+                return value
+            ng.optimizers.registry[optimizer](parametrization=param, budget=budget).minimize(one)
+            return best[0]
+        return run
+
     def scipy_q(best):
         def run(name, seed):
             from scipy.optimize import differential_evolution
@@ -509,6 +525,8 @@ def section_quality(cfg, log):
                        "recommended": kes(lambda name: {"preset": "recommended"})},
         "pygmo pso": {"default": pygmo_q(False), "tuned": pygmo_q(True)},
         "pyswarms": {"default": pyswarms_q(False), "tuned": pyswarms_q(True)},
+        "nevergrad": {"PSO": nevergrad_q("PSO"), "RealSpacePSO": nevergrad_q("RealSpacePSO"),
+                      "SQOPSO": nevergrad_q("SQOPSO")},
         "SciPy differential_evolution": {"default": scipy_q(False), "tuned": scipy_q(True)},
         "cma IPOP-CMA-ES": {"default": cma_q},
     }
@@ -953,6 +971,9 @@ the same NumPy functions (`vectorized=True`).
 - pyswarms, 30 particles, `iters={q['budget_q']} // 30`, its default `bh_strategy`
   (`"periodic"`): default `GlobalBestPSO` with the options of pyswarms' README (c1=0.5,
   c2=0.3, w=0.9); tuned: `LocalBestPSO` with w=0.729, c1=c2=1.49445, k=2, p=2.
+- nevergrad, one point per call, `budget` the evaluations, the box as the `Array`'s
+  bounds: its `PSO`, `RealSpacePSO` and `SQOPSO` optimizers (configurations of its
+  `ConfPSO` family), each with its own settings; the best value it evaluated.
 - SciPy `differential_evolution`: `popsize=15` (450 members), `maxiter` to fit the
   budget, `polish=False`, `tol=0`, `vectorized=True` (with `updating="deferred"`);
   default strategy `best1bin`; tuned: `rand1bin`, `mutation=(0.5, 1)`, `recombination=0.9`.
