@@ -61,3 +61,15 @@ def assert_same_result(r1, r2):
     assert r1.history == r2.history
     assert r1.evaluations == r2.evaluations
     assert r1.stop_reason == r2.stop_reason
+
+
+def run_cli(capsys, *argv):
+    """Run the command in this process; returns (exit code, stdout, stderr)."""
+    from kestrelopt import cli
+
+    try:
+        code = cli.main(list(argv))
+    except SystemExit as stop:  # argparse's own exits
+        code = stop.code
+    out, err = capsys.readouterr()
+    return code, out, err

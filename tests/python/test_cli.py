@@ -14,15 +14,7 @@ import pytest
 import kestrelopt as pso
 from kestrelopt import cli
 
-
-def run_cli(capsys, *argv):
-    """Run the command in this process; returns (exit code, stdout, stderr)."""
-    try:
-        code = cli.main(list(argv))
-    except SystemExit as stop:  # argparse's own exits
-        code = stop.code
-    out, err = capsys.readouterr()
-    return code, out, err
+from conftest import run_cli
 
 
 def test_run_prints_the_result(capsys):

@@ -9,14 +9,7 @@ import kestrelopt as pso
 from kestrelopt import cli
 from kestrelopt.problems import PROBLEMS
 
-
-def run_cli(capsys, *argv):
-    try:
-        code = cli.main(list(argv))
-    except SystemExit as stop:
-        code = stop.code
-    out, err = capsys.readouterr()
-    return code, out, err
+from conftest import run_cli
 
 
 def test_problem_names_match_the_command():

@@ -9,9 +9,10 @@ import pickle
 import pytest
 
 import kestrelopt as pso
-from kestrelopt import cli
 from kestrelopt.indicators import igd_plus
 from kestrelopt.problems import PROBLEMS
+
+from conftest import run_cli
 
 SMALL = dict(n_particles=12, max_iter=8, seed=4)
 
@@ -173,15 +174,6 @@ def test_smpso_needs_no_run_length():
     front = pso.minimize_multi(zdt1, [(0.0, 1.0)] * 3, max_iter=None, max_time=0.05, seed=1,
                                n_particles=6, variant="smpso", record_history=False)
     assert front.stop_reason == "max_time"
-
-
-def run_cli(capsys, *argv):
-    try:
-        code = cli.main(list(argv))
-    except SystemExit as stop:
-        code = stop.code
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 @pytest.mark.parametrize("archive", ["hypervolume", "decomposition"])
