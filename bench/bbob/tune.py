@@ -65,6 +65,19 @@ CANDIDATES = {
                              min_diameter=1e-6, patience=100, tol=1e-10),
     "spso-global-2011-rp": dict(SPSO, topology="global", n_particles="2011", restarts=1000,
                                 min_diameter=1e-9, patience=100, tol=1e-10),
+    "spso-vn-2011-rp": dict(SPSO, topology="von_neumann", n_particles="2011", restarts=1000,
+                            min_diameter=1e-9, patience=100, tol=1e-10),
+    "spso-ring-2011-rp": dict(SPSO, topology="ring", n_particles="2011", restarts=1000,
+                              min_diameter=1e-9, patience=100, tol=1e-10),
+    # prototypes: runs that take turns between a rotation-invariant and an axis-wise swarm
+    "cycle-ar-fips": dict(cycle=[dict(SPSO, topology="adaptive_random", n_particles="2011",
+                                      min_diameter=1e-9, patience=100, tol=1e-10),
+                                 dict(velocity="fips", topology="von_neumann", n_particles=30,
+                                      min_diameter=1e-9, patience=100, tol=1e-10)]),
+    "cycle-fips-ar": dict(cycle=[dict(velocity="fips", topology="von_neumann", n_particles=30,
+                                      min_diameter=1e-9, patience=100, tol=1e-10),
+                                 dict(SPSO, topology="adaptive_random", n_particles="2011",
+                                      min_diameter=1e-9, patience=100, tol=1e-10)]),
     # the other topologies with the 2011 rule and swarm
     "spso-global-2011": dict(SPSO, topology="global", n_particles="2011"),
     "spso-vn-2011": dict(SPSO, topology="von_neumann", n_particles="2011"),
@@ -86,7 +99,29 @@ def swarm_size(options, dim):
     return 10 + int(math.floor(2 * math.sqrt(dim))) if n == "2011" else n
 
 
+def cycle_start(options):
+    """A prototype portfolio: plain runs that take turns through options["cycle"] (each
+    stopping on its own rules), every whole turn with swarms growth times larger, until
+    the budget is spent."""
+    def start(f, dim, lower, upper, remaining, seed):
+        import kestrelopt
+        k = 0
+        while remaining > 0:
+            opts = dict(options["cycle"][k % len(options["cycle"])])
+            n = swarm_size(opts, dim) * options.get("growth", 2) ** (k // len(options["cycle"]))
+            opts["n_particles"] = n
+            result = kestrelopt.minimize(f, bounds=list(zip(lower, upper)), max_evals=remaining,
+                                         max_iter=remaining // n + 2, seed=seed * 1009 + k,
+                                         record_history=False, array_input=True, **opts)
+            remaining -= result.evaluations
+            k += 1
+    return start
+
+
 def start_of(options):
+    if "cycle" in options:
+        return cycle_start(options)
+
     def start(f, dim, lower, upper, remaining, seed):
         import kestrelopt
         opts = dict(options)
