@@ -8,6 +8,7 @@ of several trials per kind.
 """
 
 import os
+import select
 import signal
 import statistics
 import subprocess
@@ -68,22 +69,39 @@ print("finished", flush=True)
 """
 
 
+def default_sigint():
+    """Gives a child the SIGINT disposition a terminal gives it. A shell without job control
+    starts background commands with SIGINT ignored, and Python then installs no handler of
+    its own, so the child would never see the Ctrl-C being measured."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+def read_line(child, timeout=60.0):
+    """The child's next line, or "" when it writes none within `timeout` seconds."""
+    ready, _, _ = select.select([child.stdout], [], [], timeout)
+    return child.stdout.readline() if ready else ""
+
+
 def interrupt_run(call, wait=1.0):
     """Runs `call` in a child process, sends it SIGINT after `wait` seconds and returns the
-    seconds until the child reported, the child's report and what it wrote to stderr."""
+    seconds until the child reported, the child's report ("" if it did not answer within a
+    minute) and what it wrote to stderr."""
     child = subprocess.Popen([sys.executable, "-c", CHILD.format(call=call)],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
+                             preexec_fn=default_sigint)
     try:
-        child.stdout.readline()
+        read_line(child)
         time.sleep(wait)
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
-        line = child.stdout.readline()
+        line = read_line(child)
         latency = time.monotonic() - sent
-        child.wait(timeout=60)
+        if line:
+            child.wait(timeout=60)
     finally:
         child.kill()
+        child.wait()
     return latency, line, child.stderr.read()
 
 

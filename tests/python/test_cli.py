@@ -230,9 +230,11 @@ def test_a_swarm_larger_than_memory_is_a_usage_error(capsys, option):
 @pytest.mark.parametrize("name", ["rastrigin", "grey_sphere"])
 def test_ctrl_c_prints_the_best_point_so_far_and_exits_130(name):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    # SIGINT as at a terminal, even when these tests run in a background job that ignores it.
     child = subprocess.Popen([sys.executable, "-m", "kestrelopt", "run", name, "--dim", "50",
                               "--max-iter", str(10**9), "--seed", "3"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     try:
         time.sleep(2.0)  # well past start-up: the run is going
         child.send_signal(signal.SIGINT)
