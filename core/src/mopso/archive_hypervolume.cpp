@@ -35,16 +35,18 @@ void Archive::remove_one(std::size_t i) {
     refresh_views();
 }
 
-// The members' best (lo_) and worst (reference_) value per objective.
+// The members' best (lo_) and worst (members_max_) value per objective; reference_ starts
+// from the worst.
 void Archive::member_bounds() {
     const std::size_t m = views_.front().size();
     lo_.assign(views_.front().begin(), views_.front().end());
-    reference_.assign(views_.front().begin(), views_.front().end());
+    members_max_.assign(views_.front().begin(), views_.front().end());
     for (const ObjectiveView view : views_)
         for (std::size_t k = 0; k < m; ++k) {
             lo_[k] = std::min(lo_[k], view[k]);
-            reference_[k] = std::max(reference_[k], view[k]);
+            members_max_[k] = std::max(members_max_[k], view[k]);
         }
+    reference_.assign(members_max_.begin(), members_max_.end());
 }
 
 void Archive::contribution_reference() {
@@ -96,7 +98,6 @@ void Archive::prune_and_hypervolume() {
 void Archive::extreme_nadir() {
     const std::size_t m = lo_.size();
     const std::size_t n = views_.size();
-    members_max_.assign(reference_.begin(), reference_.end());
     extremes_.resize(m);
     for (std::size_t axis = 0; axis < m; ++axis) {
         std::size_t best = 0;
@@ -183,8 +184,8 @@ void Archive::prune_by_directions(std::size_t m) {
                 worst = i;
         bool extreme = false;
         for (std::size_t k = 0; k < m; ++k)
-            extreme = extreme || !(views_[worst][k] > lo_[k]) ||
-                      !(views_[worst][k] < (extremes_.empty() ? reference_[k] : members_max_[k]));
+            extreme =
+                extreme || !(views_[worst][k] > lo_[k]) || !(views_[worst][k] < members_max_[k]);
         for (const std::size_t e : extremes_) extreme = extreme || e == worst;
         remove_one(worst);
         if (extreme) {

@@ -177,9 +177,9 @@ class Archive {
     std::vector<std::size_t> direction_of_;
     std::vector<double> penalties_;
     std::vector<std::size_t> direction_counts_;
-    // The decomposition strategy: the members holding the extreme points, one per
-    // objective, and the members' worst values (which reference_ no longer holds).
+    // The decomposition strategy: the members holding the extreme points, one per objective.
     std::vector<std::size_t> extremes_;
+    // The members' worst value per objective (member_bounds), which reference_ may move from.
     std::vector<double> members_max_;
     CrowdingWork crowding_work_;
     GridWork grid_work_;
