@@ -35,15 +35,18 @@ void check_single_leader(const std::string& velocity) {
 MopsoVariant mopso_variant(const std::string& variant) {
     if (variant == "mopso") return MopsoVariant::Mopso;
     if (variant == "smpso") return MopsoVariant::Smpso;
-    raise(PyExc_ValueError, "variant must be 'mopso' or 'smpso', got '" + variant + "'");
+    if (variant == "smpso_crossover") return MopsoVariant::SmpsoCrossover;
+    raise(PyExc_ValueError,
+          "variant must be 'mopso', 'smpso' or 'smpso_crossover', got '" + variant + "'");
 }
 
-void check_smpso_alone(std::initializer_list<std::pair<const char*, bool>> given) {
+void check_smpso_alone(const std::string& variant,
+                       std::initializer_list<std::pair<const char*, bool>> given) {
     for (const auto& [name, is_given] : given)
         if (is_given)
-            raise(PyExc_ValueError,
-                  std::string("variant='smpso' draws its own coefficients, bounds and mutation; ") +
-                      name + " does not apply to it (leave it out)");
+            raise(PyExc_ValueError, "variant='" + variant +
+                                        "' draws its own coefficients, bounds and mutation; " +
+                                        name + " does not apply to it (leave it out)");
 }
 
 ArchiveStrategy archive_strategy(const std::optional<std::string>& archive,

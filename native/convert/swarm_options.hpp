@@ -143,13 +143,15 @@ std::unique_ptr<Topology> topology_of(const Arguments& a, const PsoConfig& confi
 // it needs a single leader.
 void check_single_leader(const std::string& velocity);
 
-// The variant named by `variant`: ValueError for a name other than "mopso" or "smpso".
+// The variant named by `variant`: ValueError for a name other than "mopso", "smpso" or
+// "smpso_crossover".
 MopsoVariant mopso_variant(const std::string& variant);
 
-// ValueError naming the first given option that variant="smpso" does not take (it draws its
-// own coefficients, bounds the velocity and the positions itself and mutates instead of the
-// turbulence).
-void check_smpso_alone(std::initializer_list<std::pair<const char*, bool>> given);
+// ValueError naming the first given option that `variant` ("smpso" or "smpso_crossover")
+// does not take (it draws its own coefficients, bounds the velocity and the positions itself
+// and mutates instead of the turbulence).
+void check_smpso_alone(const std::string& variant,
+                       std::initializer_list<std::pair<const char*, bool>> given);
 
 // The archive strategy: `archive` None keeps the choice by grid_divisions (a grid with
 // them, crowding without); "crowding", "hypervolume" and "decomposition" take no
@@ -172,8 +174,9 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     config.archive_size = a.count(P::kArchiveSize);
     if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
     config.variant = mopso_variant(a.text(P::kVariant));
-    if (config.variant == MopsoVariant::Smpso)
-        check_smpso_alone({{"w", a.given(P::kW)},
+    if (config.variant != MopsoVariant::Mopso)
+        check_smpso_alone(a.text(P::kVariant),
+                          {{"w", a.given(P::kW)},
                            {"c1", a.given(P::kC1)},
                            {"c2", a.given(P::kC2)},
                            {"velocity", a.given(P::kVelocity)},

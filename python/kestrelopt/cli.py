@@ -189,10 +189,11 @@ def build_parser() -> argparse.ArgumentParser:
                        help="iterations (default: 100, or no limit with --max-evals or --max-time)")
     multi.add_argument("--mutation-rate", type=_non_negative_float,
                        help="turbulence strength, fading over the run (0: off; default 0.1; "
-                            "not with --variant smpso)")
-    multi.add_argument("--variant", choices=("mopso", "smpso"), default="mopso",
-                       help="how particles move: mopso (default) or smpso, the speed-constrained "
-                            "swarm with polynomial mutation, which reaches multimodal fronts")
+                            "not with --variant smpso or smpso_crossover)")
+    multi.add_argument("--variant", choices=("mopso", "smpso", "smpso_crossover"), default="mopso",
+                       help="how particles move: mopso (default); smpso, the speed-constrained "
+                            "swarm with polynomial mutation, which reaches multimodal fronts; "
+                            "smpso_crossover, smpso with half the swarm bred from the archive")
     multi.add_argument("--archive", choices=("crowding", "grid", "hypervolume", "decomposition"),
                        help="how the archive is pruned (default: crowding, or grid with "
                             "--grid-divisions); hypervolume drops the least contributing member; "
@@ -581,14 +582,14 @@ def _run_multi(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int
             print("kestrelopt: --plot needs matplotlib: pip install 'kestrelopt[plot]'", file=sys.stderr)
             return 1
     max_iter = _iteration_limit(args)
-    if args.variant == "smpso" and args.mutation_rate is not None:
-        return _fail(parser, "--mutation-rate sets the turbulence of --variant mopso; smpso "
+    if args.variant != "mopso" and args.mutation_rate is not None:
+        return _fail(parser, f"--mutation-rate sets the turbulence of --variant mopso; {args.variant} "
                              "mutates on its own", 2)
     if args.archive == "grid" and args.grid_divisions is None:
         return _fail(parser, "--archive grid needs --grid-divisions", 2)
     if args.archive not in (None, "grid") and args.grid_divisions is not None:
         return _fail(parser, f"--grid-divisions applies to --archive grid, not {args.archive}", 2)
-    mutation: Dict[str, Any] = {} if args.variant == "smpso" else {
+    mutation: Dict[str, Any] = {} if args.variant != "mopso" else {
         "mutation_rate": 0.1 if args.mutation_rate is None else args.mutation_rate}
     if max_iter is None and args.max_evals is None and mutation.get("mutation_rate", 0) > 0:
         return _fail(parser, "--max-time without --max-iter or --max-evals gives the turbulence "

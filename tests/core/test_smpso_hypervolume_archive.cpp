@@ -1,6 +1,6 @@
-// The speed-constrained move (MopsoVariant::Smpso) against a plain model of one step, and
-// the hypervolume archive's measures (contributions, Das-Dennis directions) and pruning
-// against independent computations with the exact hypervolume.
+// The speed-constrained move (MopsoVariant::Smpso) and its crossover variant against a plain
+// model of one step, and the hypervolume archive's measures (contributions, Das-Dennis
+// directions) and pruning against independent computations with the exact hypervolume.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -116,6 +116,71 @@ TEST(SmpsoMove, FollowsThePlainModel) {
         EXPECT_EQ(uniform01(run.gen), uniform01(gen)) << "the same number of draws";
     }
 }
+
+// The crossover variant: an odd particle becomes the plain model's child of two leaders; an
+// even one, or any particle while fewer than two leaders exist, moves exactly as smpso moves.
+struct CrossoverCase {
+    std::size_t particle;
+    std::size_t leaders;
+    bool child;
+};
+
+class CrossoverMoveTest : public ::testing::TestWithParam<CrossoverCase> {};
+
+TEST_P(CrossoverMoveTest, FollowsThePlainModelOrSmpso) {
+    const CrossoverCase k = GetParam();
+    const std::vector<Bound> bounds{{0.0, 1.0}, {-5.0, 5.0}, {-5.0, 5.0}, {2.0, 2.0}, {0.0, 9.0}};
+    const ContinuousSpace space(bounds);
+    const InertiaVelocity rule(0.4, 1.5, 1.5);
+    const std::vector<std::vector<double>> all_leaders{{0.5, -5.0, 5.0, 2.0, 1.0},
+                                                       {0.25, 1.0, -2.0, 2.0, 8.0},
+                                                       {1.0, 3.0, 0.5, 2.0, 4.5}};
+    // The run keeps a reference to its config.
+    MopsoConfig crossover_config, smpso_config;
+    crossover_config.variant = MopsoVariant::SmpsoCrossover;
+    smpso_config.variant = MopsoVariant::Smpso;
+    for (MopsoConfig* config : {&crossover_config, &smpso_config}) {
+        config->n_particles = 7;
+        config->seed = 21;
+    }
+    auto prepare = [&](MopsoRun<ContinuousSpace>& run) {
+        run.pbest = run.x;
+        run.leaders.assign(all_leaders.begin(), all_leaders.begin() + k.leaders);
+        run.scores.assign(k.leaders, 1.0);
+    };
+    MopsoRun<ContinuousSpace> run(crossover_config, space, rule);
+    prepare(run);
+    const std::vector<double> v = run.v[k.particle];
+    if (k.child) {
+        RandomSource gen = run.gen;
+        const std::vector<double>& first = all_leaders[index_below(gen, k.leaders)];
+        const std::vector<double>& second = all_leaders[index_below(gen, k.leaders)];
+        ASSERT_NE(&first, &second) << "two different parents, so the test sees the mixing";
+        std::vector<double> x(5);
+        for (std::size_t d = 0; d < 5; ++d) x[d] = uniform01(gen) < 0.5 ? second[d] : first[d];
+        for (std::size_t d = 0; d < 5; ++d)
+            if (uniform01(gen) < 0.2)
+                x[d] = polynomial_mutation(x[d], bounds[d].first, bounds[d].second, uniform01(gen));
+        run.move(k.particle, 3);
+        EXPECT_EQ(run.x[k.particle], x);
+        EXPECT_EQ(run.v[k.particle], v) << "the velocity is left as it is";
+        EXPECT_EQ(uniform01(run.gen), uniform01(gen)) << "the same number of draws";
+    } else {
+        MopsoRun<ContinuousSpace> smpso(smpso_config, space, rule);
+        prepare(smpso);
+        run.move(k.particle, 3);
+        smpso.move(k.particle, 3);
+        EXPECT_EQ(run.x[k.particle], smpso.x[k.particle]);
+        EXPECT_EQ(run.v[k.particle], smpso.v[k.particle]);
+        EXPECT_NE(run.v[k.particle], v) << "a velocity move";
+        EXPECT_EQ(uniform01(run.gen), uniform01(smpso.gen));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Particles, CrossoverMoveTest,
+                         ::testing::Values(CrossoverCase{1, 3, true}, CrossoverCase{5, 2, true},
+                                           CrossoverCase{0, 3, false}, CrossoverCase{6, 3, false},
+                                           CrossoverCase{1, 1, false}, CrossoverCase{3, 0, false}));
 
 // Random mutually non-dominated points on a concave front, in m objectives.
 std::vector<std::vector<double>> front_points(std::size_t n, std::size_t m, std::uint64_t seed) {

@@ -40,7 +40,8 @@ def dtlz1_small(x):
 
 
 NEW = [dict(variant="smpso"), dict(archive="hypervolume"), dict(variant="smpso", archive="hypervolume"),
-       dict(archive="decomposition"), dict(variant="smpso", archive="decomposition")]
+       dict(archive="decomposition"), dict(variant="smpso", archive="decomposition"),
+       dict(variant="smpso_crossover", archive="decomposition")]
 # One problem per archive path: contributions in 2-D and 3-D, reference directions in 5-D.
 PROBLEM_BOXES = [(zdt1, [(0.0, 1.0)] * 6), (dtlz1_small, [(0.0, 1.0)] * 7), (dtlz2_5, [(0.0, 1.0)] * 8)]
 
@@ -52,7 +53,8 @@ def same_front(a, b):
 
 
 @pytest.mark.parametrize("name", ["zdt4", "dtlz1"])
-@pytest.mark.parametrize("options", [dict(variant="smpso"), dict(variant="smpso", archive="hypervolume")])
+@pytest.mark.parametrize("options", [dict(variant="smpso"), dict(variant="smpso", archive="hypervolume"),
+                                     dict(variant="smpso_crossover", archive="hypervolume")])
 def test_smpso_reaches_the_multimodal_fronts(name, options):
     # 4,040 evaluations; the default variant ends 14 to 33 away in IGD+ (seeds 0-3).
     problem = PROBLEMS[name]
@@ -142,7 +144,9 @@ def test_hypervolume_archive_keeps_its_capacity_and_a_non_dominated_front():
 
 
 @pytest.mark.parametrize("options, message", [
-    (dict(variant="spso"), "variant must be 'mopso' or 'smpso', got 'spso'"),
+    (dict(variant="spso"), "variant must be 'mopso', 'smpso' or 'smpso_crossover', got 'spso'"),
+    (dict(variant="smpso_crossover", c1=2.0), "variant='smpso_crossover' draws its own coefficients, "
+                                              "bounds and mutation; c1 does not apply to it (leave it out)"),
     (dict(variant="smpso", w=0.5), "variant='smpso' draws its own coefficients, bounds and mutation; "
                                    "w does not apply to it (leave it out)"),
     (dict(variant="smpso", mutation_rate=0.1), "variant='smpso' draws its own coefficients, bounds and "
@@ -189,6 +193,7 @@ def test_run_multi_takes_the_variant_and_the_archive(capsys, archive):
 
 @pytest.mark.parametrize("argv, message", [
     (["--variant", "smpso", "--mutation-rate", "0.2"], "--mutation-rate sets the turbulence"),
+    (["--variant", "smpso_crossover", "--mutation-rate", "0.2"], "smpso_crossover mutates on its own"),
     (["--archive", "grid"], "--archive grid needs --grid-divisions"),
     (["--archive", "hypervolume", "--grid-divisions", "3"], "--grid-divisions applies to --archive grid"),
 ])

@@ -40,7 +40,9 @@ namespace kestrelopt {
 // turbulence. Smpso: the speed-constrained move (smpso_move below), which draws its own
 // coefficients, bounds every velocity component by half its dimension's width, clamps the
 // position with the velocity reversed, and mutates every sixth particle polynomially.
-enum class MopsoVariant : std::uint8_t { Mopso = 0, Smpso = 1 };
+// SmpsoCrossover: the even-numbered particles move as in Smpso; each odd-numbered one
+// becomes a child of two archive members (crossover_move below) once the archive holds two.
+enum class MopsoVariant : std::uint8_t { Mopso = 0, Smpso = 1, SmpsoCrossover = 2 };
 
 struct MopsoConfig {
     MopsoVariant variant = MopsoVariant::Mopso;
@@ -180,6 +182,11 @@ struct MopsoRun {
 
     // Leader, velocity, move, bounds and turbulence of particle i in iteration t.
     void move(std::size_t i, std::size_t t) {
+        if (c.variant == MopsoVariant::SmpsoCrossover && i % kCrossoverStride != 0 &&
+            leaders.size() >= 2) {
+            crossover_move(i);
+            return;
+        }
         const std::size_t length = c.schedule_length();
         const double frac = 1.0 - static_cast<double>(t) / static_cast<double>(length);
         const double p = c.mutation_rate * frac;
@@ -193,7 +200,7 @@ struct MopsoRun {
             guide = leaders[scores[a] >= scores[b] ? a : b];
         }
 
-        if (c.variant == MopsoVariant::Smpso) {
+        if (c.variant != MopsoVariant::Mopso) {
             smpso_move(i, guide);
             return;
         }
@@ -251,13 +258,35 @@ struct MopsoRun {
                 speed[d] = -speed[d];
             }
         }
-        if (i % kSmpsoMutationStride == 0 && dims > 0) {
-            const double probability = 1.0 / static_cast<double>(dims);
-            for (std::size_t d = 0; d < dims; ++d) {
-                if (!(uniform01(gen) < probability)) continue;
-                const auto [low, high] = bounds[d];
-                position[d] = polynomial_mutation(position[d], low, high, uniform01(gen));
-            }
+        if (i % kSmpsoMutationStride == 0) mutate(position);
+    }
+
+    // Particle i (odd, in SmpsoCrossover) becomes a child of two archive members, drawn
+    // uniformly and independently (the first, then the second, so they may coincide): each
+    // coordinate is the second's with probability 1/2 (one draw per coordinate), else the
+    // first's; then the child mutates as smpso's every sixth particle does. Its velocity is
+    // left as it is. Recombining coordinates of members is what the velocity move lacks on
+    // fronts whose variables each have many local optima (WFG4).
+    void crossover_move(std::size_t i) {
+        const std::size_t count = leaders.size();
+        const std::vector<double>& first = leaders[index_below(gen, count)];
+        const std::vector<double>& second = leaders[index_below(gen, count)];
+        std::vector<double>& position = x[i];
+        for (std::size_t d = 0; d < bounds.size(); ++d)
+            position[d] = uniform01(gen) < 0.5 ? second[d] : first[d];
+        mutate(position);
+    }
+
+    // Polynomial mutation of each coordinate with probability 1/D: one draw per coordinate,
+    // a second one for a mutated coordinate.
+    void mutate(std::vector<double>& position) {
+        const std::size_t dims = bounds.size();
+        if (dims == 0) return;
+        const double probability = 1.0 / static_cast<double>(dims);
+        for (std::size_t d = 0; d < dims; ++d) {
+            if (!(uniform01(gen) < probability)) continue;
+            const auto [low, high] = bounds[d];
+            position[d] = polynomial_mutation(position[d], low, high, uniform01(gen));
         }
     }
 

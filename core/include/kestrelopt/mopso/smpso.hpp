@@ -10,6 +10,9 @@ namespace kestrelopt {
 // Every kSmpsoMutationStride-th particle (index 0, 6, 12, ...) mutates after its move: a
 // sixth of the swarm, as the published variant does.
 inline constexpr std::size_t kSmpsoMutationStride = 6;
+// In the crossover variant every particle whose index is not a multiple of
+// kCrossoverStride (the odd ones) is a child of two archive members: half the swarm.
+inline constexpr std::size_t kCrossoverStride = 2;
 // The distribution index of the polynomial mutation: larger keeps mutants closer.
 inline constexpr double kSmpsoDistributionIndex = 20.0;
 
