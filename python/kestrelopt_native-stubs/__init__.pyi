@@ -492,6 +492,14 @@ def minimize_multi(
             turbulence. It takes none of ``w``, ``c1``, ``c2``, ``velocity``,
             ``mutation_rate``, ``v_max``, ``v_max_fraction`` or
             ``bounds_handling`` (``ValueError`` when one is given).
+            ``"smpso_crossover"``: ``"smpso"`` for the even-numbered
+            particles; each odd-numbered one instead becomes, every iteration
+            once the archive holds two members, a child of two of them (drawn
+            at random): each coordinate the second's with probability 1/2, else
+            the first's, then polynomial mutation as above. The recombination
+            reaches fronts whose variables each have many local optima (WFG4)
+            and converges further with many objectives; it takes the same
+            options as ``"smpso"``.
         archive (str | None): how the archive keeps ``archive_size`` members.
             ``None`` (default): by ``grid_divisions`` as above. ``"crowding"``
             and ``"grid"`` (which needs ``grid_divisions``) name those two.

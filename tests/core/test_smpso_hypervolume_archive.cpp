@@ -132,9 +132,8 @@ TEST_P(CrossoverMoveTest, FollowsThePlainModelOrSmpso) {
     const std::vector<Bound> bounds{{0.0, 1.0}, {-5.0, 5.0}, {-5.0, 5.0}, {2.0, 2.0}, {0.0, 9.0}};
     const ContinuousSpace space(bounds);
     const InertiaVelocity rule(0.4, 1.5, 1.5);
-    const std::vector<std::vector<double>> all_leaders{{0.5, -5.0, 5.0, 2.0, 1.0},
-                                                       {0.25, 1.0, -2.0, 2.0, 8.0},
-                                                       {1.0, 3.0, 0.5, 2.0, 4.5}};
+    const std::vector<std::vector<double>> all_leaders{
+        {0.5, -5.0, 5.0, 2.0, 1.0}, {0.25, 1.0, -2.0, 2.0, 8.0}, {1.0, 3.0, 0.5, 2.0, 4.5}};
     // The run keeps a reference to its config.
     MopsoConfig crossover_config, smpso_config;
     crossover_config.variant = MopsoVariant::SmpsoCrossover;
