@@ -36,6 +36,8 @@ KESTRELOPT_CONFIGS = {
     # The presets, chosen by tune.py on instances 1-5; run.py reports them on others.
     "recommended": ("K-recomm", dict(preset="recommended"),
                     "`preset=\"recommended\"` (see `kestrelopt.presets()`)"),
+    "robust_crossover": ("K-rcross", dict(preset="robust_crossover"),
+                         "`preset=\"robust_crossover\"`"),
     "exploit": ("K-exploit", dict(preset="exploit"), "`preset=\"exploit\"`"),
     "separable": ("K-separ", dict(preset="separable"), "`preset=\"separable\"`"),
 }

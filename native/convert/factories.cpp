@@ -13,6 +13,7 @@
 #include "kestrelopt/topology/ring.hpp"
 #include "kestrelopt/topology/von_neumann.hpp"
 #include "kestrelopt/velocity/constriction.hpp"
+#include "kestrelopt/velocity/crossover.hpp"
 #include "kestrelopt/velocity/fips.hpp"
 #include "kestrelopt/velocity/inertia.hpp"
 #include "kestrelopt/velocity/spso2011.hpp"
@@ -97,6 +98,20 @@ std::unique_ptr<Velocity> build_velocity(const std::string& name, Coefficient gi
     if (w_end && !std::isfinite(*w_end))
         raise(PyExc_ValueError, "w_end must be a finite value (or None for a constant w)");
     return rule;
+}
+
+std::unique_ptr<Velocity> with_crossover(std::unique_ptr<Velocity> rule, double crossover,
+                                         const std::string& velocity) {
+    if (!(crossover >= 0.0 && crossover <= 1.0))
+        raise(PyExc_ValueError,
+              "crossover must be a number in [0, 1] (got " + format_float(crossover) + ")");
+    if (crossover == 0.0) return rule;
+    if (rule->needs_full_neighborhood())
+        raise(PyExc_ValueError, "crossover needs a single-leader velocity (got velocity='" +
+                                    velocity +
+                                    "'): it recombines a particle's best with its "
+                                    "leader's");
+    return std::make_unique<CrossoverVelocity>(std::move(rule), crossover);
 }
 
 std::unique_ptr<Topology> build_topology(const std::string& name, std::uint64_t n_particles,

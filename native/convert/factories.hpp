@@ -37,6 +37,12 @@ std::unique_ptr<Velocity> build_velocity(const std::string& name, Coefficient w,
                                          Coefficient c2,
                                          std::optional<double> w_end = std::nullopt);
 
+// The rule itself for a crossover of 0, else the rule wrapped by CrossoverVelocity:
+// ValueError for a crossover outside [0, 1] (NaN included) and for "fips" (`velocity`, the
+// rule's name), which has no single leader to cross with.
+std::unique_ptr<Velocity> with_crossover(std::unique_ptr<Velocity> rule, double crossover,
+                                         const std::string& velocity);
+
 // "random" draws from its own generator, seeded with `seed` or with 0 without one;
 // "adaptive_random" likewise from one of its own, seeded with that seed plus
 // kAdaptiveSeedOffset (mod 2^64) so that its draws are not the run's. "ring"

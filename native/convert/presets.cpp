@@ -1,5 +1,6 @@
 #include "convert/presets.hpp"
 
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <string_view>
@@ -40,6 +41,19 @@ constexpr PresetValue kRobust[] = {
     float_value("tol", 1e-10),
 };
 
+// The values of a preset and one more.
+template <std::size_t N>
+constexpr std::array<PresetValue, N + 1> and_value(const PresetValue (&values)[N],
+                                                   PresetValue extra) {
+    std::array<PresetValue, N + 1> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = values[i];
+    out[N] = extra;
+    return out;
+}
+
+// robust, with a share of the moves recombining a particle's best with its leader's.
+constexpr auto kRobustCrossover = and_value(kRobust, float_value("crossover", 0.4));
+
 constexpr PresetValue kSeparable[] = {
     text_value("velocity", "fips"),     text_value("topology", "von_neumann"),
     count_value("n_particles", 30),     count_value("restarts", 1000),
@@ -49,6 +63,7 @@ constexpr PresetValue kSeparable[] = {
 constexpr Preset kPresets[] = {
     {"recommended", "robust", kRobust},
     {"robust", nullptr, kRobust},
+    {"robust_crossover", nullptr, kRobustCrossover},
     {"exploit", nullptr, std::span<const PresetValue>(kRobust, kSwarmValues)},
     {"separable", nullptr, kSeparable},
 };

@@ -175,15 +175,14 @@ MopsoConfig multi_config(const Arguments& a, VelocityLimits& limits, std::size_t
     if (config.archive_size == 0) raise(PyExc_ValueError, "archive_size must be >= 1");
     config.variant = mopso_variant(a.text(P::kVariant));
     if (config.variant != MopsoVariant::Mopso)
-        check_smpso_alone(a.text(P::kVariant),
-                          {{"w", a.given(P::kW)},
-                           {"c1", a.given(P::kC1)},
-                           {"c2", a.given(P::kC2)},
-                           {"velocity", a.given(P::kVelocity)},
-                           {"mutation_rate", a.given(P::kMutationRate)},
-                           {"v_max", a.present(P::kVMax)},
-                           {"v_max_fraction", a.present(P::kVMaxFraction)},
-                           {"bounds_handling", a.given(P::kBoundsHandling)}});
+        check_smpso_alone(a.text(P::kVariant), {{"w", a.given(P::kW)},
+                                                {"c1", a.given(P::kC1)},
+                                                {"c2", a.given(P::kC2)},
+                                                {"velocity", a.given(P::kVelocity)},
+                                                {"mutation_rate", a.given(P::kMutationRate)},
+                                                {"v_max", a.present(P::kVMax)},
+                                                {"v_max_fraction", a.present(P::kVMaxFraction)},
+                                                {"bounds_handling", a.given(P::kBoundsHandling)}});
     velocity = velocity_rule<P>(a);
     config.boundary = build_boundary(a.text(P::kBoundsHandling));
     config.max_iter = iteration_limit<P>(a);
@@ -250,11 +249,13 @@ RuleRemaker rule_remaker(const Arguments& a, const VelocityLimits& limits,
     return [velocity = a.text(P::kVelocity), w = Coefficient{a.real(P::kW), a.given(P::kW)},
             c1 = Coefficient{a.real(P::kC1), a.given(P::kC1)},
             c2 = Coefficient{a.real(P::kC2), a.given(P::kC2)}, w_end = a.optional_real(P::kWEnd),
-            topology = a.text(P::kTopology), ring = a.count(P::kRingNeighbors), limits,
+            crossover = a.real(P::kCrossover), topology = a.text(P::kTopology),
+            ring = a.count(P::kRingNeighbors), limits,
             spans = std::move(spans)](const PsoConfig& config) {
-        return std::pair{
-            limit_velocity(build_velocity(velocity, w, c1, c2, w_end), limits, spans, kDimensions),
-            build_topology(topology, config.n_particles, config.seed, ring)};
+        return std::pair{limit_velocity(with_crossover(build_velocity(velocity, w, c1, c2, w_end),
+                                                       crossover, velocity),
+                                        limits, spans, kDimensions),
+                         build_topology(topology, config.n_particles, config.seed, ring)};
     };
 }
 
@@ -264,7 +265,8 @@ BoxRunParts box_run_parts(Arguments& a, std::size_t dims, bool restarts = true) 
     BoxRunParts parts;
     parts.config = swarm_config<P>(a, parts.limits, dims, kDimensions);
     parts.config.boundary = build_boundary(a.text(P::kBoundsHandling));
-    parts.velocity = velocity_rule<P>(a, a.optional_real(P::kWEnd));
+    parts.velocity = with_crossover(velocity_rule<P>(a, a.optional_real(P::kWEnd)),
+                                    a.real(P::kCrossover), a.text(P::kVelocity));
     parts.config.schedule_iter = inertia_schedule<P>(a, parts.config);
     parts.topology = topology_of<P>(a, parts.config);
     parts.config.min_diameter = a.optional_real(P::kMinDiameter);

@@ -62,6 +62,7 @@ enum P : std::size_t {
     kRestartGrowth,
     kMinDiameter,
     kPreset,
+    kCrossover,
 };
 
 constexpr Param kParams[] = {
@@ -102,8 +103,9 @@ constexpr Param kParams[] = {
     real("restart_growth", 2.0),
     optional("min_diameter", Kind::Float),
     optional("preset", Kind::Text),
+    real("crossover", 0.0),
 };
-static_assert(std::size(kParams) == kPreset + 1);
+static_assert(std::size(kParams) == kCrossover + 1);
 
 constexpr Signature kSignature{"minimize()", kParams};
 

@@ -40,6 +40,7 @@ enum P : std::size_t {
     kMinDiameter,
     kPenalty,
     kPreset,
+    kCrossover,
 };
 
 inline constexpr Param kParams[] = {
@@ -73,7 +74,8 @@ inline constexpr Param kParams[] = {
     optional("min_diameter", Kind::Float),
     real("penalty", 1e6),
     optional("preset", Kind::Text),
+    real("crossover", 0.0),
 };
-static_assert(std::size(kParams) == kPreset + 1);
+static_assert(std::size(kParams) == kCrossover + 1);
 
 }  // namespace kestrelopt::native::swarm_params

@@ -48,7 +48,7 @@ TOPOLOGIES = ("global", "ring", "von_neumann", "vonneumann", "random", "adaptive
 BOUNDS_HANDLING = ("clamp", "reflect", "wrap", "reinit")
 # The names of kestrelopt.presets(), listed here so that building the parser loads no
 # extension (a test keeps the two in step).
-PRESETS = ("recommended", "robust", "exploit", "separable")
+PRESETS = ("recommended", "robust", "robust_crossover", "exploit", "separable")
 # What run's --velocity, --topology and --n-particles are without a preset.
 _RUN_DEFAULTS = {"velocity": "inertia", "topology": "global", "n_particles": 30}
 

@@ -41,7 +41,7 @@ _MultiVariant = Literal["mopso", "smpso", "smpso_crossover"]
 _ArchiveKind = Literal["crowding", "grid", "hypervolume", "decomposition"]
 _VarType = Literal["real", "integer", "binary"]
 _Representation = Literal["interval", "center_spread", "center-spread"]
-_Preset = Literal["recommended", "robust", "exploit", "separable"]
+_Preset = Literal["recommended", "robust", "robust_crossover", "exploit", "separable"]
 
 @overload
 def minimize(
@@ -82,6 +82,7 @@ def minimize(
     restart_growth: float = 2.0,
     min_diameter: Optional[float] = None,
     preset: Optional[_Preset] = None,
+    crossover: float = 0.0,
     *,
     executor: None = None,
     max_in_flight: None = None,
@@ -260,13 +261,24 @@ def minimize(
         preset (str | None): a named set of options chosen from measurements
             on COCO's bbob suite (shifted, rotated and ill-conditioned
             functions): ``"recommended"`` (the same as ``"robust"``),
-            ``"robust"``, ``"exploit"`` or ``"separable"``;
+            ``"robust"``, ``"robust_crossover"``, ``"exploit"`` or
+            ``"separable"``;
             ``kestrelopt.presets()`` lists their options. It sets the options
             the call does not pass: the options passed win (``n_particles=50``
             overrides a preset's swarm size). A swarm size that depends on the
             dimension is computed from ``bounds``. Presets with restarts pay
             off with a budget: pass ``max_evals`` (``max_iter=None``). Defaults
             to ``None``: no preset, every option at its default.
+        crossover (float): the probability, per particle and iteration, that
+            the particle's move is a recombination instead of the velocity rule's:
+            its new position takes each coordinate from its leader's best with
+            probability 1/2, else from its own best, and its velocity becomes
+            that step (then ``v_max`` and ``bounds_handling`` apply as to any
+            other). A particle that is its own leader always moves by the rule.
+            It recombines good values of variables that act independently
+            (bbob's separable functions), where the rotation-invariant rules
+            cannot. A number in [0, 1]; ``ValueError`` with ``velocity="fips"``,
+            which has no single leader. Defaults to ``0.0`` (off; no draw).
         executor (Executor | distributed.Client | None): evaluates the
             candidates on this ``concurrent.futures`` executor or Dask client,
             several at a time, with no round barrier: the run is
@@ -348,6 +360,7 @@ def minimize(
     restart_growth: float = 2.0,
     min_diameter: Optional[float] = None,
     preset: Optional[_Preset] = None,
+    crossover: float = 0.0,
     *,
     executor: Any,
     max_in_flight: Optional[int] = None,
@@ -1002,6 +1015,8 @@ class Swarm:
             ``minimize`` weighs its constraints. Defaults to ``1e6``.
         preset (str | None): a named set of options, as in ``minimize``; the
             options passed win over it. Defaults to ``None``.
+        crossover (float): recombination instead of the rule's move with this
+            probability, as in ``minimize``. Defaults to ``0.0``.
 
     Example:
         >>> import numpy as np
@@ -1047,6 +1062,7 @@ class Swarm:
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
         preset: Optional[_Preset] = None,
+        crossover: float = 0.0,
     ) -> Swarm: ...
     def ask(self) -> npt.NDArray[np.float64]:
         """The positions to evaluate next, a new float64 array of shape
@@ -1282,6 +1298,8 @@ class AsyncSwarm:
             but without its ``restarts`` and ``restart_growth``: an
             ``AsyncSwarm`` stops where ``minimize`` would restart (its
             ``min_diameter`` ends the run). Defaults to ``None``.
+        crossover (float): recombination instead of the rule's move with this
+            probability, as in ``minimize``. Defaults to ``0.0``.
 
     Example:
         >>> import kestrelopt as pso
@@ -1333,6 +1351,7 @@ class AsyncSwarm:
         min_diameter: Optional[float] = None,
         penalty: float = 1e6,
         preset: Optional[_Preset] = None,
+        crossover: float = 0.0,
     ) -> AsyncSwarm: ...
     def ask(self) -> Tuple[int, npt.NDArray[np.float64]]:
         """``(ticket, x)``: an int ticket and the position to evaluate, a new

@@ -94,8 +94,8 @@ def test_functions_belong_to_kestrelopt_native(name):
             "callback=None, bounds_handling='clamp', vectorized=False, var_types=None, "
             "dim=None, equality_constraints=None, repair=None, w_end=None, v_max_fraction=None, "
             "ring_neighbors=1, array_input=False, init=None, restarts=0, restart_growth=2.0, "
-            "min_diameter=None, preset=None, *, executor=None, max_in_flight=None, "
-            "on_error='raise')",
+            "min_diameter=None, preset=None, crossover=0.0, *, executor=None, "
+            "max_in_flight=None, on_error='raise')",
         ),
     ],
 )
@@ -111,8 +111,8 @@ def test_minimize_text_signature_line_is_verbatim():
         'max_evals=None, target=None, max_time=None, callback=None, bounds_handling="clamp", '
         'vectorized=False, var_types=None, dim=None, equality_constraints=None, repair=None, '
         'w_end=None, v_max_fraction=None, ring_neighbors=1, array_input=False, init=None, '
-        'restarts=0, restart_growth=2.0, min_diameter=None, preset=None, *, executor=None, '
-        'max_in_flight=None, on_error="raise")'
+        'restarts=0, restart_growth=2.0, min_diameter=None, preset=None, crossover=0.0, *, '
+        'executor=None, max_in_flight=None, on_error="raise")'
     )
 
 

@@ -16,6 +16,7 @@ ROBUST = dict(velocity="spso2011_uniform_radius", topology="adaptive_random", n_
 DOCUMENTED = {
     "recommended": ROBUST,
     "robust": ROBUST,
+    "robust_crossover": dict(ROBUST, crossover=0.4),
     "exploit": dict(velocity="spso2011_uniform_radius", topology="adaptive_random",
                     n_particles="2011"),
     "separable": dict(velocity="fips", topology="von_neumann", n_particles=30, restarts=1000,
@@ -83,7 +84,7 @@ def test_an_explicit_none_wins_too():
     lambda p: pso.AsyncSwarm(B7, preset=p),
 ])
 def test_unknown_presets_are_refused_with_the_names(call):
-    message = ("preset must be one of 'recommended', 'robust', 'exploit', 'separable' "
+    message = ("preset must be one of 'recommended', 'robust', 'robust_crossover', 'exploit', 'separable' "
                "(or None), got 'Robust'")
     with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)")):
         call("Robust")
@@ -106,7 +107,7 @@ def test_preset_none_changes_no_bit():
         b.tell(rastrigin_rows(Y))
 
 
-@pytest.mark.parametrize("name", ["recommended", "exploit", "separable"])
+@pytest.mark.parametrize("name", ["recommended", "robust_crossover", "exploit", "separable"])
 def test_a_swarm_with_a_preset_is_minimize_with_it_and_pickles(name):
     options = dict(preset=name, seed=4, max_iter=None, max_evals=5000, record_history=False)
     sealed = pso.minimize(rastrigin_rows, B7, vectorized=True, **options)
@@ -119,7 +120,7 @@ def test_a_swarm_with_a_preset_is_minimize_with_it_and_pickles(name):
     assert outcome(swarm.result()) == outcome(sealed)
 
 
-@pytest.mark.parametrize("name", ["recommended", "exploit", "separable"])
+@pytest.mark.parametrize("name", ["recommended", "robust_crossover", "exploit", "separable"])
 def test_an_async_swarm_with_a_preset_is_minimize_with_it_without_restarts(name):
     options = dict(preset=name, seed=6, max_iter=None, max_evals=3000, record_history=False)
 

@@ -1,4 +1,4 @@
-"""w_end, per-dimension v_max, v_max_fraction and ring_neighbors."""
+"""w_end, per-dimension v_max, v_max_fraction, ring_neighbors and crossover."""
 
 import math
 
@@ -188,6 +188,11 @@ B2 = [(-1.0, 1.0), (-2.0, 2.0)]
          "ring_neighbors applies only to topology='ring' (got topology='global')"),
         (lambda: pso.minimize_grey(F, B2, topology="von_neumann", ring_neighbors=3),
          "ring_neighbors applies only to topology='ring' (got topology='von_neumann')"),
+        (lambda: pso.minimize(F, B2, crossover=1.5), "crossover must be a number in [0, 1] (got 1.5)"),
+        (lambda: pso.Swarm(B2, crossover=float("nan")), "crossover must be a number in [0, 1] (got NaN)"),
+        (lambda: pso.AsyncSwarm(B2, velocity="fips", crossover=0.3),
+         "crossover needs a single-leader velocity (got velocity='fips'): it recombines a "
+         "particle's best with its leader's"),
         # The order of the checks: swarm size, then the velocity limits.
         (lambda: pso.minimize(F, B2, n_particles=0, v_max=[-1.0]), "n_particles must be >= 1"),
     ],
@@ -234,3 +239,41 @@ def test_a_coefficient_sum_that_is_not_above_four_keeps_its_fixed_coefficients(v
         return pso.minimize(F, B2, velocity=velocity, seed=4, max_iter=10, **kwargs).history
 
     assert run(c1=NAN) == run(c1=1.0, c2=1.0) == run(w=NAN)
+
+
+@pytest.mark.parametrize("velocity", ["inertia", "spso2011_uniform_radius"])
+def test_a_crossover_move_takes_each_coordinate_from_the_best_or_the_leaders_best(velocity):
+    # crossover=1: every particle but the one that leads itself lands, coordinate by
+    # coordinate, on its own best or the swarm's best (tracked here from the values told;
+    # x + (y - x) may differ from y in the last bit).
+    swarm = pso.Swarm([(-5.0, 5.0)] * 6, n_particles=8, max_iter=50, seed=5, crossover=1.0,
+                      velocity=velocity)
+    best = best_values = None
+    taken = np.zeros(2, dtype=int)  # coordinates from the own best, from the leader's
+    for _ in range(12):
+        X = swarm.ask()
+        if best is not None:
+            leader = best[np.argmin(best_values)]
+            for i in range(len(X)):
+                if np.array_equal(best[i], leader):
+                    continue
+                own = np.isclose(X[i], best[i], rtol=1e-12, atol=0)
+                led = np.isclose(X[i], leader, rtol=1e-12, atol=0)
+                assert np.all(own | led)
+                taken += own.sum(), led.sum()
+        values = (X * X).sum(axis=1)
+        swarm.tell(values)
+        if best is None:
+            best, best_values = X.copy(), values
+        else:
+            better = values < best_values
+            best[better], best_values = X[better], np.where(better, values, best_values)
+    assert taken.min() > 50
+
+
+def test_crossover_zero_is_the_rule_alone():
+    options = dict(velocity="spso2011_uniform_radius", topology="ring", seed=2, max_iter=30)
+    plain = pso.minimize("rastrigin", B2, **options)
+    again = pso.minimize("rastrigin", B2, crossover=0.0, **options)
+    assert (plain.best_position, plain.history) == (again.best_position, again.history)
+    assert pso.minimize("rastrigin", B2, crossover=0.5, **options).history != plain.history
