@@ -25,7 +25,7 @@ QUICK = dict(n_particles=2, max_iter=1)
         (lambda: pso.minimize(), "minimize() missing 2 required positional arguments: 'objective' and 'bounds'"),
         (lambda: pso.minimize(f), "minimize() missing 1 required positional argument: 'bounds'"),
         (lambda: pso.minimize(bounds=B), "minimize() missing 1 required positional argument: 'objective'"),
-        (lambda: pso.minimize(*([f] * 38)), "minimize() takes from 2 to 37 positional arguments but 38 were given"),
+        (lambda: pso.minimize(*([f] * 39)), "minimize() takes from 2 to 38 positional arguments but 39 were given"),
         (lambda: pso.minimize(f, B, speed=1), "minimize() got an unexpected keyword argument 'speed'"),
         (lambda: pso.minimize(f, B, objective=f), "minimize() got multiple values for argument 'objective'"),
         (lambda: pso.minimize(f, B, False, integer=True), "minimize() got multiple values for argument 'integer'"),
@@ -46,7 +46,7 @@ def test_binding_errors(call, message):
     "call, message",
     [
         # too many positional arguments is checked before the keywords
-        (lambda: pso.minimize(*([f] * 38), speed=1), "minimize() takes from 2 to 37 positional arguments but 38 were given"),
+        (lambda: pso.minimize(*([f] * 39), speed=1), "minimize() takes from 2 to 38 positional arguments but 39 were given"),
         # keywords in the order the caller passed them
         (lambda: pso.minimize(f, B, speed=1, objective=f), "minimize() got an unexpected keyword argument 'speed'"),
         (lambda: pso.minimize(f, B, objective=f, speed=1), "minimize() got multiple values for argument 'objective'"),
