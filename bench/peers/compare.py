@@ -521,10 +521,11 @@ def section_quality(cfg, log):
         return best[0]
 
     # library: {setting: run(name, seed)}; kestrelopt's "advised" setting is the guide's
-    # advice for the function, "recommended" the same preset everywhere.
+    # advice for the function, "recommended" and "robust_crossover" one preset everywhere.
     settings = {
         "kestrelopt": {"default": kes(lambda name: {}), "advised": kes(lambda name: KES_ADVICE[name]),
-                       "recommended": kes(lambda name: {"preset": "recommended"})},
+                       "recommended": kes(lambda name: {"preset": "recommended"}),
+                       "robust_crossover": kes(lambda name: {"preset": "robust_crossover"})},
         "pygmo pso": {"default": pygmo_q(False), "tuned": pygmo_q(True)},
         "pyswarms": {"default": pyswarms_q(False), "tuned": pyswarms_q(True)},
         "nevergrad": {"PSO": nevergrad_q("PSO")},
