@@ -19,6 +19,7 @@ reported as "not measured: <why>" in the tables. This is not a test and not part
 """
 
 import argparse
+import json
 import math
 import os
 import statistics
@@ -583,19 +584,22 @@ def quality_tables(vals, funcs, settings):
             return NOT + str(exc)
 
     rows = []
-    recommended = {f: vals[("kestrelopt", f, "recommended", "report")] for f in funcs}
+    presets = ("recommended", "robust_crossover")  # kestrelopt's settings reported everywhere
     for f in funcs:
-        k, r = best_of.get(("kestrelopt", f)), recommended[f]
+        k = best_of.get(("kestrelopt", f))
+        fixed = [vals[("kestrelopt", f, name, "report")] for name in presets]
         for c in list(settings)[1:]:
             p = best_of.get((c, f))
-            if k is None or p is None or missing(r):
-                rows.append([f, c, NOT + "a run failed", "", "", "", ""])
+            if k is None or p is None or any(missing(r) for r in fixed):
+                rows.append([f, c, NOT + "a run failed"] + [""] * 6)
                 continue
-            rows.append([f, c, f"{statistics.median(k):.3g} ({chosen[('kestrelopt', f)]})",
-                         statistics.median(r), f"{statistics.median(p):.3g} ({chosen[(c, f)]})",
-                         test(k, p), test(r, p)])
-    t2 = table(["function", "against", "kestrelopt chosen: median", "kestrelopt recommended: median",
-                "peer chosen: median", "p, chosen", "p, recommended"], rows)
+            rows.append([f, c, f"{statistics.median(k):.3g} ({chosen[('kestrelopt', f)]})"]
+                        + [statistics.median(r) for r in fixed]
+                        + [f"{statistics.median(p):.3g} ({chosen[(c, f)]})", test(k, p)]
+                        + [test(r, p) for r in fixed])
+    t2 = table(["function", "against", "kestrelopt chosen: median"]
+               + [f"kestrelopt {name}: median" for name in presets]
+               + ["peer chosen: median", "p, chosen"] + [f"p, {name}" for name in presets], rows)
     return t1, t2, best_of
 
 
@@ -830,6 +834,9 @@ def inside(args):
     secs = {}
     if args.quality_only:  # the two quality tables on the terminal; the page is left alone
         qvals, funcs, qcont = section_quality(cfg, log)
+        # Every run's value, for rank tests of settings the tables leave out.
+        with open(os.path.join(ROOT, "build", "quality-values.json"), "w") as out:
+            json.dump([[list(key), value] for key, value in qvals.items()], out)
         print("\n\n".join(quality_tables(qvals, funcs, qcont)[:2]))
         return
 
