@@ -769,7 +769,13 @@ def presets(dim: Optional[int] = None) -> Dict[str, Dict[str, Union[str, int, fl
       the runtime ECDF over all 24 functions in 5, 10 and 20-D; at 10^3 times
       the dimension within 0.006 of the best.
     - ``"recommended"``: the options of ``"robust"``, the name to use when in
-      doubt; it follows the measurements if another preset overtakes it.
+      doubt. It keeps them, so that its seeded runs stay as they were; a preset
+      that measures better comes under a name of its own.
+    - ``"robust_crossover"``: the options of ``"robust"`` and
+      ``crossover=0.4``: four moves in ten recombine a particle's best with its
+      leader's. At 10^4 times the dimension a larger area over all 24
+      functions than ``"robust"`` in 5, 10 and 20-D, most of it on the
+      separable functions.
     - ``"exploit"``: the rule, topology and swarm of ``"robust"`` without
       restarts: one run that converges as far as it can, for smooth functions
       where the last digits matter (``"robust"`` restarts once its
