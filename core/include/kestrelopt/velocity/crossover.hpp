@@ -29,8 +29,6 @@ class CrossoverVelocity final : public Velocity {
                      std::span<double> out) const override;
     bool needs_full_neighborhood() const override { return false; }
 
-    double probability() const { return probability_; }
-
   private:
     std::unique_ptr<Velocity> rule_;
     double probability_;
